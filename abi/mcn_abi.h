@@ -1,0 +1,217 @@
+/* The C interface between the host and its loadable modules.
+ *
+ * The host hands a module its service table through the module's one export,
+ * mcn_main.  The module reaches every host operation through that table by a
+ * group and a slot number; the calling form of each operation is fixed here.
+ * The static records the host reads from a module (image information, module
+ * descriptor, registration records) are laid out byte for byte; the
+ * static_asserts at the end pin every offset.
+ */
+#ifndef MVTS_ABI_MCN_ABI_H
+#define MVTS_ABI_MCN_ABI_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Flags passed with every allocation. */
+#define MCN_ALLOC_FLAGS 0x2006u
+
+/* ---- Allocators: the work allocator, the registration allocator and pools
+ * share this form: an object whose first operation allocates and whose second
+ * frees.  alloc returns a zero-filled block or null (the host then has an
+ * error pending). */
+typedef struct mcn_allocator mcn_allocator;
+struct mcn_allocator {
+  void* (*alloc)(mcn_allocator* self, uint64_t size, uint32_t flags);
+  void (*release)(mcn_allocator* self, void* block, int32_t zero, int32_t four);
+};
+
+/* ---- The service table, pointer-sized words. */
+typedef struct mcn_host_table {
+  void* const* const* groups; /* word 0: groups[G][slot] = operation address */
+  uint8_t* used;              /* word 1: one byte per group, set before a call */
+  void* reserved2;
+  void* reserved3;
+  void* reserved4;
+  mcn_allocator* work;        /* word 5: work allocator */
+  void* reserved6;
+  void* reserved7;
+  void* reserved8;
+  void* reserved9;
+  mcn_allocator* registration; /* word 10: registration allocator */
+} mcn_host_table;
+
+#define MCN_GROUP_COUNT 160
+#define MCN_SLOT_COUNT 136
+
+/* ---- Message inserts (issue_message). */
+enum { MCN_INSERT_TEXT = 0, MCN_INSERT_INT = 1, MCN_INSERT_DOUBLE = 2 };
+typedef struct mcn_insert {
+  int32_t kind;
+  int32_t reserved;
+  int64_t i;
+  double d;
+  const char* s;
+} mcn_insert;
+
+/* ---- Calling forms of the operations, by group / slot. */
+/* 138/15 */ typedef int32_t (*mcn_get_arg_matrix_fn)(void* arg, int32_t* rows, int32_t* cols,
+                                                     int32_t* type, double** data);
+/* 138/5  */ typedef double* (*mcn_create_result_fn)(int32_t output, int32_t rows, int32_t cols);
+/* 138/45 */ typedef int32_t (*mcn_has_missing_fn)(void* arg);
+/* 138/23 */ typedef void* (*mcn_context_block_fn)(void);
+/* 138/40 */ typedef int32_t (*mcn_result_complete_fn)(int32_t zero);
+/* 155/16 */ typedef uint32_t (*mcn_clock_seed_fn)(void);
+/* 30/30  */ typedef int32_t (*mcn_error_pending_fn)(void);
+/* 30/38  */ typedef void (*mcn_raise_error_fn)(int32_t code);
+/* 30/70  */ typedef int32_t (*mcn_issue_message_fn)(int32_t group, int32_t number, int32_t count,
+                                                    const mcn_insert* inserts);
+/* 30/4   */ typedef void (*mcn_fatal_error_fn)(int32_t code, int32_t second);
+/* 30/89  */ typedef void (*mcn_print_note_fn)(const char* format, const char* insert);
+/* 30/32  */ typedef mcn_allocator* (*mcn_pool_create_fn)(void* null, uint64_t chunk, int32_t two,
+                                                        int32_t zero);
+/* 30/35  */ typedef void (*mcn_pool_release_fn)(mcn_allocator* pool, int32_t zero);
+/* 30/130 */ typedef void (*mcn_error_code_report_fn)(int32_t zero, int32_t code);
+/* 138/10, 138/11 */ typedef void (*mcn_temp_obtain_fn)(void** var, uint64_t size);
+/* 138/12, 138/13 */ typedef void (*mcn_temp_release_fn)(void** var);
+/* 39/7   */ typedef int32_t (*mcn_utility_create_fn)(void** handle, const uint8_t* descriptor);
+/* 39/8   */ typedef int32_t (*mcn_utility_rewind_fn)(void* handle, int32_t zero);
+/* 39/11  */ typedef int32_t (*mcn_utility_write_fn)(void* handle, const void* data, int64_t bytes);
+/* 39/9   */ typedef int32_t (*mcn_utility_read_fn)(void* handle, void* buffer, int64_t bytes);
+/* 39/3   */ typedef int32_t (*mcn_utility_close_fn)(void* handle, int32_t one);
+/* 11/2   */ typedef int32_t (*mcn_sweep_pivot_fn)(double* packed, int32_t pivot, int32_t order,
+                                                 char* flags, double* work, double tolerance);
+/* 0/85   */ typedef int32_t (*mcn_module_load_fn)(void** handle_var, const char* name, int32_t a,
+                                                 int32_t b, int32_t c, int32_t d);
+/* 0/81   */ typedef int32_t (*mcn_entry_lookup_fn)(void* handle, void** function_var);
+
+#define MCN_GROUP_ARGS 138
+#define MCN_SLOT_GET_ARG_MATRIX 15
+#define MCN_SLOT_CREATE_RESULT 5
+#define MCN_SLOT_HAS_MISSING 45
+#define MCN_SLOT_CONTEXT_BLOCK 23
+#define MCN_SLOT_RESULT_COMPLETE 40
+#define MCN_SLOT_TEMP_B_OBTAIN 10
+#define MCN_SLOT_TEMP_A_OBTAIN 11
+#define MCN_SLOT_TEMP_B_RELEASE 12
+#define MCN_SLOT_TEMP_A_RELEASE 13
+#define MCN_GROUP_CLOCK 155
+#define MCN_SLOT_CLOCK_SEED 16
+#define MCN_GROUP_ERRORS 30
+#define MCN_SLOT_FATAL_ERROR 4
+#define MCN_SLOT_ERROR_PENDING 30
+#define MCN_SLOT_POOL_CREATE 32
+#define MCN_SLOT_POOL_RELEASE 35
+#define MCN_SLOT_RAISE_ERROR 38
+#define MCN_SLOT_ISSUE_MESSAGE 70
+#define MCN_SLOT_PRINT_NOTE 89
+#define MCN_SLOT_ERROR_CODE_REPORT 130
+#define MCN_GROUP_UTILITY 39
+#define MCN_SLOT_UTILITY_CLOSE 3
+#define MCN_SLOT_UTILITY_CREATE 7
+#define MCN_SLOT_UTILITY_REWIND 8
+#define MCN_SLOT_UTILITY_READ 9
+#define MCN_SLOT_UTILITY_WRITE 11
+#define MCN_GROUP_SWEEP 11
+#define MCN_SLOT_SWEEP_PIVOT 2
+#define MCN_GROUP_MODULES 0
+#define MCN_SLOT_ENTRY_LOOKUP 81
+#define MCN_SLOT_MODULE_LOAD 85
+
+/* Message group of every issue_message call. */
+#define MCN_MESSAGE_GROUP 178
+/* Fatal error of a failed registration allocation. */
+#define MCN_FATAL_REGISTRATION 1016
+
+/* The context record returned by context_block: at least this many bytes. */
+#define MCN_CONTEXT_SIZE 1024
+#define MCN_CONTEXT_HOST_WORD 816   /* host word handed to the optimizer */
+#define MCN_CONTEXT_RNG_WORD 896    /* the module's own generator record */
+
+/* ---- Entry points and the module's export. */
+typedef int32_t (*mcn_entry_fn)(void** args, const int32_t* given);
+typedef void* (*mcn_main_fn)(const mcn_host_table* table, void* second);
+typedef void* (*mcn_module_query_fn)(int32_t type);
+
+/* ---- Static records read by the host. */
+typedef struct mcn_image_info {
+  char marker[24];        /*   0 "ORV_Image_Information=" */
+  uint32_t magic;         /*  24 0xB0BDEBED */
+  uint32_t eight;         /*  28 8 */
+  char version[6];        /*  32 */
+  char build_id[20];      /*  38 */
+  char build_date[30];    /*  58 "Mon DD YYYY" */
+  const void* descriptor_list; /*  88 address of descriptors[0] */
+  const char* notice;     /*  96 */
+  char tag[8];            /* 104 "001" */
+  const void* descriptors[2]; /* 112 descriptor, 120 null */
+} mcn_image_info;
+
+typedef struct mcn_module_descriptor {
+  uint16_t zero;          /*  0 */
+  uint16_t all_ones;      /*  2 0xFFFF */
+  uint32_t size_a;        /*  4 1024 */
+  uint32_t size_b;        /*  8 1024 */
+  char name[8];           /* 12 "orvmvtsa", no terminator */
+  uint32_t pad;           /* 20 zero */
+  mcn_module_query_fn query; /* 24 */
+  uint32_t one;           /* 32 1 */
+  uint32_t code;          /* 36 9683 */
+  uint32_t trailer_word;  /* 40 0x2043C3D5 */
+  uint32_t trailer_count; /* 44 15 */
+} mcn_module_descriptor;
+
+typedef struct mcn_registration {
+  char name[26];          /*  0 upper case, NUL-padded */
+  uint16_t max_inputs;    /* 26 */
+  uint16_t kind;          /* 28 0x49 */
+  uint16_t zero;          /* 30 */
+  uint32_t one;           /* 32 1 */
+  uint32_t outputs_word;  /* 36 0x20 + number of outputs */
+} mcn_registration;
+
+/* module_query(1) result */
+typedef struct mcn_query_table {
+  int32_t count;          /* 0 */
+  int32_t pad;
+  const mcn_registration* table; /* 8 */
+} mcn_query_table;
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+static_assert(sizeof(void*) == 8, "the records assume 64-bit pointers");
+static_assert(offsetof(mcn_host_table, work) == 5 * 8);
+static_assert(offsetof(mcn_host_table, registration) == 10 * 8);
+static_assert(offsetof(mcn_image_info, magic) == 24);
+static_assert(offsetof(mcn_image_info, eight) == 28);
+static_assert(offsetof(mcn_image_info, version) == 32);
+static_assert(offsetof(mcn_image_info, build_id) == 38);
+static_assert(offsetof(mcn_image_info, build_date) == 58);
+static_assert(offsetof(mcn_image_info, descriptor_list) == 88);
+static_assert(offsetof(mcn_image_info, notice) == 96);
+static_assert(offsetof(mcn_image_info, tag) == 104);
+static_assert(offsetof(mcn_image_info, descriptors) == 112);
+static_assert(sizeof(mcn_image_info) == 128);
+static_assert(offsetof(mcn_module_descriptor, name) == 12);
+static_assert(offsetof(mcn_module_descriptor, pad) == 20);
+static_assert(offsetof(mcn_module_descriptor, query) == 24);
+static_assert(offsetof(mcn_module_descriptor, one) == 32);
+static_assert(offsetof(mcn_module_descriptor, code) == 36);
+static_assert(offsetof(mcn_module_descriptor, trailer_word) == 40);
+static_assert(sizeof(mcn_module_descriptor) == 48);
+static_assert(offsetof(mcn_registration, max_inputs) == 26);
+static_assert(offsetof(mcn_registration, kind) == 28);
+static_assert(offsetof(mcn_registration, zero) == 30);
+static_assert(offsetof(mcn_registration, one) == 32);
+static_assert(offsetof(mcn_registration, outputs_word) == 36);
+static_assert(sizeof(mcn_registration) == 40);
+static_assert(offsetof(mcn_query_table, table) == 8);
+static_assert(sizeof(mcn_query_table) == 16);
+#endif
+
+#endif /* MVTS_ABI_MCN_ABI_H */

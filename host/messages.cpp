@@ -1,0 +1,115 @@
+// The host's message texts.  Each text says what went wrong and, where it
+// helps, what to do; {1}, {2}, {3} stand for the inserts.
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "host/host.hpp"
+
+namespace mvts {
+namespace {
+
+struct Text {
+  bool note;
+  const char* text;
+};
+
+const std::map<int, Text>& texts() {
+  static const std::map<int, Text> t = {
+      {15, {false, "The method argument must be a scalar or a vector, not a matrix."}},
+      {88, {false, "The AR polynomial has a zero leading coefficient: the root finder found no roots."}},
+      {89, {false, "The root finder gave up after finding {1} roots of the AR polynomial."}},
+      {143, {false, "The optimization with technique {1} failed: the likelihood could not be "
+                    "maximized from the starting values."}},
+      {178, {false, "A covariance matrix of the model is singular: it could not be inverted."}},
+      {248, {false, "The series is too short for the model: it needs more observations than "
+                    "the number of ARMA parameters."}},
+      {315, {false, "The gamma function could not be evaluated (overflow or a pole) for this "
+                    "value of d."}},
+      {316, {false, "The simulated series overflowed: the model is explosive for these start "
+                    "values."}},
+      {350, {false, "An argument has no rows or no columns."}},
+      {351, {false, "An argument is a {1} where a {2} is required."}},
+      {352, {false, "The dimensions of two arguments do not agree."}},
+      {353, {false, "A count, lag or lag-list element is not positive."}},
+      {354, {false, "Neither AR nor MA {1}s are given: give phi or theta (or p or q)."}},
+      {355, {false, "The number of rows of the {1} coefficient matrix is not a multiple of its "
+                    "number of columns."}},
+      {356, {false, "The {1} lag list does not have one element per coefficient block."}},
+      {357, {false, "The covariance matrix is not square."}},
+      {358, {false, "The series to simulate must be longer than the AR order."}},
+      {359, {true, "The simulated value at observation {1} exceeds {2}: the simulation stops "
+                   "there and only the observations before it are returned."}},
+      {360, {false, "The AR part is not stationary (a root lies on or inside the unit circle): "
+                    "the autocovariances do not exist."}},
+      {361, {true, "The model is a pure MA process: its autocovariances beyond the MA order are "
+                   "zero."}},
+      {365, {false, "Neither the mean vector nor the covariance matrix is given, so the dimension "
+                    "is unknown."}},
+      {368, {true, "The series value in column {1}, row {2} exceeds {3} in magnitude and is "
+                   "treated as missing."}},
+      {369, {true, "The log-likelihood exceeds {1} in magnitude at a trial point; that point is "
+                   "rejected."}},
+      {371, {true, "The AR and MA coefficients are identical: they cancel, and the process is "
+                   "white noise."}},
+      {372, {false, "The differencing parameter d is outside its permitted range."}},
+      {373, {false, "The AR polynomial has repeated roots: the autocovariance method needs "
+                    "distinct roots."}},
+      {376, {true, "UCMSIM simulates the trend, cycles, seasonals and irregular term of an "
+                   "unobserved-components model."}},
+      {390, {false, "The AR polynomial has a root on or inside the unit circle: the model is not "
+                    "stationary."}},
+      {999, {false, "{1} is not available yet: this build does not implement it."}},
+  };
+  return t;
+}
+
+std::string insert_text(const InsertValue& v) {
+  if (auto* s = std::get_if<std::string>(&v)) return *s;
+  if (auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.17g", std::get<double>(v));
+  return buf;
+}
+
+}  // namespace
+
+std::string message_text(int number, const std::vector<InsertValue>& inserts) {
+  auto it = texts().find(number);
+  if (it == texts().end()) {
+    std::string s = "Message " + std::to_string(number);
+    for (const InsertValue& v : inserts) s += " " + insert_text(v);
+    return s + ".";
+  }
+  std::string out;
+  const std::string t = it->second.text;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (t[i] == '{' && i + 2 < t.size() && t[i + 2] == '}' && t[i + 1] >= '1' && t[i + 1] <= '9') {
+      const std::size_t k = std::size_t(t[i + 1] - '1');
+      out += k < inserts.size() ? insert_text(inserts[k]) : "?";
+      i += 2;
+    } else {
+      out += t[i];
+    }
+  }
+  return out;
+}
+
+bool message_is_note(int number) {
+  auto it = texts().find(number);
+  return it != texts().end() && it->second.note;
+}
+
+std::string error_text(int code) {
+  switch (code) {
+    case 1001: return "The host could not provide the memory the call needs.";
+    case 1002: return "The module asked for an output the function does not have.";
+    case 1016: return "Fatal: the module could not register its functions (no memory).";
+    case 1017: return "A floating-point overflow, division by zero or invalid operation "
+                      "occurred in a vector kernel; check the inputs for extreme values.";
+    case 1018: return "An internal error occurred in the module.";
+    default: return "Host error " + std::to_string(code) + ".";
+  }
+}
+
+}  // namespace mvts

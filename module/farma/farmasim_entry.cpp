@@ -1,0 +1,6 @@
+// FARMASIM: registered, not built yet in this build.
+#include "module/frame/entries.hpp"
+
+extern "C" std::int32_t farmasim_entry(void** /*args*/, const std::int32_t* /*given*/) noexcept {
+  return mvtsa::run_entry([] { return mvtsa::not_built("FARMASIM"); });
+}

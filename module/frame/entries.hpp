@@ -1,0 +1,54 @@
+// The twelve registered entry points, in registration order, and the guard
+// that every entry point runs its body under.
+#pragma once
+
+#include <cstdint>
+#include <new>
+
+#include "module/blas/blas.hpp"
+#include "module/frame/host.hpp"
+
+extern "C" {
+std::int32_t vnormal_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t varmacov_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t varmafit_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t varmalik_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t varmasim_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t vtsroot_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmalik_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmasim_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmacov_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmafit_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t fdif_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t ucmsim_entry(void** args, const std::int32_t* given) noexcept;
+}
+
+namespace mvtsa {
+
+// Runs an entry body so that no exception crosses the C boundary and a
+// floating-point fault recorded by a vector kernel ends the call as a host
+// error (status 1).
+template <class Body>
+std::int32_t run_entry(Body body) noexcept {
+  clear_fp_fault();
+  int status;
+  try {
+    status = body();
+  } catch (const std::bad_alloc&) {
+    status = allocation_failed();
+  } catch (...) {
+    raise_error(kErrorFloatingPoint + 1);  // an internal fault, reported by the host
+    status = kStatusHostError;
+  }
+  if (fp_fault() != kFpNone && status != kStatusHostError) {
+    raise_error(kErrorFloatingPoint);
+    status = kStatusHostError;
+  }
+  clear_fp_fault();
+  return status;
+}
+
+// The answer of a registered function that this build does not provide yet.
+int not_built(const char* name);
+
+}  // namespace mvtsa

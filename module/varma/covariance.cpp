@@ -1,0 +1,208 @@
+#include "module/varma/covariance.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "module/blas/blas.hpp"
+#include "module/frame/host.hpp"
+#include "module/frame/status.hpp"
+
+namespace mvtsa {
+
+void pack_symmetric(const double* s, int k, double* packed) {
+  std::int64_t n = 0;
+  for (int j = 0; j < k; ++j)
+    for (int i = 0; i <= j; ++i) packed[n++] = s[std::int64_t(i) * k + j];
+}
+
+void unpack_symmetric(const double* packed, int k, double* s) {
+  for (int i = 0; i < k; ++i)
+    for (int j = 0; j < k; ++j) s[std::int64_t(i) * k + j] = packed[packed_index(i, j)];
+}
+
+void packed_identity(int k, double* packed) {
+  std::memset(packed, 0, sizeof(double) * packed_size(k));
+  for (int i = 0; i < k; ++i) packed[packed_index(i, i)] = 1.0;
+}
+
+int sym_check(double* s, int k) {
+  const std::int64_t kk = std::int64_t(k) * k;
+  double a = 0.0;
+  for (std::int64_t i = 0; i < kk; ++i) {
+    if (is_missing(s[i])) return kStatusMissing;
+    a = std::fmax(a, std::fabs(s[i]));
+  }
+  const double bound = a * kCloseTol;
+  for (int i = 1; i < k; ++i) {
+    for (int j = 0; j < i; ++j) {
+      double& lo = s[std::int64_t(i) * k + j];
+      double& up = s[std::int64_t(j) * k + i];
+      const double d = std::fabs(lo - up);
+      if (d > bound) return kStatusNotSymmetric;
+      if (d > 0) lo = up = 0.5 * (lo + up);
+    }
+  }
+  return kStatusOk;
+}
+
+// Bunch-Kaufman factorisation of the lower triangle of the full symmetric
+// matrix A (k x k, row-major), following the unblocked lower-triangle
+// algorithm: for column j, the diagonal a = |A(j,j)| is compared with the
+// largest off-diagonal |A(r,j)| (colmax, at row r) and rowmax of row r.
+// 1 x 1 pivot when a >= alpha colmax or a colmax >= alpha colmax^2 / rowmax
+// (no interchange), or |A(r,r)| >= alpha rowmax (interchange j and r);
+// otherwise a 2 x 2 pivot on rows j, j+1 with r moved to j+1.  Each pivot
+// row contributes one value e to the sign count.
+int pd_check_work(double* packed, int k, double tolerance, double* A) {
+  unpack_symmetric(packed, k, A);
+  auto at = [&](int i, int j) -> double& { return A[std::int64_t(i) * k + j]; };
+  auto swap_sym = [&](int p, int q) {  // symmetric interchange of rows/cols p < q
+    if (p == q) return;
+    for (int i = 0; i < k; ++i) std::swap(at(p, i), at(q, i));
+    for (int i = 0; i < k; ++i) std::swap(at(i, p), at(i, q));
+  };
+  int positive = 0, negative = 0, zero = 0;
+  auto count = [&](double e) {
+    if (std::fabs(e) <= tolerance)
+      ++zero;
+    else if (e > 0)
+      ++positive;
+    else
+      ++negative;
+  };
+  int j = 0;
+  while (j < k) {
+    const double absakk = std::fabs(at(j, j));
+    int r = j;
+    double colmax = 0.0;
+    for (int i = j + 1; i < k; ++i)
+      if (std::fabs(at(i, j)) > colmax) {
+        colmax = std::fabs(at(i, j));
+        r = i;
+      }
+    int size = 1;
+    if (std::fmax(absakk, colmax) == 0.0) {
+      count(0.0);  // a zero column: a zero eigenvalue
+      ++j;
+      continue;
+    }
+    if (absakk >= kBunchKaufmanAlpha * colmax) {
+      // 1 x 1, no interchange
+    } else {
+      double rowmax = 0.0;
+      for (int i = j; i < k; ++i)
+        if (i != r) rowmax = std::fmax(rowmax, std::fabs(at(r, i)));
+      if (absakk >= kBunchKaufmanAlpha * colmax * (colmax / rowmax)) {
+        // 1 x 1, no interchange
+      } else if (std::fabs(at(r, r)) >= kBunchKaufmanAlpha * rowmax) {
+        swap_sym(j, r);  // 1 x 1 with interchange
+      } else {
+        swap_sym(j + 1, r);  // 2 x 2 on rows j, j+1
+        size = 2;
+      }
+    }
+    if (size == 1) {
+      const double d = at(j, j);
+      count(d);
+      for (int i = j + 1; i < k; ++i) {
+        const double f = at(i, j) / d;
+        for (int c = j + 1; c <= i; ++c) at(i, c) -= f * at(c, j);
+      }
+      for (int i = j + 1; i < k; ++i)
+        for (int c = j + 1; c < i; ++c) at(c, i) = at(i, c);
+      ++j;
+    } else {
+      const double a = at(j, j), b = at(j + 1, j + 1), c = at(j + 1, j);
+      const double ac = std::fabs(c);
+      count(ac > 2.225073858507202e-308 ? (a * b - c * c) / ac : 0.0);
+      count(ac);
+      const double det = a * b - c * c;
+      // Schur complement: A22 -= [x y] D^-1 [x y]'
+      for (int i = j + 2; i < k; ++i) {
+        const double xi = at(i, j), yi = at(i, j + 1);
+        const double wi0 = (b * xi - c * yi) / det, wi1 = (a * yi - c * xi) / det;
+        for (int q = j + 2; q <= i; ++q) at(i, q) -= wi0 * at(q, j) + wi1 * at(q, j + 1);
+      }
+      for (int i = j + 2; i < k; ++i)
+        for (int q = j + 2; q < i; ++q) at(q, i) = at(i, q);
+      j += 2;
+    }
+  }
+  pack_symmetric(A, k, packed);
+  return (positive >= 1 && negative == 0 && zero == 0) ? kStatusOk : kStatusMessage;
+}
+
+int pd_check(double* packed, int k, double tolerance) {
+  WorkBlock<double> work(std::uint64_t(k) * std::uint64_t(k));
+  if (!work) return work.status();
+  return pd_check_work(packed, k, tolerance, work.data());
+}
+
+double cholesky_packed_row(double* a, int r, double tolerance) {
+  double* lr = a + packed_index(r, 0);
+  double s = 0.0;
+  for (int i = 0; i <= r; ++i) {
+    const double* li = a + packed_index(i, 0);
+    s = lr[i] - blas_ddot(i, li, lr);
+    if (i < r) {
+      const double lii = li[i];
+      lr[i] = lii != 0.0 ? s / lii : 0.0;
+    } else {
+      lr[r] = s > tolerance ? std::sqrt(s) : 0.0;
+    }
+  }
+  return s;
+}
+
+int cholesky_packed(double* a, int k, double tolerance, double min_pivot) {
+  for (int r = 0; r < k; ++r) {
+    const double s = cholesky_packed_row(a, r, tolerance);
+    if (min_pivot >= 0 && std::fabs(s) < min_pivot) return r + 1;
+  }
+  return 0;
+}
+
+void mvn_transform(double* out, const double* z, const double* l, std::int64_t n, int k) {
+  for (std::int64_t t = 0; t < n; ++t) {
+    const double* zt = z + t * k;
+    double* ot = out + t * k;
+    for (int m = 0; m < k; ++m) ot[m] = blas_ddot(m + 1, l + packed_index(m, 0), zt);
+  }
+}
+
+int mvn_draw(double* out, const double* mu, const double* packed_sigma, std::int64_t n, int k,
+             double seed, double* work, Stream stream) {
+  // 1. the generator record
+  RngState* state = nullptr;
+  if (int st = rng_state(&state)) return st;
+  // 2. L from a copy of sigma; any pivot with |s| < 1e-14 ends the draw
+  const std::int64_t np = packed_size(k);
+  double* l = work;
+  std::memcpy(l, packed_sigma, sizeof(double) * np);
+  if (cholesky_packed(l, k, kCholeskyTol, kCholeskyTol) != 0) return -1;
+  // 3. k (n + 1) deviates
+  const std::uint64_t count = checked_mul(std::uint64_t(k), std::uint64_t(n) + 1);
+  WorkBlock<double> z(count);
+  if (!z) return z.status();
+  // 4. the stream's seed, then every deviate in index order
+  std::uint32_t* seed_var = nullptr;
+  if (int st = rng_start(stream, seed, &seed_var)) return st;
+  rng_normal_fill(seed_var, z.data(), std::int64_t(count));
+  // 5. the triangular product, skipped when L is exactly the identity
+  bool identity = true;
+  for (int i = 0; i < k && identity; ++i)
+    for (int j = 0; j <= i && identity; ++j)
+      identity = l[packed_index(i, j)] == (i == j ? 1.0 : 0.0);
+  if (identity)
+    std::memcpy(out, z.data(), sizeof(double) * std::uint64_t(n) * k);
+  else
+    mvn_transform(out, z.data(), l, n, k);
+  // 6. the mean
+  if (mu)
+    for (std::int64_t t = 0; t < n; ++t)
+      for (int j = 0; j < k; ++j) out[t * k + j] += mu[j];
+  return kStatusOk;
+}
+
+}  // namespace mvtsa

@@ -1,0 +1,59 @@
+// Routines on covariance matrices shared by the VARMA functions: the
+// symmetry check, packed symmetric storage, the positive-definiteness test,
+// the Cholesky factorisation and multivariate normal draws.
+#pragma once
+
+#include <cstdint>
+
+#include "module/frame/rng.hpp"
+
+namespace mvtsa {
+
+// Element (i, j) of a packed symmetric matrix: the lower triangle row by row.
+inline std::int64_t packed_index(std::int64_t i, std::int64_t j) {
+  const std::int64_t M = i > j ? i : j, m = i > j ? j : i;
+  return M * (M + 1) / 2 + m;
+}
+inline std::int64_t packed_size(std::int64_t k) { return k * (k + 1) / 2; }
+
+// Packs the full row-major k x k matrix s (for j = 0..k-1, i = 0..j: s[i][j]).
+void pack_symmetric(const double* s, int k, double* packed);
+// Unpacks to a full row-major k x k matrix.
+void unpack_symmetric(const double* packed, int k, double* s);
+// Packed identity.
+void packed_identity(int k, double* packed);
+
+// 0, 10 (not symmetric beyond a * 2^-26.5, a = largest |element|) or 17
+// (missing value).  Pairs that differ by a nonzero amount within the bound
+// are replaced by their mean, in place.
+int sym_check(double* s, int k);
+
+// Bunch-Kaufman diagonal pivoting (alpha = (1 + sqrt 17) / 8) on the packed
+// matrix (overwritten) and the eigenvalue-sign count from the block
+// diagonal.  0 when positive definite, 100 otherwise, 1 when the work
+// allocation fails (after raising the host error).
+int pd_check(double* packed, int k, double tolerance);
+// The same with caller-supplied work space of k*k doubles (no host access).
+int pd_check_work(double* packed, int k, double tolerance, double* work);
+
+inline constexpr double kBunchKaufmanAlpha = 0.6403882032022076;  // (1 + sqrt(17)) / 8
+inline constexpr double kCholeskyTol = 1e-14;
+
+// One row r of the packed Cholesky factorisation, rows 0..r-1 already
+// factored.  Returns the pivot s of the row (before the square root).
+double cholesky_packed_row(double* a, int r, double tolerance);
+// All rows; when min_pivot >= 0 stops at the first row whose |pivot| is
+// below it and returns that row + 1 (0 on success).
+int cholesky_packed(double* a, int k, double tolerance, double min_pivot = -1.0);
+
+// Draws n vectors of dimension k with covariance L L' (packed sigma,
+// factored here) and mean mu (or none) from the given stream; the work area
+// holds k(k+1)/2 + k doubles.  Returns 0, 1 (host error) or -1 (a Cholesky
+// pivot below 1e-14).
+int mvn_draw(double* out, const double* mu, const double* packed_sigma, std::int64_t n, int k,
+             double seed, double* work, Stream stream);
+
+// The transform of mvn_draw alone: out(t, m) = sum_{g <= m} L(m, g) z(t, g).
+void mvn_transform(double* out, const double* z, const double* packed_l, std::int64_t n, int k);
+
+}  // namespace mvtsa

@@ -1,0 +1,6 @@
+// VARMACOV: registered, not built yet in this build.
+#include "module/frame/entries.hpp"
+
+extern "C" std::int32_t varmacov_entry(void** /*args*/, const std::int32_t* /*given*/) noexcept {
+  return mvtsa::run_entry([] { return mvtsa::not_built("VARMACOV"); });
+}

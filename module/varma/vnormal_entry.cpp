@@ -1,0 +1,57 @@
+// VNORMAL(mu, sigma, n, seed) -> n x k series of multivariate normal draws.
+#include <cstring>
+
+#include "module/frame/args.hpp"
+#include "module/frame/entries.hpp"
+#include "module/varma/covariance.hpp"
+
+namespace mvtsa {
+namespace {
+
+enum { kMu = 0, kSigma = 1, kN = 2, kSeed = 3 };
+
+int vnormal(void** args, const std::int32_t* given) {
+  ArgList in(args, given);
+  int k = 0;
+  MatrixArg mu, sigma;
+  // 1-3. mu, sigma, the dimension
+  if (in.given(kMu))
+    if (int st = in.vector(kMu, &k, &mu)) return st;
+  if (in.given(kSigma))
+    if (int st = in.square(kSigma, &k, &sigma)) return st;
+  if (k == 0) return fail_message(kMsgNoDimension);
+  // 4-5. the packed covariance
+  WorkBlock<double> packed(std::uint64_t(packed_size(k)));
+  if (!packed) return packed.status();
+  if (in.given(kSigma)) {
+    if (int st = sym_check(sigma.data, k)) return st;
+    pack_symmetric(sigma.data, k, packed.data());
+    if (pd_check(packed.data(), k, kCloseTol) != 0) return kStatusNotPd;
+    pack_symmetric(sigma.data, k, packed.data());
+  } else {
+    packed_identity(k, packed.data());
+  }
+  // 6-7. n and seed
+  std::int64_t n = 100;
+  double seed = 0.0;
+  if (in.given(kN))
+    if (int st = in.whole_number(kN, &n)) return st;
+  if (in.given(kSeed))
+    if (int st = in.seed(kSeed, &seed)) return st;
+  // 8. the output
+  double* out = create_result(1, static_cast<std::int32_t>(n), k);
+  if (!out) return kStatusHostError;
+  // 9. mu again, after the result exists
+  const MatrixArg mu2 = in.refetch(kMu);
+  // 10. draw
+  WorkBlock<double> work(std::uint64_t(packed_size(k)) + k);
+  if (!work) return work.status();
+  return mvn_draw(out, mu2.data, packed.data(), n, k, seed, work.data(), Stream::kVnormal);
+}
+
+}  // namespace
+}  // namespace mvtsa
+
+extern "C" std::int32_t vnormal_entry(void** args, const std::int32_t* given) noexcept {
+  return mvtsa::run_entry([&] { return mvtsa::vnormal(args, given); });
+}

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs every package the build, tests and benchmarks need (Debian 12,
+# as root), then configures and builds the Release tree in build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+PACKAGES="g++ cmake make libopenblas-dev liblapack-dev libgtest-dev libgmock-dev libbenchmark-dev"
+missing=""
+for p in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq $missing
+fi
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc)"
