@@ -645,45 +645,51 @@ CallResult Host::call(std::string_view name, const std::vector<Value>& args) {
     return result;
   }
   activate();
-  std::vector<HostArg> held(args.size());
-  std::vector<void*> slots(args.size(), nullptr);
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const Value& v = args[i];
-    HostArg& a = held[i];
-    switch (v.kind) {
-      case Value::Kind::kOmitted: continue;
-      case Value::Kind::kNoValue: break;
-      case Value::Kind::kNumeric:
-        a.rows = v.m.rows;
-        a.cols = v.m.cols;
-        a.values = v.m.data;
-        a.values.reserve(1);
-        a.data = a.values.data();
-        break;
-      case Value::Kind::kText:
-        a.rows = 1;
-        a.cols = 1;
-        a.type = static_cast<std::int32_t>(v.text.size());
-        a.text = v.text;
-        a.values.assign(1, 0.0);  // the address of the characters is not null
-        a.data = a.values.data();
-        break;
-    }
-    slots[i] = &a;
-  }
+  ArgumentBlock block(args);
   impl_->current = CallResult{};
   impl_->pending = 0;
   impl_->outputs = &impl_->current.outputs;
   impl_->output_count = f->outputs;
   impl_->current.outputs.assign(std::size_t(f->outputs), std::nullopt);
-  const std::int32_t given = static_cast<std::int32_t>(args.size());
-  impl_->current.status = f->entry(slots.empty() ? nullptr : slots.data(), &given);
+  impl_->current.status = f->entry(block.slots(), block.given());
   impl_->outputs = nullptr;
   impl_->pending = 0;
   result = std::move(impl_->current);
   impl_->current = CallResult{};
   return result;
 }
+
+struct ArgumentBlock::Held {
+  HostArg arg;
+};
+
+ArgumentBlock::ArgumentBlock(const std::vector<Value>& args)
+    : slots_(args.size(), nullptr), given_(static_cast<std::int32_t>(args.size())) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const Value& v = args[i];
+    if (v.kind == Value::Kind::kOmitted) continue;
+    auto h = std::make_unique<Held>();
+    HostArg& a = h->arg;
+    if (v.kind == Value::Kind::kNumeric) {
+      a.rows = v.m.rows;
+      a.cols = v.m.cols;
+      a.values = v.m.data;
+      a.values.reserve(1);
+      a.data = a.values.data();
+    } else if (v.kind == Value::Kind::kText) {
+      a.rows = 1;
+      a.cols = 1;
+      a.type = static_cast<std::int32_t>(v.text.size());
+      a.text = v.text;
+      a.values.assign(1, 0.0);  // the address of the characters is not null
+      a.data = a.values.data();
+    }
+    slots_[i] = &a;
+    held_.push_back(std::move(h));
+  }
+}
+
+ArgumentBlock::~ArgumentBlock() = default;
 
 const CallResult& Host::current() const { return impl_->current; }
 

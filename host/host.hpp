@@ -95,6 +95,25 @@ std::string error_text(int code);
 
 class HostImpl;
 
+// An argument block built from values, as the host hands it to an entry
+// point: slot i is null for an omitted value.  Lets tests call entry points
+// and the module's argument checks directly.
+class ArgumentBlock {
+ public:
+  explicit ArgumentBlock(const std::vector<Value>& args);
+  ~ArgumentBlock();
+  ArgumentBlock(const ArgumentBlock&) = delete;
+  ArgumentBlock& operator=(const ArgumentBlock&) = delete;
+  void** slots() { return slots_.empty() ? nullptr : slots_.data(); }
+  const std::int32_t* given() const { return &given_; }
+
+ private:
+  struct Held;
+  std::vector<std::unique_ptr<Held>> held_;
+  std::vector<void*> slots_;
+  std::int32_t given_ = 0;
+};
+
 class Host {
  public:
   Host();

@@ -49,7 +49,12 @@ void get_arg_matrix(void* arg, MatrixArg* out) {
 }
 
 double* create_result(int output, std::int32_t rows, std::int32_t cols) {
-  return op<mcn_create_result_fn>(MCN_GROUP_ARGS, MCN_SLOT_CREATE_RESULT)(output, rows, cols);
+  double* out =
+      op<mcn_create_result_fn>(MCN_GROUP_ARGS, MCN_SLOT_CREATE_RESULT)(output, rows, cols);
+  // A refused result ends the call with status 1; the host's reason is
+  // handed back so that the caller sees why.
+  if (!out) (void)check_host_error();
+  return out;
 }
 
 bool has_missing(void* arg) {

@@ -40,6 +40,8 @@ struct MatrixArg {
   std::int64_t length() const { return rows > cols ? rows : cols; }
 };
 void get_arg_matrix(void* arg, MatrixArg* out);
+// Null when the host refuses the result (its pending error is then raised;
+// the caller returns status 1).
 double* create_result(int output, std::int32_t rows, std::int32_t cols);
 bool has_missing(void* arg);
 void* context_block();

@@ -26,7 +26,9 @@ int vnormal(void** args, const std::int32_t* given) {
   if (in.given(kSigma)) {
     if (int st = sym_check(sigma.data, k)) return st;
     pack_symmetric(sigma.data, k, packed.data());
-    if (pd_check(packed.data(), k, kCloseTol) != 0) return kStatusNotPd;
+    // A failed work allocation inside the test is a host error, not a verdict.
+    if (int st = pd_check(packed.data(), k, kCloseTol))
+      return st == kStatusHostError ? st : kStatusNotPd;
     pack_symmetric(sigma.data, k, packed.data());
   } else {
     packed_identity(k, packed.data());

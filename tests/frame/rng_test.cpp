@@ -1,0 +1,170 @@
+// The congruential generator, the normal deviate and the stream rules.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+
+#include "host/host.hpp"
+#include "module/frame/host.hpp"
+#include "module/frame/rng.hpp"
+
+namespace {
+
+using mvts::Value;
+
+std::uint32_t reference_next(std::uint64_t seed) {
+  return static_cast<std::uint32_t>(seed * 397204094ULL % 2147483647ULL);
+}
+
+TEST(RngUniform, SeedOneGivesTheFirstUniform) {
+  std::uint32_t seed = 1;
+  EXPECT_EQ(mvtsa::rng_uniform(&seed), 397204094.0 / 2147483647.0);
+  EXPECT_EQ(seed, 397204094u);
+}
+
+TEST(RngUniform, ModularProductIsExactAtTheBoundaries) {
+  for (std::uint64_t s : {0ULL, 1ULL, 2ULL, 65535ULL, 65536ULL, 2147483645ULL, 2147483646ULL,
+                          2147483647ULL, 2147483648ULL, 4294967295ULL}) {
+    SCOPED_TRACE(s);
+    EXPECT_EQ(mvtsa::rng_next(static_cast<std::uint32_t>(s)), reference_next(s));
+  }
+  EXPECT_EQ(mvtsa::rng_next(2147483647u), 0u);  // a multiple of the modulus
+  EXPECT_EQ(mvtsa::rng_next(2147483648u), 397204094u);
+}
+
+TEST(RngUniform, ModularProductIsExactForRandomSeeds) {
+  std::mt19937_64 gen(42);
+  for (int i = 0; i < 200000; ++i) {
+    const auto s = static_cast<std::uint32_t>(gen());
+    ASSERT_EQ(mvtsa::rng_next(s), reference_next(s)) << s;
+  }
+}
+
+TEST(RngUniform, UniformsLieStrictlyInsideTheUnitInterval) {
+  std::uint32_t seed = 2147483646u;
+  for (int i = 0; i < 100000; ++i) {
+    const double u = mvtsa::rng_uniform(&seed);
+    ASSERT_GT(u, 0.0);
+    ASSERT_LT(u, 1.0);
+  }
+}
+
+TEST(RngNormal, BoxMullerCosineFromTwoSuccessiveUniforms) {
+  std::uint32_t seed = 12345, copy = 12345;
+  const double z = mvtsa::rng_normal(&seed);
+  const double u1 = mvtsa::rng_uniform(&copy), u2 = mvtsa::rng_uniform(&copy);
+  EXPECT_EQ(z, std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2));
+  EXPECT_EQ(seed, copy);
+}
+
+TEST(RngNormal, MomentsOfManyDeviates) {
+  std::uint32_t seed = 987654321u;
+  const int n = 400000;
+  double s1 = 0, s2 = 0, s4 = 0;
+  for (int i = 0; i < n; ++i) {
+    const double z = mvtsa::rng_normal(&seed);
+    s1 += z;
+    s2 += z * z;
+    s4 += z * z * z * z;
+  }
+  EXPECT_NEAR(s1 / n, 0.0, 5.0 / std::sqrt(n));
+  EXPECT_NEAR(s2 / n, 1.0, 5.0 * std::sqrt(2.0 / n));
+  EXPECT_NEAR(s4 / n, 3.0, 5.0 * std::sqrt(96.0 / n));
+}
+
+std::uint32_t fixed_clock() { return 4242u; }
+
+TEST(RngSeedRules, PositiveReplacesWithoutStarting) {
+  mvtsa::RngState::Entry e{0, 99};
+  mvtsa::rng_resolve_seed(&e, 7.9, fixed_clock);
+  EXPECT_EQ(e.seed, 7u);
+  EXPECT_EQ(e.started, 0u);
+  mvtsa::rng_resolve_seed(&e, 0.0, fixed_clock);  // not started: the clock
+  EXPECT_EQ(e.seed, 4242u);
+  EXPECT_EQ(e.started, 1u);
+}
+
+TEST(RngSeedRules, StartedStreamContinuesAndNegativeSeedStarts) {
+  mvtsa::RngState::Entry e{0, 0};
+  mvtsa::rng_resolve_seed(&e, -7.5, fixed_clock);
+  EXPECT_EQ(e.seed, 7u);
+  EXPECT_EQ(e.started, 1u);
+  e.seed = 555;
+  mvtsa::rng_resolve_seed(&e, 0.0, fixed_clock);
+  EXPECT_EQ(e.seed, 555u);
+  mvtsa::rng_resolve_seed(&e, -3.0, fixed_clock);  // started: continues
+  EXPECT_EQ(e.seed, 555u);
+  mvtsa::rng_resolve_seed(&e, 3.0, fixed_clock);  // positive always replaces
+  EXPECT_EQ(e.seed, 3u);
+}
+
+// ---- the stream rules through VNORMAL ------------------------------------
+
+mvts::Matrix vnormal(mvts::Session& s, double n, double seed) {
+  auto r = s.call("VNORMAL", {Value::row({0.0, 0.0}), Value::omitted(), Value::scalar(n),
+                              Value::scalar(seed)});
+  EXPECT_EQ(r.status, 0);
+  return r.outputs.at(0).value_or(mvts::Matrix());
+}
+
+TEST(RngStreams, SamePositiveSeedGivesTheSameSeries) {
+  mvts::Session s;
+  EXPECT_EQ(vnormal(s, 5, 11).data, vnormal(s, 5, 11).data);
+}
+
+TEST(RngStreams, NegativeSeedThenZeroContinuesTheStream) {
+  mvts::Session s;
+  // Each call draws k (n + 1) deviates: 8 here, so the second call starts at
+  // deviate 8, which is row 4 of one long draw from the same seed.
+  const mvts::Matrix a = vnormal(s, 3, -7);
+  const mvts::Matrix b = vnormal(s, 3, 0);
+  mvts::Session fresh;
+  const mvts::Matrix all = vnormal(fresh, 7, 7);
+  for (int t = 0; t < 3; ++t)
+    for (int j = 0; j < 2; ++j) {
+      EXPECT_EQ(a.at(t, j), all.at(t, j));
+      EXPECT_EQ(b.at(t, j), all.at(t + 4, j));
+    }
+}
+
+TEST(RngStreams, PositiveSeedThenZeroRestartsFromTheClock) {
+  mvts::Session s;
+  s.set_clock_seed(31337);
+  (void)vnormal(s, 3, 7);
+  const mvts::Matrix b = vnormal(s, 3, 0);
+  mvts::Session fresh;
+  EXPECT_EQ(b.data, vnormal(fresh, 3, 31337).data);
+}
+
+TEST(RngStreams, OtherStreamsNeverDisturbVnormal) {
+  mvts::Session s;
+  (void)vnormal(s, 2, -5);
+  // Advance the three other streams through the module's generator record.
+  s.activate();
+  mvtsa::set_host_table(s.table());
+  for (auto stream : {mvtsa::Stream::kVarmasim, mvtsa::Stream::kFarmasim, mvtsa::Stream::kUcmsim}) {
+    std::uint32_t* seed = nullptr;
+    ASSERT_EQ(mvtsa::rng_start(stream, -99, &seed), 0);
+    for (int i = 0; i < 17; ++i) (void)mvtsa::rng_normal(seed);
+  }
+  const mvts::Matrix b = vnormal(s, 2, 0);
+  mvts::Session fresh;
+  (void)vnormal(fresh, 2, -5);
+  EXPECT_EQ(b.data, vnormal(fresh, 2, 0).data);
+}
+
+TEST(RngStreams, GeneratorRecordIsParkedInTheContextWord) {
+  mvts::Session s;
+  void* word = nullptr;
+  std::memcpy(&word, s.context() + MCN_CONTEXT_RNG_WORD, sizeof word);
+  EXPECT_EQ(word, nullptr);
+  (void)vnormal(s, 1, 3);
+  std::memcpy(&word, s.context() + MCN_CONTEXT_RNG_WORD, sizeof word);
+  ASSERT_NE(word, nullptr);
+  auto* state = static_cast<mvtsa::RngState*>(word);
+  EXPECT_EQ(state->stream[0].started, 0u);  // a positive seed does not start it
+  EXPECT_EQ(s.live_blocks(), 0);            // the record is not counted as a leak
+}
+
+}  // namespace
