@@ -396,13 +396,19 @@ inline std::int64_t pidx(std::int64_t i, std::int64_t j) {
 }  // namespace
 
 // Sweeps the packed symmetric matrix A (order n) on pivot k when |a_kk| is
-// above the tolerance:
-//   a_kk <- 1/d,  a_ik <- -a_ik/d (i != k),  a_ij <- a_ij - a_ik a_kj / d
-// with d = a_kk.  Sweeping every pivot once leaves A^-1; sweeping a set S
-// leaves (A_SS)^-1 in the S block.  Returns 0 when swept, 1 when not.
+// above the tolerance.  With S the set of pivots already swept (flag '1')
+// the matrix holds
+//   A_SS^-1 in the S block,  A_SS^-1 A_SU in the cross block,
+//   A_UU - A_US A_SS^-1 A_SU in the unswept block,
+// and sweeping pivot k (d = a_kk) moves k into S:
+//   a_ij <- a_ij + a_ik a_kj / d   (i, j in S)
+//   a_ij <- a_ij - a_ik a_kj / d   (otherwise, i, j != k)
+//   a_ik <- -a_ik / d (i in S),  a_ik / d (i not in S),  a_kk <- 1 / d.
+// Once every pivot is swept the matrix holds A^-1.  Returns 0 when swept,
+// 1 when not (the flag then stays as it was).
 extern "C" std::int32_t mvts_sweep_pivot(double* a, std::int32_t k, std::int32_t n, char* flags,
                                          double* /*work*/, double tolerance) {
-  if (k < 0 || k >= n) return 1;
+  if (!a || !flags || k < 0 || k >= n || flags[k] == '1') return 1;
   const double d = a[pidx(k, k)];
   if (!(std::fabs(d) > tolerance)) return 1;
   for (std::int64_t i = 0; i < n; ++i) {
@@ -410,15 +416,20 @@ extern "C" std::int32_t mvts_sweep_pivot(double* a, std::int32_t k, std::int32_t
     const double aik = a[pidx(i, k)];
     if (aik == 0.0) continue;
     const double f = aik / d;
+    const bool i_swept = flags[i] == '1';
     for (std::int64_t j = 0; j <= i; ++j) {
       if (j == k) continue;
-      a[pidx(i, j)] -= f * a[pidx(j, k)];
+      const double t = f * a[pidx(j, k)];
+      if (i_swept && flags[j] == '1')
+        a[pidx(i, j)] += t;
+      else
+        a[pidx(i, j)] -= t;
     }
   }
   for (std::int64_t i = 0; i < n; ++i)
-    if (i != k) a[pidx(i, k)] = -a[pidx(i, k)] / d;
+    if (i != k) a[pidx(i, k)] = (flags[i] == '1' ? -a[pidx(i, k)] : a[pidx(i, k)]) / d;
   a[pidx(k, k)] = 1.0 / d;
-  if (flags) flags[k] = '1';
+  flags[k] = '1';
   return 0;
 }
 

@@ -1,0 +1,226 @@
+// The host's own services: the sweep operator, utility files, pools,
+// temporary blocks, module loading, messages and the context record.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "abi/mcn_abi.h"
+#include "host/host.hpp"
+#include "module/frame/host.hpp"
+#include "module/varma/covariance.hpp"
+#include "module/varma/sweep_inverse.hpp"
+
+namespace {
+
+class HostServices : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.activate();
+    mvtsa::set_host_table(host_.table());
+  }
+  mvts::Host host_;
+};
+
+std::vector<double> random_spd(int k, std::mt19937& gen) {
+  std::normal_distribution<double> N;
+  std::vector<double> b(std::size_t(k * k)), a(std::size_t(k * k), 0.0);
+  for (double& x : b) x = N(gen);
+  for (int i = 0; i < k; ++i)
+    for (int j = 0; j < k; ++j) {
+      for (int l = 0; l < k; ++l) a[i * k + j] += b[i * k + l] * b[j * k + l];
+      if (i == j) a[i * k + j] += 0.5;
+    }
+  return a;
+}
+
+TEST_F(HostServices, SweepingEveryPivotLeavesTheInverse) {
+  std::mt19937 gen(3);
+  for (int k = 1; k <= 7; ++k) {
+    const std::vector<double> a = random_spd(k, gen);
+    std::vector<double> p(std::size_t(mvtsa::packed_size(k))), work(static_cast<std::size_t>(k));
+    std::vector<char> flags(static_cast<std::size_t>(k));
+    mvtsa::pack_symmetric(a.data(), k, p.data());
+    ASSERT_EQ(mvtsa::sweep_inverse(p.data(), k, flags.data(), work.data()), k);
+    for (int i = 0; i < k; ++i) {
+      EXPECT_EQ(flags[i], '1');
+      for (int j = 0; j < k; ++j) {
+        double s = 0;
+        for (int l = 0; l < k; ++l) s += a[i * k + l] * p[mvtsa::packed_index(l, j)];
+        EXPECT_NEAR(s, i == j ? 1.0 : 0.0, 1e-10) << "k " << k;
+      }
+    }
+  }
+}
+
+TEST_F(HostServices, SweepingASubsetLeavesTheInverseOfItsBlock) {
+  // A = [[4, 2, 1], [2, 3, 0.5], [1, 0.5, 2]]; sweep pivots 0 and 1 only.
+  const double a[9] = {4, 2, 1, 2, 3, 0.5, 1, 0.5, 2};
+  double p[6];
+  char flags[3] = {'0', '0', '0'};
+  mvtsa::pack_symmetric(a, 3, p);
+  EXPECT_EQ(mvtsa::sweep_pivot(p, 0, 3, flags, nullptr, 1e-12), 0);
+  EXPECT_EQ(mvtsa::sweep_pivot(p, 1, 3, flags, nullptr, 1e-12), 0);
+  EXPECT_EQ(flags[2], '0');
+  // inverse of [[4, 2], [2, 3]] = [[3, -2], [-2, 4]] / 8
+  EXPECT_NEAR(p[mvtsa::packed_index(0, 0)], 3.0 / 8, 1e-15);
+  EXPECT_NEAR(p[mvtsa::packed_index(1, 0)], -2.0 / 8, 1e-15);
+  EXPECT_NEAR(p[mvtsa::packed_index(1, 1)], 4.0 / 8, 1e-15);
+}
+
+TEST_F(HostServices, PivotAtOrBelowTheToleranceIsNotSwept) {
+  const double a[4] = {1, 1, 1, 1};  // singular: the second pivot becomes 0
+  double p[3], work[2];
+  char flags[2];
+  mvtsa::pack_symmetric(a, 2, p);
+  EXPECT_EQ(mvtsa::sweep_inverse(p, 2, flags, work), 1);
+  EXPECT_EQ(flags[0], '1');
+  EXPECT_EQ(flags[1], '0');
+  double q[3] = {1, 0, 1};
+  char f2[2] = {'0', '0'};
+  EXPECT_EQ(mvtsa::sweep_pivot(q, 0, 2, f2, nullptr, 1.0), 1);  // |1| is not above 1
+  EXPECT_EQ(f2[0], '0');
+  EXPECT_EQ(mvtsa::sweep_pivot(q, 5, 2, f2, nullptr, 0.0), 1);  // no such pivot
+}
+
+TEST_F(HostServices, UtilityFilesReadBackInWriteOrderAndVanishOnClose) {
+  std::uint8_t desc[240];
+  mvtsa::utility_descriptor(desc);
+  EXPECT_EQ(std::memcmp(desc + 66, "UTILITY ", 8), 0);
+  void* h = nullptr;
+  ASSERT_EQ(mvtsa::utility_create(&h, desc), 0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(host_.open_utility_files(), 1);
+  const double a[3] = {1.5, -2, 3}, b[2] = {7, 8};
+  ASSERT_EQ(mvtsa::utility_write(h, a, sizeof a), 0);
+  ASSERT_EQ(mvtsa::utility_write(h, b, sizeof b), 0);
+  ASSERT_EQ(mvtsa::utility_rewind(h), 0);
+  double r[5];
+  ASSERT_EQ(mvtsa::utility_read(h, r, sizeof r), 0);
+  EXPECT_EQ(r[0], 1.5);
+  EXPECT_EQ(r[4], 8.0);
+  EXPECT_LT(mvtsa::utility_read(h, r, 8), 0);  // past the end
+  EXPECT_EQ(mvtsa::utility_close(h), 0);
+  EXPECT_EQ(host_.open_utility_files(), 0);
+  EXPECT_LT(mvtsa::utility_close(h), 0);  // a closed handle is refused
+}
+
+TEST_F(HostServices, InjectedUtilityFailureGivesANegativeResult) {
+  std::uint8_t desc[240];
+  mvtsa::utility_descriptor(desc);
+  void* h = nullptr;
+  host_.fail_utility_at(2);
+  ASSERT_EQ(mvtsa::utility_create(&h, desc), 0);
+  const double x = 1;
+  EXPECT_LT(mvtsa::utility_write(h, &x, 8), 0);
+  EXPECT_EQ(mvtsa::utility_write(h, &x, 8), 0);
+  EXPECT_EQ(mvtsa::utility_close(h), 0);
+}
+
+TEST_F(HostServices, PoolReleaseFreesEveryBlock) {
+  mcn_allocator* pool = mvtsa::pool_create();
+  ASSERT_NE(pool, nullptr);
+  EXPECT_EQ(host_.live_pools(), 1);
+  for (int i = 0; i < 10; ++i) {
+    auto* p = static_cast<double*>(mvtsa::pool_alloc(pool, 64));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p[7], 0.0);  // zero-filled
+  }
+  mvtsa::pool_release(pool);
+  EXPECT_EQ(host_.live_pools(), 0);
+  EXPECT_EQ(host_.live_blocks(), 0);
+}
+
+TEST_F(HostServices, TemporaryBlockPairs) {
+  void* a = mvtsa::temp_a_obtain(100);
+  void* b = mvtsa::temp_b_obtain(100);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(host_.live_temp_blocks(), 2);
+  mvtsa::temp_a_release(&a);
+  mvtsa::temp_b_release(&b);
+  EXPECT_EQ(a, nullptr);
+  EXPECT_EQ(host_.live_temp_blocks(), 0);
+  host_.fail_allocation_at(1);
+  EXPECT_EQ(mvtsa::temp_a_obtain(8), nullptr);
+  EXPECT_NE(mvtsa::error_pending(), 0);
+}
+
+TEST_F(HostServices, WorkBlocksAreZeroFilledAndCounted) {
+  {
+    mvtsa::WorkBlock<double> w(1000);
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w[999], 0.0);
+    EXPECT_EQ(host_.live_blocks(), 1);
+  }
+  EXPECT_EQ(host_.live_blocks(), 0);
+  mvtsa::WorkBlock<double> huge(std::uint64_t(1) << 62);  // the byte count overflows
+  EXPECT_FALSE(huge);
+  EXPECT_EQ(huge.status(), 1);
+  EXPECT_EQ(host_.current().raised_error, 1001);
+}
+
+TEST_F(HostServices, ModuleLoadingFindsModulesByName) {
+  mvts::Session s;  // loads orvmvtsa, which fixes the directory searched first
+  s.activate();
+  mvtsa::set_host_table(s.table());
+  void* handle = nullptr;
+  EXPECT_NE(mvtsa::module_load(&handle, "no_such_module"), 0);
+  EXPECT_EQ(handle, nullptr);
+  ASSERT_EQ(mvtsa::module_load(&handle, "orvmvtsa"), 0);
+  ASSERT_NE(handle, nullptr);
+  void* entry = nullptr;
+  EXPECT_EQ(mvtsa::entry_lookup(handle, &entry), 0);
+  EXPECT_NE(entry, nullptr);
+  int not_a_handle = 0;
+  EXPECT_NE(mvtsa::entry_lookup(&not_a_handle, &entry), 0);
+}
+
+TEST_F(HostServices, ContextRecordAndClockSeed) {
+  void* host_word = nullptr;
+  std::memcpy(&host_word, static_cast<unsigned char*>(mvtsa::context_block()) + 816, 8);
+  EXPECT_NE(host_word, nullptr);
+  const std::uint32_t s = mvtsa::clock_seed();
+  EXPECT_GE(s, 1u);
+  EXPECT_LT(s, 2147483647u);
+  host_.set_clock_seed(77);
+  EXPECT_EQ(mvtsa::clock_seed(), 77u);
+}
+
+TEST_F(HostServices, ErrorStateIsPendingUntilRaised) {
+  host_.fail_allocation_at(1);
+  EXPECT_EQ(mvtsa::host_alloc(16), nullptr);
+  const int code = mvtsa::error_pending();
+  EXPECT_NE(code, 0);
+  mvtsa::raise_error(code);
+  EXPECT_EQ(mvtsa::error_pending(), 0);
+  EXPECT_EQ(host_.current().raised_error, code);
+}
+
+TEST(HostMessages, TextsFillTheirInsertsAndSayWhatWentWrong) {
+  using mvts::InsertValue;
+  EXPECT_EQ(mvts::message_text(351, {InsertValue(std::string("scalar")),
+                                     InsertValue(std::string("matrix"))}),
+            "An argument is a scalar where a matrix is required.");
+  const std::string t = mvts::message_text(
+      368, {InsertValue(std::int64_t(1)), InsertValue(std::int64_t(4)), InsertValue(1e152)});
+  EXPECT_NE(t.find("column 1, row 4"), std::string::npos) << t;
+  EXPECT_TRUE(mvts::message_is_note(359));
+  EXPECT_TRUE(mvts::message_is_note(376));
+  EXPECT_FALSE(mvts::message_is_note(353));
+  // Every number the module issues has its own text.
+  for (int n : {15, 88, 89, 143, 178, 248, 315, 316, 350, 351, 352, 353, 354, 355, 356, 357, 358,
+                359, 360, 361, 365, 368, 369, 371, 372, 373, 376, 390}) {
+    EXPECT_EQ(mvts::message_text(n, {}).rfind("Message ", 0), std::string::npos) << n;
+  }
+}
+
+TEST(HostCalls, UnknownFunctionNameIsNotCalled) {
+  mvts::Session s;
+  EXPECT_EQ(s.call("NOSUCH", {}).status, -1);
+  EXPECT_NE(s.find("vnormal"), nullptr);  // names are case-insensitive
+}
+
+}  // namespace
