@@ -163,11 +163,20 @@ int cholesky_packed(double* a, int k, double tolerance, double min_pivot) {
   return 0;
 }
 
+// Plain loops rather than one short vector call per element: for the small
+// k of a multivariate draw the call overhead would cost more than the
+// arithmetic, and the generator itself is the floor.
 void mvn_transform(double* out, const double* z, const double* l, std::int64_t n, int k) {
   for (std::int64_t t = 0; t < n; ++t) {
     const double* zt = z + t * k;
     double* ot = out + t * k;
-    for (int m = 0; m < k; ++m) ot[m] = blas_ddot(m + 1, l + packed_index(m, 0), zt);
+    const double* lm = l;
+    for (int m = 0; m < k; ++m) {
+      double s = 0.0;
+      for (int g = 0; g <= m; ++g) s += lm[g] * zt[g];
+      ot[m] = s;
+      lm += m + 1;
+    }
   }
 }
 
