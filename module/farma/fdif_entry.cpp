@@ -1,6 +1,60 @@
-// FDIF: registered, not built yet in this build.
+// FDIF(series, d) -> n x 1 series (1 - B)^d x, its first value missing.
+#include <algorithm>
+#include <cmath>
+
+#include "module/farma/frac_diff.hpp"
+#include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
 
-extern "C" std::int32_t fdif_entry(void** /*args*/, const std::int32_t* /*given*/) noexcept {
-  return mvtsa::run_entry([] { return mvtsa::not_built("FDIF"); });
+namespace mvtsa {
+namespace {
+
+enum { kSeries = 0, kD = 1 };
+
+inline constexpr int kMsgDRange = 372;
+// d must lie in (-(1 - 2^-26.5), 1 - 2^-26.5) and away from 0 by 2^-26.5.
+inline constexpr double kDBound = 0.9999999894632878;
+
+int fdif(void** args, const std::int32_t* given) {
+  ArgList in(args, given);
+  // 1-2. The series: any vector (or a single value), no missing values.
+  if (!in.given(kSeries)) return kStatusNoValue;
+  MatrixArg x;
+  if (int st = in.fetch(kSeries, &x)) return st;
+  if (std::min(x.rows, x.cols) != 1) return kStatusNotVector;
+  if (has_missing(in.slot(kSeries))) return kStatusMissing;
+  // 3. d: a given 1 x 1 value.
+  if (!in.given(kD)) return kStatusMissing;
+  MatrixArg dm;
+  if (int st = in.fetch(kD, &dm)) return st;
+  if (std::max(dm.rows, dm.cols) != 1) return kStatusNotScalar;
+  if (has_missing(in.slot(kD))) return kStatusMissing;
+  const double d = dm.data[0];
+  // 4. d = 0 and |d| >= 1 - 2^-26.5 are refused.
+  if (!(-kDBound < d && d < kDBound && std::fabs(d) > kCloseTol)) return fail_message(kMsgDRange);
+  // 5. The result, then the series anew.
+  const std::int64_t n = x.length();
+  double* out = create_result(1, static_cast<std::int32_t>(n), 1);
+  if (!out) return kStatusHostError;
+  x = in.refetch(kSeries);
+  // 6. Weights, result and scratch copy in one block of 3n doubles.
+  WorkBlock<double> work(checked_mul(3, std::uint64_t(n)));
+  if (!work) return work.status();
+  double* w = work.data();
+  double* res = w + n;
+  double* scratch = res + n;
+  // 7. Filter; on a gamma failure the result stays unfilled.
+  if (frac_diff_filter(res, w, d, x.data, n, scratch) != 0) {
+    issue_message(kMsgGammaFailed);
+    return kStatusGammaFailed;
+  }
+  std::copy_n(res, n, out);
+  return kStatusOk;
+}
+
+}  // namespace
+}  // namespace mvtsa
+
+extern "C" std::int32_t fdif_entry(void** args, const std::int32_t* given) noexcept {
+  return mvtsa::run_entry([&] { return mvtsa::fdif(args, given); });
 }
