@@ -1,0 +1,146 @@
+#include "module/varma/optimizer_bridge.hpp"
+
+#include <cstring>
+
+#include "module/frame/host.hpp"
+
+namespace mvtsa {
+namespace {
+
+using nlbrg::get;
+using nlbrg::put;
+
+unsigned char* word_record(void* context, std::size_t offset) {
+  return get<unsigned char*>(context, offset);
+}
+
+int could_not_load(const char* name) {
+  print_note(kNoteCouldNotLoad, name);
+  return kBridgeNotRun;
+}
+
+// Copies a name of up to 32 characters into a zeroed 32-byte field and
+// stores its length in the 32-bit word that follows the field.
+void put_name(unsigned char* rec, std::size_t at, std::size_t length_at, const char* name) {
+  std::memset(rec + at, 0, nlbrg::kCallerNameRoom);
+  std::size_t len = std::strlen(name);
+  if (len > nlbrg::kCallerNameRoom) len = nlbrg::kCallerNameRoom;
+  std::memcpy(rec + at, name, len);
+  put<std::int32_t>(rec, length_at, static_cast<std::int32_t>(len));
+}
+
+// Step 5: the objective callback, the option record and the caller record.
+void fill_records(void* context, const BridgeCall& call) {
+  using namespace nlbrg;
+  unsigned char* objective = word_record(context, kCtxObjective);
+  unsigned char* options = word_record(context, kCtxOptions);
+  unsigned char* caller = word_record(context, kCtxCaller);
+  put<ObjectiveCallback>(objective, kObjCallback, call.objective);
+
+  const bool farma = call.caller == FitCaller::kFarmafit;
+  const double* lower = get<double*>(context, kCtxLower);
+  const double* upper = get<double*>(context, kCtxUpper);
+  const bool bounds = farma && lower && upper;
+  put<std::uint8_t>(options, kOptBounds, bounds ? 1 : 0);
+  put<std::int32_t>(options, kOpt28, 4);
+  put<std::int32_t>(options, kOpt32, 4);
+  put<std::uint8_t>(options, kOpt48, 4);
+  put<std::uint8_t>(options, kOpt49, 4);
+  put<std::int32_t>(options, kOptDigits, kDefaultDigits);
+  put<std::int32_t>(options, kOptCount, get<std::int32_t>(context, kCtxCount));
+  put<std::int32_t>(options, kOpt164, 1);
+  put<std::int32_t>(options, kOpt168, 1);
+  put<double>(options, kOptIterFactor, call.iteration_factor);
+  put<void*>(options, kOptParams, get<void*>(context, kCtxParams));
+  put<const double*>(options, kOptLower, bounds ? lower : nullptr);
+  put<const double*>(options, kOptUpper, bounds ? upper : nullptr);
+  put<void*>(options, kOptContext, context);
+  if (farma) put<void*>(options, kOptNames, get<void*>(context, kCtxNames));
+
+  put<void*>(caller, kCallerHostWord, get<void*>(context, kCtxHostWord));
+  put_name(caller, kCallerLanguage, kCallerLanguageLength, farma ? "QMX" : "Qmx");
+  put_name(caller, kCallerName, kCallerNameLength, farma ? "FARMAFIT" : "farmafit");
+  if (farma && call.reset_caller_state) {
+    std::memset(caller + kCallerStateFrom, 0, kCallerStateBytes);
+    put<std::int32_t>(caller, kCallerWord4, 1);
+    put<std::int32_t>(caller, kCallerWord44, 1);
+  }
+}
+
+}  // namespace
+
+void* host_context_word() {
+  const unsigned char* block = static_cast<const unsigned char*>(context_block());
+  return block ? get<void*>(block, MCN_CONTEXT_HOST_WORD) : nullptr;
+}
+
+int optimizer_bridge(void* context, const BridgeCall& call) {
+  using namespace nlbrg;
+  // 2. One load per context.
+  if (get<void*>(context, kCtxHandle)) {
+    print_note(kNoteAlreadyLoaded, nullptr);
+    return could_not_load("");
+  }
+  // 3. Load the module into context word 48.
+  void** handle = reinterpret_cast<void**>(static_cast<unsigned char*>(context) + kCtxHandle);
+  if (module_load(handle, call.module) != 0 || !*handle) return could_not_load(call.module);
+  // 4. Its entry, called with the context and a zeroed word.  A module
+  // without an entry cannot have hung its records on the context, so it
+  // counts as not loaded.
+  void* entry = nullptr;
+  if (entry_lookup(*handle, &entry) != 0 || !entry) return could_not_load(call.module);
+  std::int64_t zero_word = 0;
+  if (reinterpret_cast<Initializer>(entry)(context, &zero_word) != 0)
+    return could_not_load(call.module);
+  auto* ops = get<void* const*>(context, kCtxOperations);
+  const Operation cleanup = ops ? reinterpret_cast<Operation>(ops[kOpCleanup]) : nullptr;
+  if (!ops || !word_record(context, kCtxObjective) || !word_record(context, kCtxOptions) ||
+      !word_record(context, kCtxCaller)) {
+    if (cleanup) cleanup(context);
+    return could_not_load(call.module);
+  }
+  // 5. The records.
+  fill_records(context, call);
+  // 6. Prepare, run, release the records.
+  const auto prepare = reinterpret_cast<Operation>(ops[kOpPrepare]);
+  const auto run = reinterpret_cast<Operation>(ops[kOpRun]);
+  int report = kBridgeNotRun;
+  if (prepare && run && prepare(context) == 0) {
+    report = run(context);
+    if (call.stats) {
+      const unsigned char* options = word_record(context, kCtxOptions);
+      call.stats->iterations = get<std::int32_t>(options, kOptOutIterations);
+      call.stats->evaluations = get<std::int32_t>(options, kOptOutEvaluations);
+      call.stats->failed = get<std::int32_t>(options, kOptOutFailed);
+      call.stats->code = get<std::int32_t>(options, kOptOutCode);
+      call.stats->value = get<double>(options, kOptOutValue);
+    }
+  }
+  if (cleanup) cleanup(context);
+  return report;
+}
+
+void* bridge_context(void* args) {
+  using namespace nlbrg;
+  unsigned char* r1 = get<unsigned char*>(args, kArgLink);
+  unsigned char* r2 = get<unsigned char*>(r1, kR1State);
+  return get<void*>(r2, kR2Context);
+}
+
+void bridge_report_value(void* args, double value) {
+  using namespace nlbrg;
+  unsigned char* r1 = get<unsigned char*>(args, kArgLink);
+  unsigned char* r2 = get<unsigned char*>(r1, kR1State);
+  unsigned char* r3 = get<unsigned char*>(r1, kR1Values);
+  *get<double*>(r3, kR3ValuePtr) = value;
+  put<double>(r2, kR2Value, value);
+}
+
+void bridge_report_failure(void* args, double marker) {
+  using namespace nlbrg;
+  unsigned char* r1 = get<unsigned char*>(args, kArgLink);
+  unsigned char* r2 = get<unsigned char*>(r1, kR1State);
+  put<double>(r2, kR2Value, marker);
+}
+
+}  // namespace mvtsa

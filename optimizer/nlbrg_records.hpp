@@ -1,0 +1,130 @@
+// Byte layout of the records shared between a fitting function (through its
+// optimizer bridge) and the optimizer module orvnlbrg.  Both sides address
+// the records by byte offset, so this header holds nothing but offsets,
+// sizes, fixed values and two small accessors.
+//
+// The records:
+//   bridge context   544 bytes, owned by the fitting function (zero-filled);
+//   objective record callback word at byte 8            (optimizer allocates);
+//   caller record    host-language and caller names     (optimizer allocates);
+//   option record    options, parameter vector, bounds  (optimizer allocates);
+//   operation table  cleanup, run, prepare              (optimizer, static);
+//   argument record  what the objective callback receives: the context is at
+//                    A -> 72 -> 104 -> 80, the value slots at
+//                    *(A -> 72 -> 144 -> 416) and A -> 72 -> 104 + 56.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace nlbrg {
+
+// ---- Bridge context
+inline constexpr std::size_t kContextBytes = 544;
+inline constexpr std::size_t kCtxObjective = 0;    // objective record
+inline constexpr std::size_t kCtxCaller = 16;      // caller record
+inline constexpr std::size_t kCtxOptions = 32;     // option record
+inline constexpr std::size_t kCtxHandle = 48;      // loaded module handle
+inline constexpr std::size_t kCtxOperations = 96;  // operation table
+inline constexpr std::size_t kCtxCount = 184;      // n, 32-bit
+inline constexpr std::size_t kCtxParams = 192;     // n doubles
+inline constexpr std::size_t kCtxLower = 200;      // n doubles or null
+inline constexpr std::size_t kCtxUpper = 208;      // n doubles or null
+inline constexpr std::size_t kCtxTailArray = 216;  // n + 1 doubles (VARMAFIT)
+inline constexpr std::size_t kCtxTailLast = 224;   // its last element
+inline constexpr std::size_t kCtxNames = 232;      // parameter name records
+inline constexpr std::size_t kCtxData = 248;       // the fit's data record
+inline constexpr std::size_t kCtxModel = 256;      // the fit's model record
+inline constexpr std::size_t kCtxHostWord = 264;   // host context word 816
+
+// ---- Objective record
+inline constexpr std::size_t kObjectiveBytes = 16;
+inline constexpr std::size_t kObjCallback = 8;
+
+// ---- Operation table: pointer-sized words, each int(void* context)
+inline constexpr int kOpCleanup = 0;
+inline constexpr int kOpRun = 1;
+inline constexpr int kOpPrepare = 4;
+inline constexpr int kOperationWords = 5;
+using Operation = int (*)(void* context);
+// The objective callback: 0 with the value stored, 1 for a failed evaluation.
+using ObjectiveCallback = int (*)(void* args);
+// The module's entry, found by the host's entry lookup.
+using Initializer = int (*)(void* context, void* zero_word);
+
+// ---- Caller record
+inline constexpr std::size_t kCallerBytes = 768;
+inline constexpr std::size_t kCallerWord4 = 4;     // 32-bit
+inline constexpr std::size_t kCallerWord44 = 44;   // 32-bit
+inline constexpr std::size_t kCallerHostWord = 192;
+inline constexpr std::size_t kCallerStateFrom = 336;  // bytes 336..687
+inline constexpr std::size_t kCallerStateBytes = 352;
+inline constexpr std::size_t kCallerLanguage = 696;   // 32 characters
+inline constexpr std::size_t kCallerLanguageLength = 728;
+inline constexpr std::size_t kCallerName = 732;       // 32 characters
+inline constexpr std::size_t kCallerNameLength = 764;
+inline constexpr std::size_t kCallerNameRoom = 32;
+
+// ---- Option record
+inline constexpr std::size_t kOptionBytes = 768;
+inline constexpr std::size_t kOptBounds = 19;        // 8-bit flag: bounds present
+inline constexpr std::size_t kOpt28 = 28;            // 32-bit, 4
+inline constexpr std::size_t kOpt32 = 32;            // 32-bit, 4
+inline constexpr std::size_t kOpt48 = 48;            // 8-bit, 4
+inline constexpr std::size_t kOpt49 = 49;            // 8-bit, 4
+inline constexpr std::size_t kOptDigits = 88;        // 32-bit tolerance digits, 10
+inline constexpr std::size_t kOptCount = 120;        // 32-bit n
+inline constexpr std::size_t kOpt164 = 164;          // 32-bit, 1
+inline constexpr std::size_t kOpt168 = 168;          // 32-bit, 1
+inline constexpr std::size_t kOptIterFactor = 208;   // double, 50.0
+inline constexpr std::size_t kOptParams = 480;       // parameter vector
+inline constexpr std::size_t kOptLower = 536;
+inline constexpr std::size_t kOptUpper = 544;
+inline constexpr std::size_t kOptContext = 560;
+inline constexpr std::size_t kOptNames = 744;
+// What the optimizer reports back after a run (its own fields).
+inline constexpr std::size_t kOptOutIterations = 600;   // 32-bit
+inline constexpr std::size_t kOptOutEvaluations = 604;  // 32-bit
+inline constexpr std::size_t kOptOutFailed = 608;       // 32-bit failed evaluations
+inline constexpr std::size_t kOptOutCode = 612;         // 32-bit result code
+inline constexpr std::size_t kOptOutValue = 616;        // double, objective at the end
+
+// Values the bridge sets.
+inline constexpr std::int32_t kDefaultDigits = 10;
+inline constexpr double kDefaultIterFactor = 50.0;
+
+// ---- Argument record of the objective callback and the records behind it
+inline constexpr std::size_t kArgLink = 72;         // A -> R1
+inline constexpr std::size_t kR1State = 104;        // R1 -> R2
+inline constexpr std::size_t kR1Values = 144;       // R1 -> R3
+inline constexpr std::size_t kR2Context = 80;       // R2 -> context
+inline constexpr std::size_t kR2Value = 56;         // double in R2
+inline constexpr std::size_t kR3ValuePtr = 416;     // R3 -> double
+inline constexpr std::size_t kArgBytes = 80;
+inline constexpr std::size_t kR1Bytes = 152;
+inline constexpr std::size_t kR2Bytes = 88;
+inline constexpr std::size_t kR3Bytes = 424;
+
+// ---- Result codes of the run operation
+inline constexpr int kConvergedGradient = 0;   // largest free gradient entry small
+inline constexpr int kConvergedFunction = 1;   // relative change of f small, twice
+inline constexpr int kNoProgress = 2;          // no descent even from a fresh Hessian
+inline constexpr int kIterationLimit = 3;
+inline constexpr int kBadSetup = -1;           // records inconsistent or bounds crossed
+inline constexpr int kNoMemory = -2;
+inline constexpr int kStartFailed = -10000000; // the objective fails at the start
+
+// ---- Accessors: records are addressed by byte offset, unaligned-safe.
+template <class T>
+inline T get(const void* record, std::size_t offset) {
+  T v;
+  std::memcpy(&v, static_cast<const unsigned char*>(record) + offset, sizeof v);
+  return v;
+}
+template <class T>
+inline void put(void* record, std::size_t offset, T v) {
+  std::memcpy(static_cast<unsigned char*>(record) + offset, &v, sizeof v);
+}
+
+}  // namespace nlbrg

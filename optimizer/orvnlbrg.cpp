@@ -1,0 +1,203 @@
+// orvnlbrg: the optimizer module.  The fitting functions load it through the
+// host, find its one export mcn_main and call it with their bridge context;
+// it allocates its records (objective, caller, option), hangs them and its
+// operation table (cleanup, run, prepare) on the context, and its run
+// minimises the objective by bounded BFGS (bfgs.hpp), calling the fitting
+// function's objective callback with an argument record through which the
+// callback finds the context and the value slots (nlbrg_records.hpp).
+//
+// Option record values that this method reads:
+//   byte 19  (8-bit)  bounds flag: lower and upper bounds at bytes 536, 544;
+//   byte 88  (32-bit) tolerance digits D (4..15, else 10): the run stops when
+//                     the relative decrease of f is at most 10^-D on two
+//                     iterations running, or when the largest free gradient
+//                     entry is at most 10^-(D-2) * max(1, |f|);
+//   byte 120 (32-bit) n, the number of parameters;
+//   byte 208 (double) iterations per parameter F (finite, >= 0, else 50):
+//                     the iteration limit is floor(F * max(n, 2));
+//   byte 480 the parameter vector (start in, trial points, final point out);
+//   byte 560 the bridge context handed back to the objective.
+// Bytes 28, 32, 48, 49, 164 and 168 and the caller record carry nothing that
+// this method uses; the caller record keeps the names the bridge writes.
+// After a run the option record holds (the module's own fields) the
+// iterations at byte 600, the evaluations at 604, the failed evaluations at
+// 608, the result code at 612 and the final objective value at 616.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <limits>
+
+#include "optimizer/bfgs.hpp"
+#include "optimizer/nlbrg_records.hpp"
+
+namespace nlbrg {
+namespace {
+
+constexpr double kMaxRelativeStep = 10.0;
+
+unsigned char* record(void* context, std::size_t word) {
+  return get<unsigned char*>(context, word);
+}
+
+// The records behind the argument record of one run, and the evaluation
+// hook that writes a trial point and calls the objective through them.
+struct Evaluator {
+  ObjectiveCallback callback = nullptr;
+  double* shared_x = nullptr;
+  std::int64_t n = 0;
+  alignas(8) unsigned char a[kArgBytes] = {};
+  alignas(8) unsigned char r1[kR1Bytes] = {};
+  alignas(8) unsigned char r2[kR2Bytes] = {};
+  alignas(8) unsigned char r3[kR3Bytes] = {};
+  double slot = 0.0;
+
+  void link(void* context) {
+    put<void*>(a, kArgLink, r1);
+    put<void*>(r1, kR1State, r2);
+    put<void*>(r1, kR1Values, r3);
+    put<void*>(r2, kR2Context, context);
+    put<double*>(r3, kR3ValuePtr, &slot);
+  }
+};
+
+int evaluate(void* user, const double* x, double* f) {
+  auto* e = static_cast<Evaluator*>(user);
+  std::memcpy(e->shared_x, x, sizeof(double) * std::size_t(e->n));
+  e->slot = std::numeric_limits<double>::quiet_NaN();
+  put<double>(e->r2, kR2Value, e->slot);
+  if (e->callback(e->a) != 0) return 1;
+  *f = e->slot;
+  return 0;
+}
+
+int op_cleanup(void* context) {
+  if (!context) return 0;
+  for (std::size_t word : {kCtxObjective, kCtxCaller, kCtxOptions}) {
+    std::free(record(context, word));
+    put<void*>(context, word, nullptr);
+  }
+  put<void*>(context, kCtxOperations, nullptr);
+  return 0;
+}
+
+// Checks that the records a run needs are in place: 0 or 1.
+int op_prepare(void* context) {
+  if (!context) return 1;
+  unsigned char* objective = record(context, kCtxObjective);
+  unsigned char* options = record(context, kCtxOptions);
+  if (!objective || !options) return 1;
+  if (!get<ObjectiveCallback>(objective, kObjCallback)) return 1;
+  if (get<std::int32_t>(options, kOptCount) < 1 || !get<double*>(options, kOptParams)) return 1;
+  if (get<std::uint8_t>(options, kOptBounds) != 0 &&
+      (!get<double*>(options, kOptLower) || !get<double*>(options, kOptUpper)))
+    return 1;
+  return 0;
+}
+
+BfgsOptions options_from(const unsigned char* options, std::int64_t n) {
+  BfgsOptions o;
+  std::int32_t digits = get<std::int32_t>(options, kOptDigits);
+  if (digits < 4 || digits > 15) digits = kDefaultDigits;
+  o.ftol = std::pow(10.0, -digits);
+  o.gtol = std::pow(10.0, -(digits - 2));
+  double factor = get<double>(options, kOptIterFactor);
+  if (!std::isfinite(factor) || factor < 0) factor = kDefaultIterFactor;
+  const double limit = std::floor(factor * double(n < 2 ? 2 : n));
+  o.max_iterations = limit > 1e9 ? std::int64_t(1e9) : std::int64_t(limit);
+  o.max_relative_step = kMaxRelativeStep;
+  return o;
+}
+
+int op_run(void* context) {
+  if (op_prepare(context) != 0) return kBadSetup;
+  unsigned char* options = record(context, kCtxOptions);
+  const std::int64_t n = get<std::int32_t>(options, kOptCount);
+  double* x = get<double*>(options, kOptParams);
+  const bool bounded = get<std::uint8_t>(options, kOptBounds) != 0;
+  const double* lower = bounded ? get<double*>(options, kOptLower) : nullptr;
+  const double* upper = bounded ? get<double*>(options, kOptUpper) : nullptr;
+  void* handed = get<void*>(options, kOptContext);
+
+  Evaluator e;
+  e.callback = get<ObjectiveCallback>(record(context, kCtxObjective), kObjCallback);
+  e.shared_x = x;
+  e.n = n;
+  e.link(handed ? handed : context);
+
+  // Own copy of the point (the objective may rewrite the shared vector) and
+  // the minimiser's work space.
+  const std::uint64_t words = bfgs_work_size(n);
+  if (words > (std::uint64_t(1) << 40)) return kNoMemory;
+  auto* work = static_cast<double*>(std::calloc(std::size_t(words + std::uint64_t(n)),
+                                                sizeof(double)));
+  if (!work) return kNoMemory;
+  double* point = work + words;
+  std::memcpy(point, x, sizeof(double) * std::size_t(n));
+
+  BfgsStats stats;
+  const int code = bfgs_minimise(n, point, lower, upper, evaluate, &e, options_from(options, n),
+                                 work, &stats);
+  double final_value = stats.f;
+  if (code >= 0) {
+    // The last evaluation is at the returned point, so that whatever the
+    // objective keeps from its last call belongs to that point.
+    double f = 0.0;
+    ++stats.evaluations;
+    if (evaluate(&e, point, &f) == 0)
+      final_value = f;
+    else
+      ++stats.failed;
+  }
+  std::memcpy(x, point, sizeof(double) * std::size_t(n));
+  std::free(work);
+
+  auto clip = [](std::int64_t v) {
+    return std::int32_t(v > 2147483647 ? 2147483647 : v);
+  };
+  put<std::int32_t>(options, kOptOutIterations, clip(stats.iterations));
+  put<std::int32_t>(options, kOptOutEvaluations, clip(stats.evaluations));
+  put<std::int32_t>(options, kOptOutFailed, clip(stats.failed));
+  put<std::int32_t>(options, kOptOutCode, code);
+  put<double>(options, kOptOutValue, code == kStartFailed || code == kBadSetup
+                                         ? std::numeric_limits<double>::quiet_NaN()
+                                         : final_value);
+  return code;
+}
+
+void* const kOperations[kOperationWords] = {
+    reinterpret_cast<void*>(&op_cleanup), reinterpret_cast<void*>(&op_run), nullptr, nullptr,
+    reinterpret_cast<void*>(&op_prepare)};
+
+}  // namespace
+}  // namespace nlbrg
+
+// Fills context words 0 (objective record), 16 (caller record), 32 (option
+// record, with the default option values) and 96 (operation table).
+// Returns 0, or 1 when the records cannot be allocated (nothing is kept).
+extern "C" __attribute__((visibility("default"))) int mcn_main(void* context, void* /*zero_word*/) {
+  using namespace nlbrg;
+  if (!context) return 1;
+  auto* objective = static_cast<unsigned char*>(std::calloc(1, kObjectiveBytes));
+  auto* caller = static_cast<unsigned char*>(std::calloc(1, kCallerBytes));
+  auto* options = static_cast<unsigned char*>(std::calloc(1, kOptionBytes));
+  if (!objective || !caller || !options) {
+    std::free(objective);
+    std::free(caller);
+    std::free(options);
+    return 1;
+  }
+  put<std::int32_t>(options, kOpt28, 4);
+  put<std::int32_t>(options, kOpt32, 4);
+  put<std::uint8_t>(options, kOpt48, 4);
+  put<std::uint8_t>(options, kOpt49, 4);
+  put<std::int32_t>(options, kOptDigits, kDefaultDigits);
+  put<std::int32_t>(options, kOpt164, 1);
+  put<std::int32_t>(options, kOpt168, 1);
+  put<double>(options, kOptIterFactor, kDefaultIterFactor);
+  put<void*>(context, kCtxObjective, objective);
+  put<void*>(context, kCtxCaller, caller);
+  put<void*>(context, kCtxOptions, options);
+  put<const void*>(context, kCtxOperations, kOperations);
+  return 0;
+}

@@ -1,0 +1,333 @@
+// The optimizer module orvnlbrg, driven through the bridge exactly as the
+// fitting functions drive it: known minima, failure regions on the path,
+// active bounds, a failing start, determinism, and the bridge's load paths.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "host/host.hpp"
+#include "module/frame/host.hpp"
+#include "module/varma/optimizer_bridge.hpp"
+
+namespace {
+
+using mvtsa::BridgeCall;
+using mvtsa::BridgeStats;
+
+// An objective with its bookkeeping: every point the optimizer asked for.
+struct Problem {
+  std::function<bool(const std::vector<double>&, double*)> f;  // false: failed
+  std::vector<double> lower, upper;  // empty: unbounded
+  std::vector<std::vector<double>> points;
+  std::vector<double> values;
+  int failed = 0;
+  int outside = 0;
+  std::vector<unsigned char> options_seen, caller_seen;  // records at the first call
+};
+
+int callback(void* args) {
+  void* ctx = mvtsa::bridge_context(args);
+  auto* p = mvtsa::context_word<Problem*>(ctx, nlbrg::kCtxData);
+  const int n = mvtsa::context_word<std::int32_t>(ctx, nlbrg::kCtxCount);
+  const double* x = mvtsa::context_word<double*>(ctx, nlbrg::kCtxParams);
+  if (p->points.empty()) {
+    auto* o = mvtsa::context_word<unsigned char*>(ctx, nlbrg::kCtxOptions);
+    auto* c = mvtsa::context_word<unsigned char*>(ctx, nlbrg::kCtxCaller);
+    p->options_seen.assign(o, o + nlbrg::kOptionBytes);
+    p->caller_seen.assign(c, c + nlbrg::kCallerBytes);
+  }
+  std::vector<double> v(x, x + n);
+  for (int i = 0; i < n && !p->lower.empty(); ++i)
+    if (v[i] < p->lower[i] || v[i] > p->upper[i]) ++p->outside;
+  p->points.push_back(v);
+  double f = 0.0;
+  if (!p->f(v, &f)) {
+    ++p->failed;
+    p->values.push_back(std::numeric_limits<double>::quiet_NaN());
+    mvtsa::bridge_report_failure(args, std::numeric_limits<double>::quiet_NaN());
+    return 1;
+  }
+  p->values.push_back(f);
+  mvtsa::bridge_report_value(args, f);
+  return 0;
+}
+
+double rosenbrock(const std::vector<double>& x) {
+  double f = 0.0;
+  for (std::size_t i = 0; i + 1 < x.size(); ++i)
+    f += 100.0 * std::pow(x[i + 1] - x[i] * x[i], 2) + std::pow(1.0 - x[i], 2);
+  return f;
+}
+
+class OptimizerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.activate();
+    mvtsa::set_host_table(host_.table());
+  }
+  void TearDown() override { EXPECT_EQ(host_.live_blocks(), 0); }
+
+  // One bridge run in a fresh 544-byte context; x is start in, result out.
+  int run(Problem& p, std::vector<double>& x, BridgeCall call = {}, void* preset_handle = nullptr) {
+    mvtsa::WorkBlock<unsigned char> ctx(nlbrg::kContextBytes);
+    EXPECT_TRUE(ctx);
+    void* c = ctx.data();
+    mvtsa::set_context_word<std::int32_t>(c, nlbrg::kCtxCount, std::int32_t(x.size()));
+    mvtsa::set_context_word<double*>(c, nlbrg::kCtxParams, x.data());
+    mvtsa::set_context_word<Problem*>(c, nlbrg::kCtxData, &p);
+    mvtsa::set_context_word<void*>(c, nlbrg::kCtxHostWord, mvtsa::host_context_word());
+    if (!p.lower.empty()) {
+      mvtsa::set_context_word<double*>(c, nlbrg::kCtxLower, p.lower.data());
+      mvtsa::set_context_word<double*>(c, nlbrg::kCtxUpper, p.upper.data());
+      call.caller = mvtsa::FitCaller::kFarmafit;
+    }
+    mvtsa::set_context_word<void*>(c, nlbrg::kCtxHandle, preset_handle);
+    call.objective = callback;
+    return mvtsa::optimizer_bridge(c, call);
+  }
+
+  mvts::Host host_;
+};
+
+// Rosenbrock from the classical start; evaluations fail where x_0 > 1.5,
+// which the first (capped) steepest-descent trial step reaches.
+TEST_F(OptimizerTest, Rosenbrock2WithFailureRegion) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    if (x[0] > 1.5) return false;
+    *f = rosenbrock(x);
+    return true;
+  };
+  std::vector<double> x = {-1.2, 1.0};
+  BridgeStats st;
+  BridgeCall call;
+  call.stats = &st;
+  const int code = run(p, x, call);
+  EXPECT_GE(code, 0);
+  EXPECT_LE(code, nlbrg::kConvergedFunction);
+  EXPECT_NEAR(x[0], 1.0, 1e-5);
+  EXPECT_NEAR(x[1], 1.0, 1e-5);
+  EXPECT_GE(p.failed, 1);
+  // The optimizer's own counts agree with the objective's.
+  EXPECT_EQ(st.evaluations, int(p.points.size()));
+  EXPECT_EQ(st.failed, p.failed);
+  EXPECT_EQ(st.code, code);
+  EXPECT_EQ(st.value, rosenbrock(x));
+  // The last evaluation is at the returned point.
+  EXPECT_EQ(p.points.back(), x);
+  EXPECT_LT(rosenbrock(x), 1e-9);
+}
+
+TEST_F(OptimizerTest, Rosenbrock10WithFailureRegion) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    for (double v : x)
+      if (std::fabs(v) > 2.0) return false;
+    *f = rosenbrock(x);
+    return true;
+  };
+  std::vector<double> x(10);
+  for (int i = 0; i < 10; ++i) x[i] = i % 2 == 0 ? -1.2 : 1.0;
+  const int code = run(p, x);
+  EXPECT_GE(code, 0);
+  EXPECT_LE(code, nlbrg::kConvergedFunction);
+  for (double v : x) EXPECT_NEAR(v, 1.0, 1e-4);
+  EXPECT_GE(p.failed, 1);
+}
+
+// A value that is not finite counts as a failed evaluation even when the
+// callback reports success.
+TEST_F(OptimizerTest, NonFiniteValueIsAFailure) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    *f = x[0] > 1.5 ? std::numeric_limits<double>::infinity() : rosenbrock(x);
+    return true;
+  };
+  std::vector<double> x = {-1.2, 1.0};
+  BridgeStats st;
+  BridgeCall call;
+  call.stats = &st;
+  EXPECT_GE(run(p, x, call), 0);
+  EXPECT_GE(st.failed, 1);
+  EXPECT_EQ(p.failed, 0);
+  EXPECT_NEAR(x[0], 1.0, 1e-5);
+}
+
+// min (x0 - 2)^2 + (x1 - 0.5)^2 + 0.5 x0 x1 on [-1, 1]^2: the free minimum
+// (2, 0) lies outside; the bounded one is x0 = 1, x1 = 0.5 - 0.25 = 0.25.
+TEST_F(OptimizerTest, BoundActiveOptimumEndsOnTheBound) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    *f = std::pow(x[0] - 2, 2) + std::pow(x[1] - 0.5, 2) + 0.5 * x[0] * x[1];
+    return true;
+  };
+  p.lower = {-1, -1};
+  p.upper = {1, 1};
+  for (std::vector<double> x : {std::vector<double>{0, 0}, std::vector<double>{5, -7}}) {
+    const bool start_outside = x[0] > 1;
+    p.points.clear();
+    const int code = run(p, x);
+    EXPECT_GE(code, 0);
+    EXPECT_EQ(x[0], 1.0);  // exactly on the bound
+    EXPECT_NEAR(x[1], 0.25, 1e-6);
+    EXPECT_EQ(p.outside, 0);
+    if (start_outside) {  // clamped into the box before the first evaluation
+      EXPECT_EQ(p.points.front(), (std::vector<double>{1.0, -1.0}));
+    }
+  }
+}
+
+// Bounds with a box narrower than the difference step, and a fixed parameter.
+TEST_F(OptimizerTest, NarrowAndFixedBounds) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    *f = std::pow(x[0] - 3, 2) + std::pow(x[1] + 1, 2) + std::pow(x[2] - 0.3, 2);
+    return true;
+  };
+  p.lower = {0.5, 2.0, -1.0};
+  p.upper = {0.5 + 1e-9, 2.0, 1.0};
+  std::vector<double> x = {0.5, 2.0, 0.0};
+  EXPECT_GE(run(p, x), 0);
+  EXPECT_EQ(x[0], 0.5 + 1e-9);
+  EXPECT_EQ(x[1], 2.0);
+  EXPECT_NEAR(x[2], 0.3, 1e-6);
+  EXPECT_EQ(p.outside, 0);
+}
+
+TEST_F(OptimizerTest, FailingStartIsAnError) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    if (x[0] < 0) return false;
+    *f = x[0] * x[0];
+    return true;
+  };
+  std::vector<double> x = {-1.0, 2.0};
+  const int code = run(p, x);
+  EXPECT_EQ(code, nlbrg::kStartFailed);
+  EXPECT_LT(code, 0);
+  EXPECT_EQ(p.points.size(), 1u);
+  EXPECT_EQ(x, (std::vector<double>{-1.0, 2.0}));
+}
+
+TEST_F(OptimizerTest, RunsAreBitIdentical) {
+  auto once = [&](std::vector<double>* x) {
+    Problem p;
+    p.f = [](const std::vector<double>& v, double* f) {
+      if (v[0] > 1.5 || v[2] < -1.9) return false;
+      *f = rosenbrock(v) + std::sin(v[1]);
+      return true;
+    };
+    *x = {-1.2, 1.0, -1.2, 1.0};
+    const int code = run(p, *x);
+    return std::make_pair(code, p);
+  };
+  std::vector<double> x1, x2;
+  auto [c1, p1] = once(&x1);
+  auto [c2, p2] = once(&x2);
+  EXPECT_EQ(c1, c2);
+  ASSERT_EQ(p1.points.size(), p2.points.size());
+  EXPECT_EQ(std::memcmp(x1.data(), x2.data(), sizeof(double) * x1.size()), 0);
+  for (std::size_t i = 0; i < p1.points.size(); ++i)
+    ASSERT_EQ(std::memcmp(p1.points[i].data(), p2.points[i].data(), sizeof(double) * 4), 0)
+        << "evaluation " << i;
+}
+
+// An iteration factor of 1 with two parameters allows two iterations: the
+// run stops at the limit with a better point than the start.
+TEST_F(OptimizerTest, IterationLimitStopsWithTheBestPoint) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    *f = rosenbrock(x);
+    return true;
+  };
+  std::vector<double> x = {-1.2, 1.0};
+  BridgeStats st;
+  BridgeCall call;
+  call.iteration_factor = 1.0;
+  call.stats = &st;
+  EXPECT_EQ(run(p, x, call), nlbrg::kIterationLimit);
+  EXPECT_EQ(st.iterations, 2);
+  EXPECT_LT(rosenbrock(x), rosenbrock({-1.2, 1.0}));
+  double best = std::numeric_limits<double>::infinity();
+  for (double v : p.values)
+    if (!std::isnan(v)) best = std::min(best, v);
+  EXPECT_EQ(rosenbrock(x), best);
+}
+
+// The records as the optimizer holds them during the run.
+TEST_F(OptimizerTest, BridgeFillsOptionAndCallerRecords) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    *f = x[0] * x[0] + x[1] * x[1];
+    return true;
+  };
+  p.lower = {-1, -1};
+  p.upper = {1, 1};
+  std::vector<double> x = {0.5, 0.5};
+  BridgeCall call;
+  call.reset_caller_state = true;
+  EXPECT_GE(run(p, x, call), 0);
+  ASSERT_EQ(p.options_seen.size(), nlbrg::kOptionBytes);
+  const unsigned char* o = p.options_seen.data();
+  using nlbrg::get;
+  EXPECT_EQ(get<std::uint8_t>(o, 19), 1);
+  EXPECT_EQ(get<std::int32_t>(o, 28), 4);
+  EXPECT_EQ(get<std::int32_t>(o, 32), 4);
+  EXPECT_EQ(get<std::uint8_t>(o, 48), 4);
+  EXPECT_EQ(get<std::uint8_t>(o, 49), 4);
+  EXPECT_EQ(get<std::int32_t>(o, 88), 10);
+  EXPECT_EQ(get<std::int32_t>(o, 120), 2);
+  EXPECT_EQ(get<std::int32_t>(o, 164), 1);
+  EXPECT_EQ(get<std::int32_t>(o, 168), 1);
+  EXPECT_EQ(get<double>(o, 208), 50.0);
+  EXPECT_EQ(get<double*>(o, 480), x.data());
+  EXPECT_EQ(get<double*>(o, 536), p.lower.data());
+  EXPECT_EQ(get<double*>(o, 544), p.upper.data());
+  const unsigned char* c = p.caller_seen.data();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(c + 696), 4), std::string("QMX\0", 4));
+  EXPECT_EQ(get<std::int32_t>(c, 728), 3);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(c + 732), 9), std::string("FARMAFIT\0", 9));
+  EXPECT_EQ(get<std::int32_t>(c, 764), 8);
+  EXPECT_EQ(get<std::int32_t>(c, 4), 1);
+  EXPECT_EQ(get<std::int32_t>(c, 44), 1);
+  EXPECT_EQ(get<void*>(c, 192), mvtsa::host_context_word());
+}
+
+TEST_F(OptimizerTest, ModuleThatCannotBeLoadedLeavesTheStart) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    *f = x[0] * x[0];
+    return true;
+  };
+  std::vector<double> x = {3.0};
+  BridgeCall call;
+  call.module = "orvnosuchmodule";
+  EXPECT_EQ(run(p, x, call), mvtsa::kBridgeNotRun);
+  EXPECT_EQ(x[0], 3.0);
+  EXPECT_TRUE(p.points.empty());
+  ASSERT_EQ(host_.current().notes.size(), 1u);
+  EXPECT_EQ(host_.current().notes[0], "could not load orvnosuchmodule bridge: Bye.");
+}
+
+TEST_F(OptimizerTest, AlreadyLoadedContextIsNotLoadedAgain) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    *f = x[0] * x[0];
+    return true;
+  };
+  std::vector<double> x = {3.0};
+  int dummy = 0;
+  EXPECT_EQ(run(p, x, {}, &dummy), mvtsa::kBridgeNotRun);
+  EXPECT_EQ(x[0], 3.0);
+  EXPECT_TRUE(p.points.empty());
+  ASSERT_EQ(host_.current().notes.size(), 2u);
+  EXPECT_EQ(host_.current().notes[0], "Server is already loaded: you only load once.");
+  EXPECT_EQ(host_.current().notes[1], "could not load  bridge: Bye.");
+}
+
+}  // namespace
