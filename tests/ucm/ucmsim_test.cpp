@@ -277,7 +277,9 @@ TEST_F(Ucmsim, FailureStatuses) {
     EXPECT_TRUE(r.outputs.empty() || !r.outputs[0]) << c.what;
     const std::size_t expected_messages = c.status == 100 ? 2 : 1;
     ASSERT_EQ(r.messages.size(), expected_messages) << c.what;
-    if (c.status == 100) EXPECT_EQ(r.messages[1].number, 353);
+    if (c.status == 100) {
+      EXPECT_EQ(r.messages[1].number, 353);
+    }
   }
 }
 
