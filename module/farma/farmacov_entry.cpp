@@ -1,6 +1,72 @@
-// FARMACOV: registered, not built yet in this build.
+// FARMACOV(d, phi, theta, sigma, p, q, lag) -> (lag + 1) x 1 autocovariances
+// gamma(0..lag) of a stationary ARFIMA(p, d, q) process.
+#include <cmath>
+
+#include "module/farma/arfima_autocov.hpp"
+#include "module/farma/farma_model.hpp"
 #include "module/frame/entries.hpp"
 
-extern "C" std::int32_t farmacov_entry(void** /*args*/, const std::int32_t* /*given*/) noexcept {
-  return mvtsa::run_entry([] { return mvtsa::not_built("FARMACOV"); });
+namespace mvtsa {
+namespace {
+
+enum { kD = 0, kPhi = 1, kTheta = 2, kSigma = 3, kArLags = 4, kMaLags = 5, kLag = 6 };
+
+int farmacov(void** args, const std::int32_t* given) {
+  ArgList in(args, given);
+  // 1-4. d, phi, theta, sigma
+  double d = 0.0;
+  if (int st = farma_d_arg(in, kD, kDBoundHalf, &d)) return st;
+  MatrixArg phi, theta;
+  int np = 0, nq = 0;
+  if (in.given(kPhi))
+    if (int st = farma_coef_arg(in, kPhi, &phi, &np)) return st;
+  if (in.given(kTheta))
+    if (int st = farma_coef_arg(in, kTheta, &theta, &nq)) return st;
+  double sigma2 = 1.0;
+  if (in.given(kSigma))
+    if (int st = farma_sigma_arg(in, kSigma, &sigma2)) return st;
+  // 5-8. the polynomials from the lag lists, small trailing terms dropped
+  FarmaPoly ar, ma;
+  if (int st = farma_polynomial(in, kArLags, phi.data, np, "AR", &ar)) return st;
+  if (int st = farma_polynomial(in, kMaLags, theta.data, nq, "MA", &ma)) return st;
+  const int p = ar.order, q = ma.order;
+  // 9. AR roots: inside the unit circle and distinct
+  farma_negate(&ar);
+  WorkBlock<double> roots(std::uint64_t(2 * std::int64_t(p) + farma_roots_work_size(p)));
+  if (!roots) return roots.status();
+  bool complex_roots = false;
+  if (p > 0) {
+    farma_ar_roots(ar.coef.data(), p, roots.data(), roots.data() + 2 * std::int64_t(p),
+                   &complex_roots);
+    if (int st = farma_root_check(roots.data(), p)) return fail_message(st);
+  }
+  // 10. the MA polynomial 1 - theta_1 B - ...
+  farma_negate(&ma);
+  // 11. lag; the result has lag + 1 rows, which must fit a 32-bit count.
+  std::int64_t lag = 12;
+  if (in.given(kLag)) {
+    if (int st = in.whole_number(kLag, &lag)) return st;
+    if (lag >= 2147483647) return kStatusTooLarge;
+  }
+  // 12. the result and the work space
+  double* out = create_result(1, static_cast<std::int32_t>(lag + 1), 1);
+  if (!out) return kStatusHostError;
+  WorkBlock<double> work(std::uint64_t(arfima_autocov_work_size(p, q, lag)));
+  if (!work) return work.status();
+  // 13. gamma(0..lag), written into the result, scaled by sigma^2
+  if (int st = arfima_autocov(out, lag, d, p, q, ma.coef.data(), ar.coef.data(), roots.data(),
+                              complex_roots, work.data())) {
+    issue_message(st);
+    return st;
+  }
+  if (sigma2 != 1.0)
+    for (std::int64_t k = 0; k <= lag; ++k) out[k] *= sigma2;
+  return kStatusOk;
+}
+
+}  // namespace
+}  // namespace mvtsa
+
+extern "C" std::int32_t farmacov_entry(void** args, const std::int32_t* given) noexcept {
+  return mvtsa::run_entry([&] { return mvtsa::farmacov(args, given); });
 }

@@ -1,0 +1,332 @@
+#include "module/farma/arfima_autocov.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "module/farma/frac_diff.hpp"
+#include "module/farma/gamma.hpp"
+#include "module/frame/status.hpp"
+
+namespace mvtsa {
+namespace {
+
+// Smallest scaled pivot the LU solve accepts: 2^-44.
+constexpr double kLuPivotTol = 5.684341886080804e-14;
+// Half a unit in the last place: a tail below this fraction of the sum
+// cannot change it.
+constexpr double kHalfUlp = 0.5 * std::numeric_limits<double>::epsilon();
+
+// Solves A x = b for the m x m row-major A (overwritten) by LU factorisation
+// with scaled partial pivoting: each row is scaled by the reciprocal of its
+// largest |element|, and the pivot of column k is the row with the largest
+// scaled |a_ik|.  x replaces b.  Returns false when a scaled pivot is below
+// 2^-44 (or a row is zero).
+bool lu_solve_scaled(double* A, double* b, double* scale, int m) {
+  auto at = [&](int i, int j) -> double& { return A[std::int64_t(i) * m + j]; };
+  for (int i = 0; i < m; ++i) {
+    double big = 0.0;
+    for (int j = 0; j < m; ++j) big = std::fmax(big, std::fabs(at(i, j)));
+    if (!(big > 0.0)) return false;
+    scale[i] = 1.0 / big;
+  }
+  for (int k = 0; k < m; ++k) {
+    int piv = k;
+    double best = -1.0;
+    for (int i = k; i < m; ++i) {
+      const double s = std::fabs(at(i, k)) * scale[i];
+      if (s > best) {
+        best = s;
+        piv = i;
+      }
+    }
+    if (!(best >= kLuPivotTol)) return false;
+    if (piv != k) {
+      for (int j = 0; j < m; ++j) std::swap(at(k, j), at(piv, j));
+      std::swap(b[k], b[piv]);
+      std::swap(scale[k], scale[piv]);
+    }
+    const double pivot = at(k, k);
+    for (int i = k + 1; i < m; ++i) {
+      const double f = at(i, k) / pivot;
+      if (f == 0.0) continue;
+      for (int j = k + 1; j < m; ++j) at(i, j) -= f * at(k, j);
+      b[i] -= f * b[k];
+    }
+  }
+  for (int k = m - 1; k >= 0; --k) {
+    double s = b[k];
+    for (int j = k + 1; j < m; ++j) s -= at(k, j) * b[j];
+    b[k] = s / at(k, k);
+  }
+  return true;
+}
+
+// Tail bound of F(a, c, rho) after a term: with the current a and c (those
+// of the next ratio) and c - a in (0, 2), every later term is
+//   |term_(k+m)| = |term_k| |rho|^m prod_{i<m} |a + i| / |c + i|,
+// and the partial products are bounded by
+//   1                                          once c > 0 and a + c >= 0,
+//   e^2 (|c| + 1)^2 * 3/f * 2/(1 - f)          before,
+// f = ceil(c) - c in (0, 1): while c + i <= -1 each factor is
+// 1 + (c - a)/|c + i| (product at most e^2 (|c| + 1)^2); the factor at
+// c + i = -f is at most 3/f, the one at c + i = 1 - f at most 2/(1 - f), and
+// every factor after it at most 1.  So the tail is at most
+// |term_k| B |rho| / (1 - |rho|).
+template <class T>
+T hyper_series_t(double a, double c, T rho) {
+  const double r = std::abs(rho);
+  T term = 1.0, sum = 1.0;
+  for (std::int64_t k = 1;; ++k) {
+    // term_k = term_(k-1) rho (a + k - 1) / (c + k - 1); a and c then step by 1.
+    term *= rho * (a / c);
+    a += 1.0;
+    c += 1.0;
+    sum += term;
+    if (k >= kHyperMinTerms && r < 1.0) {
+      double bound;
+      if (c > 0.0 && a + c >= 0.0) {
+        bound = 1.0;
+      } else {
+        const double f = std::ceil(c) - c;
+        const double ac = std::fabs(c) + 1.0;
+        bound = f > 0.0 && f < 1.0
+                    ? 7.38905609893065 * ac * ac * (3.0 / f) * (2.0 / (1.0 - f))  // e^2 ...
+                    : std::numeric_limits<double>::infinity();
+      }
+      const double tail = std::abs(term) * bound * r / (1.0 - r);
+      if (tail <= kHalfUlp * std::abs(sum)) break;
+    }
+    if (k >= kHyperMaxTerms || !(std::abs(term) < std::numeric_limits<double>::infinity())) break;
+  }
+  return sum;
+}
+
+// R(h) = Gamma(d + h) / Gamma(1 - d + h) for h = hlo..hhi into R[h - hlo].
+// Both gammas by gamma_eval where both succeed; where either overflows
+// (|h| beyond about 170) by the recursion R(h + 1) = R(h) (d + h) / (1 - d + h)
+// from the neighbour nearer h = 0, so that only a ratio that is itself not
+// finite fails.  Returns 0 or 315.
+int gamma_ratio_table(double d, std::int64_t hlo, std::int64_t hhi, double* R) {
+  auto direct = [d](std::int64_t h, double* v) {
+    double g1, g2;
+    if (gamma_eval(d + double(h), &g1) != 0 || gamma_eval(1.0 - d + double(h), &g2) != 0)
+      return false;
+    *v = g1 / g2;
+    return std::isfinite(*v);
+  };
+  double r0;
+  if (!direct(0, &r0)) return kStatusGammaFailed;
+  if (hlo <= 0 && 0 <= hhi) R[-hlo] = r0;
+  double prev = r0;
+  for (std::int64_t h = 1; h <= hhi; ++h) {
+    double v;
+    if (!direct(h, &v)) v = prev * (d + double(h) - 1.0) / (double(h) - d);
+    if (!std::isfinite(v)) return kStatusGammaFailed;
+    if (h >= hlo) R[h - hlo] = v;
+    prev = v;
+  }
+  prev = r0;
+  for (std::int64_t h = -1; h >= hlo; --h) {
+    double v;
+    if (!direct(h, &v)) v = prev * (1.0 - d + double(h)) / (d + double(h));
+    if (!std::isfinite(v)) return kStatusGammaFailed;
+    if (h <= hhi) R[h - hlo] = v;
+    prev = v;
+  }
+  return 0;
+}
+
+// Gamma(x) into *v; false when gamma_eval fails.
+bool gamma_ok(double x, double* v) { return gamma_eval(x, v) == 0; }
+
+}  // namespace
+
+double hyper_series(double a, double c, double rho) { return hyper_series_t(a, c, rho); }
+std::complex<double> hyper_series(double a, double c, std::complex<double> rho) {
+  return hyper_series_t(a, c, rho);
+}
+
+double hyper_c_real(double d, std::int64_t h, double rho, int p) {
+  double rho2p = 1.0;
+  for (int i = 0; i < 2 * p; ++i) rho2p *= rho;
+  const double hd = double(h);
+  return rho2p * hyper_series(d + hd, 1.0 - d + hd, rho) + hyper_series(d - hd, 1.0 - d - hd, rho) -
+         1.0;
+}
+
+std::complex<double> hyper_c_complex(double d, std::int64_t h, std::complex<double> rho, int p) {
+  std::complex<double> rho2p = 1.0;
+  for (int i = 0; i < 2 * p; ++i) rho2p *= rho;
+  const double hd = double(h);
+  return rho2p * hyper_series(d + hd, 1.0 - d + hd, rho) + hyper_series(d - hd, 1.0 - d - hd, rho) -
+         1.0;
+}
+
+std::int64_t arma_autocov_work_size(int p, int q) {
+  const std::int64_t m = std::int64_t(p) + 1;
+  return m * m + 2 * m + (std::int64_t(q) + 1);
+}
+
+void arma_autocov(int p, int q, const double* ar, const double* ma, double* gamma, double* c,
+                  double* r, double* work) {
+  // c_k = sum_{j=0..q-k} theta*_j theta*_(j+k)
+  for (int k = 0; k <= q; ++k) {
+    double s = 0.0;
+    for (int j = 0; j <= q - k; ++j) s += ma[j] * ma[j + k];
+    c[k] = s;
+  }
+  if (p == 0) {
+    gamma[0] = c[0];
+    for (int k = 0; k <= q; ++k) r[k] = c[k];
+    return;
+  }
+  const int m = p + 1;
+  double* A = work;
+  double* rhs = A + std::int64_t(m) * m;
+  double* scale = rhs + m;
+  double* pi = scale + m;
+  // psi-weights: pi_0 = 1, pi_i = theta*_i + sum_{j=1..min(i,p)} phi_j pi_(i-j), phi_j = -a_j
+  for (int i = 0; i <= q; ++i) {
+    double s = ma[i];
+    for (int j = 1; j <= (i < p ? i : p); ++j) s -= ar[j] * pi[i - j];
+    pi[i] = s;
+  }
+  // r_k = sum_{j=0..q-k} theta*_(j+k) pi_j
+  for (int k = 0; k <= q; ++k) {
+    double s = 0.0;
+    for (int j = 0; j <= q - k; ++j) s += ma[j + k] * pi[j];
+    r[k] = s;
+  }
+  // gamma(k) - sum_{j=1..p} phi_j gamma(|k - j|) = r_k (0 for k > q), k = 0..p
+  std::memset(A, 0, sizeof(double) * std::size_t(m) * m);
+  for (int k = 0; k <= p; ++k) {
+    A[std::int64_t(k) * m + k] += 1.0;
+    for (int j = 1; j <= p; ++j) A[std::int64_t(k) * m + std::abs(k - j)] += ar[j];
+    rhs[k] = k <= q ? r[k] : 0.0;
+  }
+  if (!lu_solve_scaled(A, rhs, scale, m)) {
+    gamma[0] = -1.0;
+    return;
+  }
+  for (int k = 0; k <= p; ++k) gamma[k] = rhs[k];
+}
+
+std::int64_t arfima_autocov_work_size(int p, int q, std::int64_t lag) {
+  // psi(-q..q), zeta (p complex), the table G(h) over lag + 2q + 1 values of
+  // h, and the ARMA path: gamma(0..p), c, r and the system.
+  const std::int64_t table = lag + 2 * std::int64_t(q) + 1;
+  const std::int64_t arma = (std::int64_t(p) + 1) + 2 * (std::int64_t(q) + 1) +
+                            arma_autocov_work_size(p, q);
+  const std::int64_t frac = (2 * std::int64_t(q) + 1) + 2 * std::int64_t(p) + table;
+  return frac > arma ? frac : arma;
+}
+
+int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, const double* ma,
+                   const double* ar, const double* roots, bool complex_roots, double* work) {
+  // 1. d = 0: the ARMA(p, q) autocovariances, then the AR recursion
+  //    gamma(k) = sum_j phi_j gamma(k - j) + r_k (k <= q) for k > p.
+  if (std::fabs(d) <= kCloseTol) {
+    double* g = work;
+    double* c = g + p + 1;
+    double* r = c + q + 1;
+    arma_autocov(p, q, ar, ma, g, c, r, r + q + 1);
+    if (!(g[0] >= 0.0)) return kStatusNonstationary;
+    if (p == 0) {
+      for (std::int64_t k = 0; k <= lag; ++k) gamma[k] = k <= q ? c[k] : 0.0;
+      return 0;
+    }
+    for (std::int64_t k = 0; k <= lag && k <= p; ++k) gamma[k] = g[k];
+    for (std::int64_t k = p + 1; k <= lag; ++k) {
+      double s = k <= q ? r[k] : 0.0;
+      for (int j = 1; j <= p; ++j) s -= ar[j] * gamma[k - j];
+      gamma[k] = s;
+    }
+    return 0;
+  }
+
+  // 2. Fractional noise: gamma(0) = Gamma(1 - 2d) / Gamma(1 - d)^2,
+  //    gamma(k) = gamma(k - 1) (k - 1 + d) / (k - d).
+  if (p == 0 && q == 0) {
+    double g12, g1;
+    if (!gamma_ok(1.0 - 2.0 * d, &g12) || !gamma_ok(1.0 - d, &g1)) return kStatusGammaFailed;
+    gamma[0] = g12 / (g1 * g1);
+    for (std::int64_t k = 1; k <= lag; ++k)
+      gamma[k] = gamma[k - 1] * (double(k) - 1.0 + d) / (double(k) - d);
+    return 0;
+  }
+
+  // 3. psi(l) = sum_{s=max(0,l)..min(q,q+l)} theta*_s theta*_(s-l), l = -q..q,
+  //    and K = Gamma(1 - 2d) / (Gamma(1 - d) Gamma(d)).
+  double* psi = work + q;  // psi[l], l = -q..q
+  for (int l = -q; l <= q; ++l) {
+    double s = 0.0;
+    for (int t = (l > 0 ? l : 0); t <= (q < q + l ? q : q + l); ++t) s += ma[t] * ma[t - l];
+    psi[l] = s;
+  }
+  double g12, g1, gd;
+  if (!gamma_ok(1.0 - 2.0 * d, &g12) || !gamma_ok(1.0 - d, &g1) || !gamma_ok(d, &gd))
+    return kStatusGammaFailed;
+  const double K = g12 / (g1 * gd);
+
+  // 4-5. The lags enter only through h = p + l - s, from p - q - lag to
+  // p + q: G(h) = [Gamma(d + h) / Gamma(1 - d + h)] sum_j Re(zeta_j C(d, h, rho_j))
+  // (the sum is 1 when p = 0) is formed once per h, then
+  // gamma(s) = K sum_{l=-q..q} psi(l) G(p + l - s).
+  double* zeta = work + 2 * std::int64_t(q) + 1;  // p complex (or p real) weights
+  double* G = zeta + 2 * std::int64_t(p);
+  const std::int64_t hlo = std::int64_t(p) - q - lag, hhi = std::int64_t(p) + q;
+  if (int st = gamma_ratio_table(d, hlo, hhi, G)) return st;
+
+  if (p > 0) {
+    // zeta_j = 1 / [rho_j prod_{i=1..p} (1 - rho_i rho_j) prod_{m != j} (rho_j - rho_m)]
+    if (complex_roots) {
+      for (int j = 0; j < p; ++j) {
+        const std::complex<double> rj(roots[2 * j], roots[2 * j + 1]);
+        std::complex<double> den = rj;
+        for (int i = 0; i < p; ++i) {
+          const std::complex<double> ri(roots[2 * i], roots[2 * i + 1]);
+          den *= 1.0 - ri * rj;
+          if (i != j) den *= rj - ri;
+        }
+        const std::complex<double> z = 1.0 / den;
+        zeta[2 * j] = z.real();
+        zeta[2 * j + 1] = z.imag();
+      }
+    } else {
+      for (int j = 0; j < p; ++j) {
+        const double rj = roots[2 * j];
+        double den = rj;
+        for (int i = 0; i < p; ++i) {
+          const double ri = roots[2 * i];
+          den *= 1.0 - ri * rj;
+          if (i != j) den *= rj - ri;
+        }
+        zeta[2 * j] = 1.0 / den;
+        zeta[2 * j + 1] = 0.0;
+      }
+    }
+    for (std::int64_t h = hlo; h <= hhi; ++h) {
+      double s = 0.0;
+      for (int j = 0; j < p; ++j) {
+        if (complex_roots) {
+          const std::complex<double> rj(roots[2 * j], roots[2 * j + 1]);
+          const std::complex<double> zj(zeta[2 * j], zeta[2 * j + 1]);
+          s += (zj * hyper_c_complex(d, h, rj, p)).real();
+        } else {
+          s += zeta[2 * j] * hyper_c_real(d, h, roots[2 * j], p);
+        }
+      }
+      G[h - hlo] *= s;
+    }
+  }
+
+  for (std::int64_t s = 0; s <= lag; ++s) {
+    double sum = 0.0;
+    for (int l = -q; l <= q; ++l) sum += psi[l] * G[std::int64_t(p) + l - s - hlo];
+    gamma[s] = K * sum;
+  }
+  return 0;
+}
+
+}  // namespace mvtsa

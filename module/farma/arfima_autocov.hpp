@@ -1,0 +1,61 @@
+// Autocovariances of a stationary ARFIMA(p, d, q) process
+//   phi(B) (1 - B)^d y_t = theta(B) eps_t,   var(eps_t) = 1,
+// by the hypergeometric-series method over the roots rho_j of the AR
+// polynomial (the zeros of z^p - phi_1 z^(p-1) - ... - phi_p), and of the
+// ARMA(p, q) process (d = 0) by the linear equations of its first p + 1
+// autocovariances.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+
+namespace mvtsa {
+
+inline constexpr int kStatusNonstationary = 390;  // arma_autocov gave gamma(0) < 0
+inline constexpr int kMsgNonstationaryRoot = 390;
+inline constexpr int kMsgRepeatedRoots = 373;
+inline constexpr int kMsgNoRoots = 88;
+inline constexpr int kMsgRootsGaveUp = 89;
+// The series F(a, c, rho) sums at least this many terms after the leading 1.
+inline constexpr int kHyperMinTerms = 30;
+// and at most this many: enough for every |rho| below about 1 - 5e-5.
+inline constexpr std::int64_t kHyperMaxTerms = std::int64_t(1) << 20;
+
+// F(a, c, rho) = 1 + sum_{k>=1} rho^k prod_{i=0..k-1} (a + i) / (c + i) for
+// 0 < c - a < 2 (c = 1 - d + h, a = d + h with |d| < 1/2) and |rho| < 1:
+// summed term by term (term_k = term_(k-1) rho (a + k - 1) / (c + k - 1))
+// until the remaining tail, bounded by a geometric series in |rho|, cannot
+// change the sum in double precision; never fewer than 30 terms.
+double hyper_series(double a, double c, double rho);
+std::complex<double> hyper_series(double a, double c, std::complex<double> rho);
+
+// C(d, h, rho) = rho^(2p) F(d + h, 1 - d + h, rho) + F(d - h, 1 - d - h, rho) - 1,
+// rho^(2p) by 2p successive multiplications (1 when p = 0).
+double hyper_c_real(double d, std::int64_t h, double rho, int p);
+std::complex<double> hyper_c_complex(double d, std::int64_t h, std::complex<double> rho, int p);
+
+// Doubles of work space for arma_autocov: the (p + 1) x (p + 1) system,
+// its right-hand side and row scales, and the weights pi.
+std::int64_t arma_autocov_work_size(int p, int q);
+
+// ARMA(p, q) autocovariances for unit innovation variance.  ar: a_0 = 1,
+// a_j = -phi_j (p + 1 values); ma: theta*_0 = 1, theta*_j = -theta_j.
+// Writes gamma(0..p), c_k = sum_j theta*_j theta*_(j+k) and
+// r_k = sum_j theta*_(j+k) pi_j (k = 0..q; pi the psi-weights).  When the
+// linear system is singular gamma(0) is set to -1.
+void arma_autocov(int p, int q, const double* ar, const double* ma, double* gamma, double* c,
+                  double* r, double* work);
+
+// Doubles of work space for arfima_autocov up to lag L.
+std::int64_t arfima_autocov_work_size(int p, int q, std::int64_t lag);
+
+// gamma(0..lag) of ARFIMA(p, d, q) for unit innovation variance.  roots
+// holds the p AR roots as (real, imaginary) pairs, distinct and inside the
+// unit circle (the caller has checked); complex_roots says whether any has
+// a non-zero imaginary part.  |d| <= 2^-26.5 takes the ARMA path.
+// Returns 0, 390 (ARMA path: the system gave gamma(0) < 0) or 315 (a
+// gamma-function evaluation failed).
+int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, const double* ma,
+                   const double* ar, const double* roots, bool complex_roots, double* work);
+
+}  // namespace mvtsa

@@ -1,0 +1,46 @@
+// Gaussian log-likelihood of a series under an ARFIMA(p, d, q) model
+//   phi(B) (1 - B)^d y_t = theta(B) eps_t,  var(eps_t) = sigma^2,
+// by the exact method (the n x n Toeplitz covariance matrix) or the
+// conditional sum of squares method.  Shared by FARMALIK and FARMAFIT.
+//
+// Use:
+//   WorkBlock<double> w(farma_loglik_work_size(n, p, q, method));
+//   if (!w) return w.status();
+//   int code = farma_loglik(w.data(), y, n, d, p, q, ar, ma, sigma2, method);
+//   // code 0: w[0] = log-likelihood, w[1] = ln det Sigma, w[2] = y' Sigma^-1 y
+//   // (w[1], w[2] missing for the conditional method); else 178, 315, 373, 390.
+#pragma once
+
+#include <cstdint>
+
+namespace mvtsa {
+
+inline constexpr int kFarmaCss = 0;    // conditional sum of squares
+inline constexpr int kFarmaExact = 1;  // exact method
+
+// Doubles of work space farma_loglik needs (the three results included):
+//   exact: 3 + 2 n^2 / 2 (two packed copies of Sigma) + O(n + p + q);
+//   conditional: 3 + 4n.
+// Computed in 64 bits; a size no host can give makes the allocation fail.
+std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
+
+// y: n values, used as given (no mean removed).  ar: p + 1 values, a_0 = 1,
+// a_j = -phi_j; ma: q + 1 values, theta*_0 = 1, theta*_j = -theta_j.
+// sigma2 is used by the exact method only.
+//
+// Exact method: the AR roots (notes 88 and 89 from the root finder; a root
+// of modulus >= 1 returns 390, two equal roots 373), gamma(0..n-1) from
+// arfima_autocov times sigma^2, Sigma packed twice; one copy inverted by
+// sweep_inverse (fewer than n pivots swept: 178), q_y = y' Sigma^-1 y; the
+// other factored by cholesky_packed (tolerance 1.11e-14);
+// ln det Sigma = sum_k ln L_kk^2 (315 when some L_kk is 0); results
+// (-(q_y + ln det)/2, ln det, q_y).
+//
+// Conditional method: u = (1 - B)^d y with u_0 = 0; e_t = u_t - sum phi_j
+// u_(t-j) + sum theta_j e_(t-j) (values before the start are 0); with
+// m = max(p, q) < n, S = sum_{t=m..n-1} e_t^2; result -(n - m)/2 ln(S/(n - m)).
+// 315 for e_t >= 2^512, S reaching 2^512, S <= 0, m >= n or a gamma failure.
+int farma_loglik(double* work, const double* y, std::int64_t n, double d, int p, int q,
+                 const double* ar, const double* ma, double sigma2, int method);
+
+}  // namespace mvtsa

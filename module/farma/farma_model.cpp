@@ -1,0 +1,105 @@
+#include "module/farma/farma_model.hpp"
+
+#include <cmath>
+#include <cstring>
+
+#include "module/farma/arfima_autocov.hpp"
+#include "module/farma/poly_roots.hpp"
+#include "module/roots/complex_modulus.hpp"
+
+namespace mvtsa {
+
+int farma_scalar_arg(const ArgList& in, int i, double* value) {
+  MatrixArg m;
+  if (int st = in.fetch(i, &m)) return st;
+  if (m.size() != 1) return kStatusNotScalar;
+  if (has_missing(in.slot(i))) return kStatusMissing;
+  *value = m.data[0];
+  return kStatusOk;
+}
+
+int farma_d_arg(const ArgList& in, int i, double bound, double* d) {
+  if (!in.given(i)) return kStatusMissing;
+  if (int st = farma_scalar_arg(in, i, d)) return st;
+  const double a = std::fabs(*d);
+  if (!(a > kCloseTol && a < bound)) return fail_message(kMsgDRange);
+  return kStatusOk;
+}
+
+int farma_sigma_arg(const ArgList& in, int i, double* sigma2) {
+  if (int st = farma_scalar_arg(in, i, sigma2)) return st;
+  if (!(*sigma2 > 0.0)) return kStatusNotPd;
+  return kStatusOk;
+}
+
+int farma_coef_arg(const ArgList& in, int i, MatrixArg* m, int* count) {
+  if (int st = in.fetch(i, m)) return st;
+  if (has_missing(in.slot(i))) return kStatusMissing;
+  if (m->rows < 1 || m->cols < 1) return fail_message(kMsgDimension);
+  if (m->rows != 1 && m->cols != 1) return kStatusNotVector;
+  *count = static_cast<int>(m->length());
+  return kStatusOk;
+}
+
+int farma_polynomial(const ArgList& in, int lag_slot, const double* given, int count,
+                     const char* which, FarmaPoly* out) {
+  LagList lags;
+  if (in.given(lag_slot))
+    if (int st = in.lag_list(lag_slot, count, which, &lags)) return st;
+  const std::int64_t order = lag_order(lags, count);
+  if (int st = out->coef.allocate(std::uint64_t(order) + 1)) return st;
+  double* c = out->coef.data();
+  std::memset(c, 0, sizeof(double) * (std::size_t(order) + 1));
+  c[0] = 1.0;
+  const std::int64_t distinct = lags.given ? std::int64_t(lags.lags.size()) : count;
+  if (!lags.given || order == distinct) {
+    // Lags 1..order: the coefficients in the order given.
+    for (std::int64_t j = 0; j < order; ++j) c[j + 1] = given[j];
+  } else {
+    // The k-th given coefficient at the k-th smallest distinct lag.
+    for (std::int64_t k = 0; k < distinct && k < count; ++k) {
+      const double lag = lags.lags[std::size_t(k)];
+      if (lag != std::trunc(lag)) continue;  // a fractional lag names no coefficient
+      c[static_cast<std::int64_t>(lag)] = given[k];
+    }
+  }
+  // Drop trailing coefficients not above 2^-26.5 in magnitude.
+  std::int64_t p = order;
+  while (p > 0 && !(std::fabs(c[p]) > kCloseTol)) --p;
+  out->order = static_cast<int>(p);
+  return kStatusOk;
+}
+
+void farma_negate(FarmaPoly* poly) {
+  for (int j = 1; j <= poly->order; ++j) poly->coef[j] = -poly->coef[j];
+}
+
+int farma_ar_roots(const double* ar, int p, double* roots, double* work, bool* complex_flag) {
+  double* re = work;
+  double* im = re + p;
+  double* jt = im + p;
+  std::memset(re, 0, sizeof(double) * std::size_t(2 * p));
+  int degree = p;
+  const int code = poly_roots(ar, &degree, re, im, jt);
+  if (code == kRootsLeadingZero) issue_message(kMsgNoRoots);
+  if (code == kRootsNoConvergence) issue_message(kMsgRootsGaveUp, {degree});
+  *complex_flag = false;
+  for (int j = 0; j < p; ++j) {
+    roots[2 * j] = re[j];
+    roots[2 * j + 1] = im[j];
+    if (im[j] != 0.0) *complex_flag = true;
+  }
+  return code;
+}
+
+int farma_root_check(const double* roots, int p) {
+  for (int j = 0; j < p; ++j)
+    if (complex_modulus(roots + 2 * j) >= 1.0) return kStatusNonstationary;
+  for (int j = 0; j < p; ++j)
+    for (int i = j + 1; i < p; ++i)
+      if (roots[2 * i] == roots[2 * j] && roots[2 * i + 1] == roots[2 * j + 1])
+        return kMsgRepeatedRoots;
+  return 0;
+}
+
+}  // namespace mvtsa

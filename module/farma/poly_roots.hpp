@@ -1,0 +1,36 @@
+// Zeros of a polynomial with real coefficients by the three-stage
+// Jenkins-Traub method for real polynomials (no-shift stage, fixed-shift
+// stage, variable-shift stage with linear or quadratic iteration, deflation
+// after each zero or conjugate pair).
+#pragma once
+
+#include <cstdint>
+
+namespace mvtsa {
+
+// Return codes of poly_roots.
+inline constexpr int kRootsOk = 0;
+inline constexpr int kRootsLeadingZero = 1;     // c_0 = 0; degree set to 0
+inline constexpr int kRootsNoConvergence = 2;   // 20 fixed-shift passes failed
+inline constexpr int kRootsScaleHigh = 1011988; // largest |coefficient| above 2^512
+inline constexpr int kRootsScaleLow = 1011989;  // largest |coefficient| below 2^-511
+
+// Doubles of work space for a polynomial of degree n: seven arrays of n + 1
+// (p, qp, k, qk, saved k, second saved k, coefficient moduli).
+inline std::int64_t poly_roots_work_size(std::int64_t n) { return 7 * (n + 1); }
+
+// Zeros of c_0 z^n + c_1 z^(n-1) + ... + c_n (c_0 multiplies the highest
+// power; the array is not changed).  *degree holds n on entry; zero_re and
+// zero_im receive n values in the order found: zeros at the origin first,
+// then each real zero or conjugate pair, the last one or two from the closed
+// formulas.  On return *degree is n on success, 0 for code 1, the number of
+// zeros found for code 2, and unchanged for the scaling codes.
+int poly_roots(const double* coef, int* degree, double* zero_re, double* zero_im, double* work);
+
+// Zeros of a z^2 + b1 z + c without overflow in the discriminant: the
+// smaller zero in (*sr, *si) and the larger in (*lr, *li); a complex pair
+// is -b/a +- i |d/a| with the positive imaginary part in (*sr, *si).
+void poly_quadratic(double a, double b1, double c, double* sr, double* si, double* lr,
+                    double* li);
+
+}  // namespace mvtsa
