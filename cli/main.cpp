@@ -1,10 +1,151 @@
-// mvts: the command line.  (Placeholder until the command line lands.)
-#include <cstdio>
+// mvts: the command line over the host library.
+//
+//   mvts FUNCTION [VALUE | NAME=VALUE ...] [--format table|csv|json]
+//   mvts run FILE|-  [--format ...] [--keep-going]
+//   mvts list
+//   mvts help [FUNCTION]
+#include <exception>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "cli/catalog.hpp"
+#include "cli/format.hpp"
+#include "cli/help.hpp"
+#include "cli/parse.hpp"
+#include "cli/run.hpp"
 #include "host/host.hpp"
 
-int main() {
-  mvts::Session s;
-  for (const auto& f : s.functions()) std::printf("%s\n", f.name.c_str());
-  return 0;
+namespace {
+
+using namespace mvts::cli;
+
+int usage_error(const std::string& problem) {
+  std::cout.flush();
+  std::cerr << "mvts: " << problem << "\n";
+  return kExitUsage;
+}
+
+struct Options {
+  std::optional<Format> format;
+  bool keep_going = false;
+  bool help = false;
+  std::vector<std::string> words;  // the command and its arguments
+};
+
+// Separates the options (anywhere before "--") from the other words.
+std::optional<std::string> parse_options(int argc, char** argv, Options* o) {
+  bool options_done = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (options_done || a.size() < 2 || a.compare(0, 2, "--") != 0) {
+      o->words.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      options_done = true;
+    } else if (a == "--format" || a.compare(0, 9, "--format=") == 0) {
+      std::string name;
+      if (a == "--format") {
+        if (i + 1 >= argc) return "--format needs a value: table, csv or json";
+        name = argv[++i];
+      } else {
+        name = a.substr(9);
+      }
+      o->format = parse_format(name);
+      if (!o->format) return "unknown format \"" + name + "\" (table, csv or json)";
+    } else if (a == "--keep-going") {
+      o->keep_going = true;
+    } else if (a == "--help") {
+      o->help = true;
+    } else {
+      return "unknown option \"" + a + "\"";
+    }
+  }
+  return std::nullopt;
+}
+
+int run(int argc, char** argv) {
+  Options o;
+  if (std::optional<std::string> problem = parse_options(argc, argv, &o)) return usage_error(*problem);
+  if (o.help || (!o.words.empty() && o.words[0] == "-h")) {
+    std::cout << usage_text();
+    return kExitOk;
+  }
+  if (o.words.empty()) {
+    std::cerr << usage_text();
+    return kExitUsage;
+  }
+  const std::string command = o.words[0];
+  const std::size_t extra = o.words.size() - 1;
+  if (command == "help" || command == "list") {
+    if (o.format || o.keep_going) return usage_error("options apply to calls and to mvts run, not to " + command);
+    if (command == "list") {
+      if (extra) return usage_error("list takes no arguments");
+      std::cout << list_text();
+      return kExitOk;
+    }
+    if (extra == 0) {
+      std::cout << usage_text();
+      return kExitOk;
+    }
+    if (extra > 1) return usage_error("help takes one function name");
+    const FunctionDoc* doc = find_doc(o.words[1]);
+    if (!doc) return usage_error("unknown function \"" + o.words[1] + "\" (mvts list shows the functions)");
+    std::cout << help_text(*doc);
+    return kExitOk;
+  }
+
+  std::string script, source;
+  if (command == "run") {
+    if (extra != 1) return usage_error("run needs one script file, or - for standard input");
+    source = o.words[1];
+    if (source == "-") {
+      script.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+      if (std::cin.bad()) return usage_error("cannot read the script from standard input");
+      source = "stdin";
+    } else {
+      try {
+        script = read_file(source);
+      } catch (const UsageError& e) {
+        return usage_error(e.what());
+      }
+    }
+  } else if (o.keep_going) {
+    return usage_error("--keep-going applies to mvts run only");
+  }
+
+  std::optional<mvts::Session> session;
+  try {
+    session.emplace();
+  } catch (const std::exception& e) {
+    std::cerr << "mvts: cannot load the module: " << e.what() << "\n";
+    return kExitFailed;
+  }
+  Printer printer(o.format.value_or(Format::kTable), std::cout, std::cerr);
+  Runner runner(*session, printer);
+  int status;
+  if (command == "run") {
+    status = runner.script(script, source, o.keep_going);
+  } else {
+    std::vector<Word> args;
+    for (std::size_t i = 1; i < o.words.size(); ++i) args.push_back({o.words[i], o.words[i].find('=')});
+    status = runner.call(command, args);
+  }
+  std::cout.flush();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "mvts: out of memory\n";
+    return kExitFailed;
+  }
 }

@@ -1,0 +1,135 @@
+#include "cli/catalog.hpp"
+
+#include <cctype>
+
+namespace mvts::cli {
+namespace {
+
+// Inputs shared by several functions.
+constexpr InputDoc kPhi = {"phi", "AR coefficients: the k x k blocks Phi_1 .. Phi_p stacked, (k*p) x k",
+                           "no AR part"};
+constexpr InputDoc kTheta = {"theta", "MA coefficients: the k x k blocks Theta_1 .. Theta_q stacked, "
+                             "(k*q) x k", "no MA part"};
+constexpr InputDoc kSigmaK = {"sigma", "innovation covariance matrix, k x k, positive definite",
+                              "identity"};
+constexpr InputDoc kArLags = {"p", "AR lag list: the lag at which each block of phi stands",
+                              "lags 1 .. number of blocks"};
+constexpr InputDoc kMaLags = {"q", "MA lag list: the lag at which each block of theta stands",
+                              "lags 1 .. number of blocks"};
+constexpr InputDoc kSeed = {"seed", "> 0 restarts the stream at this seed; <= 0 continues a started stream",
+                            "0 (a stream not started yet: -s starts it at s, 0 from the clock)"};
+constexpr InputDoc kN = {"n", "number of observations (a whole number >= 1)", "100"};
+constexpr InputDoc kSeriesK = {"series", "observed series, T x k (k >= 2), one row per time point",
+                               "required"};
+constexpr InputDoc kSeries1 = {"series", "observed series, a row or column vector", "required"};
+constexpr InputDoc kPhi1 = {"phi", "AR coefficients phi_1 .. phi_p, a vector", "no AR part"};
+constexpr InputDoc kTheta1 = {"theta", "MA coefficients theta_1 .. theta_q, a vector", "no MA part"};
+constexpr InputDoc kSigma1 = {"sigma", "innovation variance, > 0", "1"};
+constexpr InputDoc kArLags1 = {"p", "AR lag list: the lag of each element of phi", "lags 1 .. p"};
+constexpr InputDoc kMaLags1 = {"q", "MA lag list: the lag of each element of theta", "lags 1 .. q"};
+constexpr InputDoc kLag = {"lag", "highest lag L (a whole number >= 1)", "12"};
+
+std::vector<FunctionDoc> build() {
+  return {
+      {"VNORMAL", "n independent draws of a k-variate normal vector",
+       {{"mu", "mean vector of length k", "zero mean"},
+        {"sigma", "covariance matrix, k x k, positive definite", "identity"},
+        {"n", "number of draws (a whole number >= 1)", "100"},
+        kSeed},
+       {{"series", "n x k matrix, one draw per row"}}},
+      {"VARMACOV", "theoretical cross-covariances of a VARMA model",
+       {kPhi, kTheta, kSigmaK, kArLags, kMaLags, kLag},
+       {{"cov", "(k*(L+1)) x k: Gamma(0) .. Gamma(L) stacked, Gamma(h) = E[y_t y_{t+h}']"}}},
+      {"VARMASIM", "simulation of a VARMA model",
+       {kPhi, kTheta,
+        {"mu", "mean vector of length k, added to every observation", "zero mean"},
+        kSigmaK, kN, kArLags, kMaLags,
+        {"initial", "value of every pre-sample observation (a fixed start)",
+         "a stationary start when the AR part is stationary, else 0"},
+        kSeed},
+       {{"series", "n x k simulated series"}}},
+      {"VARMALIK", "Gaussian log-likelihood of a VARMA model for an observed series",
+       {kSeriesK, kPhi, kTheta, kSigmaK, kArLags, kMaLags,
+        {"method", "0 innovations algorithm, 1 conditional likelihood, 2 Kalman filter", "2"}},
+       {{"loglik", "3 x 1: log-likelihood, sum of log determinants, sum of quadratic forms"}}},
+      {"VARMAFIT", "maximum-likelihood estimation of a VARMA model",
+       {kSeriesK,
+        {"p", "AR lag list: the lags at which AR blocks are estimated", "no AR part"},
+        {"q", "MA lag list: the lags at which MA blocks are estimated", "no MA part"}},
+       {{"ar", "(k*P) x k estimated AR blocks (only when p is given)"},
+        {"ma", "(k*Q) x k estimated MA blocks (only when q is given)"},
+        {"sigma", "k x k estimated innovation covariance"}}},
+      {"VTSROOT", "characteristic roots of the AR and MA polynomials of a VARMA model",
+       {kPhi, kTheta, kArLags, kMaLags},
+       {{"roots", "one row per root: real, imaginary, modulus, argument (radians, degrees)"}}},
+      {"FDIF", "fractional differencing (1 - B)^d of a series",
+       {kSeries1, {"d", "differencing parameter", "required"}},
+       {{"series", "n x 1 differenced series; the first element is missing"}}},
+      {"FARMACOV", "autocovariances of an ARFIMA(p, d, q) model",
+       {{"d", "fractional differencing parameter, |d| < 0.5", "required"},
+        kPhi1, kTheta1, kSigma1, kArLags1, kMaLags1, kLag},
+       {{"cov", "(L+1) x 1 autocovariances gamma(0) .. gamma(L)"}}},
+      {"FARMALIK", "log-likelihood of an ARFIMA(p, d, q) model for a series",
+       {kSeries1, {"d", "fractional differencing parameter, |d| < 1", "required"},
+        kPhi1, kTheta1, kSigma1, kArLags1, kMaLags1,
+        {"opt", "1 exact method (|d| < 0.5), 0 conditional sum of squares", "0"}},
+       {{"loglik", "3 x 1 likelihood values"}}},
+      {"FARMASIM", "simulation of an ARFIMA(p, d, q) model",
+       {{"d", "fractional differencing parameter, |d| < 1", "required"},
+        kPhi1, kTheta1,
+        {"mu", "mean added to every value", "0"},
+        kSigma1, kN, kArLags1, kMaLags1,
+        {"initial", "value taken for observations before the first one", "0"},
+        kSeed},
+       {{"series", "n x 1 simulated series"}}},
+      {"FARMAFIT", "estimation of an ARFIMA(p, d, q) model",
+       {kSeries1,
+        {"p", "AR lags to estimate (a single number k means the one lag k)", "no AR part"},
+        {"q", "MA lags to estimate", "no MA part"},
+        {"opt", "(method, technique): method 1 exact, 0 conditional sum of squares", "0 0"}},
+       {{"d", "1 x 1 estimate of d"},
+        {"ar", "P x 1 AR coefficients by lag (missing when there is no AR part)"},
+        {"ma", "Q x 1 MA coefficients by lag (missing when there is no MA part)"},
+        {"sigma", "1 x 1 innovation variance"}}},
+      {"UCMSIM", "simulation of an unobserved-components model",
+       {{"level", "(initial level, level variance)", "0 0"},
+        {"slope", "(initial slope, slope variance)", "0 0"},
+        {"cycle1", "(psi, psi*, period, damping, variance)", "no cycle"},
+        {"cycle2", "as cycle1", "no cycle"},
+        {"cycle3", "as cycle1", "no cycle"},
+        {"season1", "(type: 1 trigonometric, else dummy; variance)", "dummy, variance 0"},
+        {"init1", "initial seasonal values e_0 .. e_{s-2}; gives season length s", "no season"},
+        {"season2", "as season1", "dummy, variance 0"},
+        {"init2", "as init1", "no season"},
+        {"season3", "as season1", "dummy, variance 0"},
+        {"init3", "as init1", "no season"},
+        {"irregular", "irregular variance, > 0", "1"},
+        kN, kSeed},
+       {{"series", "n x 1 simulated series"}}},
+  };
+}
+
+}  // namespace
+
+const std::vector<FunctionDoc>& catalog() {
+  static const std::vector<FunctionDoc> docs = build();
+  return docs;
+}
+
+bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+const FunctionDoc* find_doc(std::string_view name) {
+  for (const FunctionDoc& d : catalog())
+    if (same_name(d.name, name)) return &d;
+  return nullptr;
+}
+
+}  // namespace mvts::cli

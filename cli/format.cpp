@@ -1,0 +1,269 @@
+#include "cli/format.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+namespace mvts::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Significant digits shown by the table format.
+constexpr int kTableDigits = 7;
+// Columns whose non-zero magnitudes reach outside [kFixedLow, kFixedHigh) are
+// shown in scientific notation.
+constexpr double kFixedLow = 1e-4;
+constexpr double kFixedHigh = 1e10;
+
+bool is_missing(double x) { return std::isnan(x) || std::isinf(x); }
+
+std::string dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+// x written with kTableDigits significant digits in scientific notation:
+// the decimal exponent, and how many mantissa decimals remain once trailing
+// zeros are dropped.
+void significant(double x, int* exponent, int* mantissa_decimals) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.*e", kTableDigits - 1, x);
+  const char* e = std::strchr(buf, 'e');
+  *exponent = std::atoi(e + 1);
+  int d = kTableDigits - 1;
+  for (const char* p = e - 1; d > 0 && *p == '0'; --p) --d;
+  *mantissa_decimals = d;
+}
+
+struct ColumnStyle {
+  bool scientific = false;
+  int decimals = 0;
+};
+
+ColumnStyle column_style(const Matrix& m, std::int64_t j) {
+  double lo = HUGE_VAL, hi = 0;
+  for (std::int64_t i = 0; i < m.rows; ++i) {
+    const double x = m.at(i, j);
+    if (is_missing(x) || x == 0) continue;
+    lo = std::min(lo, std::fabs(x));
+    hi = std::max(hi, std::fabs(x));
+  }
+  ColumnStyle s;
+  if (hi == 0) return s;
+  s.scientific = lo < kFixedLow || hi >= kFixedHigh;
+  for (std::int64_t i = 0; i < m.rows; ++i) {
+    const double x = m.at(i, j);
+    if (is_missing(x) || x == 0) continue;
+    int exponent = 0, mantissa = 0;
+    significant(x, &exponent, &mantissa);
+    s.decimals = std::max(s.decimals, s.scientific ? mantissa : std::max(0, mantissa - exponent));
+  }
+  return s;
+}
+
+std::string cell(double x, const ColumnStyle& s) {
+  if (is_missing(x)) return ".";
+  if (x == 0) x = 0.0;  // no "-0"
+  char buf[64];
+  std::snprintf(buf, sizeof buf, s.scientific ? "%.*e" : "%.*f", s.decimals, x);
+  return buf;
+}
+
+std::string shape(const Matrix& m) { return std::to_string(m.rows) + " x " + std::to_string(m.cols); }
+
+std::string json_matrix(const Matrix& m) {
+  std::string s = "[";
+  for (std::int64_t i = 0; i < m.rows; ++i) {
+    s += i ? ",[" : "[";
+    for (std::int64_t j = 0; j < m.cols; ++j) {
+      if (j) s += ',';
+      s += json_number(m.at(i, j));
+    }
+    s += ']';
+  }
+  return s + "]";
+}
+
+std::string json_outputs(const std::vector<Shown>& items) {
+  std::string s = "\"outputs\":[";
+  bool first = true;
+  for (const Shown& o : items) {
+    if (!o.m) continue;
+    s += first ? "{" : ",{";
+    first = false;
+    s += "\"name\":" + dump(Json(o.name));
+    if (o.index > 0) s += ",\"index\":" + std::to_string(o.index);
+    s += ",\"rows\":" + std::to_string(o.m->rows) + ",\"cols\":" + std::to_string(o.m->cols);
+    s += ",\"data\":" + json_matrix(*o.m) + "}";
+  }
+  return s + "]";
+}
+
+}  // namespace
+
+std::optional<Format> parse_format(std::string_view name) {
+  if (name == "table") return Format::kTable;
+  if (name == "csv") return Format::kCsv;
+  if (name == "json") return Format::kJson;
+  return std::nullopt;
+}
+
+std::string table_text(const std::string& label, const Matrix& m) {
+  std::string s = label + ": " + shape(m) + "\n";
+  const std::int64_t rows = m.rows, cols = m.cols;
+  if (rows <= 0 || cols <= 0) return s;
+  std::vector<std::string> cells(std::size_t(rows * cols));
+  std::vector<std::size_t> width(std::size_t(cols), 1);
+  for (std::int64_t j = 0; j < cols; ++j) {
+    const ColumnStyle style = column_style(m, j);
+    for (std::int64_t i = 0; i < rows; ++i) {
+      std::string& c = cells[std::size_t(i * cols + j)];
+      c = cell(m.at(i, j), style);
+      width[std::size_t(j)] = std::max(width[std::size_t(j)], c.size());
+    }
+  }
+  for (std::int64_t i = 0; i < rows; ++i) {
+    for (std::int64_t j = 0; j < cols; ++j) {
+      const std::string& c = cells[std::size_t(i * cols + j)];
+      s.append(2 + width[std::size_t(j)] - c.size(), ' ');
+      s += c;
+    }
+    s += '\n';
+  }
+  return s;
+}
+
+std::string csv_text(const std::string& name, const Matrix& m) {
+  std::string s = "# " + name + "\n";
+  char buf[32];
+  for (std::int64_t i = 0; i < m.rows; ++i) {
+    for (std::int64_t j = 0; j < m.cols; ++j) {
+      if (j) s += ',';
+      const double x = m.at(i, j);
+      if (is_missing(x)) {
+        s += '.';
+      } else {
+        std::snprintf(buf, sizeof buf, "%.17g", x);
+        s += buf;
+      }
+    }
+    s += '\n';
+  }
+  return s;
+}
+
+std::string json_number(double x) {
+  if (is_missing(x)) return "null";
+  char buf[40];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, x);
+  return ec == std::errc() ? std::string(buf, end) : "null";
+}
+
+std::string json_call(const std::string& function, const CallResult& r,
+                      const std::vector<Shown>& outputs) {
+  Json head;
+  head["function"] = function;
+  head["status"] = r.status;
+  Json messages = Json::array();
+  for (const Message& m : r.messages) {
+    Json inserts = Json::array();
+    for (const InsertValue& v : m.inserts) {
+      if (auto* s = std::get_if<std::string>(&v)) inserts.push_back(*s);
+      else if (auto* i = std::get_if<std::int64_t>(&v)) inserts.push_back(*i);
+      else if (double d = std::get<double>(v); is_missing(d)) inserts.push_back(nullptr);
+      else inserts.push_back(d);
+    }
+    messages.push_back(Json{{"number", m.number}, {"inserts", inserts}, {"text", m.text},
+                            {"note", m.note}});
+  }
+  for (const std::string& n : r.notes)
+    messages.push_back(Json{{"number", 0}, {"inserts", Json::array()}, {"text", n}, {"note", true}});
+  head["messages"] = messages;
+  std::string s = dump(head);
+  s.pop_back();  // the closing brace
+  return s + "," + json_outputs(outputs) + "}";
+}
+
+std::string status_meaning(int status) {
+  switch (status) {
+    case -1: return "the covariance matrix is numerically singular (a Cholesky pivot below 1e-14)";
+    case 1: return "a host error occurred, or an output could not be created";
+    case 2: return "an argument holds no value";
+    case 6: return "an argument that must be a vector is not one";
+    case 8: return "a covariance matrix is not positive definite";
+    case 10: return "a covariance matrix is not symmetric";
+    case 11: return "a value lies outside its permitted range";
+    case 13: return "a character value was given where numbers are required";
+    case 15: return "an argument that must be a scalar has more than one element";
+    case 17: return "an argument contains missing values";
+    case 18: return "a whole number exceeds 2147483647";
+    case 99: return "the function is not available in this build";
+    case 100: return "the module reported the failure in a message";
+    default: return {};
+  }
+}
+
+std::vector<std::string> message_lines(const std::string& function, const CallResult& r,
+                                       const std::string& where) {
+  std::vector<std::string> lines;
+  bool explained = false;
+  for (const Message& m : r.messages) {
+    // On a call that succeeded every message is a note: the call went on.
+    const bool error = !m.note && r.status != 0;
+    explained = explained || error;
+    lines.push_back((error ? "ERROR: " : "NOTE: ") + where + m.text);
+  }
+  for (const std::string& n : r.notes) lines.push_back("NOTE: " + where + n);
+  if (r.status != 0 && !explained) {
+    const std::string meaning = status_meaning(r.status);
+    lines.push_back("ERROR: " + where + function + " failed with status " +
+                    std::to_string(r.status) + (meaning.empty() ? "" : ": " + meaning) + ".");
+  }
+  return lines;
+}
+
+Printer::Printer(Format format, std::ostream& out, std::ostream& err)
+    : format_(format), out_(out), err_(err) {}
+
+void Printer::error_line(const std::string& line) {
+  out_.flush();
+  err_ << line << '\n';
+  err_.flush();
+}
+
+void Printer::block(const std::string& text) {
+  if (started_) out_ << '\n';
+  out_ << text;
+  started_ = true;
+}
+
+void Printer::call(const std::string& function, const CallResult& r,
+                   const std::vector<Shown>& outputs, const std::string& where) {
+  if (format_ == Format::kJson) {
+    out_ << json_call(function, r, outputs) << '\n';
+    return;
+  }
+  for (const std::string& line : message_lines(function, r, where)) error_line(line);
+  for (const Shown& o : outputs) {
+    if (o.m) block(format_ == Format::kTable ? table_text(o.name, *o.m) : csv_text(o.name, *o.m));
+  }
+}
+
+void Printer::matrices(const std::string& command, const std::string& subject,
+                       const std::vector<Shown>& items, const std::string& json_extra) {
+  if (format_ == Format::kJson) {
+    out_ << "{" << dump(Json(command)) << ":" << dump(Json(subject))
+         << (json_extra.empty() ? "" : "," + json_extra) << "," << json_outputs(items) << "}\n";
+    return;
+  }
+  for (const Shown& o : items) {
+    if (!o.m)
+      block(format_ == Format::kTable ? o.name + ": no value\n" : "# " + o.name + " (no value)\n");
+    else
+      block(format_ == Format::kTable ? table_text(o.name, *o.m) : csv_text(o.name, *o.m));
+  }
+}
+
+}  // namespace mvts::cli

@@ -1,0 +1,91 @@
+// The three output formats of the command line.
+//
+//   table  each output labelled "name: rows x cols", numbers aligned by column
+//   csv    "# name", then rows of %.17g numbers ('.' for missing); outputs
+//          separated by a blank line
+//   json   one object per call (JSON Lines in scripts), round-trip numbers,
+//          null for missing values
+//
+// Messages go to standard error as "NOTE: ..." / "ERROR: ..." in table and
+// csv; in json they are part of the object.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/host.hpp"
+
+namespace mvts::cli {
+
+enum class Format { kTable, kCsv, kJson };
+
+std::optional<Format> parse_format(std::string_view name);
+
+// One matrix to show.  `index` is the output number of a call (1 = first),
+// 0 for a variable; `m` is null when there is no value.
+struct Shown {
+  std::string name;
+  int index = 0;
+  const Matrix* m = nullptr;
+};
+
+// "name: r x c" and the rows, each column right-aligned with a common number
+// of decimals (seven significant digits; scientific notation for a column
+// with very large or very small magnitudes); '.' for missing values.
+std::string table_text(const std::string& label, const Matrix& m);
+
+// "# name" and the rows as %.17g, '.' for missing values.
+std::string csv_text(const std::string& name, const Matrix& m);
+
+// The shortest text that reads back as the same double; null when missing.
+std::string json_number(double x);
+
+// The object of one call:
+// {"function":..,"status":..,"messages":[{"number":..,"inserts":[..],"text":..,"note":..}],
+//  "outputs":[{"name":..,"index":..,"rows":..,"cols":..,"data":[[..],..]}]}
+// Notes written by the module with print_note are messages with number 0.
+std::string json_call(const std::string& function, const CallResult& r,
+                      const std::vector<Shown>& outputs);
+
+// The standard-error lines of a call: "NOTE: ..." and "ERROR: ...", each
+// after `where` (e.g. "line 3: "), and a line explaining a non-zero status
+// that no error message explains.
+std::vector<std::string> message_lines(const std::string& function, const CallResult& r,
+                                       const std::string& where);
+
+// What a status code means.
+std::string status_meaning(int status);
+
+// Writes results in one format to an output and an error stream.
+class Printer {
+ public:
+  Printer(Format format, std::ostream& out, std::ostream& err);
+
+  Format format() const { return format_; }
+
+  // A call: its messages, then the outputs given (those not assigned).
+  void call(const std::string& function, const CallResult& r, const std::vector<Shown>& outputs,
+            const std::string& where);
+
+  // Variables or derived matrices of a script command (print, stats): in
+  // json one object {"<command>":"<subject>", <extra>, "outputs":[...]}.
+  void matrices(const std::string& command, const std::string& subject,
+                const std::vector<Shown>& items, const std::string& json_extra = {});
+
+  // A line on standard error, standard output flushed first so the two
+  // streams stay in order on a terminal.
+  void error_line(const std::string& line);
+
+ private:
+  void block(const std::string& text);  // a table or csv block, blank-line separated
+
+  Format format_;
+  std::ostream& out_;
+  std::ostream& err_;
+  bool started_ = false;
+};
+
+}  // namespace mvts::cli

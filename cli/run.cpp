@@ -1,0 +1,182 @@
+#include "cli/run.hpp"
+
+#include <algorithm>
+
+#include "cli/catalog.hpp"
+#include "cli/stats.hpp"
+
+namespace mvts::cli {
+
+std::optional<Signature> signature_of(const Host& host, std::string_view name) {
+  const FunctionInfo* f = host.find(name);
+  if (!f) return std::nullopt;
+  Signature s;
+  s.name = f->name;
+  s.max_inputs = std::max(0, f->max_inputs);
+  s.outputs = std::max(0, f->outputs);
+  const FunctionDoc* doc = find_doc(f->name);
+  for (int i = 0; i < s.max_inputs; ++i)
+    s.input_names.push_back(doc && std::size_t(i) < doc->inputs.size() ? doc->inputs[std::size_t(i)].name
+                                                                          : "arg" + std::to_string(i + 1));
+  for (int i = 0; i < s.outputs; ++i)
+    s.output_names.push_back(doc && std::size_t(i) < doc->outputs.size()
+                                 ? doc->outputs[std::size_t(i)].name
+                                 : "output" + std::to_string(i + 1));
+  return s;
+}
+
+void Runner::usage(const std::string& where, const std::string& problem) {
+  printer_.error_line("mvts: " + where + problem);
+}
+
+std::vector<Value> Runner::arguments(const BoundCall& call) {
+  std::size_t count = call.slots.size();
+  while (count > 0 && !call.slots[count - 1]) --count;
+  std::vector<Value> args(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!call.slots[i]) continue;  // omitted
+    const std::string& text = *call.slots[i];
+    if (text.size() > 1 && text[0] == '$' && !vars_.count(text.substr(1))) {
+      auto failed = failed_at_.find(text.substr(1));
+      if (failed != failed_at_.end())
+        throw UsageError("variable " + text + " has no value: the call on line " +
+                         std::to_string(failed->second) + " that sets it failed");
+    }
+    args[i] = parse_value(text, line_ > 0 ? &vars_ : nullptr);
+  }
+  return args;
+}
+
+int Runner::run_call(const BoundCall& call, const std::vector<std::string>& names,
+                     const std::string& where) {
+  std::vector<Value> args;
+  try {
+    args = arguments(call);
+  } catch (const UsageError& e) {
+    usage(where, e.what());
+    return kExitUsage;
+  }
+  const std::optional<Signature> sig = signature_of(host_, call.function);
+  const CallResult r = host_.call(call.function, args);
+  std::vector<Shown> shown;
+  for (std::size_t i = 0; i < r.outputs.size(); ++i) {
+    const std::optional<Matrix>& out = r.outputs[i];
+    if (i < names.size()) {
+      if (r.status == 0) {
+        vars_[names[i]] = out;
+        failed_at_.erase(names[i]);
+      } else {
+        vars_.erase(names[i]);
+        failed_at_[names[i]] = line_;
+      }
+    } else if (r.status == 0 && out) {
+      const std::string name = sig && i < sig->output_names.size() ? sig->output_names[i]
+                                                                     : "output" + std::to_string(i + 1);
+      shown.push_back({name, int(i + 1), &*out});
+    }
+  }
+  printer_.call(call.function, r, shown, where);
+  return r.status == 0 ? kExitOk : kExitFailed;
+}
+
+int Runner::call(std::string_view function, const std::vector<Word>& args) {
+  line_ = 0;
+  const std::optional<Signature> sig = signature_of(host_, function);
+  if (!sig) {
+    usage("", "unknown function \"" + std::string(function) + "\" (mvts list shows the functions)");
+    return kExitUsage;
+  }
+  BoundCall bound;
+  try {
+    bound = bind_arguments(*sig, args);
+  } catch (const UsageError& e) {
+    usage("", e.what());
+    return kExitUsage;
+  }
+  return run_call(bound, {}, "");
+}
+
+int Runner::execute(const Statement& st, const std::string& where) {
+  using Kind = Statement::Kind;
+  if (st.kind == Kind::kCall) return run_call(st.call, st.names, where);
+  try {
+    // The value of a variable named by print, write or stats.
+    auto value_of = [&](const std::string& name) -> const std::optional<Matrix>& {
+      auto it = vars_.find(name);
+      if (it != vars_.end()) return it->second;
+      auto failed = failed_at_.find(name);
+      throw UsageError("variable " + name + " has no value" +
+                       (failed == failed_at_.end() ? std::string()
+                                                   : ": the call on line " +
+                                                         std::to_string(failed->second) +
+                                                         " that sets it failed"));
+    };
+    switch (st.kind) {
+      case Kind::kPrint:
+        for (const std::string& name : st.names) {
+          const std::optional<Matrix>& v = value_of(name);
+          printer_.matrices("print", name, {{name, 0, v ? &*v : nullptr}});
+        }
+        return kExitOk;
+      case Kind::kWrite: {
+        const std::optional<Matrix>& v = value_of(st.names[0]);
+        if (!v) throw UsageError("write: variable " + st.names[0] + " holds no value");
+        write_matrix_file(st.text, *v);
+        return kExitOk;
+      }
+      case Kind::kStats:
+        for (const std::string& name : st.names) {
+          const std::optional<Matrix>& v = value_of(name);
+          if (!v) throw UsageError("stats: variable " + name + " holds no value");
+          const ColumnMoments cm = column_moments(*v);
+          if (cm.rows_used < v->rows && printer_.format() != Format::kJson)
+            printer_.error_line("NOTE: " + where + "stats " + name + ": " +
+                                std::to_string(v->rows - cm.rows_used) + " of " +
+                                std::to_string(v->rows) +
+                                " rows hold missing values and are left out");
+          printer_.matrices("stats", name,
+                            {{"mean(" + name + ")", 0, &cm.mean}, {"cov(" + name + ")", 0, &cm.cov}},
+                            "\"rows_used\":" + std::to_string(cm.rows_used));
+        }
+        return kExitOk;
+      case Kind::kLet: {
+        Value v = parse_value(st.text, &vars_);
+        if (v.kind == Value::Kind::kText)
+          throw UsageError("let: \"" + st.text + "\" is not a number or a matrix");
+        if (v.kind == Value::Kind::kNumeric)
+          vars_[st.names[0]] = std::move(v.m);
+        else
+          vars_[st.names[0]] = std::nullopt;
+        failed_at_.erase(st.names[0]);
+        return kExitOk;
+      }
+      case Kind::kCall:
+        break;
+    }
+  } catch (const UsageError& e) {
+    usage(where, e.what());
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+int Runner::script(std::string_view text, const std::string& source, bool keep_going) {
+  std::vector<std::string> errors;
+  const std::vector<Statement> statements = parse_script(
+      text, [this](std::string_view name) { return signature_of(host_, name); }, &errors);
+  if (!errors.empty()) {
+    for (const std::string& e : errors) usage(source + ":", e);
+    return kExitUsage;
+  }
+  int worst = kExitOk;
+  for (const Statement& st : statements) {
+    line_ = st.line;
+    const int rc = execute(st, source + ":" + std::to_string(st.line) + ": ");
+    worst = std::max(worst, rc);
+    if (rc != kExitOk && !keep_going) break;
+  }
+  line_ = 0;
+  return worst;
+}
+
+}  // namespace mvts::cli

@@ -1,0 +1,148 @@
+// The table, csv and json formats and the message lines of the command line.
+#include "cli/format.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+
+namespace mvts::cli {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(CliTable, ColumnsAlignOnTheDecimalPoint) {
+  Matrix m(3, 3, {1.5, -2, 1e-7, -10.25, kNaN, 3e12, 0.125, 4, -0.0});
+  const std::vector<std::string> lines = lines_of(table_text("x", m));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "x: 3 x 3");
+  // Column 1 has one decimal layout, so every row puts its point in one place.
+  const std::size_t point = lines[1].find('.');
+  EXPECT_EQ(lines[2].find('.'), point);
+  EXPECT_EQ(lines[3].find('.'), point);
+  EXPECT_EQ(lines[1].size(), lines[2].size());
+  EXPECT_EQ(lines[1].size(), lines[3].size());
+  EXPECT_NE(lines[1].find("   1.500"), std::string::npos);
+  EXPECT_NE(lines[2].find("-10.250"), std::string::npos);
+  // Whole numbers stay whole; missing is '.'; extreme magnitudes go scientific;
+  // a negative zero is shown as 0.
+  EXPECT_NE(lines[1].find("  -2  1e-07"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("  .  3e+12"), std::string::npos) << lines[2];
+  EXPECT_NE(lines[3].find("   4  0e+00"), std::string::npos) << lines[3];
+}
+
+TEST(CliTable, SevenSignificantDigits) {
+  const std::vector<std::string> lines = lines_of(table_text("v", Matrix(2, 1, {3.14159265358979, 2.0 / 3})));
+  EXPECT_EQ(lines[1], "  3.1415927");
+  EXPECT_EQ(lines[2], "  0.6666667");
+  EXPECT_EQ(table_text("e", Matrix(0, 2)), "e: 0 x 2\n");
+}
+
+TEST(CliCsv, SeventeenDigitsAndDotForMissing) {
+  Matrix m(2, 2, {0.1, kNaN, -kInf, 1.0 / 3});
+  const std::string text = csv_text("series", m);
+  EXPECT_EQ(text, "# series\n0.10000000000000001,.\n.,0.33333333333333331\n");
+  EXPECT_EQ(std::strtod("0.33333333333333331", nullptr), 1.0 / 3);
+}
+
+TEST(CliJson, NumbersReadBackExactly) {
+  std::mt19937_64 gen(12345);
+  std::uniform_int_distribution<std::uint64_t> bits;
+  int checked = 0;
+  for (int i = 0; i < 2000; ++i) {
+    std::uint64_t b = bits(gen);
+    double x;
+    std::memcpy(&x, &b, sizeof x);
+    if (!std::isfinite(x)) continue;
+    ASSERT_EQ(std::strtod(json_number(x).c_str(), nullptr), x) << json_number(x);
+    ++checked;
+  }
+  EXPECT_GT(checked, 1900);
+  EXPECT_EQ(json_number(kNaN), "null");
+  EXPECT_EQ(json_number(-kInf), "null");
+  EXPECT_EQ(json_number(1.3407807929942597e152), "1.3407807929942597e+152");
+}
+
+TEST(CliJson, CallObjectHoldsStatusMessagesNotesAndGivenOutputs) {
+  CallResult r;
+  r.status = 0;
+  r.messages.push_back({359, {std::int64_t(3), 1.3407807929942597e152}, "value at 3 too large", true});
+  r.messages.push_back({0, {std::string("bad \xff byte"), kNaN}, "host text \xc3", false});
+  r.notes.push_back("optimizer: done");
+  Matrix out(2, 1, {1.5, kNaN});
+  const std::string text = json_call("VARMASIM", r, {{"series", 1, &out}});
+  EXPECT_EQ(text.find('\n'), std::string::npos);  // one line per call
+  const nlohmann::json j = nlohmann::json::parse(text);
+  EXPECT_EQ(j["function"], "VARMASIM");
+  EXPECT_EQ(j["status"], 0);
+  ASSERT_EQ(j["messages"].size(), 3u);
+  EXPECT_EQ(j["messages"][0]["number"], 359);
+  EXPECT_TRUE(j["messages"][0]["inserts"][0].is_number_integer());
+  EXPECT_EQ(j["messages"][0]["inserts"][1].get<double>(), 1.3407807929942597e152);
+  EXPECT_TRUE(j["messages"][0]["note"].get<bool>());
+  EXPECT_TRUE(j["messages"][1]["inserts"][1].is_null());  // invalid UTF-8 replaced, not thrown
+  EXPECT_EQ(j["messages"][2]["text"], "optimizer: done");
+  ASSERT_EQ(j["outputs"].size(), 1u);
+  EXPECT_EQ(j["outputs"][0]["index"], 1);
+  EXPECT_EQ(j["outputs"][0]["rows"], 2);
+  EXPECT_EQ(j["outputs"][0]["data"][0][0], 1.5);
+  EXPECT_TRUE(j["outputs"][0]["data"][1][0].is_null());
+  // Keys in the documented order.
+  EXPECT_EQ(text.rfind("{\"function\":\"VARMASIM\",\"status\":0,\"messages\":[", 0), 0u);
+}
+
+TEST(CliMessages, ErrorsNotesAndUnexplainedStatuses) {
+  CallResult failed;
+  failed.status = 13;
+  EXPECT_EQ(message_lines("VNORMAL", failed, ""),
+            std::vector<std::string>{"ERROR: VNORMAL failed with status 13: a character value "
+                                     "was given where numbers are required."});
+  CallResult explained;
+  explained.status = 99;
+  explained.messages.push_back({999, {std::string("FDIF")}, "FDIF is not available yet.", false});
+  EXPECT_EQ(message_lines("FDIF", explained, "s.mvts:4: "),
+            std::vector<std::string>{"ERROR: s.mvts:4: FDIF is not available yet."});
+  CallResult noted;  // status 0: every message is a note, the call went on
+  noted.messages.push_back({143, {}, "the optimizer stopped early", false});
+  noted.notes.push_back("loaded");
+  EXPECT_EQ(message_lines("X", noted, ""),
+            (std::vector<std::string>{"NOTE: the optimizer stopped early", "NOTE: loaded"}));
+}
+
+TEST(CliPrinter, MessagesToStandardErrorResultsToStandardOutput) {
+  CallResult r;
+  r.status = 0;
+  r.messages.push_back({361, {}, "pure MA", true});
+  Matrix a(1, 1, {2}), b(1, 2, {3, 4});
+  std::ostringstream out, err;
+  Printer table(Format::kTable, out, err);
+  table.call("F", r, {{"a", 1, &a}, {"b", 2, &b}}, "");
+  EXPECT_EQ(out.str(), "a: 1 x 1\n  2\n\nb: 1 x 2\n  3  4\n");
+  EXPECT_EQ(err.str(), "NOTE: pure MA\n");
+
+  std::ostringstream jout, jerr;
+  Printer json(Format::kJson, jout, jerr);
+  json.call("F", r, {{"a", 1, &a}}, "");
+  json.matrices("print", "b", {{"b", 0, &b}});
+  EXPECT_TRUE(jerr.str().empty());
+  const std::vector<std::string> lines = lines_of(jout.str());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(nlohmann::json::parse(lines[1])["print"], "b");
+  EXPECT_FALSE(nlohmann::json::parse(lines[1])["outputs"][0].contains("index"));
+}
+
+}  // namespace
+}  // namespace mvts::cli

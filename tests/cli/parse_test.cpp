@@ -1,0 +1,251 @@
+// The value syntax, data files and the script language of the command line.
+#include "cli/parse.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+namespace mvts::cli {
+namespace {
+
+std::string temp_path(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / ("mvts_parse_" + name)).string();
+}
+
+void write_text(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+Matrix numeric(const std::string& text) {
+  Value v = parse_value(text, nullptr);
+  EXPECT_EQ(v.kind, Value::Kind::kNumeric) << text;
+  return v.m;
+}
+
+TEST(CliValues, ShapesFollowSemicolonsAndSeparators) {
+  struct Case { const char* text; int rows, cols; std::vector<double> data; };
+  const Case cases[] = {
+      {"0.5", 1, 1, {0.5}},
+      {"1 2 3", 1, 3, {1, 2, 3}},
+      {"1;2;3", 3, 1, {1, 2, 3}},
+      {"0.5 0.1; 0.1 0.5", 2, 2, {0.5, 0.1, 0.1, 0.5}},
+      {"1,2 , 3;4 5,6", 2, 3, {1, 2, 3, 4, 5, 6}},
+      {" -1e-3\t+2E2 ;", 1, 2, {-1e-3, 200}},  // a trailing ';' ends the last row
+  };
+  for (const Case& c : cases) {
+    Matrix m = numeric(c.text);
+    EXPECT_EQ(m.rows, c.rows) << c.text;
+    EXPECT_EQ(m.cols, c.cols) << c.text;
+    EXPECT_EQ(m.data, c.data) << c.text;
+  }
+}
+
+TEST(CliValues, MissingFormsEmptyTextAndCharacterValues) {
+  Matrix m = numeric(". nan inf -inf 4");
+  ASSERT_EQ(m.cols, 5);
+  EXPECT_TRUE(std::isnan(m.data[0]));
+  EXPECT_TRUE(std::isnan(m.data[1]));
+  EXPECT_TRUE(std::isinf(m.data[2]) && m.data[2] > 0);
+  EXPECT_TRUE(std::isinf(m.data[3]) && m.data[3] < 0);
+  EXPECT_EQ(m.data[4], 4);
+
+  EXPECT_EQ(parse_value("", nullptr).kind, Value::Kind::kNoValue);
+  EXPECT_EQ(parse_value("   ", nullptr).kind, Value::Kind::kNoValue);
+  for (const char* text : {"abc", "1 2 x", "NA", "1..2", "-"}) {
+    Value v = parse_value(text, nullptr);
+    EXPECT_EQ(v.kind, Value::Kind::kText) << text;
+    EXPECT_EQ(v.text, text);
+  }
+}
+
+TEST(CliValues, MalformedMatricesAreUsageErrors) {
+  for (const char* text : {"1 2; 3", "1 2;; 3 4", "1,,2", "1, 2,", "; 1"})
+    EXPECT_THROW(parse_value(text, nullptr), UsageError) << text;
+}
+
+TEST(CliValues, VariablesOnlyInScripts) {
+  Variables vars;
+  vars["y"] = Matrix(1, 2, {3, 4});
+  vars["none"] = std::nullopt;
+  EXPECT_EQ(parse_value("$y", &vars).m.data, (std::vector<double>{3, 4}));
+  EXPECT_EQ(parse_value("$none", &vars).kind, Value::Kind::kNoValue);
+  EXPECT_THROW(parse_value("$z", &vars), UsageError);
+  EXPECT_THROW(parse_value("$1a", &vars), UsageError);
+  EXPECT_THROW(parse_value("$y", nullptr), UsageError);
+}
+
+TEST(CliFiles, CsvAndBlankSeparatedFilesWithMissingFieldsAndComments) {
+  const std::string csv = temp_path("a.csv");
+  write_text(csv, "# x, y\r\n1, 2.5\r\n\r\nNA,.  # trailing comment\n,-3\n");
+  Matrix m = parse_value("@" + csv, nullptr).m;
+  ASSERT_EQ(m.rows, 3);
+  ASSERT_EQ(m.cols, 2);
+  EXPECT_EQ(m.at(0, 1), 2.5);
+  EXPECT_TRUE(std::isnan(m.at(1, 0)) && std::isnan(m.at(1, 1)) && std::isnan(m.at(2, 0)));
+  EXPECT_EQ(m.at(2, 1), -3);
+
+  const std::string blank = temp_path("b.txt");
+  write_text(blank, "1\t2   3\n4 . 6\n");
+  m = read_matrix_file(blank);
+  EXPECT_EQ(m.rows, 2);
+  EXPECT_EQ(m.cols, 3);
+  EXPECT_TRUE(std::isnan(m.at(1, 1)));
+  std::remove(csv.c_str());
+  std::remove(blank.c_str());
+}
+
+TEST(CliFiles, BadFilesNameTheFileAndLine) {
+  const std::string path = temp_path("bad.csv");
+  auto message = [&](const std::string& text) -> std::string {
+    write_text(path, text);
+    try {
+      read_matrix_file(path);
+    } catch (const UsageError& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  EXPECT_NE(message("1,2\n3,4\n5\n").find(path + ":3:"), std::string::npos);
+  EXPECT_NE(message("a,b\n1,2\n").find(path + ":1:"), std::string::npos);
+  EXPECT_NE(message("# nothing\n\n").find("holds no numbers"), std::string::npos);
+  std::remove(path.c_str());
+  EXPECT_THROW(read_matrix_file(temp_path("missing_file")), UsageError);
+  EXPECT_THROW(read_matrix_file(std::filesystem::temp_directory_path().string()), UsageError);
+}
+
+TEST(CliFiles, WrittenFilesReadBackExactly) {
+  const double values[] = {0.1, -0.0, 1.7976931348623157e308, 4.9406564584124654e-324,
+                           std::numeric_limits<double>::quiet_NaN(), -1.0 / 3.0};
+  Matrix m(3, 2, std::vector<double>(std::begin(values), std::end(values)));
+  const std::string path = temp_path("round.csv");
+  write_matrix_file(path, m);
+  Matrix back = read_matrix_file(path);
+  ASSERT_EQ(back.rows, 3);
+  ASSERT_EQ(back.cols, 2);
+  for (std::size_t i = 0; i < m.data.size(); ++i) {
+    if (std::isnan(m.data[i])) EXPECT_TRUE(std::isnan(back.data[i]));
+    else EXPECT_EQ(back.data[i], m.data[i]) << i;
+  }
+  EXPECT_TRUE(std::signbit(back.data[1]));
+  std::remove(path.c_str());
+  EXPECT_THROW(write_matrix_file("/nonexistent_dir/x.csv", m), UsageError);
+}
+
+TEST(CliWords, QuotesCommentsAndEqualsSigns) {
+  auto words = split_words(R"(  f mu="1 2" 'a # b' "x\"y" n= # comment "unclosed)");
+  ASSERT_EQ(words.size(), 5u);
+  EXPECT_EQ(words[1].text, "mu=1 2");
+  EXPECT_EQ(words[1].eq, 2u);
+  EXPECT_EQ(words[2].text, "a # b");
+  EXPECT_EQ(words[2].eq, std::string::npos);
+  EXPECT_EQ(words[3].text, "x\"y");
+  EXPECT_EQ(words[4].text, "n=");
+  EXPECT_EQ(split_words("\"a=b\"")[0].eq, std::string::npos);  // a quoted '=' names nothing
+  EXPECT_EQ(split_words("'' x")[0].text, "");
+  EXPECT_THROW(split_words("f \"1 2"), UsageError);
+  EXPECT_THROW(split_words("f '1 2"), UsageError);
+}
+
+Signature vnormal() { return {"VNORMAL", 4, 1, {"mu", "sigma", "n", "seed"}, {"series"}}; }
+
+std::vector<Word> argv_words(std::initializer_list<const char*> args) {
+  std::vector<Word> w;
+  for (const char* a : args) w.push_back({a, std::string(a).find('=')});
+  return w;
+}
+
+TEST(CliBinding, PositionAndNameFillTheSameSlots) {
+  BoundCall b = bind_arguments(vnormal(), argv_words({"1 2", "", "SEED=5"}));
+  ASSERT_EQ(b.slots.size(), 4u);
+  EXPECT_EQ(*b.slots[0], "1 2");
+  EXPECT_EQ(*b.slots[1], "");  // given, holding no value
+  EXPECT_FALSE(b.slots[2]);    // omitted
+  EXPECT_EQ(*b.slots[3], "5");
+  // Only a name before '=' makes a value named: "1=2" is a value by position.
+  EXPECT_EQ(*bind_arguments(vnormal(), argv_words({"1=2"})).slots[0], "1=2");
+}
+
+TEST(CliBinding, BindingErrorsNameTheProblem) {
+  auto problem = [](std::initializer_list<const char*> args) -> std::string {
+    try {
+      bind_arguments(vnormal(), argv_words(args));
+    } catch (const UsageError& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  EXPECT_NE(problem({"bad=1"}).find("no input named \"bad\""), std::string::npos);
+  EXPECT_NE(problem({"1", "2", "3", "4", "5"}).find("at most 4"), std::string::npos);
+  EXPECT_NE(problem({"n=3", "1"}).find("after an input given by name"), std::string::npos);
+  EXPECT_NE(problem({"1", "mu=2"}).find("mu of VNORMAL is given twice"), std::string::npos);
+}
+
+std::optional<Signature> lookup(std::string_view name) {
+  if (name == "VNORMAL" || name == "vnormal") return vnormal();
+  if (name == "VARMAFIT") return Signature{"VARMAFIT", 3, 3, {"series", "p", "q"}, {"ar", "ma", "sigma"}};
+  return std::nullopt;
+}
+
+TEST(CliScripts, StatementForms) {
+  std::vector<std::string> errors;
+  auto st = parse_script(
+      "# heading\n\n"
+      "y=VNORMAL mu=\"1 2\" n=3\n"
+      "ar ,ma, s = VARMAFIT $y p=1\n"
+      "print ar $ma\n"
+      "write y 'out file.csv'\n"
+      "stats y\n"
+      "let mu = \"1 2\"\n"
+      "let sd=2\n"
+      "vnormal $mu  # unassigned\n",
+      lookup, &errors);
+  ASSERT_TRUE(errors.empty()) << errors[0];
+  ASSERT_EQ(st.size(), 8u);
+  using K = Statement::Kind;
+  EXPECT_EQ(st[0].kind, K::kCall);
+  EXPECT_EQ(st[0].line, 3);
+  EXPECT_EQ(st[0].names, std::vector<std::string>{"y"});
+  EXPECT_EQ(*st[0].call.slots[2], "3");
+  EXPECT_EQ(st[1].names, (std::vector<std::string>{"ar", "ma", "s"}));
+  EXPECT_EQ(*st[1].call.slots[0], "$y");
+  EXPECT_EQ(st[2].kind, K::kPrint);
+  EXPECT_EQ(st[2].names, (std::vector<std::string>{"ar", "ma"}));
+  EXPECT_EQ(st[3].kind, K::kWrite);
+  EXPECT_EQ(st[3].text, "out file.csv");
+  EXPECT_EQ(st[4].kind, K::kStats);
+  EXPECT_EQ(st[5].kind, K::kLet);
+  EXPECT_EQ(st[5].text, "1 2");
+  EXPECT_EQ(st[6].names, std::vector<std::string>{"sd"});
+  EXPECT_EQ(st[6].text, "2");
+  EXPECT_EQ(st[7].call.function, "VNORMAL");
+  EXPECT_TRUE(st[7].names.empty());
+  EXPECT_EQ(st[7].line, 10);
+}
+
+TEST(CliScripts, EveryFaultyLineIsReportedWithItsNumber) {
+  std::vector<std::string> errors;
+  parse_script(
+      "VNORMAL n=3\n"
+      "FOO 1\n"                       // 2: unknown function
+      "a, b = VNORMAL\n"              // 3: one output, two names
+      "VNORMAL $later\n"              // 4: variable used before it is set
+      "later = VNORMAL mu=\"1 2; 3\"\n"  // 5: malformed matrix
+      "print\n"                       // 6: nothing to print
+      "write later\n"                 // 7: no path
+      "VNORMAL mu=\"1 2\n"            // 8: unterminated quote
+      "x = \n"                        // 9: nothing assigned
+      "let z = abc\n"                 // fine at parse time; a character value fails when run
+      "a, a = VARMAFIT\n",            // 11: name twice
+      lookup, &errors);
+  ASSERT_EQ(errors.size(), 9u);
+  const char* expected[] = {"2:", "3:", "4:", "5:", "6:", "7:", "8:", "9:", "11:"};
+  for (std::size_t i = 0; i < errors.size(); ++i)
+    EXPECT_EQ(errors[i].rfind(expected[i], 0), 0u) << errors[i];
+}
+
+}  // namespace
+}  // namespace mvts::cli
