@@ -1,0 +1,849 @@
+// Eigenvalues of a general real matrix: the eigenvalue-only QR driver.
+//
+// The caller's row-major array is read as a column-major matrix with leading
+// dimension lda, that is as the transpose of the caller's matrix, which has
+// the same eigenvalues.  All indices below are 0-based and column-major:
+// H(i, j) = a[i + j * lda].
+//
+// Steps (published algorithms, written here from their descriptions):
+//  1. scaling of the whole matrix into [kEigSmallNorm, kEigBigNorm] with a
+//     safe-step scaling routine;
+//  2. balancing: permutations isolating eigenvalues, then diagonal
+//     similarity scaling by powers of 10 (the BALANC method, radix 10);
+//  3. Householder reduction of the active block to upper Hessenberg form
+//     (unblocked, one reflector per column);
+//  4. Francis QR on the Hessenberg block: the multishift sweep with 6 shifts
+//     while the active block is larger than 50, the double-shift iteration
+//     below that; only the active window is transformed (no Schur form);
+//  5. undoing the scaling, and the final ordering with the conjugate-pair
+//     fix-up.
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "module/blas/blas.hpp"
+#include "module/frame/status.hpp"
+#include "module/roots/eigenvalues.hpp"
+
+namespace mvtsa {
+namespace {
+
+constexpr double kRadix = 10.0;
+constexpr double kRadixSquared = 100.0;
+constexpr double kBalanceFactor = 0.95;
+// Largest order of the shift matrix of the multishift step (its leading
+// dimension in the fixed work area).
+constexpr int kShiftMatrixMax = 15;
+
+// Column-major view: H(i, j) = p[i + j * ld].
+struct Mat {
+  double* p;
+  std::int64_t ld;
+  double& operator()(std::int64_t i, std::int64_t j) const { return p[i + j * ld]; }
+};
+
+// Multiplies the m x n block by cto / cfrom in steps that neither overflow
+// nor underflow: each step multiplies by kEigSafeMin, kEigOverflow or the
+// remaining ratio (the safe-step general-matrix scaling routine).
+// cfrom must be nonzero and finite.
+void safe_scale(double cfrom, double cto, std::int64_t m, std::int64_t n, double* a,
+                std::int64_t ld) {
+  const double small = kEigSafeMin, big = kEigOverflow;
+  double cfromc = cfrom, ctoc = cto;
+  bool done = false;
+  while (!done) {
+    const double cfrom1 = cfromc * small;
+    double mul;
+    if (cfrom1 == cfromc) {  // cfromc is infinite
+      mul = ctoc / cfromc;
+      done = true;
+    } else {
+      const double cto1 = ctoc / big;
+      if (cto1 == ctoc) {  // ctoc is 0 or infinite
+        mul = ctoc;
+        done = true;
+        cfromc = 1.0;
+      } else if (std::fabs(cfrom1) > std::fabs(ctoc) && ctoc != 0.0) {
+        mul = small;
+        cfromc = cfrom1;
+      } else if (std::fabs(cto1) > std::fabs(cfromc)) {
+        mul = big;
+        ctoc = cto1;
+      } else {
+        mul = ctoc / cfromc;
+        done = true;
+      }
+    }
+    for (std::int64_t j = 0; j < n; ++j)
+      for (std::int64_t i = 0; i < m; ++i) a[i + j * ld] *= mul;
+  }
+}
+
+// sqrt(x^2 + y^2) without destructive overflow or underflow.
+double pythag(double x, double y) {
+  const double xa = std::fabs(x), ya = std::fabs(y);
+  const double w = xa > ya ? xa : ya, z = xa > ya ? ya : xa;
+  if (z == 0.0) return w;
+  const double q = z / w;
+  return w * std::sqrt(1.0 + q * q);
+}
+
+// Index of the first element of largest |x_i| of a unit-stride vector
+// (IDAMAX).  Short vectors are scanned inline, longer ones go to the BLAS.
+int index_of_max(int n, const double* x) {
+  if (n > 16) return blas_idamax(n, x, 1);
+  int im = 0;
+  double m = std::fabs(x[0]);
+  for (int i = 1; i < n; ++i)
+    if (std::fabs(x[i]) > m) {
+      m = std::fabs(x[i]);
+      im = i;
+    }
+  return im;
+}
+
+// The 2-norm of the unit-stride vector x (n entries): with m = max |x_i|,
+// ||x|| = m * sqrt(sum (x_i / m)^2), leaving out every term for which
+// 1 + x_i / m rounds to 1.  m = 0 gives 0.
+double vector_norm(int n, const double* x) {
+  if (n < 1) return 0.0;
+  const double m = std::fabs(x[index_of_max(n, x)]);
+  if (m == 0.0) return 0.0;
+  double sum = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double t = x[i] / m;
+    if (1.0 + t != 1.0) sum += t * t;
+  }
+  return m * std::sqrt(sum);
+}
+
+// Elementary reflector (Householder): finds tau and v = (1, x') with
+// (I - tau v v') (alpha, x')' = (beta, 0)'.  alpha is replaced by beta and x
+// by the tail of v; returns tau.  x holds n - 1 unit-stride entries.
+double householder(int n, double* alpha, double* x) {
+  if (n <= 1) return 0.0;
+  double xnorm = vector_norm(n - 1, x);
+  if (xnorm == 0.0) return 0.0;
+  double beta = -std::copysign(pythag(*alpha, xnorm), *alpha);
+  const double safmin = kEigSafeMin / kEigPrecision;
+  int knt = 0;
+  if (std::fabs(beta) < safmin) {
+    // beta may be inaccurate: scale x and alpha up and recompute.
+    const double rsafmn = 1.0 / safmin;
+    do {
+      ++knt;
+      for (int i = 0; i < n - 1; ++i) x[i] *= rsafmn;
+      beta *= rsafmn;
+      *alpha *= rsafmn;
+    } while (std::fabs(beta) < safmin && knt < 20);
+    xnorm = vector_norm(n - 1, x);
+    beta = -std::copysign(pythag(*alpha, xnorm), *alpha);
+  }
+  const double tau = (beta - *alpha) / beta;
+  const double scal = 1.0 / (*alpha - beta);
+  for (int i = 0; i < n - 1; ++i) x[i] *= scal;
+  for (int j = 0; j < knt; ++j) beta *= safmin;
+  *alpha = beta;
+  return tau;
+}
+
+// ---- Balancing ---------------------------------------------------------------
+
+void swap_rows_cols(Mat A, int n, int j, int m, int k, int l) {
+  // Columns j and m over rows 0..l, rows j and m over columns k..n-1.
+  for (int i = 0; i <= l; ++i) std::swap(A(i, j), A(i, m));
+  for (int i = k; i < n; ++i) std::swap(A(j, i), A(m, i));
+}
+
+// Permutation and radix-10 scaling.  On return the active block is
+// ilo..ihi (ilo may exceed ihi when every eigenvalue is isolated);
+// scale[i] records the swap index (outside) or the scale factor (inside).
+void balance(int n, Mat A, double* scale, int* ilo_out, int* ihi_out) {
+  int k = 0, l = n - 1;
+  // Rows whose off-diagonal entries within columns 0..l are zero go to the
+  // bottom of the active block.
+  for (bool found = true; found;) {
+    found = false;
+    for (int j = l; j >= 0; --j) {
+      bool isolated = true;
+      for (int i = 0; i <= l; ++i)
+        if (i != j && A(j, i) != 0.0) {
+          isolated = false;
+          break;
+        }
+      if (!isolated) continue;
+      scale[l] = j;
+      if (j != l) swap_rows_cols(A, n, j, l, k, l);
+      if (l == 0) {
+        *ilo_out = 0;
+        *ihi_out = 0;
+        return;
+      }
+      --l;
+      found = true;
+      break;
+    }
+  }
+  // Columns whose off-diagonal entries within rows k..l are zero go to the
+  // top of the active block.
+  for (bool found = true; found;) {
+    found = false;
+    for (int j = k; j <= l; ++j) {
+      bool isolated = true;
+      for (int i = k; i <= l; ++i)
+        if (i != j && A(i, j) != 0.0) {
+          isolated = false;
+          break;
+        }
+      if (!isolated) continue;
+      scale[k] = j;
+      if (j != k) swap_rows_cols(A, n, j, k, k, l);
+      ++k;
+      found = true;
+      break;
+    }
+  }
+  for (int i = k; i <= l; ++i) scale[i] = 1.0;
+  // Diagonal scaling by powers of 10 until a sweep changes nothing: row i
+  // and column i are scaled when that lowers c + r by at least 5%.
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (int i = k; i <= l; ++i) {
+      double c = 0.0, r = 0.0;
+      for (int j = k; j <= l; ++j) {
+        if (j == i) continue;
+        c += std::fabs(A(j, i));
+        r += std::fabs(A(i, j));
+      }
+      if (c == 0.0 || r == 0.0) continue;
+      double g = r / kRadix, f = 1.0;
+      const double total = c + r;
+      while (c < g) {
+        f *= kRadix;
+        c *= kRadixSquared;
+      }
+      g = r * kRadix;
+      while (c >= g) {
+        f /= kRadix;
+        c /= kRadixSquared;
+      }
+      if ((c + r) / f >= kBalanceFactor * total) continue;
+      const double ginv = 1.0 / f;
+      scale[i] *= f;
+      changed = true;
+      for (int j = k; j < n; ++j) A(i, j) *= ginv;
+      for (int j = 0; j <= l; ++j) A(j, i) *= f;
+    }
+  }
+  *ilo_out = k;
+  *ihi_out = l;
+}
+
+// ---- Hessenberg reduction ----------------------------------------------------
+
+// Reduces the active block ilo..ihi to upper Hessenberg form by Householder
+// reflectors H_i = I - tau v v', one per column (unblocked).  Only the active
+// block is transformed: the eigenvalues need nothing else.  tau[n] and
+// w[n] are work.
+void hessenberg(Mat A, int ilo, int ihi, double* tau, double* w) {
+  for (int i = ilo; i < ihi - 1; ++i) {
+    const int len = ihi - i;  // rows i+1..ihi
+    double* v = &A(i + 1, i);
+    tau[i] = householder(len, v, v + 1);
+    const double t = tau[i];
+    if (t == 0.0) continue;
+    const double beta = v[0];
+    v[0] = 1.0;
+    // From the right on rows ilo..ihi, columns i+1..ihi:
+    //   w = A v  (rows),  A -= tau w v'
+    const int rows = ihi - ilo + 1;
+    for (int r = 0; r < rows; ++r) w[r] = 0.0;
+    for (int c = 0; c < len; ++c) {
+      const double vc = v[c];
+      const double* col = &A(ilo, i + 1 + c);
+      for (int r = 0; r < rows; ++r) w[r] += col[r] * vc;
+    }
+    for (int c = 0; c < len; ++c) {
+      const double tv = t * v[c];
+      double* col = &A(ilo, i + 1 + c);
+      for (int r = 0; r < rows; ++r) col[r] -= w[r] * tv;
+    }
+    // From the left on rows i+1..ihi, columns i+1..ihi:
+    //   s_j = v' A(:, j),  A(:, j) -= tau s_j v
+    for (int j = i + 1; j <= ihi; ++j) {
+      double* col = &A(i + 1, j);
+      double s = 0.0;
+      for (int r = 0; r < len; ++r) s += v[r] * col[r];
+      s *= t;
+      for (int r = 0; r < len; ++r) col[r] -= s * v[r];
+    }
+    v[0] = beta;
+  }
+}
+
+// ---- QR iteration ------------------------------------------------------------
+
+// One-norm of the Hessenberg block l..i (largest column sum).
+double hessenberg_norm1(Mat H, int l, int i) {
+  double value = 0.0;
+  for (int j = l; j <= i; ++j) {
+    double s = 0.0;
+    const int last = j + 1 < i ? j + 1 : i;
+    for (int r = l; r <= last; ++r) s += std::fabs(H(r, j));
+    if (s > value || std::isnan(s)) value = s;
+  }
+  return value;
+}
+
+// Index k of the lowest negligible subdiagonal entry H(k, k-1) in l+1..i, or
+// l when none is negligible: |H(k,k-1)| <= max(u t, smlnum) with
+// t = |H(k-1,k-1)| + |H(k,k)| (or the one-norm of the block when t = 0).
+int find_split(Mat H, int l, int i, double smlnum) {
+  int k = i;
+  for (; k > l; --k) {
+    double t = std::fabs(H(k - 1, k - 1)) + std::fabs(H(k, k));
+    if (t == 0.0) t = hessenberg_norm1(H, l, i);
+    const double bound = kEigPrecision * t > smlnum ? kEigPrecision * t : smlnum;
+    if (std::fabs(H(k, k - 1)) <= bound) break;
+  }
+  return k;
+}
+
+// Standard form of the real 2 x 2 block [[a, b], [c, d]] (a Schur
+// factorisation by one rotation) and its eigenvalues (rt1r, rt1i),
+// (rt2r, rt2i); a complex pair is returned with the positive imaginary part
+// first.
+void standardize_2x2(double& a, double& b, double& c, double& d, double& rt1r, double& rt1i,
+                     double& rt2r, double& rt2i) {
+  const double multpl = 4.0;
+  if (c == 0.0) {
+  } else if (b == 0.0) {
+    // Swap rows and columns.
+    std::swap(a, d);
+    b = -c;
+    c = 0.0;
+  } else if (a - d == 0.0 && std::signbit(b) != std::signbit(c)) {
+  } else {
+    const double temp = a - d;
+    double p = 0.5 * temp;
+    const double bcmax = std::fabs(b) > std::fabs(c) ? std::fabs(b) : std::fabs(c);
+    const double bcmis = (std::fabs(b) < std::fabs(c) ? std::fabs(b) : std::fabs(c)) *
+                         std::copysign(1.0, b) * std::copysign(1.0, c);
+    const double scale = std::fabs(p) > bcmax ? std::fabs(p) : bcmax;
+    double z = (p / scale) * p + (bcmax / scale) * bcmis;
+    if (z >= multpl * kEigPrecision) {
+      // Real eigenvalues.
+      z = p + std::copysign(std::sqrt(scale) * std::sqrt(z), p);
+      a = d + z;
+      d = d - (bcmax / z) * bcmis;
+      b = b - c;
+      c = 0.0;
+    } else {
+      // Complex, or real and almost equal: make the diagonal entries equal.
+      const double sigma = b + c;
+      const double tau = pythag(sigma, temp);
+      const double cs = std::sqrt(0.5 * (1.0 + std::fabs(sigma) / tau));
+      const double sn = -(p / (tau * cs)) * std::copysign(1.0, sigma);
+      // [aa bb; cc dd] = [a b; c d] [cs -sn; sn cs]
+      const double aa = a * cs + b * sn, bb = -a * sn + b * cs;
+      const double cc = c * cs + d * sn, dd = -c * sn + d * cs;
+      // [a b; c d] = [cs sn; -sn cs] [aa bb; cc dd]
+      a = aa * cs + cc * sn;
+      b = bb * cs + dd * sn;
+      c = -aa * sn + cc * cs;
+      d = -bb * sn + dd * cs;
+      const double mid = 0.5 * (a + d);
+      a = mid;
+      d = mid;
+      if (c != 0.0) {
+        if (b != 0.0) {
+          if (std::signbit(b) == std::signbit(c)) {
+            // Real eigenvalues: reduce to upper triangular form.
+            const double sab = std::sqrt(std::fabs(b)), sac = std::sqrt(std::fabs(c));
+            p = std::copysign(sab * sac, c);
+            a = mid + p;
+            d = mid - p;
+            b = b - c;
+            c = 0.0;
+          }
+        } else {
+          b = -c;
+          c = 0.0;
+        }
+      }
+    }
+  }
+  rt1r = a;
+  rt2r = d;
+  if (c == 0.0) {
+    rt1i = 0.0;
+    rt2i = 0.0;
+  } else {
+    rt1i = std::sqrt(std::fabs(b)) * std::sqrt(std::fabs(c));
+    rt2i = -rt1i;
+  }
+}
+
+// Double-shift (Francis) QR on the Hessenberg block ilo..ihi, eigenvalues
+// only: wr/wi[ilo..ihi] receive them.  Budget: 30 iterations per row of the
+// block in total; exceptional shifts at the 10th and 20th iteration on the
+// same eigenvalue.  Returns 0, or the 1-based row at which it stopped.
+int double_shift_qr(Mat H, int ilo, int ihi, double* wr, double* wi) {
+  if (ihi < ilo) return 0;
+  const int nh = ihi - ilo + 1;
+  const double smlnum = kEigSafeMin * (double(nh) / kEigPrecision);
+  int itn = 30 * nh;
+  int i = ihi;
+  while (i >= ilo) {
+    // QR iterations on rows and columns l..i until a block of order 1 or 2
+    // splits off at the bottom.
+    int l = ilo;
+    bool converged = false;
+    int its = 0;
+    for (; its <= itn; ++its) {
+      l = find_split(H, l, i, smlnum);
+      if (l > ilo) H(l, l - 1) = 0.0;
+      if (l >= i - 1) {
+        converged = true;
+        break;
+      }
+      // Shifts: the eigenvalues of the trailing 2 x 2 block, through
+      // x = h_ii, y = h_{i-1,i-1}, w = h_{i,i-1} h_{i-1,i}; exceptional
+      // shifts x = y = 0.75 s, w = -0.4375 s^2, s = |h_{i,i-1}| + |h_{i-1,i-2}|.
+      double h44, h33, h43h34;
+      if (its == 10 || its == 20) {
+        const double s = std::fabs(H(i, i - 1)) + std::fabs(H(i - 1, i - 2));
+        h44 = 0.75 * s;
+        h33 = h44;
+        h43h34 = -0.4375 * s * s;
+      } else {
+        h44 = H(i, i);
+        h33 = H(i - 1, i - 1);
+        h43h34 = H(i, i - 1) * H(i - 1, i);
+      }
+      // Start the bulge at the lowest m at which two consecutive small
+      // subdiagonal entries make H(m, m-1) negligible after the step.
+      double v[3];
+      int m = i - 2;
+      for (;; --m) {
+        const double h11 = H(m, m), h22 = H(m + 1, m + 1);
+        const double h21 = H(m + 1, m), h12 = H(m, m + 1);
+        const double h44s = h44 - h11, h33s = h33 - h11;
+        double v1 = (h33s * h44s - h43h34) / h21 + h12;
+        double v2 = h22 - h11 - h33s - h44s;
+        double v3 = H(m + 2, m + 1);
+        const double s = std::fabs(v1) + std::fabs(v2) + std::fabs(v3);
+        v1 /= s;
+        v2 /= s;
+        v3 /= s;
+        v[0] = v1;
+        v[1] = v2;
+        v[2] = v3;
+        if (m == l) break;
+        const double h00 = std::fabs(H(m - 1, m - 1)), h10 = std::fabs(H(m, m - 1));
+        const double tst = std::fabs(v1) * (h00 + std::fabs(h11) + std::fabs(h22));
+        if (h10 * (std::fabs(v2) + std::fabs(v3)) <= kEigPrecision * tst) break;
+      }
+      // The double-shift step: a reflector of order 3 (2 at the end) chases
+      // the bulge from row m to the bottom of the window l..i.
+      const int i1 = l, i2 = i;
+      for (int k = m; k <= i - 1; ++k) {
+        const int nr = 3 < i - k + 1 ? 3 : i - k + 1;
+        if (k > m)
+          for (int r = 0; r < nr; ++r) v[r] = H(k + r, k - 1);
+        const double t1 = householder(nr, &v[0], &v[1]);
+        if (k > m) {
+          H(k, k - 1) = v[0];
+          H(k + 1, k - 1) = 0.0;
+          if (k < i - 1) H(k + 2, k - 1) = 0.0;
+        } else if (m > l) {
+          H(k, k - 1) = -H(k, k - 1);
+        }
+        const double v2 = v[1], t2 = t1 * v2;
+        if (nr == 3) {
+          const double v3 = v[2], t3 = t1 * v3;
+          for (int j = k; j <= i2; ++j) {
+            const double sum = H(k, j) + v2 * H(k + 1, j) + v3 * H(k + 2, j);
+            H(k, j) -= sum * t1;
+            H(k + 1, j) -= sum * t2;
+            H(k + 2, j) -= sum * t3;
+          }
+          const int last = k + 3 < i ? k + 3 : i;
+          double* c0 = &H(0, k);
+          double* c1 = &H(0, k + 1);
+          double* c2 = &H(0, k + 2);
+          for (int j = i1; j <= last; ++j) {
+            const double sum = c0[j] + v2 * c1[j] + v3 * c2[j];
+            c0[j] -= sum * t1;
+            c1[j] -= sum * t2;
+            c2[j] -= sum * t3;
+          }
+        } else if (nr == 2) {
+          for (int j = k; j <= i2; ++j) {
+            const double sum = H(k, j) + v2 * H(k + 1, j);
+            H(k, j) -= sum * t1;
+            H(k + 1, j) -= sum * t2;
+          }
+          double* c0 = &H(0, k);
+          double* c1 = &H(0, k + 1);
+          for (int j = i1; j <= i; ++j) {
+            const double sum = c0[j] + v2 * c1[j];
+            c0[j] -= sum * t1;
+            c1[j] -= sum * t2;
+          }
+        }
+      }
+    }
+    if (!converged) return i + 1;
+    if (l == i) {
+      // H(i, i-1) negligible: one real eigenvalue.
+      wr[i] = H(i, i);
+      wi[i] = 0.0;
+    } else {
+      // H(i-1, i-2) negligible: a 2 x 2 block in standard form gives two
+      // real eigenvalues or a conjugate pair.
+      standardize_2x2(H(i - 1, i - 1), H(i - 1, i), H(i, i - 1), H(i, i), wr[i - 1], wi[i - 1],
+                      wr[i], wi[i]);
+    }
+    itn -= its;
+    i = l - 1;
+  }
+  return 0;
+}
+
+// Multishift QR (6 shifts) on the Hessenberg block ilo..ihi of order above
+// 50: sweeps with the eigenvalues of the trailing 6 x 6 block as shifts until
+// a trailing block of order <= 50 splits off, which the double-shift
+// iteration finishes.  Budget 30 iterations per row; exceptional shifts
+// 1.5 (|h_{j,j-1}| + |h_jj|) at the 20th and 30th iteration on the same
+// block.  area: kEigFixedArea doubles.  Returns 0 or the 1-based row at which
+// it stopped.
+int multishift_qr(Mat H, int ilo, int ihi, double* wr, double* wi, double* area) {
+  const int ns = kEigShifts, maxb = kEigCrossover;
+  const int nh = ihi - ilo + 1;
+  const double smlnum = kEigSafeMin * (double(nh) / kEigPrecision);
+  Mat S{area, kShiftMatrixMax};                      // 15 x 15
+  double* v = area + kShiftMatrixMax * kShiftMatrixMax;  // 16
+  double* vv = v + 16;                                // 16
+  int itn = 30 * nh;
+  int i = ihi;
+  while (i >= ilo) {
+    int l = ilo;
+    bool split = false;
+    int its = 0;
+    for (; its <= itn; ++its) {
+      l = find_split(H, l, i, smlnum);
+      if (l > ilo) H(l, l - 1) = 0.0;
+      if (l >= i - maxb + 1) {
+        split = true;
+        break;
+      }
+      if (its == 20 || its == 30) {
+        for (int j = i - ns + 1; j <= i; ++j) {
+          wr[j] = 1.5 * (std::fabs(H(j, j - 1)) + std::fabs(H(j, j)));
+          wi[j] = 0.0;
+        }
+      } else {
+        // Shifts: eigenvalues of the trailing ns x ns block; where the
+        // double-shift routine fails, the unconverged diagonal entries.
+        for (int c = 0; c < ns; ++c)
+          for (int r = 0; r < ns; ++r) S(r, c) = H(i - ns + 1 + r, i - ns + 1 + c);
+        const int ierr = double_shift_qr(S, 0, ns - 1, wr + (i - ns + 1), wi + (i - ns + 1));
+        for (int r = 0; r < ierr; ++r) {
+          wr[i - ns + 1 + r] = S(r, r);
+          wi[i - ns + 1 + r] = 0.0;
+        }
+      }
+      // First column of (G - w_1)(G - w_2)...(G - w_ns), G = H(l..i, l..i),
+      // built one real shift or conjugate pair at a time and kept scaled.
+      v[0] = 1.0;
+      for (int r = 1; r <= ns; ++r) v[r] = 0.0;
+      int nv = 1;
+      for (int j = i - ns + 1; j <= i; ++j) {
+        if (wi[j] < 0.0) continue;  // second member of a pair
+        if (wi[j] == 0.0) {
+          // v := G(0..nv, 0..nv-1) v - w_j v      (nv+1 entries)
+          for (int r = 0; r <= nv; ++r) vv[r] = v[r];
+          for (int r = 0; r <= nv; ++r) v[r] *= -wr[j];
+          for (int c = 0; c < nv; ++c)
+            for (int r = 0; r <= nv; ++r) v[r] += H(l + r, l + c) * vv[c];
+          nv += 1;
+        } else {
+          // vv := G v - 2 Re(w) v;  v := G vv + |w|^2 v   (nv+2 entries)
+          for (int r = 0; r <= nv; ++r) vv[r] = v[r] * (-2.0 * wr[j]);
+          for (int c = 0; c < nv; ++c)
+            for (int r = 0; r <= nv; ++r) vv[r] += H(l + r, l + c) * v[c];
+          const int im = index_of_max(nv + 1, vv);
+          double temp = 1.0 / (std::fabs(vv[im]) > smlnum ? std::fabs(vv[im]) : smlnum);
+          for (int r = 0; r <= nv; ++r) vv[r] *= temp;
+          const double absw = pythag(wr[j], wi[j]);
+          temp = (temp * absw) * absw;
+          for (int r = 0; r <= nv + 1; ++r) v[r] *= temp;
+          for (int c = 0; c <= nv; ++c)
+            for (int r = 0; r <= nv + 1; ++r) v[r] += H(l + r, l + c) * vv[c];
+          nv += 2;
+        }
+        // Scale so that max |v_r| = 1; a zero v restarts as e_1.
+        const int im = index_of_max(nv, v);
+        const double temp = std::fabs(v[im]);
+        if (temp == 0.0) {
+          v[0] = 1.0;
+          for (int r = 1; r < nv; ++r) v[r] = 0.0;
+        } else {
+          const double d = 1.0 / (temp > smlnum ? temp : smlnum);
+          for (int r = 0; r < nv; ++r) v[r] *= d;
+        }
+      }
+      // The multishift step: reflectors of order ns + 1 chase the bulge down
+      // the window l..i.
+      const int i1 = l, i2 = i;
+      for (int k = l; k <= i - 1; ++k) {
+        const int nr = ns + 1 < i - k + 1 ? ns + 1 : i - k + 1;
+        if (k > l)
+          for (int r = 0; r < nr; ++r) v[r] = H(k + r, k - 1);
+        const double tau = householder(nr, &v[0], &v[1]);
+        if (k > l) {
+          H(k, k - 1) = v[0];
+          for (int r = 1; r < nr; ++r) H(k + r, k - 1) = 0.0;
+        }
+        v[0] = 1.0;
+        if (tau == 0.0) continue;
+        // From the left on rows k..k+nr-1, columns k..i2.
+        for (int j = k; j <= i2; ++j) {
+          double* col = &H(k, j);
+          double s = 0.0;
+          for (int r = 0; r < nr; ++r) s += v[r] * col[r];
+          s *= tau;
+          for (int r = 0; r < nr; ++r) col[r] -= s * v[r];
+        }
+        // From the right on rows i1..min(k+nr, i), columns k..k+nr-1.
+        const int last = k + nr < i ? k + nr : i;
+        const int rows = last - i1 + 1;
+        for (int r = 0; r < rows; ++r) {
+          double s = 0.0;
+          for (int c = 0; c < nr; ++c) s += H(i1 + r, k + c) * v[c];
+          s *= tau;
+          for (int c = 0; c < nr; ++c) H(i1 + r, k + c) -= s * v[c];
+        }
+      }
+    }
+    if (!split) return i + 1;
+    // A trailing block l..i of order <= 50 has split off.
+    if (int st = double_shift_qr(H, l, i, wr, wi)) return st;
+    itn -= its;
+    i = l - 1;
+  }
+  return 0;
+}
+
+// Eigenvalues of the balanced Hessenberg matrix (eigenvalues only).
+int hessenberg_eigenvalues(int n, Mat H, int ilo, int ihi, double* wr, double* wi,
+                           double* area) {
+  for (int i = 0; i < ilo && i < n; ++i) {
+    wr[i] = H(i, i);
+    wi[i] = 0.0;
+  }
+  for (int i = ihi + 1; i < n; ++i) {
+    wr[i] = H(i, i);
+    wi[i] = 0.0;
+  }
+  if (ilo > ihi) return 0;
+  if (ilo == ihi) {
+    wr[ilo] = H(ilo, ilo);
+    wi[ilo] = 0.0;
+    return 0;
+  }
+  // Clear the reflector vectors left below the subdiagonal.
+  for (int j = ilo; j <= ihi - 2; ++j)
+    for (int i = j + 2; i <= ihi; ++i) H(i, j) = 0.0;
+  const int nh = ihi - ilo + 1;
+  if (nh <= kEigCrossover || nh < kEigShifts) return double_shift_qr(H, ilo, ihi, wr, wi);
+  return multishift_qr(H, ilo, ihi, wr, wi, area);
+}
+
+// ---- Ordering ----------------------------------------------------------------
+
+struct Order {
+  double* wr;
+  double* wi;
+  std::int32_t* tag;
+
+  // x before y: real parts descending; real parts closer than tau count as
+  // equal, and then the larger |imaginary part| comes first.
+  bool before(int x, int y) const {
+    const double ax = std::fabs(wi[x]), ay = std::fabs(wi[y]);
+    if (std::fabs(wr[x] - wr[y]) < kEigSortTol && ax != ay) return ax > ay;
+    return wr[x] > wr[y];
+  }
+  void swap(int x, int y) const {
+    std::swap(wr[x], wr[y]);
+    std::swap(wi[x], wi[y]);
+    std::swap(tag[x], tag[y]);
+  }
+  void insertion(int lo, int hi) const {
+    for (int i = lo + 1; i <= hi; ++i)
+      for (int j = i; j > lo && before(j, j - 1); --j) swap(j, j - 1);
+  }
+  // Pivot: the median of the first, middle and last entries, moved to lo.
+  // Returns the pivot's final place; every index stays inside lo..hi whatever
+  // the comparison answers.
+  int partition(int lo, int hi) const {
+    const int mid = lo + (hi - lo) / 2;
+    if (before(mid, lo)) swap(mid, lo);
+    if (before(hi, lo)) swap(hi, lo);
+    if (before(hi, mid)) swap(hi, mid);
+    swap(lo, mid);
+    int i = lo, j = hi + 1;
+    for (;;) {
+      do {
+        ++i;
+      } while (i < hi && before(i, lo));
+      do {
+        --j;
+      } while (j > lo && before(lo, j));
+      if (i >= j) break;
+      swap(i, j);
+    }
+    swap(lo, j);
+    return j;
+  }
+};
+
+// Quicksort on an explicit stack of n entries (ranges of two entries; the
+// larger part is pushed, the smaller handled next); ranges of at most 8
+// entries by straight insertion.
+int sort_eigenvalues(int n, const Order& o, std::int32_t* stack) {
+  int top = 0;
+  int lo = 0, hi = n - 1;
+  for (;;) {
+    if (hi - lo + 1 <= 8) {
+      if (hi > lo) o.insertion(lo, hi);
+      if (top == 0) return 0;
+      hi = stack[--top];
+      lo = stack[--top];
+      continue;
+    }
+    const int p = o.partition(lo, hi);
+    int small_lo, small_hi, big_lo, big_hi;
+    if (p - lo > hi - p) {
+      big_lo = lo, big_hi = p - 1, small_lo = p + 1, small_hi = hi;
+    } else {
+      big_lo = p + 1, big_hi = hi, small_lo = lo, small_hi = p - 1;
+    }
+    if (big_hi > big_lo) {
+      if (top + 2 > n) return kEigStackOverflow;
+      stack[top++] = big_lo;
+      stack[top++] = big_hi;
+    }
+    lo = small_lo;
+    hi = small_hi;
+  }
+}
+
+// Conjugate fix-up: in every run of consecutive complex entries whose real
+// parts and |imaginary parts| agree within tau, take positions two at a time;
+// the first gets an entry with positive imaginary part, the second its
+// partner as delivered by the QR step (tag one less).
+int fix_pairs(int n, const Order& o) {
+  int i = 0;
+  while (i < n) {
+    if (o.wi[i] == 0.0) {
+      ++i;
+      continue;
+    }
+    int end = i + 1;
+    while (end < n && o.wi[end] != 0.0 &&
+           std::fabs(o.wr[end] - o.wr[end - 1]) < kEigSortTol &&
+           std::fabs(std::fabs(o.wi[end]) - std::fabs(o.wi[end - 1])) < kEigSortTol)
+      ++end;
+    if ((end - i) % 2 != 0) return kEigPairFixup;
+    for (int p = i; p < end; p += 2) {
+      if (o.wi[p] < 0.0) {
+        int q = p + 1;
+        while (q < end && !(o.wi[q] > 0.0)) ++q;
+        if (q == end) return kEigPairFixup;
+        o.swap(p, q);
+      }
+      int q = p + 1;
+      while (q < end && o.tag[q] != o.tag[p] - 1) ++q;
+      if (q == end) return kEigPairFixup;
+      o.swap(p + 1, q);
+    }
+    i = end;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int general_eigenvalues(int n, double* a, int lda, double* wr, double* wi, double* work) {
+  if (n < 0) return kEigBadOrder;
+  if (lda < n) return kEigBadLeading;
+  if (n == 0) return 0;
+  if (!a) return kEigBadMatrix;
+  if (!wr || !wi) return kEigBadResult;
+  if (!work) return kEigBadWork;
+  Mat A{a, lda};
+
+  // Largest |a_ij|.  A NaN or an infinity makes every later step meaningless
+  // (and the balancing loops endless): refuse the matrix.
+  double anrm = 0.0;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      const double x = A(i, j);
+      if (is_missing(x)) return kEigBadMatrix;
+      if (std::fabs(x) > anrm) anrm = std::fabs(x);
+    }
+  // Scale into [smlnum, bignum] so that the iteration neither underflows nor
+  // overflows.
+  double cscale = 1.0;
+  bool scaled = false;
+  if (anrm > 0.0 && anrm < kEigSmallNorm) {
+    scaled = true;
+    cscale = kEigSmallNorm;
+  } else if (anrm > kEigBigNorm) {
+    scaled = true;
+    cscale = kEigBigNorm;
+  }
+  if (scaled) safe_scale(anrm, cscale, n, n, a, lda);
+
+  double* scale = work;           // n: balancing record
+  double* tau = work + n;         // n: Householder scalars
+  double* hwork = work + 2 * n;   // n: reflector work, later tags and stack
+  double* area = work + 3 * n;    // kEigFixedArea: multishift step
+  int ilo = 0, ihi = 0;
+  balance(n, A, scale, &ilo, &ihi);
+  hessenberg(A, ilo, ihi, tau, hwork);
+  const int info = hessenberg_eigenvalues(n, A, ilo, ihi, wr, wi, area);
+
+  if (info > 0) {
+    // Undo the scaling on the eigenvalues found: rows info+1..n and those
+    // isolated above the block.
+    if (scaled) {
+      safe_scale(cscale, anrm, n - info, 1, wr + info, n);
+      safe_scale(cscale, anrm, n - info, 1, wi + info, n);
+      if (ilo > 0) {
+        safe_scale(cscale, anrm, ilo, 1, wr, n);
+        safe_scale(cscale, anrm, ilo, 1, wi, n);
+      }
+    }
+    return info;
+  }
+  if (scaled) {
+    safe_scale(cscale, anrm, n, 1, wr, n);
+    safe_scale(cscale, anrm, n, 1, wi, n);
+  }
+
+  // Ordering: tags record each eigenvalue's position from the QR step
+  // (positive for real, negative for complex), then quicksort and the
+  // conjugate fix-up.  Two int32 arrays of n entries over the n doubles of
+  // hwork.
+  auto* tag = reinterpret_cast<std::int32_t*>(hwork);
+  std::int32_t* stack = tag + n;
+  for (int i = 0; i < n; ++i) tag[i] = wi[i] == 0.0 ? i + 1 : -(i + 1);
+  const Order order{wr, wi, tag};
+  if (int st = sort_eigenvalues(n, order, stack)) return st;
+  return fix_pairs(n, order);
+}
+
+}  // namespace mvtsa

@@ -1,0 +1,59 @@
+// Characteristic roots of a VARMA polynomial and the stationarity
+// (invertibility) test shared by the VARMA functions.
+//
+// The polynomial I - C_1 z - ... - C_p z^p (C = Phi for the AR part, Theta
+// for the MA part) is stationary (invertible) when every eigenvalue of its
+// companion matrix lies strictly inside the unit circle.  The coefficient
+// array holds p blocks of k x k doubles one after the other, block j = C_{j+1}
+// row by row: the (k p) x k layout of the phi and theta arguments, already
+// expanded to the full order (zero blocks at lags a lag list leaves out).
+//
+// Typical use in an entry point (roots is zero-filled by host_alloc):
+//
+//   WorkBlock<double> roots(2 * std::uint64_t(k) * p);   // 16 k p bytes
+//   if (!roots) return roots.status();
+//   int roots_status = 0;
+//   const int nonstationary =
+//       is_nonstationary(phi_copy, p, p, nullptr, k, roots.data(), &roots_status);
+//   if (roots_status == kStatusHostError) return kStatusHostError;   // error raised
+//   if (nonstationary) ...
+#pragma once
+
+namespace mvtsa {
+
+// companion_roots results.
+inline constexpr int kRootsOk = 0;
+inline constexpr int kRootsHostError = 1;   // host memory refused; the error has been raised
+inline constexpr int kRootsFailed = 2;      // the eigenvalue routine failed
+inline constexpr int kRootsMissing = 17;    // a missing value in a first-order block
+
+// Tolerance of the unit-circle test: 2^-26.5.
+inline constexpr double kUnitCircleTol = 1.053671212772351e-08;
+
+// Fills roots (2 k p doubles: m = k p (real, imaginary) pairs) with the
+// eigenvalues of the m x m companion matrix
+//   C = [C_1 C_2 ... C_p; I 0 ... 0; ...; 0 ... I 0]   (C = C_1 when p = 1),
+// real parts descending, a conjugate pair adjacent with the positive
+// imaginary part first.  A symmetric first-order block (within the symmetry
+// check's tolerance; the check averages it into exact symmetry in place)
+// goes to the symmetric solver, and its roots are real, descending.
+// Work space comes from the host.  On any failure the roots are left as they
+// were and the result says why (kRoots*).
+int companion_roots(double* coef, int k, int p, double* roots);
+
+// 1 when some root of the polynomial has modulus >= 1 - kUnitCircleTol
+// (on or outside the unit circle), else 0.  coef holds `blocks` blocks; when
+// blocks equals p (every caller) they stand at lags 1..p and `lags` is not
+// read.  Otherwise lags[j] (1-based) names the lag of block j, and the blocks
+// are spread over a zero-filled array of p blocks first (a lag outside 1..p
+// places its block nowhere).  roots: 2 k p doubles of caller scratch.
+//
+// When the roots cannot be computed (eigenvalue failure, a missing value,
+// refused memory) the polynomial is NOT taken as stationary: the result is 1.
+// roots_status, when given, receives the companion_roots result, so that a
+// caller can tell a refused allocation (kRootsHostError: the host error has
+// been raised, return status 1) from a root on or outside the circle.
+int is_nonstationary(double* coef, int blocks, int p, const int* lags, int k, double* roots,
+                     int* roots_status = nullptr);
+
+}  // namespace mvtsa
