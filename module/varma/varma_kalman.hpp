@@ -46,7 +46,8 @@ int lu_determinant(double* a, int n, double* scale, double* det);
 // host error (allocation); 100 after message 178 (a singular F(t)) or after
 // error_code_report (a utility file operation failed), or without a message
 // when the filter covariance diverges; otherwise the determinant status
-// (lu_determinant) of the last F(T), with the three values filled.
+// (lu_determinant) of the last F(T), with the three values filled.  Sizes or
+// pointers that cannot describe a model (k < 1, a negative count) give 11.
 int varma_kalman_loglik(double* loglik, double* logdet, double* quad, const double* series,
                         std::int64_t T, int k, const double* ar, int ar_count, int pmax,
                         const int* ar_lags, const double* ma, int ma_count, int qmax,

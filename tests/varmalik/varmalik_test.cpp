@@ -1,0 +1,352 @@
+// VARMALIK through the host: the three methods against the dense Gaussian
+// density and against each other, the method choice, the argument checks,
+// and the failure paths (utility files, allocations).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "host/host.hpp"
+#include "module/frame/host.hpp"
+#include "tests/varmalik/model_support.hpp"
+
+namespace {
+
+using lik_test::Model;
+using mvts::Value;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+class Varmalik : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    s_.activate();
+    mvtsa::set_host_table(s_.table());
+  }
+  mvts::CallResult call(const std::vector<Value>& args) { return s_.call("VARMALIK", args); }
+  static int first_message(const mvts::CallResult& r) {
+    return r.messages.empty() ? -1 : r.messages.front().number;
+  }
+  static std::vector<double> values(const mvts::CallResult& r) {
+    return r.outputs.empty() || !r.outputs[0] ? std::vector<double>{} : r.outputs[0]->data;
+  }
+  mvts::Session s_;
+};
+
+// Relative agreement of two likelihood components.
+void expect_close(double a, double b, double rel, const std::string& what) {
+  EXPECT_NEAR(a, b, rel * (1.0 + std::fabs(b))) << what;
+}
+
+// --- the exact methods against the dense density --------------------------------------
+
+// Random stationary models, k = 2..4, p, q <= 3, full and subset lag lists,
+// T k <= 300: methods 0 and 2 both give D = log det C and S = y' C^-1 y of the
+// stacked covariance C built from Gamma(h).  Tolerance 1e-8 relative.
+TEST_F(Varmalik, ExactMethodsMatchTheDenseGaussianDensity) {
+  std::mt19937 g(20261209);
+  int checked = 0;
+  for (int trial = 0; trial < 36; ++trial) {
+    const int k = 2 + trial % 3;
+    const int np = trial % 4, nq = (trial / 4) % 4;
+    if (np == 0 && nq == 0) continue;
+    const bool subset = (trial % 5) >= 3;
+    const Model m = lik_test::random_model(k, np, nq, subset, g);
+    const std::int64_t T = std::min<std::int64_t>(300 / k, 25 + trial);
+    const std::vector<double> y = lik_test::random_series(T, k, g);
+    s_.activate();
+    const lik_test::Dense d = lik_test::dense_gaussian(m, y, T);
+    ASSERT_TRUE(d.ok) << "trial " << trial;
+    for (double method : {0.0, 2.0}) {
+      const auto r = call(lik_test::lik_args(m, y, T, method));
+      ASSERT_EQ(r.status, 0) << "trial " << trial << " method " << method;
+      const std::vector<double> v = values(r);
+      ASSERT_EQ(v.size(), 3u);
+      const std::string where = "trial " + std::to_string(trial) + " method " +
+                                std::to_string(int(method));
+      expect_close(v[1], d.logdet, 1e-8, "D " + where);
+      expect_close(v[2], d.quad, 1e-8, "S " + where);
+      EXPECT_DOUBLE_EQ(v[0], -(v[1] + v[2]) / 2) << where;
+    }
+    ++checked;
+  }
+  EXPECT_GE(checked, 30);
+}
+
+// Method 2 with the last row missing: the one-step covariance of Y(T) is the
+// Schur complement, so D is still log det C of all T rows, while S is that of
+// the first T-1 rows.
+TEST_F(Varmalik, MissingRowAddsItsLogDeterminantButNoQuadraticForm) {
+  std::mt19937 g(7);
+  const Model m = lik_test::random_model(3, 2, 1, false, g);
+  const std::int64_t T = 30;
+  std::vector<double> y = lik_test::random_series(T, 3, g);
+  const lik_test::Dense full = lik_test::dense_gaussian(m, y, T);
+  const lik_test::Dense head = lik_test::dense_gaussian(m, y, T - 1);
+  y[(T - 1) * 3 + 1] = kNaN;  // one element missing: the whole row counts as missing
+  for (double method : {0.0, 1.0, 2.0}) {  // every request becomes method 2
+    const auto r = call(lik_test::lik_args(m, y, T, method));
+    ASSERT_EQ(r.status, 0);
+    expect_close(values(r)[1], full.logdet, 1e-8, "D");
+    expect_close(values(r)[2], head.quad, 1e-8, "S");
+  }
+}
+
+// --- the conditional method ------------------------------------------------------------
+
+// VARMA(1,1), k = 2, T = 4, written out by hand:
+//   r(t) = Y(t) - Phi Y(t-1) (t = 2..4);  a(2) = r(2), a(t) = r(t) + Theta a(t-1);
+//   S = sum a' Sigma^-1 a;  D = 3 log det Sigma.
+TEST_F(Varmalik, ConditionalMethodFollowsTheResidualRecursion) {
+  const double phi[4] = {0.5, 0.1, -0.2, 0.3}, th[4] = {0.4, 0.0, 0.2, -0.1};
+  const double sg[4] = {2.0, 0.5, 0.5, 1.0};
+  const double y[8] = {1.0, -0.5, 0.3, 0.8, -1.2, 0.4, 0.7, 0.1};
+  double a_prev[2] = {0, 0}, S = 0;
+  const double det = sg[0] * sg[3] - sg[1] * sg[2];
+  for (int t = 1; t < 4; ++t) {
+    double a[2];
+    for (int i = 0; i < 2; ++i) {
+      a[i] = y[t * 2 + i] - (phi[i * 2] * y[(t - 1) * 2] + phi[i * 2 + 1] * y[(t - 1) * 2 + 1]);
+      if (t > 1) a[i] += th[i * 2] * a_prev[0] + th[i * 2 + 1] * a_prev[1];
+    }
+    // a' Sigma^-1 a with the explicit 2 x 2 inverse
+    S += (sg[3] * a[0] * a[0] - 2 * sg[1] * a[0] * a[1] + sg[0] * a[1] * a[1]) / det;
+    a_prev[0] = a[0];
+    a_prev[1] = a[1];
+  }
+  const auto r = call({Value::matrix(4, 2, std::vector<double>(y, y + 8)), Value::matrix(2, 2, std::vector<double>(phi, phi + 4)),
+                       Value::matrix(2, 2, std::vector<double>(th, th + 4)), Value::matrix(2, 2, std::vector<double>(sg, sg + 4)),
+                       Value::omitted(), Value::omitted(), Value::scalar(1.7)});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NEAR(values(r)[1], 3 * std::log(det), 1e-14);
+  EXPECT_NEAR(values(r)[2], S, 1e-13);
+  EXPECT_NEAR(values(r)[0], -(3 * std::log(det) + S) / 2, 1e-13);
+}
+
+TEST_F(Varmalik, ConditionalMethodWithPmaxAtLeastTUsesTheFilter) {
+  std::mt19937 g(11);
+  const Model m = lik_test::random_model(2, 3, 0, false, g);  // pmax = 3
+  const std::vector<double> y = lik_test::random_series(3, 2, g);
+  const auto r1 = call(lik_test::lik_args(m, y, 3, 1.0));
+  const auto r2 = call(lik_test::lik_args(m, y, 3, 2.0));
+  ASSERT_EQ(r1.status, 0);
+  ASSERT_EQ(r2.status, 0);
+  EXPECT_EQ(values(r1), values(r2));
+}
+
+// --- lag lists and the method argument --------------------------------------------------
+
+TEST_F(Varmalik, LagListsPlaceBlocksInAscendingLagOrder) {
+  std::mt19937 g(5);
+  const std::vector<double> y = lik_test::random_series(40, 2, g);
+  const std::vector<double> b1 = {0.4, 0.1, 0.0, 0.3}, b3 = {0.2, 0.0, -0.1, 0.2};
+  std::vector<double> stacked = b1;
+  stacked.insert(stacked.end(), b3.begin(), b3.end());
+  std::vector<double> spread = b1;  // lags 1, 2 (zero), 3
+  spread.insert(spread.end(), 4, 0.0);
+  spread.insert(spread.end(), b3.begin(), b3.end());
+  for (double method : {0.0, 1.0, 2.0}) {
+    const auto listed = call({Value::matrix(40, 2, y), Value::matrix(4, 2, stacked),
+                              Value::omitted(), Value::omitted(), Value::row({1, 3}),
+                              Value::omitted(), Value::scalar(method)});
+    const auto reversed = call({Value::matrix(40, 2, y), Value::matrix(4, 2, stacked),
+                                Value::omitted(), Value::omitted(), Value::row({3, 1}),
+                                Value::omitted(), Value::scalar(method)});
+    const auto full = call({Value::matrix(40, 2, y), Value::matrix(6, 2, spread),
+                            Value::omitted(), Value::omitted(), Value::omitted(),
+                            Value::omitted(), Value::scalar(method)});
+    ASSERT_EQ(listed.status, 0);
+    EXPECT_EQ(values(listed), values(reversed)) << method;
+    ASSERT_EQ(values(full).size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(values(listed)[i], values(full)[i], 1e-9) << method;
+  }
+}
+
+TEST_F(Varmalik, MethodValueSelectsByItsIntegerPartWithinZeroToTwo) {
+  std::mt19937 g(3);
+  const Model m = lik_test::random_model(2, 1, 1, false, g);
+  const std::vector<double> y = lik_test::random_series(20, 2, g);
+  const auto r17 = call(lik_test::lik_args(m, y, 20, 1.7));
+  const auto r1 = call(lik_test::lik_args(m, y, 20, 1.0));
+  const auto r2 = call(lik_test::lik_args(m, y, 20, 2.0));
+  ASSERT_EQ(r17.status, 0);
+  EXPECT_EQ(values(r17), values(r1));
+  EXPECT_NE(values(r1), values(r2));  // conditional and exact differ on this model
+  for (double bad : {2.5, -0.1}) {
+    const auto r = call(lik_test::lik_args(m, y, 20, bad));
+    EXPECT_EQ(r.status, 11) << bad;
+    EXPECT_TRUE(r.messages.empty());
+    EXPECT_FALSE(r.outputs[0]);
+  }
+  auto args = lik_test::lik_args(m, y, 20, 0);
+  args[6] = Value::matrix(2, 2, {0, 0, 0, 0});
+  EXPECT_EQ(first_message(call(args)), 15);
+  args[6] = Value::row({0.0, 5.0});  // a vector: its first element counts
+  EXPECT_EQ(call(args).status, 0);
+  // omitted method: the Kalman filter
+  args.resize(6);
+  EXPECT_EQ(values(call(args)), values(r2));
+}
+
+// --- the method choice and the filter's start ------------------------------------------
+
+// k = 2, Phi_1 = I, Sigma = I: method 0 turns into method 2, whose
+// stationary solve is singular, so P(1) = 1e6 I.  Then F(1) = 1e6 I and, the
+// state being observed exactly, F(t) = I and v(t) = Y(t) - Y(t-1) for t > 1.
+TEST_F(Varmalik, UnitRootStartsTheFilterFromTheFallbackCovariance) {
+  std::mt19937 g(13);
+  const std::int64_t T = 15;
+  const std::vector<double> y = lik_test::random_series(T, 2, g);
+  const auto r = call({Value::matrix(std::int32_t(T), 2, y), Value::matrix(2, 2, {1, 0, 0, 1}),
+                       Value::omitted(), Value::omitted(), Value::omitted(), Value::omitted(),
+                       Value::scalar(0)});
+  ASSERT_EQ(r.status, 0);
+  double S = (y[0] * y[0] + y[1] * y[1]) / 1e6;
+  for (std::int64_t t = 1; t < T; ++t)
+    for (int i = 0; i < 2; ++i) S += std::pow(y[t * 2 + i] - y[(t - 1) * 2 + i], 2);
+  EXPECT_NEAR(values(r)[1], 2 * std::log(1e6), 1e-6);
+  EXPECT_NEAR(values(r)[2], S, 1e-6 * S);
+}
+
+TEST_F(Varmalik, HugeValueIsReportedAndThenTreatedAsMissing) {
+  std::mt19937 g(17);
+  const Model m = lik_test::random_model(2, 1, 1, false, g);
+  std::vector<double> y = lik_test::random_series(12, 2, g);
+  std::vector<double> y_nan = y;
+  y[5 * 2 + 1] = 1e200;
+  y_nan[5 * 2 + 1] = kNaN;
+  const auto r = call(lik_test::lik_args(m, y, 12, 0));
+  ASSERT_EQ(r.status, 0);
+  ASSERT_EQ(first_message(r), 368);
+  const auto& ins = r.messages.front().inserts;
+  ASSERT_EQ(ins.size(), 3u);
+  EXPECT_EQ(std::get<std::int64_t>(ins[0]), 1);  // column
+  EXPECT_EQ(std::get<std::int64_t>(ins[1]), 5);  // row
+  EXPECT_EQ(std::get<double>(ins[2]), 1.3407807929942597e152);
+  const auto ref = call(lik_test::lik_args(m, y_nan, 12, 2));
+  EXPECT_EQ(values(r), values(ref));
+  EXPECT_TRUE(ref.messages.empty());  // a NaN is missing, not too large
+}
+
+TEST_F(Varmalik, OmittedSigmaIsTheIdentity) {
+  std::mt19937 g(19);
+  const std::vector<double> y = lik_test::random_series(25, 3, g);
+  std::vector<double> th(9);
+  for (int i = 0; i < 9; ++i) th[i] = 0.1 * (i - 4);
+  for (double method : {0.0, 1.0, 2.0}) {
+    const auto omitted = call({Value::matrix(25, 3, y), Value::omitted(), Value::matrix(3, 3, th),
+                               Value::omitted(), Value::omitted(), Value::omitted(),
+                               Value::scalar(method)});
+    const auto eye = call({Value::matrix(25, 3, y), Value::omitted(), Value::matrix(3, 3, th),
+                           Value::matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1}), Value::omitted(),
+                           Value::omitted(), Value::scalar(method)});
+    ASSERT_EQ(omitted.status, 0);
+    EXPECT_EQ(values(omitted), values(eye));
+  }
+}
+
+// A series observed nowhere under an explosive AR part: P(t) grows by 9 per
+// step until it reaches the divergence limit; status 100 without a message.
+TEST_F(Varmalik, DivergingFilterStopsWithStatus100) {
+  std::vector<double> y(400, kNaN);
+  const auto r = call({Value::matrix(200, 2, y), Value::matrix(2, 2, {3, 0, 0, 3})});
+  EXPECT_EQ(r.status, 100);
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(s_.live_pools(), 0);
+  EXPECT_EQ(s_.open_utility_files(), 0);
+}
+
+// --- argument checks -------------------------------------------------------------------
+
+TEST_F(Varmalik, ArgumentChecksInTheirOrder) {
+  const Value phi = Value::matrix(2, 2, {0.5, 0, 0, 0.5});
+  const Value series = Value::matrix(3, 2, {1, 2, 3, 4, 5, 6});
+  auto msg = [&](std::vector<Value> a) { return call(a); };
+  auto r = msg({Value::column({1, 2, 3}), phi});
+  EXPECT_EQ(first_message(r), 351);
+  EXPECT_EQ(std::get<std::string>(r.messages[0].inserts[0]), "vector");
+  r = msg({Value::scalar(1), phi});
+  EXPECT_EQ(std::get<std::string>(r.messages[0].inserts[0]), "scalar");
+  EXPECT_EQ(std::get<std::string>(r.messages[0].inserts[1]), "matrix");
+  EXPECT_EQ(first_message(msg({Value::matrix(0, 2, {}), phi})), 350);
+  EXPECT_EQ(msg({Value::no_value(), phi}).status, 2);
+  EXPECT_EQ(msg({Value::character("y"), phi}).status, 13);
+  // neither phi nor theta
+  r = msg({series});
+  EXPECT_EQ(first_message(r), 354);
+  EXPECT_EQ(std::get<std::string>(r.messages[0].inserts[0]), "coefficient");
+  // phi
+  EXPECT_EQ(msg({series, Value::no_value()}).status, 2);
+  EXPECT_EQ(msg({series, Value::matrix(2, 2, {kNaN, 0, 0, 0})}).status, 17);
+  EXPECT_EQ(first_message(msg({series, Value::matrix(3, 2, {0, 0, 0, 0, 0, 0})})), 355);
+  EXPECT_EQ(first_message(msg({series, Value::matrix(3, 3, {0, 0, 0, 0, 0, 0, 0, 0, 0})})), 352);
+  // theta without a value goes on to the dimension test
+  EXPECT_EQ(first_message(msg({series, phi, Value::no_value()})), 350);
+  r = msg({series, phi, Value::matrix(3, 2, {0, 0, 0, 0, 0, 0})});
+  EXPECT_EQ(std::get<std::string>(r.messages[0].inserts[0]), "MA");
+  // sigma
+  const Value th = Value::omitted();
+  EXPECT_EQ(first_message(msg({series, phi, th, Value::matrix(2, 3, {1, 0, 0, 0, 1, 0})})), 357);
+  EXPECT_EQ(first_message(msg({series, phi, th, Value::matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1})})),
+            352);
+  EXPECT_EQ(msg({series, phi, th, Value::matrix(2, 2, {1, 0.5, 0.2, 1})}).status, 10);
+  EXPECT_EQ(msg({series, phi, th, Value::matrix(2, 2, {1, 2, 2, 1})}).status, 8);
+  // lag lists
+  const Value sg = Value::omitted();
+  EXPECT_EQ(first_message(msg({series, phi, th, sg, Value::row({1, 2})})), 356);
+  EXPECT_EQ(first_message(msg({series, phi, th, sg, Value::scalar(0)})), 353);
+  EXPECT_EQ(first_message(msg({series, phi, th, sg, Value::matrix(2, 2, {1, 1, 1, 1})})), 351);
+  EXPECT_EQ(first_message(msg({series, phi, th, sg, Value::omitted(), Value::scalar(1)})), 356);
+  // nothing was created by any failed check
+  EXPECT_EQ(s_.live_blocks(), 0);
+}
+
+// --- failure paths ---------------------------------------------------------------------
+
+TEST_F(Varmalik, UtilityFileFailureIsReportedAndLeaksNothing) {
+  std::mt19937 g(23);
+  const Model m = lik_test::random_model(2, 1, 1, false, g);
+  const std::vector<double> y = lik_test::random_series(300, 2, g);  // two chunks
+  int failures = 0;
+  for (int n = 1; n < 200; ++n) {
+    s_.fail_utility_at(n);
+    const auto r = call(lik_test::lik_args(m, y, 300, 2));
+    s_.fail_utility_at(0);
+    EXPECT_EQ(s_.open_utility_files(), 0) << n;
+    EXPECT_EQ(s_.live_pools(), 0) << n;
+    EXPECT_EQ(s_.live_blocks(), 0) << n;
+    if (r.status == 0) break;
+    ++failures;
+    EXPECT_EQ(r.status, 100) << n;
+    ASSERT_FALSE(r.messages.empty()) << n;
+    EXPECT_EQ(r.messages.back().number, 0) << n;  // error_code_report
+    EXPECT_LT(std::get<std::int64_t>(r.messages.back().inserts.at(0)), 0) << n;
+  }
+  // 4 creates, 2 chunks x 4 files written, 2 rewinds, 2 x 2 reads, 4 closes
+  EXPECT_EQ(failures, 4 + 8 + 2 + 4 + 4);
+}
+
+TEST_F(Varmalik, AllocationFailureAtEveryAllocationGivesStatusOne) {
+  std::mt19937 g(29);
+  const Model m = lik_test::random_model(2, 2, 1, true, g);
+  const std::vector<double> y = lik_test::random_series(30, 2, g);
+  for (double method : {0.0, 1.0, 2.0}) {
+    int n = 1;
+    for (; n < 500; ++n) {
+      s_.fail_allocation_at(n);
+      const auto r = call(lik_test::lik_args(m, y, 30, method));
+      s_.fail_allocation_at(0);
+      ASSERT_EQ(s_.live_blocks(), 0) << method << " at " << n;
+      ASSERT_EQ(s_.live_pools(), 0) << method << " at " << n;
+      ASSERT_EQ(s_.open_utility_files(), 0) << method << " at " << n;
+      if (r.status == 0) break;
+      EXPECT_EQ(r.status, 1) << method << " at " << n;
+    }
+    EXPECT_GT(n, 3) << method;
+    EXPECT_LT(n, 500) << method;
+  }
+}
+
+}  // namespace
