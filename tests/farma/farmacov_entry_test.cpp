@@ -1,0 +1,168 @@
+// FARMACOV through the host: lag lists, trimming, roots, sigma, lag and the
+// argument checks with their statuses and messages.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "host/host.hpp"
+
+namespace {
+
+using mvts::Value;
+
+class Farmacov : public ::testing::Test {
+ protected:
+  // d, phi, theta, sigma, AR lags, MA lags, lag
+  mvts::CallResult call(std::vector<Value> args) { return s_.call("FARMACOV", args); }
+  static int first_message(const mvts::CallResult& r) {
+    return r.messages.empty() ? 0 : r.messages.front().number;
+  }
+  std::vector<double> values(std::vector<Value> args) {
+    auto r = call(std::move(args));
+    EXPECT_EQ(r.status, 0);
+    return r.status == 0 && r.outputs[0] ? r.outputs[0]->data : std::vector<double>{};
+  }
+  mvts::Session s_;
+};
+
+TEST_F(Farmacov, DefaultsGiveThirteenValues) {
+  auto r = call({Value::scalar(0.2)});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.outputs[0]->rows, 13);
+  EXPECT_EQ(r.outputs[0]->cols, 1);
+}
+
+TEST_F(Farmacov, LagListPlacesCoefficientsAtTheirLags) {
+  const Value o = Value::omitted();
+  // phi = 0.5 at lag 3 is the AR polynomial 1 - 0.5 B^3.
+  const auto spread = values({Value::scalar(0.3), Value::scalar(0.5), o, o, Value::scalar(3)});
+  const auto full = values({Value::scalar(0.3), Value::column({0, 0, 0.5})});
+  ASSERT_EQ(spread.size(), 13u);
+  for (int k = 0; k < 13; ++k) EXPECT_DOUBLE_EQ(spread[k], full[k]);
+  // Lags [3, 1] for (0.4, 0.2): 0.4 at lag 1, 0.2 at lag 3 (as [1, 3]).
+  const auto a = values({Value::scalar(0.3), Value::column({0.4, 0.2}), o, o, Value::row({3, 1})});
+  const auto b = values({Value::scalar(0.3), Value::column({0.4, 0, 0.2})});
+  for (int k = 0; k < 13; ++k) EXPECT_DOUBLE_EQ(a[k], b[k]);
+  // MA lags likewise.
+  const auto m1 = values({Value::scalar(0.2), o, Value::scalar(0.6), o, o, Value::scalar(2)});
+  const auto m2 = values({Value::scalar(0.2), o, Value::column({0, 0.6})});
+  for (int k = 0; k < 13; ++k) EXPECT_DOUBLE_EQ(m1[k], m2[k]);
+  // A repeated lag counts before duplicates are dropped: 3 elements for 2 coefficients.
+  auto r = call({Value::scalar(0.3), Value::column({0.4, 0.2}), o, o, Value::row({3, 1, 3})});
+  EXPECT_EQ(r.status, 100);
+  EXPECT_EQ(first_message(r), 356);
+  EXPECT_EQ(std::get<std::string>(r.messages[0].inserts[0]), "AR");
+  r = call({Value::scalar(0.3), o, Value::column({0.4, 0.2}), o, o, Value::scalar(2)});
+  EXPECT_EQ(first_message(r), 356);
+  EXPECT_EQ(std::get<std::string>(r.messages[0].inserts[0]), "MA");
+}
+
+TEST_F(Farmacov, SmallTrailingCoefficientsAreDropped) {
+  const auto a = values({Value::scalar(0.3), Value::column({0.5, 0})});
+  const auto b = values({Value::scalar(0.3), Value::scalar(0.5)});
+  const auto c = values({Value::scalar(0.3), Value::column({0.5, 1e-9})});
+  for (int k = 0; k < 13; ++k) {
+    EXPECT_EQ(a[k], b[k]);
+    EXPECT_EQ(c[k], b[k]);
+  }
+  // All small: no AR part at all.
+  const auto fn = values({Value::scalar(0.3)});
+  const auto z = values({Value::scalar(0.3), Value::column({1e-9, 0})});
+  for (int k = 0; k < 13; ++k) EXPECT_EQ(z[k], fn[k]);
+}
+
+TEST_F(Farmacov, RootsOutsideOrRepeatedAreRefused) {
+  auto r = call({Value::scalar(0.3), Value::scalar(1.2)});
+  EXPECT_EQ(r.status, 100);
+  EXPECT_EQ(first_message(r), 390);
+  EXPECT_FALSE(r.outputs[0].has_value());
+  // Roots 1 and -0.5.
+  r = call({Value::scalar(0.3), Value::column({0.5, 0.5})});
+  EXPECT_EQ(first_message(r), 390);
+  // (1 - 0.5 B)^2: the root 0.5 twice.
+  r = call({Value::scalar(0.3), Value::column({1.0, -0.25})});
+  EXPECT_EQ(r.status, 100);
+  EXPECT_EQ(first_message(r), 373);
+}
+
+TEST_F(Farmacov, LagIsTruncatedAndSigmaScales) {
+  const Value o = Value::omitted();
+  auto r = call({Value::scalar(0.3), o, o, o, o, o, Value::scalar(3.9)});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.outputs[0]->rows, 4);
+  r = call({Value::scalar(0.3), o, o, o, o, o, Value::scalar(0.7)});
+  EXPECT_EQ(r.status, 100);
+  EXPECT_EQ(first_message(r), 353);
+  const auto one = values({Value::scalar(0.3), Value::scalar(0.4), Value::scalar(0.2)});
+  const auto two = values({Value::scalar(0.3), Value::scalar(0.4), Value::scalar(0.2),
+                           Value::scalar(2)});
+  for (int k = 0; k < 13; ++k) EXPECT_DOUBLE_EQ(two[k], 2 * one[k]);
+  r = call({Value::scalar(0.3), o, o, Value::scalar(0)});
+  EXPECT_EQ(r.status, 8);
+  EXPECT_TRUE(r.messages.empty());
+}
+
+TEST_F(Farmacov, ArgumentChecksInOrder) {
+  const Value o = Value::omitted();
+  const double nan = std::nan("");
+  struct Case {
+    const char* what;
+    std::vector<Value> args;
+    int status, message;
+  } cases[] = {
+      {"nothing", {}, 17, 0},
+      {"d empty slot", {o, Value::scalar(0.5)}, 17, 0},
+      {"d no value", {Value::no_value()}, 2, 0},
+      {"d character", {Value::character("x")}, 13, 0},
+      {"d vector", {Value::row({0.1, 0.2})}, 15, 0},
+      {"d missing", {Value::scalar(nan)}, 17, 0},
+      {"d = 0.5", {Value::scalar(0.5)}, 100, 372},
+      {"d = 0", {Value::scalar(0)}, 100, 372},
+      {"d = -0.5", {Value::scalar(-0.5)}, 100, 372},
+      {"phi no value", {Value::scalar(0.2), Value::no_value()}, 2, 0},
+      {"phi character", {Value::scalar(0.2), Value::character("a")}, 13, 0},
+      {"phi missing", {Value::scalar(0.2), Value::column({0.1, nan})}, 17, 0},
+      {"phi empty", {Value::scalar(0.2), Value::matrix(0, 1, {})}, 100, 350},
+      {"phi matrix", {Value::scalar(0.2), Value::matrix(2, 2, {0.1, 0, 0, 0.1})}, 6, 0},
+      {"theta matrix", {Value::scalar(0.2), o, Value::matrix(2, 2, {0.1, 0, 0, 0.1})}, 6, 0},
+      {"sigma vector", {Value::scalar(0.2), o, o, Value::row({1, 2})}, 15, 0},
+      {"sigma negative", {Value::scalar(0.2), o, o, Value::scalar(-1)}, 8, 0},
+      {"AR lags matrix",
+       {Value::scalar(0.2), Value::column({0.1, 0.1, 0.1, 0.1}), o, o,
+        Value::matrix(2, 2, {1, 2, 3, 4})},
+       100, 351},
+      {"AR lag zero", {Value::scalar(0.2), Value::scalar(0.1), o, o, Value::scalar(0)}, 100, 353},
+      {"AR lags without phi", {Value::scalar(0.2), o, o, o, Value::scalar(1)}, 100, 356},
+      {"lag vector", {Value::scalar(0.2), o, o, o, o, o, Value::row({1, 2})}, 15, 0},
+      {"lag character", {Value::scalar(0.2), o, o, o, o, o, Value::character("l")}, 13, 0},
+      {"lag too large", {Value::scalar(0.2), o, o, o, o, o, Value::scalar(3e9)}, 18, 0},
+  };
+  for (const Case& c : cases) {
+    auto r = call(c.args);
+    EXPECT_EQ(r.status, c.status) << c.what;
+    EXPECT_EQ(first_message(r), c.message) << c.what;
+    EXPECT_FALSE(r.outputs.size() > 0 && r.outputs[0].has_value()) << c.what;
+    EXPECT_EQ(s_.live_blocks(), 0) << c.what;
+  }
+}
+
+TEST_F(Farmacov, EveryAllocationFailureIsReportedWithoutLeaks) {
+  const std::vector<Value> args = {Value::scalar(0.3), Value::column({0.5, -0.2}),
+                                   Value::scalar(0.4), Value::omitted(), Value::omitted(),
+                                   Value::omitted(), Value::scalar(20)};
+  int failures = 0;
+  for (int n = 1; n < 50; ++n) {
+    s_.fail_allocation_at(n);
+    auto r = call(args);
+    s_.fail_allocation_at(0);
+    EXPECT_EQ(s_.live_blocks(), 0) << "allocation " << n;
+    if (r.status == 0) break;
+    ++failures;
+    EXPECT_EQ(r.status, 1) << "allocation " << n;
+  }
+  EXPECT_GE(failures, 4);  // AR and MA polynomials, roots, result, work
+}
+
+}  // namespace
