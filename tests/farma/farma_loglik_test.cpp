@@ -1,0 +1,243 @@
+// FARMALIK and farma_loglik: the exact method against a Durbin-Levinson
+// prediction-error decomposition written here, the conditional sum of
+// squares by hand, the choice of method, and the argument checks.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "host/host.hpp"
+#include "module/frame/status.hpp"
+
+namespace {
+
+using mvts::Value;
+
+struct Lik {
+  int status = -1;
+  double loglik = 0, logdet = 0, quad = 0;
+  int message = 0;
+};
+
+class Farmalik : public ::testing::Test {
+ protected:
+  // series, d, phi, theta, sigma, AR lags, MA lags, opt
+  Lik lik(std::vector<Value> args) {
+    auto r = s_.call("FARMALIK", args);
+    Lik l;
+    l.status = r.status;
+    l.message = r.messages.empty() ? 0 : r.messages.front().number;
+    if (r.status == 0 && r.outputs[0]) {
+      EXPECT_EQ(r.outputs[0]->rows, 3);
+      l.loglik = r.outputs[0]->data[0];
+      l.logdet = r.outputs[0]->data[1];
+      l.quad = r.outputs[0]->data[2];
+    }
+    return l;
+  }
+  std::vector<double> farmacov(double d, const std::vector<double>& phi,
+                               const std::vector<double>& theta, double sigma, int lag) {
+    auto r = s_.call("FARMACOV", {Value::scalar(d),
+                                  phi.empty() ? Value::omitted() : Value::column(phi),
+                                  theta.empty() ? Value::omitted() : Value::column(theta),
+                                  Value::scalar(sigma), Value::omitted(), Value::omitted(),
+                                  Value::scalar(lag)});
+    EXPECT_EQ(r.status, 0);
+    return r.outputs[0]->data;
+  }
+  static std::vector<double> series(int n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::normal_distribution<double> z;
+    std::vector<double> y(n);
+    double prev = 0;
+    for (double& v : y) v = prev = 0.6 * prev + z(gen);
+    return y;
+  }
+  mvts::Session s_;
+};
+
+// Durbin-Levinson: y_t - yhat_t = e_t with variance v_t, so
+// ln det Sigma = sum ln v_t and y' Sigma^-1 y = sum e_t^2 / v_t.
+void durbin_levinson(const std::vector<double>& g, const std::vector<double>& y, double* logdet,
+                     double* quad) {
+  const std::size_t n = y.size();
+  std::vector<double> phi(n + 1, 0.0), prev(n + 1, 0.0);
+  double v = g[0];
+  *logdet = std::log(v);
+  *quad = y[0] * y[0] / v;
+  for (std::size_t t = 1; t < n; ++t) {
+    double num = g[t];
+    for (std::size_t j = 1; j < t; ++j) num -= prev[j] * g[t - j];
+    const double ptt = num / v;
+    for (std::size_t j = 1; j < t; ++j) phi[j] = prev[j] - ptt * prev[t - j];
+    phi[t] = ptt;
+    v *= 1 - ptt * ptt;
+    double pred = 0;
+    for (std::size_t j = 1; j <= t; ++j) pred += phi[j] * y[t - j];
+    *logdet += std::log(v);
+    *quad += (y[t] - pred) * (y[t] - pred) / v;
+    prev = phi;
+  }
+}
+
+TEST_F(Farmalik, ExactMethodMatchesDurbinLevinson) {
+  struct Case {
+    double d;
+    std::vector<double> phi, theta;
+    double sigma;
+  } cases[] = {
+      {0.3, {}, {}, 1.0},
+      {0.2, {0.5}, {-0.4}, 2.5},
+      {-0.3, {2 * 0.8 * std::cos(0.7), -0.64}, {}, 0.7},
+      {0.45, {0.9}, {0.3, 0.2}, 1.0},
+  };
+  const Value o = Value::omitted();
+  for (const Case& c : cases) {
+    const std::vector<double> y = series(80, 11);
+    const std::vector<double> g = farmacov(c.d, c.phi, c.theta, c.sigma, 79);
+    double logdet, quad;
+    durbin_levinson(g, y, &logdet, &quad);
+    Lik l = lik({Value::column(y), Value::scalar(c.d),
+                 c.phi.empty() ? o : Value::column(c.phi),
+                 c.theta.empty() ? o : Value::column(c.theta), Value::scalar(c.sigma), o, o,
+                 Value::scalar(1)});
+    ASSERT_EQ(l.status, 0) << c.d;
+    EXPECT_NEAR(l.logdet, logdet, 1e-9 * (1 + std::fabs(logdet))) << c.d;
+    EXPECT_NEAR(l.quad, quad, 1e-9 * quad) << c.d;
+    EXPECT_NEAR(l.loglik, -0.5 * (logdet + quad), 1e-9 * (1 + std::fabs(logdet + quad))) << c.d;
+  }
+}
+
+TEST_F(Farmalik, ExactMethodHandlesVariancesFarFromOne) {
+  // det Sigma = 100^300 (times the unit-variance determinant) is far beyond
+  // the double range; ln det Sigma is not.
+  const std::vector<double> y = series(300, 5);
+  const Value o = Value::omitted();
+  Lik one = lik({Value::column(y), Value::scalar(0.3), Value::scalar(0.5), o, Value::scalar(1),
+                 o, o, Value::scalar(1)});
+  Lik big = lik({Value::column(y), Value::scalar(0.3), Value::scalar(0.5), o, Value::scalar(100),
+                 o, o, Value::scalar(1)});
+  Lik small = lik({Value::column(y), Value::scalar(0.3), Value::scalar(0.5), o,
+                   Value::scalar(0.01), o, o, Value::scalar(1)});
+  ASSERT_EQ(one.status, 0);
+  ASSERT_EQ(big.status, 0);
+  ASSERT_EQ(small.status, 0);
+  EXPECT_NEAR(big.logdet, one.logdet + 300 * std::log(100.0), 1e-9 * big.logdet);
+  EXPECT_NEAR(small.logdet, one.logdet + 300 * std::log(0.01), 1e-9 * std::fabs(small.logdet));
+  EXPECT_NEAR(big.quad, one.quad / 100, 1e-9 * one.quad);
+}
+
+TEST_F(Farmalik, ConditionalSumOfSquaresByHand) {
+  const std::vector<double> y = {1, 2, -1, 0.5, 3, -2};
+  const double d = 0.3, phi = 0.5, theta = 0.2;
+  // (1 - B)^d: w_0 = 1, w_k = w_(k-1) (k - 1 - d) / k; u_0 = 0.
+  double w[6] = {1};
+  for (int k = 1; k < 6; ++k) w[k] = w[k - 1] * (k - 1 - d) / k;
+  double u[6] = {0};
+  for (int t = 1; t < 6; ++t)
+    for (int j = 0; j <= t; ++j) u[t] += w[j] * y[t - j];
+  // e_t = u_t - phi u_(t-1) + theta e_(t-1); m = 1.
+  double e[6], S = 0;
+  for (int t = 0; t < 6; ++t) {
+    e[t] = u[t] - (t >= 1 ? phi * u[t - 1] : 0) + (t >= 1 ? theta * e[t - 1] : 0);
+    if (t >= 1) S += e[t] * e[t];
+  }
+  Lik l = lik({Value::column(y), Value::scalar(d), Value::scalar(phi), Value::scalar(theta)});
+  ASSERT_EQ(l.status, 0);
+  EXPECT_NEAR(l.loglik, -2.5 * std::log(S / 5), 1e-13);
+  EXPECT_TRUE(mvtsa::is_missing(l.logdet));
+  EXPECT_TRUE(mvtsa::is_missing(l.quad));
+  // Only y and d: m = 0 and e_0 = 0 counts.
+  double S0 = 0;
+  for (int t = 0; t < 6; ++t) S0 += u[t] * u[t];
+  l = lik({Value::row(y), Value::scalar(d)});
+  ASSERT_EQ(l.status, 0);
+  EXPECT_NEAR(l.loglik, -3.0 * std::log(S0 / 6), 1e-13);
+  // Too short for m = max(p, q) = 2: message 315.
+  l = lik({Value::row({1, 2}), Value::scalar(d), Value::column({0.5, 0.2})});
+  EXPECT_EQ(l.status, 315);
+  EXPECT_EQ(l.message, 315);
+}
+
+TEST_F(Farmalik, MethodChoice) {
+  const std::vector<double> y = series(40, 3);
+  const Value o = Value::omitted();
+  auto with_opt = [&](double d, double opt) {
+    return lik({Value::column(y), Value::scalar(d), o, o, o, o, o, Value::scalar(opt)});
+  };
+  Lik l = with_opt(0.3, 1);  // exact
+  ASSERT_EQ(l.status, 0);
+  EXPECT_FALSE(mvtsa::is_missing(l.logdet));
+  l = with_opt(0.3, 0.9);  // truncates to 0
+  ASSERT_EQ(l.status, 0);
+  EXPECT_TRUE(mvtsa::is_missing(l.logdet));
+  l = with_opt(0.7, 1);  // d beyond 1/2: conditional method whatever opt says
+  ASSERT_EQ(l.status, 0);
+  EXPECT_TRUE(mvtsa::is_missing(l.logdet));
+  EXPECT_EQ(with_opt(0.3, 1.5).status, 11);
+  EXPECT_EQ(with_opt(0.3, -1).status, 11);
+  // An explosive AR part: refused by the exact method only.
+  l = lik({Value::column(y), Value::scalar(0.3), Value::scalar(1.1), o, o, o, o,
+           Value::scalar(1)});
+  EXPECT_EQ(l.status, 390);
+  EXPECT_EQ(l.message, 390);
+  l = lik({Value::column(y), Value::scalar(0.3), Value::scalar(1.1)});
+  EXPECT_EQ(l.status, 0);
+  // Repeated AR roots with the exact method.
+  l = lik({Value::column(y), Value::scalar(0.3), Value::column({1.0, -0.25}), o, o, o, o,
+           Value::scalar(1)});
+  EXPECT_EQ(l.status, 373);
+}
+
+TEST_F(Farmalik, ArgumentChecks) {
+  const Value o = Value::omitted();
+  const double nan = std::nan("");
+  const Value y = Value::row({1, 2, 3, 4});
+  struct Case {
+    const char* what;
+    std::vector<Value> args;
+    int status, message;
+  } cases[] = {
+      {"nothing", {}, 2, 0},
+      {"series empty slot", {o, Value::scalar(0.3)}, 2, 0},
+      {"series character", {Value::character("y"), Value::scalar(0.3)}, 13, 0},
+      {"series matrix", {Value::matrix(2, 2, {1, 2, 3, 4}), Value::scalar(0.3)}, 6, 0},
+      {"series missing", {Value::row({1, nan}), Value::scalar(0.3)}, 17, 0},
+      {"d omitted", {y}, 17, 0},
+      {"d too large", {y, Value::scalar(1.0)}, 100, 372},
+      {"d = 0", {y, Value::scalar(0.0)}, 100, 372},
+      {"phi matrix", {y, Value::scalar(0.3), Value::matrix(2, 2, {0, 0, 0, 0})}, 6, 0},
+      {"sigma zero", {y, Value::scalar(0.3), o, o, Value::scalar(0)}, 8, 0},
+      {"MA lags count", {y, Value::scalar(0.3), o, Value::scalar(0.2), o, o, Value::row({1, 2})},
+       100, 356},
+      {"opt vector", {y, Value::scalar(0.3), o, o, o, o, o, Value::row({0, 1})}, 15, 0},
+      {"opt missing", {y, Value::scalar(0.3), o, o, o, o, o, Value::scalar(nan)}, 17, 0},
+  };
+  for (const Case& c : cases) {
+    Lik l = lik(c.args);
+    EXPECT_EQ(l.status, c.status) << c.what;
+    EXPECT_EQ(l.message, c.message) << c.what;
+    EXPECT_EQ(s_.live_blocks(), 0) << c.what;
+  }
+}
+
+TEST_F(Farmalik, EveryAllocationFailureIsReportedWithoutLeaks) {
+  const std::vector<Value> args = {Value::column(series(30, 9)), Value::scalar(0.3),
+                                   Value::scalar(0.5),           Value::scalar(0.2),
+                                   Value::omitted(),             Value::omitted(),
+                                   Value::omitted(),             Value::scalar(1)};
+  int failures = 0;
+  for (int n = 1; n < 50; ++n) {
+    s_.fail_allocation_at(n);
+    auto r = s_.call("FARMALIK", args);
+    s_.fail_allocation_at(0);
+    EXPECT_EQ(s_.live_blocks(), 0) << "allocation " << n;
+    if (r.status == 0) break;
+    ++failures;
+    EXPECT_EQ(r.status, 1) << "allocation " << n;
+  }
+  EXPECT_GE(failures, 4);
+}
+
+}  // namespace
