@@ -1,6 +1,91 @@
-// VARMACOV: registered, not built yet in this build.
-#include "module/frame/entries.hpp"
+// VARMACOV(phi, theta, sigma, p, q, lag) -> (k (lag+1)) x k cross-covariances:
+// rows h k .. h k + k - 1 hold Gamma(h) = E[y_t y_{t+h}'], h = 0 .. lag.
+#include <cstring>
 
-extern "C" std::int32_t varmacov_entry(void** /*args*/, const std::int32_t* /*given*/) noexcept {
-  return mvtsa::run_entry([] { return mvtsa::not_built("VARMACOV"); });
+#include "module/frame/args.hpp"
+#include "module/frame/entries.hpp"
+#include "module/varma/covariance.hpp"
+#include "module/varma/varma_autocov.hpp"
+#include "module/varma/varma_sim.hpp"
+
+namespace mvtsa {
+namespace {
+
+enum { kPhi = 0, kTheta = 1, kSigma = 2, kP = 3, kQ = 4, kLag = 5 };
+
+int varmacov(void** args, const std::int32_t* given) {
+  ArgList in(args, given);
+  int k = 0;
+  ModelPart ar, ma;
+  // 1-3. the coefficient matrices fix k
+  if ((ar.given = in.given(kPhi)))
+    if (int st = in.coefficients(kPhi, "AR", &k, &ar.arg, &ar.count)) return st;
+  if ((ma.given = in.given(kTheta)))
+    if (int st = in.coefficients(kTheta, "MA", &k, &ma.arg, &ma.count)) return st;
+  if (k == 0) return fail_message(kMsgNoCoefficients, {"coefficient"});
+  // 4-5. sigma: packed and full
+  MatrixArg sigma;
+  if (in.given(kSigma))
+    if (int st = in.square(kSigma, &k, &sigma)) return st;
+  const std::uint64_t kk = std::uint64_t(k) * std::uint64_t(k);
+  WorkBlock<double> packed(std::uint64_t(packed_size(k)));
+  if (!packed) return packed.status();
+  WorkBlock<double> full(kk);
+  if (!full) return full.status();
+  if (in.given(kSigma)) {
+    if (int st = sym_check(sigma.data, k)) return st;
+    pack_symmetric(sigma.data, k, packed.data());
+    // A failed work allocation inside the test is a host error, not a verdict.
+    if (int st = pd_check(packed.data(), k, kCloseTol))
+      return st == kStatusHostError ? st : kStatusNotPd;
+    pack_symmetric(sigma.data, k, packed.data());
+    std::memcpy(full.data(), sigma.data, sizeof(double) * kk);
+  } else {
+    packed_identity(k, packed.data());
+    for (int i = 0; i < k; ++i) full[std::int64_t(i) * k + i] = 1.0;
+  }
+  // 6-7. the blocks, spread over their lags
+  if (int st = load_model_part(in, kP, "AR", k, &ar)) return st;
+  if (int st = load_model_part(in, kQ, "MA", k, &ma)) return st;
+  const int p = ar.order, q = ma.order;
+  // 8. lag
+  std::int64_t lag = 12;
+  if (in.given(kLag))
+    if (int st = in.whole_number(kLag, &lag)) return st;
+  // 9. a pure MA model has no covariance beyond lag q
+  if (p == 0 && q < lag) issue_message(kMsgPureMaLag);
+  // 11. identical AR and MA parts cancel: white noise
+  bool white = p > 0 && p == q;
+  for (std::uint64_t e = 0; white && e < kk * std::uint64_t(p); ++e)
+    white = ar.blocks[std::int64_t(e)] == ma.blocks[std::int64_t(e)];
+  if (white) issue_message(kMsgCancel);
+  // 12. the AR part must be stationary
+  if (p > 0) {
+    int nonstationary = 0;
+    if (int st = ar_nonstationary(ar.blocks.data(), p, k, &nonstationary)) return st;
+    if (nonstationary) return fail_message(kMsgNonstationary);
+  }
+  // 13. the output: k (lag + 1) rows
+  const std::int64_t rows = std::int64_t(k) * (lag + 1);
+  if (rows > 2147483647) return allocation_failed();
+  double* out = create_result(1, static_cast<std::int32_t>(rows), k);
+  if (!out) return kStatusHostError;
+  // 14. white noise: Gamma(0) = S, zero beyond; otherwise the solve
+  int status = kStatusOk;
+  if (white) {
+    std::memset(out, 0, sizeof(double) * std::uint64_t(rows) * k);
+    std::memcpy(out, full.data(), sizeof(double) * kk);
+  } else {
+    status = varma_autocov(out, lag, full.data(), ar.blocks.data(), ma.blocks.data(), p, q, k);
+  }
+  // 15. work blocks are freed by their guards
+  result_complete();
+  return status;
+}
+
+}  // namespace
+}  // namespace mvtsa
+
+extern "C" std::int32_t varmacov_entry(void** args, const std::int32_t* given) noexcept {
+  return mvtsa::run_entry([&] { return mvtsa::varmacov(args, given); });
 }

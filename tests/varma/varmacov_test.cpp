@@ -1,0 +1,215 @@
+// VARMACOV through the host: the documented examples, notes and checks, lag
+// lists, and a general model against the Lyapunov reference.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host/host.hpp"
+#include "tests/varma/varma_test_util.hpp"
+
+namespace {
+
+using mvts::Value;
+using varma_test::Mat;
+const Value kNone = Value::omitted();
+
+Value diag2(double x) { return Value::matrix(2, 2, {x, 0, 0, x}); }
+
+class Varmacov : public ::testing::Test {
+ protected:
+  mvts::CallResult call(std::vector<Value> args) {
+    auto r = s_.call("VARMACOV", args);
+    EXPECT_EQ(s_.live_blocks(), 0);
+    return r;
+  }
+  static std::vector<int> numbers(const mvts::CallResult& r) {
+    std::vector<int> v;
+    for (const auto& m : r.messages) v.push_back(m.number);
+    return v;
+  }
+  mvts::Session s_;
+};
+
+void expect_diag_blocks(const mvts::Matrix& g, const std::vector<double>& diag) {
+  ASSERT_EQ(g.rows, int(2 * diag.size()));
+  ASSERT_EQ(g.cols, 2);
+  for (std::size_t h = 0; h < diag.size(); ++h) {
+    EXPECT_NEAR(g.at(2 * h, 0), diag[h], 1e-15) << h;
+    EXPECT_NEAR(g.at(2 * h + 1, 1), diag[h], 1e-15) << h;
+    EXPECT_EQ(g.at(2 * h, 1), 0.0) << h;
+    EXPECT_EQ(g.at(2 * h + 1, 0), 0.0) << h;
+  }
+}
+
+TEST_F(Varmacov, PureMa1WithNoteOnShortOrder) {
+  auto r = call({kNone, diag2(0.5), kNone, kNone, kNone, Value::scalar(3)});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(numbers(r), std::vector<int>{361});
+  EXPECT_TRUE(r.messages[0].note);
+  expect_diag_blocks(*r.outputs[0], {1.25, -0.5, 0, 0});
+  // q = lag: no note
+  r = call({kNone, diag2(0.5), kNone, kNone, kNone, Value::scalar(1)});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_TRUE(r.messages.empty());
+}
+
+TEST_F(Varmacov, Var1HalfIdentityAndDefaultLag) {
+  auto r = call({diag2(0.5)});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_TRUE(r.messages.empty());
+  std::vector<double> want;
+  for (int h = 0; h <= 12; ++h) want.push_back(std::pow(0.5, h) * 4.0 / 3.0);
+  expect_diag_blocks(*r.outputs[0], want);  // 13 blocks by default
+}
+
+TEST_F(Varmacov, IdenticalArAndMaGiveWhiteNoise) {
+  const Value phi = Value::matrix(4, 2, {0.5, 0.1, 0.0, 0.3, 0.2, 0.0, 0.1, -0.1});
+  const Value sigma = Value::matrix(2, 2, {2, 0.5, 0.5, 1});
+  auto r = call({phi, phi, sigma, kNone, kNone, Value::scalar(4)});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(numbers(r), std::vector<int>{371});
+  const mvts::Matrix& g = *r.outputs[0];
+  ASSERT_EQ(g.rows, 10);
+  EXPECT_EQ(g.at(0, 0), 2.0);
+  EXPECT_EQ(g.at(0, 1), 0.5);
+  EXPECT_EQ(g.at(1, 0), 0.5);
+  EXPECT_EQ(g.at(1, 1), 1.0);
+  for (int i = 2; i < 10; ++i)
+    for (int j = 0; j < 2; ++j) EXPECT_EQ(g.at(i, j), 0.0);
+}
+
+TEST_F(Varmacov, UnitRootIsRefusedWithoutOutput) {
+  auto r = call({diag2(1.0)});
+  EXPECT_EQ(r.status, 100);
+  EXPECT_EQ(numbers(r), std::vector<int>{360});
+  EXPECT_FALSE(r.outputs[0]);
+  // a root outside the unit circle at lag 2
+  r = call({Value::matrix(4, 2, {0, 0, 0, 0, 1.5, 0, 0, 0.2})});
+  EXPECT_EQ(r.status, 100);
+  EXPECT_EQ(numbers(r), std::vector<int>{360});
+}
+
+TEST_F(Varmacov, OnlyThetaFixesTheDimension) {
+  auto r = call({kNone, Value::matrix(3, 3, {0.2, 0, 0, 0, 0.4, 0, 0, 0, -0.6}), kNone, kNone,
+                 kNone, Value::scalar(2)});
+  ASSERT_EQ(r.status, 0);
+  const mvts::Matrix& g = *r.outputs[0];
+  ASSERT_EQ(g.rows, 9);
+  ASSERT_EQ(g.cols, 3);
+  EXPECT_NEAR(g.at(2, 2), 1.36, 1e-15);
+  EXPECT_NEAR(g.at(5, 2), 0.6, 1e-15);
+}
+
+TEST_F(Varmacov, GeneralModelMatchesLyapunovReference) {
+  std::mt19937_64 rng(77);
+  const int k = 3, p = 2, q = 2, L = 6;
+  const Mat phi = varma_test::random_ar(rng, p, k, 1);
+  const Mat theta = varma_test::random_blocks(rng, q, k, 0.5);
+  const Mat s = varma_test::random_cov(rng, k);
+  Mat ref;
+  ASSERT_TRUE(varma_test::lyapunov_autocov(phi, p, theta, q, s, k, L, &ref));
+  auto r = call({Value::matrix(p * k, k, phi), Value::matrix(q * k, k, theta),
+                 Value::matrix(k, k, s), kNone, kNone, Value::scalar(L)});
+  ASSERT_EQ(r.status, 0);
+  const mvts::Matrix& g = *r.outputs[0];
+  ASSERT_EQ(g.rows, k * (L + 1));
+  // rows h k .. h k + k - 1 hold Gamma(h) = E[y_t y_{t+h}']
+  for (int h = 0; h <= L; ++h)
+    for (int a = 0; a < k; ++a)
+      for (int b = 0; b < k; ++b)
+        EXPECT_NEAR(g.at(h * k + a, b), ref[(h * k + a) * k + b], 1e-10) << h;
+}
+
+TEST_F(Varmacov, LagListsPlaceBlocksAtTheirLags) {
+  // phi blocks A, B with the lag list [3, 1]: the i-th smallest lag takes the
+  // i-th given block, so A stands at lag 1, B at lag 3, zero at lag 2; [1, 3]
+  // says the same.
+  const std::vector<double> a = {0.4, 0.1, 0.0, 0.3}, b = {0.2, 0.0, -0.1, 0.25};
+  std::vector<double> two = a, three = a;
+  two.insert(two.end(), b.begin(), b.end());
+  three.insert(three.end(), {0, 0, 0, 0});
+  three.insert(three.end(), b.begin(), b.end());
+  const Value theta2 = Value::matrix(2, 2, {0.3, 0.1, 0.0, -0.2});
+  auto spread = call({Value::matrix(6, 2, three), kNone, kNone, kNone, kNone, Value::scalar(6)});
+  auto listed = call({Value::matrix(4, 2, two), kNone, kNone, Value::row({3, 1}), kNone,
+                      Value::scalar(6)});
+  auto sorted = call({Value::matrix(4, 2, two), kNone, kNone, Value::column({1, 3}), kNone,
+                      Value::scalar(6)});
+  ASSERT_EQ(spread.status, 0);
+  ASSERT_EQ(listed.status, 0);
+  ASSERT_EQ(sorted.status, 0);
+  EXPECT_EQ(listed.outputs[0]->data, spread.outputs[0]->data);
+  EXPECT_EQ(sorted.outputs[0]->data, spread.outputs[0]->data);
+  // an MA block at lag 2 only: Gamma(1) = 0, Gamma(2) = -Theta', Gamma(3) = 0 (pure MA, S = I)
+  auto ma = call({kNone, theta2, kNone, kNone, Value::scalar(2), Value::scalar(3)});
+  ASSERT_EQ(ma.status, 0);
+  const mvts::Matrix& g = *ma.outputs[0];
+  EXPECT_EQ(g.at(2, 0), 0.0);
+  EXPECT_EQ(g.at(3, 1), 0.0);
+  EXPECT_DOUBLE_EQ(g.at(4, 0), -0.3);
+  EXPECT_DOUBLE_EQ(g.at(4, 1), -0.0);
+  EXPECT_DOUBLE_EQ(g.at(5, 0), -0.1);
+  EXPECT_DOUBLE_EQ(g.at(5, 1), 0.2);
+}
+
+TEST_F(Varmacov, ArgumentChecksInOrder) {
+  struct Case {
+    std::vector<Value> args;
+    int status;
+    int message;
+  };
+  const Value sym = Value::matrix(2, 2, {1, 0.2, 0.2, 1});
+  const std::vector<Case> cases = {
+      {{}, 100, 354},
+      {{kNone, kNone, sym}, 100, 354},
+      {{Value::scalar(0.5)}, 100, 351},
+      {{Value::row({0.5, 0.1, 0.2, 0.3})}, 100, 351},
+      {{Value::matrix(3, 2, {0.5, 0, 0, 0.5, 0, 0})}, 100, 355},
+      {{diag2(0.5), Value::matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1})}, 100, 352},
+      {{diag2(0.5), kNone, Value::matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1})}, 100, 352},
+      {{diag2(0.5), kNone, Value::matrix(2, 3, {1, 0, 0, 0, 1, 0})}, 100, 357},
+      {{diag2(0.5), kNone, Value::matrix(2, 2, {1, 0.2, 0.3, 1})}, 10, 0},
+      {{diag2(0.5), kNone, Value::matrix(2, 2, {1, 2, 2, 1})}, 8, 0},
+      {{diag2(0.5), kNone, Value::matrix(2, 2, {1, NAN, NAN, 1})}, 17, 0},
+      {{diag2(0.5), kNone, kNone, Value::row({1, 2})}, 100, 356},
+      {{diag2(0.5), kNone, kNone, Value::scalar(0)}, 100, 353},
+      {{diag2(0.5), kNone, kNone, kNone, kNone, Value::scalar(0.5)}, 100, 353},
+      {{diag2(0.5), kNone, kNone, kNone, kNone, Value::scalar(3e9)}, 18, 0},
+      {{diag2(0.5), kNone, kNone, kNone, kNone, Value::column({1, 2})}, 15, 0},
+      {{diag2(0.5), Value::character("x")}, 13, 0},
+      {{Value::no_value()}, 2, 0},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    auto r = call(cases[i].args);
+    EXPECT_EQ(r.status, cases[i].status) << "case " << i;
+    if (cases[i].message)
+      EXPECT_EQ(numbers(r), std::vector<int>{cases[i].message}) << "case " << i;
+    EXPECT_FALSE(!r.outputs.empty() && r.outputs[0]) << "case " << i;
+  }
+}
+
+TEST_F(Varmacov, LagTruncatesAndSizesTheOutput) {
+  auto r = call({diag2(0.5), kNone, kNone, kNone, kNone, Value::scalar(2.9)});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.outputs[0]->rows, 6);
+}
+
+TEST_F(Varmacov, AllocationFailuresLeaveNothingBehind) {
+  const std::vector<Value> args = {Value::matrix(4, 2, {0.5, 0.1, 0, 0.3, 0.2, 0, 0.1, -0.1}),
+                                   diag2(0.3), Value::matrix(2, 2, {2, 0.5, 0.5, 1}), kNone,
+                                   kNone, Value::scalar(5)};
+  const std::int64_t before = s_.allocation_count();
+  ASSERT_EQ(call(args).status, 0);
+  const std::int64_t total = s_.allocation_count() - before;
+  for (std::int64_t n = 1; n <= total; ++n) {
+    s_.fail_allocation_at(n);
+    auto r = call(args);
+    s_.fail_allocation_at(0);
+    EXPECT_EQ(r.status, 1) << n;
+  }
+}
+
+}  // namespace
