@@ -47,8 +47,11 @@ inline std::int64_t general_eigenvalues_work(std::int64_t n) { return 3 * n + kE
 //
 // On status 0, wr/wi hold the eigenvalues with real parts descending (two
 // real parts closer than kEigSortTol count as equal, and then the larger
-// |imaginary part| comes first); a complex conjugate pair is adjacent with
-// the positive imaginary part first; wi is exactly 0 for a real eigenvalue.
+// |imaginary part| comes first; as closeness is not transitive, a tie is a
+// run of real parts whose neighbours differ by less than kEigSortTol); a
+// complex conjugate pair is adjacent with the positive imaginary part first;
+// wi is exactly 0 for a real eigenvalue.  The tolerance is absolute: below
+// about 1e-15 in magnitude every real part ties with every other.
 //
 // Status: 0 success; k > 0 the QR iteration stopped without convergence at
 // row k (1-based): eigenvalues k+1..n and those isolated by balancing are in

@@ -34,6 +34,11 @@ constexpr double kBalanceFactor = 0.95;
 // Largest order of the shift matrix of the multishift step (its leading
 // dimension in the fixed work area).
 constexpr int kShiftMatrixMax = 15;
+// Iterations on one block after which the iteration counts as stalled (ten
+// beyond the last exceptional shift) and the normwise deflation test joins
+// the classic one.
+constexpr int kStallDoubleShift = 30;
+constexpr int kStallMultishift = 40;
 
 // Column-major view: H(i, j) = p[i + j * ld].
 struct Mat {
@@ -298,13 +303,23 @@ double hessenberg_norm1(Mat H, int l, int i) {
 // Index k of the lowest negligible subdiagonal entry H(k, k-1) in l+1..i, or
 // l when none is negligible: |H(k,k-1)| <= max(u t, smlnum) with
 // t = |H(k-1,k-1)| + |H(k,k)| (or the one-norm of the block when t = 0).
-int find_split(Mat H, int l, int i, double smlnum) {
+//
+// stalled: the iteration has already spent its exceptional shifts on this
+// block without a split.  Then an entry below u times the one-norm of the
+// block also counts as negligible.  The test relative to the diagonal alone
+// never deflates nearly decoupled 2 x 2 blocks whose diagonal entries are
+// themselves at rounding level (purely imaginary eigenvalues repeated in a
+// normal matrix), and the iteration stagnates; dropping an entry below
+// u ||H|| perturbs the matrix by no more than the reduction already has.
+int find_split(Mat H, int l, int i, double smlnum, bool stalled) {
+  const double norm = stalled ? hessenberg_norm1(H, l, i) : 0.0;
   int k = i;
   for (; k > l; --k) {
     double t = std::fabs(H(k - 1, k - 1)) + std::fabs(H(k, k));
     if (t == 0.0) t = hessenberg_norm1(H, l, i);
     const double bound = kEigPrecision * t > smlnum ? kEigPrecision * t : smlnum;
-    if (std::fabs(H(k, k - 1)) <= bound) break;
+    const double sub = std::fabs(H(k, k - 1));
+    if (sub <= bound || (stalled && sub <= kEigPrecision * norm)) break;
   }
   return k;
 }
@@ -401,7 +416,7 @@ int double_shift_qr(Mat H, int ilo, int ihi, double* wr, double* wi) {
     bool converged = false;
     int its = 0;
     for (; its <= itn; ++its) {
-      l = find_split(H, l, i, smlnum);
+      l = find_split(H, l, i, smlnum, its >= kStallDoubleShift);
       if (l > ilo) H(l, l - 1) = 0.0;
       if (l >= i - 1) {
         converged = true;
@@ -532,7 +547,7 @@ int multishift_qr(Mat H, int ilo, int ihi, double* wr, double* wi, double* area)
     bool split = false;
     int its = 0;
     for (; its <= itn; ++its) {
-      l = find_split(H, l, i, smlnum);
+      l = find_split(H, l, i, smlnum, its >= kStallMultishift);
       if (l > ilo) H(l, l - 1) = 0.0;
       if (l >= i - maxb + 1) {
         split = true;
@@ -663,67 +678,83 @@ int hessenberg_eigenvalues(int n, Mat H, int ilo, int ihi, double* wr, double* w
 
 // ---- Ordering ----------------------------------------------------------------
 
+// The eigenvalue triples (wr, wi, tag) in place.
 struct Order {
   double* wr;
   double* wi;
   std::int32_t* tag;
 
-  // x before y: real parts descending; real parts closer than tau count as
-  // equal, and then the larger |imaginary part| comes first.
-  bool before(int x, int y) const {
-    const double ax = std::fabs(wi[x]), ay = std::fabs(wi[y]);
-    if (std::fabs(wr[x] - wr[y]) < kEigSortTol && ax != ay) return ax > ay;
-    return wr[x] > wr[y];
-  }
   void swap(int x, int y) const {
     std::swap(wr[x], wr[y]);
     std::swap(wi[x], wi[y]);
     std::swap(tag[x], tag[y]);
   }
-  void insertion(int lo, int hi) const {
-    for (int i = lo + 1; i <= hi; ++i)
-      for (int j = i; j > lo && before(j, j - 1); --j) swap(j, j - 1);
-  }
-  // Pivot: the median of the first, middle and last entries, moved to lo.
-  // Returns the pivot's final place; every index stays inside lo..hi whatever
-  // the comparison answers.
-  int partition(int lo, int hi) const {
-    const int mid = lo + (hi - lo) / 2;
-    if (before(mid, lo)) swap(mid, lo);
-    if (before(hi, lo)) swap(hi, lo);
-    if (before(hi, mid)) swap(hi, mid);
-    swap(lo, mid);
-    int i = lo, j = hi + 1;
-    for (;;) {
-      do {
-        ++i;
-      } while (i < hi && before(i, lo));
-      do {
-        --j;
-      } while (j > lo && before(lo, j));
-      if (i >= j) break;
-      swap(i, j);
-    }
-    swap(lo, j);
-    return j;
+};
+
+// First pass: real parts descending (exact comparison).
+struct ByRealPart {
+  const Order& o;
+  bool operator()(int x, int y) const { return o.wr[x] > o.wr[y]; }
+};
+
+// Second pass, inside a run of real parts that chain within tau (equal real
+// parts): the larger |imaginary part| first, then the larger real part, then
+// the positive imaginary part.
+struct WithinTie {
+  const Order& o;
+  bool operator()(int x, int y) const {
+    const double ax = std::fabs(o.wi[x]), ay = std::fabs(o.wi[y]);
+    if (ax != ay) return ax > ay;
+    if (o.wr[x] != o.wr[y]) return o.wr[x] > o.wr[y];
+    return o.wi[x] > o.wi[y];
   }
 };
 
-// Quicksort on an explicit stack of n entries (ranges of two entries; the
-// larger part is pushed, the smaller handled next); ranges of at most 8
-// entries by straight insertion.
-int sort_eigenvalues(int n, const Order& o, std::int32_t* stack) {
+template <class Before>
+void insertion_sort(const Order& o, Before before, int lo, int hi) {
+  for (int i = lo + 1; i <= hi; ++i)
+    for (int j = i; j > lo && before(j, j - 1); --j) o.swap(j, j - 1);
+}
+
+// Pivot: the median of the first, middle and last entries, moved to lo.
+// Returns the pivot's final place; every index stays inside lo..hi.
+template <class Before>
+int partition(const Order& o, Before before, int lo, int hi) {
+  const int mid = lo + (hi - lo) / 2;
+  if (before(mid, lo)) o.swap(mid, lo);
+  if (before(hi, lo)) o.swap(hi, lo);
+  if (before(hi, mid)) o.swap(hi, mid);
+  o.swap(lo, mid);
+  int i = lo, j = hi + 1;
+  for (;;) {
+    do {
+      ++i;
+    } while (i < hi && before(i, lo));
+    do {
+      --j;
+    } while (j > lo && before(lo, j));
+    if (i >= j) break;
+    o.swap(i, j);
+  }
+  o.swap(lo, j);
+  return j;
+}
+
+// Quicksort of lo..hi on an explicit stack of `capacity` entries (a range
+// takes two; the larger part is pushed, the smaller handled next); ranges of
+// at most 8 entries by straight insertion.
+template <class Before>
+int quicksort(const Order& o, Before before, int lo, int hi, std::int32_t* stack, int capacity) {
   int top = 0;
-  int lo = 0, hi = n - 1;
   for (;;) {
     if (hi - lo + 1 <= 8) {
-      if (hi > lo) o.insertion(lo, hi);
+      if (hi > lo) insertion_sort(o, before, lo, hi);
       if (top == 0) return 0;
       hi = stack[--top];
       lo = stack[--top];
       continue;
     }
-    const int p = o.partition(lo, hi);
+    const int p = partition(o, before, lo, hi);
     int small_lo, small_hi, big_lo, big_hi;
     if (p - lo > hi - p) {
       big_lo = lo, big_hi = p - 1, small_lo = p + 1, small_hi = hi;
@@ -731,13 +762,31 @@ int sort_eigenvalues(int n, const Order& o, std::int32_t* stack) {
       big_lo = p + 1, big_hi = hi, small_lo = lo, small_hi = p - 1;
     }
     if (big_hi > big_lo) {
-      if (top + 2 > n) return kEigStackOverflow;
+      if (top + 2 > capacity) return kEigStackOverflow;
       stack[top++] = big_lo;
       stack[top++] = big_hi;
     }
     lo = small_lo;
     hi = small_hi;
   }
+}
+
+// Real parts descending; real parts closer than tau count as equal and then
+// the larger |imaginary part| comes first.  "Closer than tau" is not
+// transitive, so it is applied to runs: after the exact sort by real part,
+// each maximal run whose neighbouring real parts differ by less than tau is
+// one tie, ordered by WithinTie.  Both passes use consistent comparisons, so
+// the quicksort never sees contradictory answers.
+int sort_eigenvalues(int n, const Order& o, std::int32_t* stack) {
+  if (int st = quicksort(o, ByRealPart{o}, 0, n - 1, stack, n)) return st;
+  for (int i = 0; i < n;) {
+    int end = i + 1;
+    while (end < n && o.wr[end - 1] - o.wr[end] < kEigSortTol) ++end;
+    if (end - i > 1)
+      if (int st = quicksort(o, WithinTie{o}, i, end - 1, stack, n)) return st;
+    i = end;
+  }
+  return 0;
 }
 
 // Conjugate fix-up: in every run of consecutive complex entries whose real
