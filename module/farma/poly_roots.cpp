@@ -408,10 +408,12 @@ int poly_roots(const double* coef, int* degree, double* zero_re, double* zero_im
                      &zero_im[found + 1]);
       return kRootsOk;
     }
-    // Scale by the largest coefficient magnitude (every pass).  A value that
-    // is not a number is refused with the high code.
+    // Scale by the largest coefficient magnitude (every pass).  A coefficient
+    // that is not finite is refused with the high code.
+    for (int i = 0; i <= n; ++i)
+      if (!std::isfinite(p[i])) return kRootsScaleHigh;
     const double m = std::fabs(p[blas_idamax(n + 1, p, 1)]);
-    if (!(m <= kScaleHigh)) return kRootsScaleHigh;
+    if (m > kScaleHigh) return kRootsScaleHigh;
     if (m < kScaleLow) return kRootsScaleLow;
     for (int i = 0; i <= n; ++i) p[i] /= m;
 

@@ -12,7 +12,7 @@ namespace mvtsa {
 inline constexpr int kRootsOk = 0;
 inline constexpr int kRootsLeadingZero = 1;     // c_0 = 0; degree set to 0
 inline constexpr int kRootsNoConvergence = 2;   // 20 fixed-shift passes failed
-inline constexpr int kRootsScaleHigh = 1011988; // largest |coefficient| above 2^512
+inline constexpr int kRootsScaleHigh = 1011988; // largest |coefficient| above 2^512, or not finite
 inline constexpr int kRootsScaleLow = 1011989;  // largest |coefficient| below 2^-511
 
 // Doubles of work space for a polynomial of degree n: seven arrays of n + 1
