@@ -278,8 +278,9 @@ TEST_F(Varmasim, ArgumentChecks) {
   for (std::size_t i = 0; i < cases.size(); ++i) {
     auto r = call(cases[i].args);
     EXPECT_EQ(r.status, cases[i].status) << "case " << i;
-    if (cases[i].message)
+    if (cases[i].message) {
       EXPECT_EQ(numbers(r), std::vector<int>{cases[i].message}) << "case " << i;
+    }
     EXPECT_FALSE(!r.outputs.empty() && r.outputs[0]) << "case " << i;
   }
 }
