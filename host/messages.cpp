@@ -40,8 +40,8 @@ const std::map<int, Text>& texts() {
       {358, {false, "The series to simulate must be longer than the AR order."}},
       {359, {true, "The simulated value at observation {1} exceeds {2}: the simulation stops "
                    "there and only the observations before it are returned."}},
-      {360, {false, "The AR part is not stationary (a root lies on or inside the unit circle): "
-                    "the autocovariances do not exist."}},
+      {360, {false, "The AR part is not stationary (a characteristic root has modulus 1 or "
+                    "more): the autocovariances do not exist."}},
       {361, {true, "The model is a pure MA process: its autocovariances beyond the MA order are "
                    "zero."}},
       {365, {false, "Neither the mean vector nor the covariance matrix is given, so the dimension "

@@ -1,6 +1,9 @@
 #include "module/blas/blas.hpp"
 
 #include <cfenv>
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
 
 extern "C" {
 void daxpy_(const int* n, const double* a, const double* x, const int* incx, double* y,
@@ -17,6 +20,32 @@ thread_local int t_fault = kFpNone;
 // Runs f with the caller's environment held: all exceptions masked, flags
 // clear.  Records a fault that f raised, restores the environment, and
 // returns the fault.
+//
+// On x86-64 the vector kernels compute in SSE/AVX registers only, whose
+// whole floating-point state is the MXCSR register: saving, masking and
+// restoring it directly costs a few cycles, where saving the full x87 and
+// SSE environment costs about a hundred.
+#if defined(__x86_64__)
+template <class F>
+int fp_guarded(F f) {
+  constexpr unsigned kFlags = 0x3F;        // IE DE ZE OE UE PE
+  constexpr unsigned kMasks = 0x3F << 7;   // all exceptions masked
+  const unsigned saved = _mm_getcsr();
+  _mm_setcsr((saved | kMasks) & ~kFlags);
+  f();
+  const unsigned raised = _mm_getcsr() & kFlags;
+  _mm_setcsr(saved);
+  int fault = kFpNone;
+  if (raised & 0x08)        // overflow
+    fault = kFpOverflow;
+  else if (raised & 0x04)   // division by zero
+    fault = kFpDivByZero;
+  else if (raised & 0x01)   // invalid operation
+    fault = kFpInvalid;
+  if (fault != kFpNone && t_fault == kFpNone) t_fault = fault;
+  return fault;
+}
+#else
 template <class F>
 int fp_guarded(F f) {
   std::fenv_t saved;
@@ -34,6 +63,7 @@ int fp_guarded(F f) {
   if (fault != kFpNone && t_fault == kFpNone) t_fault = fault;
   return fault;
 }
+#endif
 
 }  // namespace
 
