@@ -5,6 +5,7 @@
 //   mvts list
 //   mvts help [FUNCTION]
 #include <exception>
+#include <new>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -146,6 +147,9 @@ int main(int argc, char** argv) {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {
     std::cerr << "mvts: out of memory\n";
+    return kExitFailed;
+  } catch (const std::exception& e) {
+    std::cerr << "mvts: internal error: " << e.what() << "\n";
     return kExitFailed;
   }
 }

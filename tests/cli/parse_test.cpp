@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <random>
+#include <algorithm>
 
 namespace mvts::cli {
 namespace {
@@ -245,6 +247,28 @@ TEST(CliScripts, EveryFaultyLineIsReportedWithItsNumber) {
   const char* expected[] = {"2:", "3:", "4:", "5:", "6:", "7:", "8:", "9:", "11:"};
   for (std::size_t i = 0; i < errors.size(); ++i)
     EXPECT_EQ(errors[i].rfind(expected[i], 0), 0u) << errors[i];
+}
+
+TEST(CliScripts, RandomTextGivesStatementsOrLineErrorsOnly) {
+  // Lines built from the characters that carry meaning in the syntax; every
+  // line must end as a statement or as one reported error, never as a crash
+  // or an escaping exception (the sanitizer build checks the memory accesses).
+  const std::string alphabet = "\"'$;,= .#\t\n1e-+xnaVNORMAL\\";
+  std::mt19937 gen(2024);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1), length(0, 40);
+  for (int i = 0; i < 3000; ++i) {
+    std::string text;
+    for (std::size_t n = length(gen); n > 0; --n) text += alphabet[pick(gen)];
+    std::vector<std::string> errors;
+    std::vector<Statement> st;
+    ASSERT_NO_THROW(st = parse_script(text, lookup, &errors)) << text;
+    const auto lines = std::count(text.begin(), text.end(), '\n') + 1;
+    EXPECT_LE(std::int64_t(st.size() + errors.size()), std::int64_t(lines)) << text;
+    try {
+      parse_value(text, nullptr);
+    } catch (const UsageError&) {
+    }
+  }
 }
 
 }  // namespace
