@@ -3,6 +3,7 @@
 #include "host/host.hpp"
 
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -339,8 +340,18 @@ std::int32_t op_utility_create(void** handle, const std::uint8_t*) {
   HostImpl* h = H();
   *handle = nullptr;
   if (utility_fails(h)) return -3;
-  std::FILE* f = std::tmpfile();  // removed on close or at process exit
+  // An anonymous memory-backed file where the system offers one (no
+  // directory entry, gone when closed); otherwise a temporary file in the
+  // temporary directory, removed on close or at process exit.
+  std::FILE* f = nullptr;
+  const int fd = ::memfd_create("mvts-utility", MFD_CLOEXEC);
+  if (fd >= 0) {
+    f = ::fdopen(fd, "w+b");
+    if (!f) ::close(fd);
+  }
+  if (!f) f = std::tmpfile();
   if (!f) return -1;
+  std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
   auto* u = new HostImpl::UtilityFile{f};
   h->files.insert(u);
   *handle = u;
