@@ -139,6 +139,19 @@ int pd_check(double* packed, int k, double tolerance) {
   return pd_check_work(packed, k, tolerance, work.data());
 }
 
+int covariance_argument(double* sigma, int k, double* packed) {
+  if (sigma == nullptr) {
+    packed_identity(k, packed);
+    return kStatusOk;
+  }
+  if (int st = sym_check(sigma, k)) return st;
+  pack_symmetric(sigma, k, packed);
+  // A failed work allocation inside the test is a host error, not a verdict.
+  if (int st = pd_check(packed, k, kCloseTol)) return st == kStatusHostError ? st : kStatusNotPd;
+  pack_symmetric(sigma, k, packed);  // the test overwrote the packed copy
+  return kStatusOk;
+}
+
 double cholesky_packed_row(double* a, int r, double tolerance) {
   double* lr = a + packed_index(r, 0);
   double s = 0.0;

@@ -53,6 +53,13 @@ int cholesky_packed(double* a, int k, double tolerance, double min_pivot = -1.0)
 int mvn_draw(double* out, const double* mu, const double* packed_sigma, std::int64_t n, int k,
              double seed, double* work, Stream stream);
 
+// A covariance argument made ready for use: with sigma given (k x k,
+// row-major, the argument's own values), sym_check (averaging in place),
+// packing, pd_check at 2^-26.5 and packing again; without it the packed
+// identity.  Returns 0, 10 or 17 from the symmetry check, 8 when not
+// positive definite, or 1 when the test's work allocation failed.
+int covariance_argument(double* sigma, int k, double* packed);
+
 // The transform of mvn_draw alone: out(t, m) = sum_{g <= m} L(m, g) z(t, g).
 void mvn_transform(double* out, const double* z, const double* packed_l, std::int64_t n, int k);
 

@@ -32,18 +32,9 @@ int varmacov(void** args, const std::int32_t* given) {
   if (!packed) return packed.status();
   WorkBlock<double> full(kk);
   if (!full) return full.status();
-  if (in.given(kSigma)) {
-    if (int st = sym_check(sigma.data, k)) return st;
-    pack_symmetric(sigma.data, k, packed.data());
-    // A failed work allocation inside the test is a host error, not a verdict.
-    if (int st = pd_check(packed.data(), k, kCloseTol))
-      return st == kStatusHostError ? st : kStatusNotPd;
-    pack_symmetric(sigma.data, k, packed.data());
-    std::memcpy(full.data(), sigma.data, sizeof(double) * kk);
-  } else {
-    packed_identity(k, packed.data());
-    for (int i = 0; i < k; ++i) full[std::int64_t(i) * k + i] = 1.0;
-  }
+  if (int st = covariance_argument(in.given(kSigma) ? sigma.data : nullptr, k, packed.data()))
+    return st;
+  unpack_symmetric(packed.data(), k, full.data());
   // 6-7. the blocks, spread over their lags
   if (int st = load_model_part(in, kP, "AR", k, &ar)) return st;
   if (int st = load_model_part(in, kQ, "MA", k, &ma)) return st;

@@ -104,17 +104,11 @@ int varmalik(void** args, const std::int32_t* given) {
   if (!sig_packed) return sig_packed.status();
   WorkBlock<double> sig_full{std::uint64_t(kk)};
   if (!sig_full) return sig_full.status();
-  if (in.given(kSigma)) {
-    MatrixArg sm;
+  MatrixArg sm;
+  if (in.given(kSigma))
     if (int st = in.square(kSigma, &dim, &sm)) return st;
-    if (int st = sym_check(sm.data, k)) return st;
-    pack_symmetric(sm.data, k, sig_packed.data());
-    if (int st = pd_check(sig_packed.data(), k, kCloseTol))
-      return st == kStatusHostError ? st : kStatusNotPd;
-    pack_symmetric(sm.data, k, sig_packed.data());
-  } else {
-    packed_identity(k, sig_packed.data());
-  }
+  if (int st = covariance_argument(in.given(kSigma) ? sm.data : nullptr, k, sig_packed.data()))
+    return st;
   unpack_symmetric(sig_packed.data(), k, sig_full.data());
 
   // 1.6-1.7 lag lists, and the blocks spread over lags 1 .. pmax (qmax)

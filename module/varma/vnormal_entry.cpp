@@ -23,16 +23,8 @@ int vnormal(void** args, const std::int32_t* given) {
   // 4-5. the packed covariance
   WorkBlock<double> packed(std::uint64_t(packed_size(k)));
   if (!packed) return packed.status();
-  if (in.given(kSigma)) {
-    if (int st = sym_check(sigma.data, k)) return st;
-    pack_symmetric(sigma.data, k, packed.data());
-    // A failed work allocation inside the test is a host error, not a verdict.
-    if (int st = pd_check(packed.data(), k, kCloseTol))
-      return st == kStatusHostError ? st : kStatusNotPd;
-    pack_symmetric(sigma.data, k, packed.data());
-  } else {
-    packed_identity(k, packed.data());
-  }
+  if (int st = covariance_argument(in.given(kSigma) ? sigma.data : nullptr, k, packed.data()))
+    return st;
   // 6-7. n and seed
   std::int64_t n = 100;
   double seed = 0.0;
