@@ -1,6 +1,125 @@
-// VARMAFIT: registered, not built yet in this build.
-#include "module/frame/entries.hpp"
+// VARMAFIT(series, AR lags, MA lags) -> AR blocks, MA blocks, Sigma: the
+// maximum-likelihood VARMA fit by the Kalman-filter likelihood, minimising
+// -L through the optimizer bridge.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 
-extern "C" std::int32_t varmafit_entry(void** /*args*/, const std::int32_t* /*given*/) noexcept {
-  return mvtsa::run_entry([] { return mvtsa::not_built("VARMAFIT"); });
+#include "module/frame/args.hpp"
+#include "module/frame/entries.hpp"
+#include "module/varma/covariance.hpp"
+#include "module/varma/optimizer_bridge.hpp"
+#include "module/varma/varmafit.hpp"
+
+namespace mvtsa {
+namespace {
+
+enum { kSeries = 0, kArLags = 1, kMaLags = 2 };
+
+int varmafit(void** args, const std::int32_t* given) {
+  ArgList in(args, given);
+  // 1.1 the series
+  if (!in.given(kSeries)) return kStatusNoValue;
+  MatrixArg y;
+  if (int st = in.fetch(kSeries, &y)) return st;
+  if (y.rows < 1 || y.cols < 1) return fail_message(kMsgDimension);
+  if (y.cols == 1) return fail_message(kMsgShape, {y.rows == 1 ? "scalar" : "vector", "matrix"});
+  const std::int64_t T = y.rows;
+  const int k = y.cols;
+  // 1.2 screening into the fit's own copy
+  WorkBlock<double> series(checked_mul(std::uint64_t(T), std::uint64_t(k)));
+  if (!series) return series.status();
+  for (std::int64_t r = 0; r < T; ++r)
+    for (int c = 0; c < k; ++c) {
+      double v = y.data[r * k + c];
+      if (std::fabs(v) > kSeriesBound) {
+        issue_message(kMsgSeriesBound, {c, static_cast<long long>(r), kSeriesBound});
+        v = missing_value();
+      }
+      series[r * k + c] = v;
+    }
+  // 1.3-1.5 the lag lists
+  WorkBlock<int> ar_lags, ma_lags;
+  int P = 0, Q = 0, pmax = 0, qmax = 0;
+  if (in.given(kArLags))
+    if (int st = fit_lag_list(in, kArLags, &ar_lags, &P, &pmax)) return st;
+  if (in.given(kMaLags))
+    if (int st = fit_lag_list(in, kMaLags, &ma_lags, &Q, &qmax)) return st;
+  if (P == 0 && Q == 0) return fail_message(kMsgNoCoefficients, {"order"});
+
+  // 2. work space
+  const std::int64_t n = varmafit_parameter_count(k, P, Q);
+  if (n > 2147483647) return allocation_failed();  // no parameter vector of that size
+  const std::uint64_t kk = std::uint64_t(k) * std::uint64_t(k);
+  WorkBlock<double> sigma{std::uint64_t(packed_size(k))};
+  if (!sigma) return sigma.status();
+  WorkBlock<double> ar(checked_mul(kk, std::uint64_t(P)));
+  if (!ar) return ar.status();
+  WorkBlock<double> ma(checked_mul(kk, std::uint64_t(Q)));
+  if (!ma) return ma.status();
+  WorkBlock<double> x{std::uint64_t(n)};
+  if (!x) return x.status();
+  WorkBlock<double> tail(std::uint64_t(n) + 1);
+  if (!tail) return tail.status();
+  WorkBlock<unsigned char> context(nlbrg::kContextBytes);
+  if (!context) return context.status();
+
+  // 3. the start: zero blocks, Sigma = I, so L = I
+  packed_identity(k, sigma.data());
+  if (varmafit_model_to_vector(ar.data(), ma.data(), sigma.data(), k, P, Q, x.data()) != 0)
+    return kStatusMessage;
+
+  // 4. the optimizer through the bridge
+  VarmafitData data;
+  data.series = series.data();
+  data.T = T;
+  data.k = k;
+  data.ar_lags = ar_lags.data();
+  data.P = P;
+  data.pmax = pmax;
+  data.ma_lags = ma_lags.data();
+  data.Q = Q;
+  data.qmax = qmax;
+  VarmafitModel model;
+  model.ar = ar.data();
+  model.ma = ma.data();
+  model.sigma_packed = sigma.data();
+  tail[n] = 0.6;
+  tail[2] = 1.0;
+  void* ctx = context.data();
+  set_context_word<std::int32_t>(ctx, nlbrg::kCtxCount, static_cast<std::int32_t>(n));
+  set_context_word<double*>(ctx, nlbrg::kCtxParams, x.data());
+  set_context_word<double*>(ctx, nlbrg::kCtxTailArray, tail.data());
+  set_context_word<double*>(ctx, nlbrg::kCtxTailLast, tail.data() + n);
+  set_context_word<const VarmafitData*>(ctx, nlbrg::kCtxData, &data);
+  set_context_word<VarmafitModel*>(ctx, nlbrg::kCtxModel, &model);
+  set_context_word<void*>(ctx, nlbrg::kCtxHostWord, host_context_word());
+  BridgeCall call;
+  call.caller = FitCaller::kVarmafit;
+  call.objective = varmafit_objective;
+  if (optimizer_bridge(ctx, call) < 0) return kStatusMessage;
+
+  // 7. the final point -> model, and the outputs
+  varmafit_vector_to_model(x.data(), k, P, Q, ar.data(), ma.data(), sigma.data());
+  if (P > 0) {
+    double* out = create_result(1, k * P, k);
+    if (!out) return kStatusHostError;
+    std::memcpy(out, ar.data(), sizeof(double) * kk * std::size_t(P));
+  }
+  if (Q > 0) {
+    double* out = create_result(2, k * Q, k);
+    if (!out) return kStatusHostError;
+    std::memcpy(out, ma.data(), sizeof(double) * kk * std::size_t(Q));
+  }
+  double* out = create_result(3, k, k);
+  if (!out) return kStatusHostError;
+  unpack_symmetric(sigma.data(), k, out);
+  return kStatusOk;
+}
+
+}  // namespace
+}  // namespace mvtsa
+
+extern "C" std::int32_t varmafit_entry(void** args, const std::int32_t* given) noexcept {
+  return mvtsa::run_entry([&] { return mvtsa::varmafit(args, given); });
 }

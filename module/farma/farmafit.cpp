@@ -1,0 +1,98 @@
+#include "module/farma/farmafit.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "module/blas/blas.hpp"
+#include "module/farma/farma_loglik.hpp"
+#include "module/farma/frac_diff.hpp"
+#include "module/frame/status.hpp"
+#include "module/varma/optimizer_bridge.hpp"
+
+namespace mvtsa {
+namespace {
+
+void put_name(unsigned char* rec, const char* text) {
+  std::size_t len = std::strlen(text);
+  if (len > std::size_t(kNameRoom)) len = kNameRoom;
+  const std::uint16_t l16 = static_cast<std::uint16_t>(len);
+  std::memcpy(rec, &l16, sizeof l16);
+  std::memset(rec + 2, 0, kNameRoom);
+  std::memcpy(rec + 2, text, len);
+}
+
+}  // namespace
+
+void farmafit_names(const ArmaLags& lags, bool exact, unsigned char* records) {
+  char buf[kNameRoom + 1];
+  put_name(records, "D");
+  records += kNameRecordBytes;
+  for (int i = 0; i < lags.na; ++i, records += kNameRecordBytes) {
+    std::snprintf(buf, sizeof buf, "AR%d", lags.ar[i]);
+    put_name(records, buf);
+  }
+  for (int i = 0; i < lags.nm; ++i, records += kNameRecordBytes) {
+    std::snprintf(buf, sizeof buf, "MA%d", lags.ma[i]);
+    put_name(records, buf);
+  }
+  if (exact) put_name(records, "SIGMA");
+}
+
+void farmafit_bounds(int m, double* bounds) {
+  for (int i = 0; i < m; ++i) {
+    const double b = i == 0 ? kFarmafitDBound : kFarmafitWideBound;
+    bounds[i] = -b;
+    bounds[m + i] = b;
+  }
+}
+
+int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const double* x,
+                       double* loglik) {
+  const ArmaLags& l = data.lags;
+  // 1. The polynomials: a_lag = -phi, theta*_lag = -theta, zeros elsewhere.
+  model.last_error = 0;
+  std::memset(model.ar, 0, sizeof(double) * (std::size_t(l.P) + 1));
+  std::memset(model.ma, 0, sizeof(double) * (std::size_t(l.Q) + 1));
+  model.ar[0] = 1.0;
+  model.ma[0] = 1.0;
+  for (int i = 0; i < l.na; ++i) model.ar[l.ar[i]] = -x[1 + i];
+  for (int i = 0; i < l.nm; ++i) model.ma[l.ma[i]] = -x[1 + l.na + i];
+  // 2. sigma^2: the SIGMA parameter, unused by the conditional method.
+  const bool exact = data.method == kFarmaExact;
+  const double sigma2 = exact ? x[1 + l.na + l.nm] : missing_value();
+  // 3. The likelihood.  A floating-point fault recorded by a vector kernel
+  // belongs to this trial point only: it counts as an overflow (315).
+  const int before = fp_fault();
+  int code = farma_loglik(model.work, data.y, data.n, x[0], l.P, l.Q, model.ar, model.ma, sigma2,
+                          data.method);
+  if (before == kFpNone && fp_fault() != kFpNone) {
+    clear_fp_fault();
+    if (code == 0) code = kStatusGammaFailed;
+  }
+  if (code != 0) {
+    model.last_error = code;
+    return code;
+  }
+  // 4. L; for the conditional method also exp(-2L/n), the variance result.
+  *loglik = model.work[0];
+  if (!exact) model.css_sigma2 = std::exp(-2.0 * *loglik / double(data.n));
+  model.evaluated = true;
+  return 0;
+}
+
+int farmafit_callback(void* args) {
+  void* ctx = bridge_context(args);
+  const auto* data = context_word<const FarmafitData*>(ctx, nlbrg::kCtxData);
+  auto* model = context_word<FarmafitModel*>(ctx, nlbrg::kCtxModel);
+  const double* x = context_word<const double*>(ctx, nlbrg::kCtxParams);
+  double L = 0.0;
+  if (farmafit_objective(*data, *model, x, &L) != 0 || !std::isfinite(L)) {
+    bridge_report_failure(args, kFarmafitFailedValue);
+    return 1;
+  }
+  bridge_report_value(args, -L);
+  return 0;
+}
+
+}  // namespace mvtsa

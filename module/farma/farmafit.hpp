@@ -1,0 +1,65 @@
+// FARMAFIT's records, parameter names, bounds and the objective the
+// optimizer calls back.
+//
+// Parameter vector (m doubles): d, the AR coefficients in the order of the
+// sorted AR lags, the MA coefficients likewise, then sigma^2 for the exact
+// method only.
+#pragma once
+
+#include <cstdint>
+
+#include "module/farma/farmafit_start.hpp"
+
+namespace mvtsa {
+
+// d within +-(1/2 - 2^-26.5) for the exact method; every other parameter
+// within the largest finite doubles.
+inline constexpr double kFarmafitDBound = 0.4999999894632879;
+inline constexpr double kFarmafitWideBound = 1.7976931348623157e308;
+// The value reported to the optimizer for a failed evaluation.
+inline constexpr double kFarmafitFailedValue = 1.3407807929942596e154;
+// The optimizer's code for a run that could not start.
+inline constexpr int kFarmafitOptimizerFailed = -10000000;
+inline constexpr int kMsgOptimizationFailed = 143;
+inline constexpr int kMsgTooFewObservations = 248;
+
+// A parameter name record: a 16-bit length and up to 32 characters, not
+// terminated.
+inline constexpr int kNameRecordBytes = 34;
+inline constexpr int kNameRoom = 32;
+
+// The fit's data record (context word 248).
+struct FarmafitData {
+  ArmaLags lags;
+  int method = 0;      // kFarmaCss or kFarmaExact
+  int option2 = 0;     // the truncated second option value
+  const double* y = nullptr;
+  std::int64_t n = 0;
+};
+
+// The fit's model record (context word 256).
+struct FarmafitModel {
+  int last_error = 0;   // non-zero code of the last failed farma_loglik
+  int m = 0;            // parameters
+  double* ar = nullptr; // P + 1 doubles, ar[0] = 1, ar[lag] = -phi
+  double* ma = nullptr; // Q + 1 doubles, ma[0] = 1, ma[lag] = -theta
+  double* work = nullptr;  // farma_loglik's work space
+  double css_sigma2 = 0.0; // exp(-2L/n) of the last successful evaluation
+  bool evaluated = false;
+};
+
+// Writes the m name records: "D", "AR<lag>", "MA<lag>", "SIGMA" (exact).
+void farmafit_names(const ArmaLags& lags, bool exact, unsigned char* records);
+
+// Lower bounds then upper bounds, 2m doubles (exact method).
+void farmafit_bounds(int m, double* bounds);
+
+// The log-likelihood at the parameter vector x: 0 with *loglik, or the
+// non-zero code of farma_loglik (kept as the model's last error).
+int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const double* x,
+                       double* loglik);
+
+// The callback handed to the optimizer: -L, or a failed evaluation.
+int farmafit_callback(void* args);
+
+}  // namespace mvtsa
