@@ -77,7 +77,12 @@ int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x,
   // 2. the Kalman-filter likelihood; any non-zero status fails the point.
   // A floating-point fault recorded by a vector kernel on the way belongs to
   // this trial point only: it fails the point and is cleared.
+  if (model.host_error) return kStatusHostError;
   const int before = fp_fault();
+  // Status 1 is both "host error raised" (the values are then not written)
+  // and a determinant status (with the values written): a value left NaN
+  // tells the two apart.
+  model.loglik[0] = missing_value();
   int st = varma_kalman_loglik(&model.loglik[0], &model.loglik[1], &model.loglik[2], data.series,
                                data.T, data.k, model.ar, data.P, data.pmax, data.ar_lags,
                                model.ma, data.Q, data.qmax, data.ma_lags, model.sigma_packed);
@@ -85,6 +90,7 @@ int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x,
     clear_fp_fault();
     if (st == 0) st = kStatusMessage;
   }
+  if (st == kStatusHostError && std::isnan(model.loglik[0])) model.host_error = true;
   if (st != 0) return st;
   // 3. a log-likelihood beyond 2^506 in magnitude rejects the point
   const double L = model.loglik[0];

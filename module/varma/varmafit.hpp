@@ -60,6 +60,9 @@ struct VarmafitModel {
   double* ma = nullptr;
   double* sigma_packed = nullptr;
   double loglik[3] = {0.0, 0.0, 0.0};
+  // A host error (a failed allocation) was raised in an evaluation: every
+  // later evaluation fails at once and the fit ends with status 1.
+  bool host_error = false;
 };
 
 // The objective callback handed to the optimizer through the bridge: -L at

@@ -97,7 +97,9 @@ int varmafit(void** args, const std::int32_t* given) {
   BridgeCall call;
   call.caller = FitCaller::kVarmafit;
   call.objective = varmafit_objective;
-  if (optimizer_bridge(ctx, call) < 0) return kStatusMessage;
+  const int report = optimizer_bridge(ctx, call);
+  if (model.host_error) return kStatusHostError;  // the error is already raised
+  if (report < 0) return kStatusMessage;
 
   // 7. the final point -> model, and the outputs
   varmafit_vector_to_model(x.data(), k, P, Q, ar.data(), ma.data(), sigma.data());
