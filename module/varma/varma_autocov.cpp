@@ -245,14 +245,17 @@ void varma_cross_terms(const double* psi, const double* theta, int q, const doub
     std::memset(wj, 0, sizeof(double) * kk);
     block_mul_add_t(wj, -1.0, sigma, theta + (j - 1) * kk, k);
   }
-  for (int h = 0; h <= q; ++h) {
-    double* ch = cross + h * kk;
-    if (h == 0)
-      std::memcpy(ch, sigma, sizeof(double) * kk);  // Psi_0 S T_0' = S
-    else
-      std::memset(ch, 0, sizeof(double) * kk);
-    for (int j = std::max(h, 1); j <= q; ++j)
-      block_mul_add(ch, 1.0, psi + (j - h) * kk, work + (j - 1) * kk, k);
+  std::memcpy(cross, sigma, sizeof(double) * kk);  // C(0) starts at Psi_0 S T_0' = S
+  if (q > 0) std::memset(cross + kk, 0, sizeof(double) * i64(q) * kk);
+  // Term j reaches C(0) .. C(j).  Going through j in the outer loop adds the
+  // terms of every C(h) in increasing j, as a sum over j would, and lets a
+  // zero block Theta_j (an unlisted lag of a sparse MA lag list) cost one
+  // scan instead of q: a single block at lag 10^6 stays linear in q.
+  for (int j = 1; j <= q; ++j) {
+    const double* tj = theta + i64(j - 1) * kk;
+    if (std::all_of(tj, tj + kk, [](double x) { return x == 0.0; })) continue;
+    const double* wj = work + i64(j - 1) * kk;
+    for (int h = 0; h <= j; ++h) block_mul_add(cross + i64(h) * kk, 1.0, psi + i64(j - h) * kk, wj, k);
   }
 }
 

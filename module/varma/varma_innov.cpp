@@ -100,27 +100,36 @@ class Innovations {
   }
 
   // Ma(h) = sum_{r=0..qmax-h} C(r+h) Sigma C(r)',  C(0) = I, C(r) = -Theta_r.
+  // The pairs (a, b) = (r+h, r) are visited with a outer and b inner, both
+  // ascending, which adds the terms of every Ma(h) in increasing r as the sum
+  // says; a pair with a zero block (an unlisted lag of a sparse MA lag list)
+  // is skipped, so one block at a distant lag costs O(qmax), not O(qmax^2).
   void ma_covariances(const double* sigma) {
-    const std::int64_t k = k_;
-    for (std::int64_t h = 0; h <= qmax_; ++h) {
-      double* out = macov_ + h * kk_;
-      b_.zero(out);
-      for (std::int64_t r = 0; r + h <= qmax_; ++r) {
-        // s1 = C(r+h) Sigma
-        if (r + h == 0) {
-          b_.copy(sigma, s1_);
-        } else {
-          b_.mul(ma_ + (r + h - 1) * kk_, sigma, s1_);
-          for (std::int64_t e = 0; e < kk_; ++e) s1_[e] = -s1_[e];
-        }
-        // out += s1 C(r)'
-        if (r == 0) {
+    for (std::int64_t h = 0; h <= qmax_; ++h) b_.zero(macov_ + h * kk_);
+    auto nonzero = [this](std::int64_t r) {
+      if (r == 0) return true;
+      const double* t = ma_ + (r - 1) * kk_;
+      return std::any_of(t, t + kk_, [](double x) { return x != 0.0; });
+    };
+    for (std::int64_t a = 0; a <= qmax_; ++a) {
+      if (!nonzero(a)) continue;
+      // s1 = C(a) Sigma
+      if (a == 0) {
+        b_.copy(sigma, s1_);
+      } else {
+        b_.mul(ma_ + (a - 1) * kk_, sigma, s1_);
+        for (std::int64_t e = 0; e < kk_; ++e) s1_[e] = -s1_[e];
+      }
+      for (std::int64_t b = 0; b <= a; ++b) {
+        if (!nonzero(b)) continue;
+        // Ma(a - b) += s1 C(b)'
+        double* out = macov_ + (a - b) * kk_;
+        if (b == 0) {
           for (std::int64_t e = 0; e < kk_; ++e) out[e] += s1_[e];
         } else {
-          b_.add_mul_t(-1.0, s1_, ma_ + (r - 1) * kk_, out);
+          b_.add_mul_t(-1.0, s1_, ma_ + (b - 1) * kk_, out);
         }
       }
-      (void)k;
     }
   }
 

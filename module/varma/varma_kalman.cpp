@@ -90,19 +90,28 @@ class FilterPool {
   FilterPool& operator=(const FilterPool&) = delete;
   bool ok() const { return pool_ != nullptr; }
   // A zero-filled array of n doubles, or null after the host error was raised.
+  // Once one request has failed every later one returns null without asking
+  // the host again, so a call that takes several arrays before testing them
+  // raises the error once.
   template <class T>
   T* get(std::uint64_t n) {
+    if (failed_) return nullptr;
     void* p = pool_alloc(pool_, checked_bytes(n == 0 ? 1 : n, sizeof(T)));
     if (!p) {
+      failed_ = true;
       (void)allocation_failed();
       return nullptr;
     }
-    if (check_host_error()) return nullptr;
+    if (check_host_error()) {
+      failed_ = true;
+      return nullptr;
+    }
     return static_cast<T*>(p);
   }
 
  private:
   mcn_allocator* pool_;
+  bool failed_ = false;
 };
 
 // The four utility files of one evaluation; any still open are closed when

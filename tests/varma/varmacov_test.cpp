@@ -155,6 +155,41 @@ TEST_F(Varmacov, LagListsPlaceBlocksAtTheirLags) {
   EXPECT_DOUBLE_EQ(g.at(5, 1), 0.2);
 }
 
+// One MA block at a distant lag Q (a sparse lag list): the cross terms are
+// computed over the listed blocks only, so Q = 200000 is answered at once.
+// y_t = e_t - Theta e_{t-Q} with S = I: Gamma(0) = I + Theta Theta',
+// Gamma(Q) = -Theta', nothing in between; with Phi_1 = 0.5 I in front, the
+// terms linking e_{t-j} and e_{t-j-Q} carry 0.5^Q = 0, so
+// Gamma(0) = (4/3)(I + Theta Theta') and Gamma(1) = Gamma(0) / 2.
+TEST_F(Varmacov, MaBlockAtADistantListedLag) {
+  const int Q = 200000;
+  const std::vector<double> th = {0.3, 0.1, 0.0, -0.2};
+  // Theta Theta' = [[0.1, -0.02], [-0.02, 0.04]]
+  const double g0[4] = {1.1, -0.02, -0.02, 1.04};
+  auto ma = call({kNone, Value::matrix(2, 2, th), kNone, kNone, Value::scalar(Q),
+                  Value::scalar(Q)});
+  ASSERT_EQ(ma.status, 0);
+  const mvts::Matrix& g = *ma.outputs[0];
+  ASSERT_EQ(g.rows, 2 * (Q + 1));
+  for (int a = 0; a < 2; ++a)
+    for (int b = 0; b < 2; ++b) {
+      EXPECT_NEAR(g.at(a, b), g0[2 * a + b], 1e-15);
+      EXPECT_EQ(g.at(2 + a, b), 0.0);
+      EXPECT_EQ(g.at(2 * (Q - 1) + a, b), 0.0);
+      EXPECT_NEAR(g.at(2 * Q + a, b), -th[2 * b + a], 1e-15);
+    }
+  auto arma = call({diag2(0.5), Value::matrix(2, 2, th), kNone, kNone, Value::scalar(Q),
+                    Value::scalar(1)});
+  ASSERT_EQ(arma.status, 0);
+  const mvts::Matrix& h = *arma.outputs[0];
+  ASSERT_EQ(h.rows, 4);
+  for (int a = 0; a < 2; ++a)
+    for (int b = 0; b < 2; ++b) {
+      EXPECT_NEAR(h.at(a, b), g0[2 * a + b] * 4.0 / 3.0, 1e-14);
+      EXPECT_NEAR(h.at(2 + a, b), g0[2 * a + b] * 2.0 / 3.0, 1e-14);
+    }
+}
+
 TEST_F(Varmacov, ArgumentChecksInOrder) {
   struct Case {
     std::vector<Value> args;

@@ -349,4 +349,44 @@ TEST_F(Varmalik, AllocationFailureAtEveryAllocationGivesStatusOne) {
   }
 }
 
+// A filter state too large for the host: the call ends with status 1 and the
+// host's error is raised once, not once per array that could not be had.
+TEST_F(Varmalik, RefusedFilterArraysRaiseOneError) {
+  s_.set_allocation_limit(16 * 1024);  // f = 82 below: f x f doubles = 53 KiB
+  const Value theta = Value::matrix(2, 2, {0.3, 0.1, 0.0, -0.2});
+  const Value y = Value::matrix(3, 2, {1, 2, 3, 4, 5, 6});
+  const auto r = call({y, Value::omitted(), theta, Value::omitted(), Value::omitted(),
+                       Value::scalar(40)});
+  s_.set_allocation_limit(std::uint64_t(16) << 30);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.messages.size(), 1u);
+  EXPECT_EQ(s_.live_blocks(), 0);
+  EXPECT_EQ(s_.live_pools(), 0);
+  EXPECT_EQ(s_.open_utility_files(), 0);
+}
+
+// One MA block at a distant listed lag Q = 100000 and T = 3 < Q observations:
+// the rows are independent with covariance G = I + Theta Theta' (S = I), so
+// D = 3 log det G and S = sum_t y_t' G^-1 y_t.  The innovations method builds
+// its MA covariances over the listed blocks only and answers at once.
+TEST_F(Varmalik, ExactMethodWithOneMaBlockAtADistantLag) {
+  const Value theta = Value::matrix(2, 2, {0.3, 0.1, 0.0, -0.2});
+  const std::vector<double> y = {1, 2, -3, 4, 5, -6};
+  const auto r = call({Value::matrix(3, 2, y), Value::omitted(), theta, Value::omitted(),
+                       Value::omitted(), Value::scalar(100000), Value::scalar(0)});
+  ASSERT_EQ(r.status, 0);
+  const std::vector<double> v = values(r);
+  ASSERT_EQ(v.size(), 3u);
+  // G = [[1.1, -0.02], [-0.02, 1.04]]
+  const double g00 = 1.1, g01 = -0.02, g11 = 1.04, det = g00 * g11 - g01 * g01;
+  double quad = 0.0;
+  for (int t = 0; t < 3; ++t) {
+    const double a = y[2 * t], b = y[2 * t + 1];
+    quad += (g11 * a * a - 2.0 * g01 * a * b + g00 * b * b) / det;
+  }
+  expect_close(v[1], 3.0 * std::log(det), 1e-13, "D");
+  expect_close(v[2], quad, 1e-13, "S");
+  expect_close(v[0], -(v[1] + v[2]) / 2.0, 1e-15, "loglik");
+}
+
 }  // namespace
