@@ -23,16 +23,18 @@ const std::map<int, Text>& texts() {
                     "maximized from the starting values."}},
       {178, {false, "A covariance matrix of the model is singular: it could not be inverted."}},
       {248, {false, "The series is too short for the model: it needs more observations than "
-                    "the number of ARMA parameters."}},
-      {315, {false, "The gamma function could not be evaluated (overflow or a pole) for this "
-                    "value of d."}},
+                    "the AR order plus the MA order."}},
+      {315, {false, "The computation failed numerically: a gamma function value for this d "
+                    "overflowed or met a pole, or the series is not longer than the AR and MA "
+                    "orders, or a sum of squares or determinant overflowed or is not positive."}},
       {316, {false, "The simulated series overflowed: the model is explosive for these start "
                     "values."}},
       {350, {false, "An argument has no rows or no columns."}},
       {351, {false, "An argument is a {1} where a {2} is required."}},
       {352, {false, "The dimensions of two arguments do not agree."}},
-      {353, {false, "A count, lag or lag-list element is not positive."}},
-      {354, {false, "Neither AR nor MA {1}s are given: give phi or theta (or p or q)."}},
+      {353, {false, "A count or lag is below 1 once cut to a whole number, or a lag-list "
+                    "element is not positive."}},
+      {354, {false, "Neither AR nor MA {1}s are given: the model needs at least one of them."}},
       {355, {false, "The number of rows of the {1} coefficient matrix is not a multiple of its "
                     "number of columns."}},
       {356, {false, "The {1} lag list does not have one element per coefficient block."}},
@@ -46,8 +48,8 @@ const std::map<int, Text>& texts() {
                    "zero."}},
       {365, {false, "Neither the mean vector nor the covariance matrix is given, so the dimension "
                     "is unknown."}},
-      {368, {true, "The series value in column {1}, row {2} exceeds {3} in magnitude and is "
-                   "treated as missing."}},
+      {368, {true, "The series value in column {1}, row {2} (both counted from 0) exceeds {3} "
+                   "in magnitude and is treated as missing."}},
       {369, {true, "The log-likelihood exceeds {1} in magnitude at a trial point; that point is "
                    "rejected."}},
       {371, {true, "The AR and MA coefficients are identical: they cancel, and the process is "
