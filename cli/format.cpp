@@ -200,7 +200,12 @@ std::string status_meaning(int status) {
     case 17: return "an argument contains missing values";
     case 18: return "a whole number exceeds 2147483647";
     case 99: return "the function is not available in this build";
-    case 100: return "the module reported the failure in a message";
+    // Status 100 normally comes with the module's message, which then stands
+    // in place of this line; without one it is the stop of a diverging
+    // Kalman filter (a state covariance element reaching 1.34e154) or an
+    // optimization that failed for no reason the objective recorded.
+    case 100: return "the computation stopped without a message (a Kalman filter whose state "
+                     "covariance diverges, or an optimization that failed, ends this way)";
     default: return {};
   }
 }

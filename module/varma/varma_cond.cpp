@@ -82,7 +82,7 @@ int varma_cond_loglik(double* loglik, double* logdet, double* quad, const double
     }
     S += q;
   }
-  const double D = double(n) * std::log(std::max(det, kCloseTol));
+  const double D = double(n) * floored_log_det(full, k, det, kCloseTol);
   *logdet = D;
   *quad = S;
   *loglik = -(D + S) / 2.0;

@@ -217,7 +217,7 @@ class Innovations {
       b_.copy(Vn, s1_);
       double det = 0.0;
       det_status = lu_determinant(s1_, int(k), scale_, &det);
-      D += std::log(std::max(det, kCloseTol));
+      D += floored_log_det(s1_, int(k), det, kCloseTol);
       // Yhat(n+1) and the innovation U(n+1)
       std::memset(yhat_, 0, sizeof(double) * std::size_t(k));
       if (n >= m_) {

@@ -61,6 +61,14 @@ int lu_determinant(double* a, int n, double* scale, double* det) {
   return status;
 }
 
+double floored_log_det(const double* lu, int n, double det, double floor) {
+  if (!(det == HUGE_VAL)) return std::log(std::max(det, floor));
+  // det = prod_c U(c, c) with the sign of the row exchanges, and positive.
+  double log_abs = 0.0;
+  for (std::int64_t c = 0; c < n; ++c) log_abs += std::log(std::fabs(lu[c * std::int64_t(n) + c]));
+  return std::max(log_abs, std::log(floor));
+}
+
 namespace {
 
 constexpr double kDetFloor = kCloseTol;  // 2^-26.5
@@ -587,7 +595,7 @@ int varma_kalman_loglik(double* loglik, double* logdet, double* quad, const doub
         for (int c = 0; c < k; ++c) Fd[r * k + c] = Pt[std::int64_t(r) * f + c];
       double det = 0.0;
       det_status = lu_determinant(Fd, k, work, &det);
-      D += std::log(std::max(det, kDetFloor));
+      D += floored_log_det(Fd, k, det, kDetFloor);
       const bool miss = row_missing(y, k);
       for (int r = 0; r < k; ++r) v[r] = miss ? 0.0 : y[r] - at[r];
       if (det > kDetFloor) {

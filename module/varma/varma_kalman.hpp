@@ -28,6 +28,13 @@ inline constexpr double kLuScaledPivotTol = 5.684341886080804e-14;
 // product of the pivots actually met.
 int lu_determinant(double* a, int n, double* scale, double* det);
 
+// log(max(det, floor)) for the determinant `det` that lu_determinant returned
+// with the factors it left in `lu`.  A product of pivots that overflowed
+// (det = +inf, as for a covariance of 1e300 I) is replaced by the sum of the
+// logarithms of the pivots, so the log-determinant stays finite; otherwise the
+// value is log(max(det, floor)) itself.
+double floored_log_det(const double* lu, int n, double det, double floor);
+
 // log-likelihood of the k-variate VARMA model for the T x k series (row
 // major; a row holding a missing value, or an element above 2^506 in
 // magnitude, is treated as missing) by the Kalman filter.

@@ -115,6 +115,12 @@ TEST(CliMessages, ErrorsNotesAndUnexplainedStatuses) {
   explained.messages.push_back({999, {std::string("FDIF")}, "FDIF is not available yet.", false});
   EXPECT_EQ(message_lines("FDIF", explained, "s.mvts:4: "),
             std::vector<std::string>{"ERROR: s.mvts:4: FDIF is not available yet."});
+  CallResult silent;  // status 100 without a message: the line must not claim one
+  silent.status = 100;
+  const auto lines = message_lines("VARMALIK", silent, "");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].find("in a message"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("without a message"), std::string::npos) << lines[0];
   CallResult noted;  // status 0: every message is a note, the call went on
   noted.messages.push_back({143, {}, "the optimizer stopped early", false});
   noted.notes.push_back("loaded");

@@ -389,4 +389,30 @@ TEST_F(Varmalik, ExactMethodWithOneMaBlockAtADistantLag) {
   expect_close(v[0], -(v[1] + v[2]) / 2.0, 1e-15, "loglik");
 }
 
+// Sigma = 1e300 I: det Sigma = 1e600 overflows a double, its logarithm does
+// not.  VAR(1) with Phi = I/2 and T = 2: method 1 has one residual
+// a = y2 - y1/2 = (2.5, 3), D = 600 ln 10, S = 15.25e-300; method 0 adds
+// log det Gamma(0) = 2 ln(4/3 1e300) for the first observation.
+TEST_F(Varmalik, HugeInnovationCovarianceKeepsAFiniteLogDeterminant) {
+  const Value y = Value::matrix(2, 2, {1, 2, 3, 4});
+  const Value phi = Value::matrix(2, 2, {0.5, 0, 0, 0.5});
+  const Value sigma = Value::matrix(2, 2, {1e300, 0, 0, 1e300});
+  const double ln_big = 300.0 * std::log(10.0);
+  const auto cond = call({y, phi, Value::omitted(), sigma, Value::omitted(), Value::omitted(),
+                          Value::scalar(1)});
+  ASSERT_EQ(cond.status, 0);
+  std::vector<double> v = values(cond);
+  ASSERT_EQ(v.size(), 3u);
+  expect_close(v[1], 2.0 * ln_big, 1e-14, "method 1 D");
+  expect_close(v[2], 15.25e-300, 1e-14, "method 1 S");
+  expect_close(v[0], -ln_big, 1e-14, "method 1 loglik");
+  const auto exact = call({y, phi, Value::omitted(), sigma, Value::omitted(), Value::omitted(),
+                           Value::scalar(0)});
+  ASSERT_EQ(exact.status, 0);
+  v = values(exact);
+  ASSERT_EQ(v.size(), 3u);
+  expect_close(v[1], 2.0 * std::log(4.0 / 3.0) + 4.0 * ln_big, 1e-14, "method 0 D");
+  EXPECT_TRUE(std::isfinite(v[0]));
+}
+
 }  // namespace
