@@ -47,6 +47,10 @@ int farma_polynomial(const ArgList& in, int lag_slot, const double* given, int c
   if (in.given(lag_slot))
     if (int st = in.lag_list(lag_slot, count, which, &lags)) return st;
   const std::int64_t order = lag_order(lags, count);
+  // A lag of 2147483647 asks for 2^31 coefficients: more than the 32-bit
+  // orders and loop counts of the FARMA routines can hold, so it ends the
+  // call as a refused allocation.
+  if (order >= 2147483647) return allocation_failed();
   if (int st = out->coef.allocate(std::uint64_t(order) + 1)) return st;
   double* c = out->coef.data();
   std::memset(c, 0, sizeof(double) * (std::size_t(order) + 1));
@@ -71,7 +75,7 @@ int farma_polynomial(const ArgList& in, int lag_slot, const double* given, int c
 }
 
 void farma_negate(FarmaPoly* poly) {
-  for (int j = 1; j <= poly->order; ++j) poly->coef[j] = -poly->coef[j];
+  for (std::int64_t j = 1; j <= poly->order; ++j) poly->coef[j] = -poly->coef[j];
 }
 
 int farma_ar_roots(const double* ar, int p, double* roots, double* work, bool* complex_flag) {

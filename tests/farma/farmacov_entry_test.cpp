@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host.hpp"
@@ -102,6 +103,29 @@ TEST_F(Farmacov, LagIsTruncatedAndSigmaScales) {
   r = call({Value::scalar(0.3), o, o, Value::scalar(0)});
   EXPECT_EQ(r.status, 8);
   EXPECT_TRUE(r.messages.empty());
+}
+
+// A lag of 2147483647 passes the lag-list checks but asks for a polynomial
+// of 2^31 coefficients, beyond the 32-bit orders of the FARMA routines: each
+// function refuses it as an allocation (status 1, one error, nothing live)
+// instead of taking 16 GiB and counting past the largest int.
+TEST_F(Farmacov, LagBeyondTheLargestOrderIsARefusedAllocation) {
+  const Value o = Value::omitted();
+  const Value d = Value::scalar(0.3), c = Value::scalar(0.5), big = Value::scalar(2147483647.0);
+  const Value y = Value::column({1, 2, 3, 4, 5});
+  const std::vector<std::pair<const char*, std::vector<Value>>> calls = {
+      {"FARMACOV", {d, c, o, o, big}},                 // AR lag list
+      {"FARMACOV", {d, o, c, o, o, big}},              // MA lag list
+      {"FARMALIK", {y, d, c, o, o, big}},              // AR lag list
+      {"FARMASIM", {d, o, c, o, o, Value::scalar(5), o, big}},  // MA lag list
+  };
+  for (const auto& [name, args] : calls) {
+    const auto r = s_.call(name, args);
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_EQ(r.messages.size(), 1u) << name;
+    EXPECT_TRUE(r.outputs.empty() || !r.outputs[0]) << name;
+    EXPECT_EQ(s_.live_blocks(), 0) << name;
+  }
 }
 
 TEST_F(Farmacov, ArgumentChecksInOrder) {
