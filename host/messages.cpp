@@ -80,7 +80,10 @@ std::string message_text(int number, const std::vector<InsertValue>& inserts) {
   auto it = texts().find(number);
   if (it == texts().end()) {
     std::string s = "Message " + std::to_string(number);
-    for (const InsertValue& v : inserts) s += " " + insert_text(v);
+    for (const InsertValue& v : inserts) {
+      s += ' ';
+      s += insert_text(v);
+    }
     return s + ".";
   }
   std::string out;
