@@ -61,7 +61,22 @@ class HostImpl {
   std::vector<Pool*> pools;
   std::int64_t allocations = 0;
   std::int64_t fail_at = 0;  // absolute allocation number that fails
-  std::uint64_t limit = std::uint64_t(16) << 30;
+  std::uint64_t limit = std::uint64_t(16) << 30;  // one allocation
+  std::uint64_t total_limit = default_total_limit();  // everything live at once
+  std::uint64_t in_use = 0;                           // bytes live now
+  std::uint64_t result_bytes = 0;                     // outputs of the current call
+
+  static std::uint64_t default_total_limit() {
+    // Half the machine's memory: a call that asks for more fails through the
+    // allocation path (status 1) instead of driving the machine into swap or
+    // the out-of-memory killer.
+    const long pages = ::sysconf(_SC_PHYS_PAGES), page = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page <= 0) return std::uint64_t(16) << 30;
+    return std::uint64_t(pages) * std::uint64_t(page) / 2;
+  }
+  bool fits(std::uint64_t size) const {
+    return size <= limit && size <= total_limit && in_use <= total_limit - size;
+  }
 
   // utility files
   struct UtilityFile {
@@ -127,6 +142,7 @@ void work_free(mcn_allocator*, void* block, std::int32_t, std::int32_t) {
     std::fputs("mvts host: free of a block the work allocator did not give\n", stderr);
     std::abort();
   }
+  h->in_use -= it->second;
   h->live.erase(it);
   std::free(block);
 }
@@ -152,7 +168,11 @@ void* pool_alloc(mcn_allocator* self, std::uint64_t size, std::uint32_t) {
 
 void pool_free(mcn_allocator* self, void* block, std::int32_t, std::int32_t) {
   auto* pool = reinterpret_cast<Pool*>(self);
-  if (pool->blocks.erase(block)) std::free(block);
+  auto it = pool->blocks.find(block);
+  if (it == pool->blocks.end()) return;
+  pool->host->in_use -= it->second;
+  pool->blocks.erase(it);
+  std::free(block);
 }
 
 // ---- arguments and results ---------------------------------------------------
@@ -180,12 +200,18 @@ double* op_create_result(std::int32_t output, std::int32_t rows, std::int32_t co
     return nullptr;
   }
   const std::uint64_t n = std::uint64_t(rows) * std::uint64_t(cols);
-  if (n > h->limit / sizeof(double) || h->should_fail()) {
+  auto& slot = (*h->outputs)[output - 1];
+  const std::uint64_t old = slot ? slot->data.size() * sizeof(double) : 0;
+  h->in_use -= old;  // the new value replaces the old one
+  h->result_bytes -= old;
+  slot.reset();
+  if (n > h->limit / sizeof(double) || !h->fits(n * sizeof(double)) || h->should_fail()) {
     h->pending = kErrorOutOfMemory;
     return nullptr;
   }
-  auto& slot = (*h->outputs)[output - 1];
   slot.emplace(rows, cols);
+  h->in_use += n * sizeof(double);
+  h->result_bytes += n * sizeof(double);
   // An empty result still gets a valid address.
   if (slot->data.empty()) slot->data.reserve(1);
   return slot->data.data();
@@ -304,7 +330,10 @@ mcn_allocator* op_pool_create(void*, std::uint64_t, std::int32_t, std::int32_t) 
 }
 
 void release_pool(Pool* pool) {
-  for (auto& [p, size] : pool->blocks) std::free(p);
+  for (auto& [p, size] : pool->blocks) {
+    pool->host->in_use -= size;
+    std::free(p);
+  }
   delete pool;
 }
 
@@ -325,7 +354,12 @@ void op_temp_obtain(void** var, std::uint64_t size) {
 
 void op_temp_release(void** var) {
   HostImpl* h = H();
-  if (*var && h->temp_blocks.erase(*var)) std::free(*var);
+  auto it = *var ? h->temp_blocks.find(*var) : h->temp_blocks.end();
+  if (it != h->temp_blocks.end()) {
+    h->in_use -= it->second;
+    h->temp_blocks.erase(it);
+    std::free(*var);
+  }
   *var = nullptr;
 }
 
@@ -566,12 +600,16 @@ bool HostImpl::should_fail() {
 }
 
 void* HostImpl::allocate(std::uint64_t size) {
-  if (should_fail() || size > limit) {
+  if (should_fail() || !fits(size)) {
     pending = kErrorOutOfMemory;
     return nullptr;
   }
   void* p = std::calloc(1, size == 0 ? 1 : size);
-  if (!p) pending = kErrorOutOfMemory;
+  if (!p) {
+    pending = kErrorOutOfMemory;
+    return nullptr;
+  }
+  in_use += size;
   return p;
 }
 
@@ -676,6 +714,9 @@ CallResult Host::call(std::string_view name, const std::vector<Value>& args) {
   impl_->current.status = f->entry(block.slots(), block.given());
   impl_->outputs = nullptr;
   impl_->pending = 0;
+  // The outputs now belong to the caller.
+  impl_->in_use -= impl_->result_bytes;
+  impl_->result_bytes = 0;
   result = std::move(impl_->current);
   impl_->current = CallResult{};
   return result;
@@ -732,6 +773,8 @@ std::int64_t Host::open_utility_files() const { return std::int64_t(impl_->files
 std::int64_t Host::live_temp_blocks() const { return std::int64_t(impl_->temp_blocks.size()); }
 void Host::set_clock_seed(std::uint32_t seed) { impl_->fixed_clock = seed; }
 void Host::set_allocation_limit(std::uint64_t bytes) { impl_->limit = bytes; }
+void Host::set_memory_limit(std::uint64_t bytes) { impl_->total_limit = bytes; }
+std::uint64_t Host::memory_in_use() const { return impl_->in_use; }
 
 Session::Session() {
   std::string error;

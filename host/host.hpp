@@ -155,6 +155,10 @@ class Host {
   void set_clock_seed(std::uint32_t seed);
   // The largest single allocation the host gives (default 16 GiB).
   void set_allocation_limit(std::uint64_t bytes);
+  // The most memory live at once in work blocks, pools, temporary blocks and
+  // the outputs of the current call (default: half the machine's memory).
+  void set_memory_limit(std::uint64_t bytes);
+  std::uint64_t memory_in_use() const;
 
   // Messages, notes and errors since the last call started.
   const CallResult& current() const;

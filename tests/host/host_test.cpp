@@ -224,3 +224,26 @@ TEST(HostCalls, UnknownFunctionNameIsNotCalled) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HostMemory, TotalLimitRefusesACallThatWouldHoldTooMuch) {
+  mvts::Session s;
+  const std::uint64_t base = s.memory_in_use();
+  // 10^5 draws of k = 2: a 1.6 MB result plus 1.6 MB of deviates.
+  const std::vector<mvts::Value> args = {mvts::Value::row({0, 0}), mvts::Value::omitted(),
+                                         mvts::Value::scalar(1e5), mvts::Value::scalar(1)};
+  s.set_memory_limit(2u << 20);
+  auto r = s.call("VNORMAL", args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.raised_error, 1001);
+  EXPECT_EQ(s.live_blocks(), 0);
+  s.set_memory_limit(8u << 20);
+  r = s.call("VNORMAL", args);
+  EXPECT_EQ(r.status, 0);
+  // Outputs belong to the caller once the call returns; work blocks are gone.
+  const std::uint64_t rng_record = 40;
+  EXPECT_LE(s.memory_in_use(), base + rng_record);
+}
+
+}  // namespace
