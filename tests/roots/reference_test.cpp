@@ -108,7 +108,13 @@ const RootCase kRootCases[] = {
 // poly_roots showed against 50-digit mpmath roots: Degree8's last two pairs
 // (0.5 +- 0.5i, -0.954 +- 0.285i) are off by 2.7e-14 and 1.1e-13 where the
 // root condition allows 2e-16; ClusterTriple by 1.5e-10 where it allows
-// 1.4e-11 (numpy: 1.2e-15 and 4e-12).
+// 1.4e-11 (numpy: 1.2e-15 and 4e-12).  Both losses come from the
+// acceptance tests with the precision constants eta = are = mre =
+// 1.11e-15 (five units of 2^-52): at degree 4 the quadratic iteration
+// accepts 0.5 +- 0.5i with residual 9.0e-14 under a bound of 1.7e-13 (with
+// 2^-52 the bound is 3.3e-14 and one more step gives 1e-16), and the
+// deflated quadratic inherits that error; ClusterTriple's real iteration
+// accepts |p(s)| = 1.5e-15 under 1.3e-14, where |p'| is 1e-5.
 const PolyCase kPolyCases[] = {
   {"CubeRootOfHalf", "well separated", {
       1.0, 0.0, 0.0,
