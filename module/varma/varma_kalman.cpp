@@ -357,11 +357,11 @@ int initial_covariance(const StateSpace& s, FilterPool* pool, double* P) {
   double* A = pool->get<double>(checked_mul(std::uint64_t(n), std::uint64_t(n)));
   double* dense = pool->get<double>(std::uint64_t(n));
   double* x = pool->get<double>(std::uint64_t(n));
-  if (!A || !dense || !x) return kStatusHostError;
+  double* e = pool->get<double>(2 * std::uint64_t(f));  // a unit vector and a column
+  if (!A || !dense || !x || !e) return kStatusHostError;
   // Dense T (f x f): T x e_j column by column through transition_vec.
   {
-    double* e = P;  // P as scratch for the unit vectors and columns
-    double* col = P + f;
+    double* col = e + f;
     for (std::int64_t j = 0; j < f; ++j) {
       std::memset(e, 0, sizeof(double) * std::size_t(f));
       e[j] = 1.0;
@@ -564,12 +564,16 @@ int varma_kalman_loglik(double* loglik, double* logdet, double* quad, const doub
     transition_rows(s, Ptt, X);
     transition_cols(s, X, P);
     double big = 0.0;
+    bool nan = false;  // a NaN anywhere counts as reaching the limit
     for (std::int64_t e = 0; e < ff; ++e) {
       P[e] += s.Q[e];
       const double x = std::fabs(P[e]);
-      if (!(x <= big)) big = x;  // a NaN also counts as reaching the limit
+      if (x > big)
+        big = x;
+      else if (x != x)
+        nan = true;
     }
-    if (!(big < kDivergenceLimit)) return kStatusMessage;
+    if (nan || !(big < kDivergenceLimit)) return kStatusMessage;
     if (int st = w_a.put(a)) return st;
     if (int st = w_p.put(P)) return st;
   }

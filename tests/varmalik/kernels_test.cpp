@@ -265,4 +265,26 @@ TEST_F(Kernels, KalmanCompactLagsEqualTheSpreadBlocks) {
             11);
 }
 
+// A univariate AR(1) has a one-dimensional state: the filter's likelihood is
+// the closed form  P(1) = s2 / (1 - phi^2),
+//   D = log P(1) + (T - 1) log s2,
+//   S = y1^2 / P(1) + sum_t (y_t - phi y_{t-1})^2 / s2.
+TEST_F(Kernels, KalmanOnAOneDimensionalStateIsTheClosedForm) {
+  const int T = 6;
+  const double y[T] = {0.5, -0.25, 1.0, 0.75, -0.5, 0.125};
+  const double phi = 0.5, s2 = 2.0;
+  double r[3];
+  ASSERT_EQ(mvtsa::varma_kalman_loglik(&r[0], &r[1], &r[2], y, T, 1, &phi, 1, 1, nullptr,
+                                       nullptr, 0, 0, nullptr, &s2),
+            0);
+  const double p1 = s2 / (1 - phi * phi);
+  double S = y[0] * y[0] / p1;
+  for (int t = 1; t < T; ++t) S += (y[t] - phi * y[t - 1]) * (y[t] - phi * y[t - 1]) / s2;
+  const double D = std::log(p1) + (T - 1) * std::log(s2);
+  EXPECT_NEAR(r[1], D, 1e-13);
+  EXPECT_NEAR(r[2], S, 1e-13);
+  EXPECT_NEAR(r[0], -(D + S) / 2, 1e-13);
+  EXPECT_EQ(h_.live_pools(), 0);
+}
+
 }  // namespace
