@@ -61,7 +61,6 @@ const std::map<int, Text>& texts() {
                    "unobserved-components model."}},
       {390, {false, "The AR polynomial has a root on or inside the unit circle: the model is not "
                     "stationary."}},
-      {999, {false, "{1} is not available yet: this build does not implement it."}},
   };
   return t;
 }

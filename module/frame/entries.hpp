@@ -48,7 +48,4 @@ std::int32_t run_entry(Body body) noexcept {
   return status;
 }
 
-// The answer of a registered function that this build does not provide yet.
-int not_built(const char* name);
-
 }  // namespace mvtsa

@@ -88,11 +88,6 @@ extern "C" void* module_query(std::int32_t type) {
   return block;
 }
 
-int not_built(const char* name) {
-  issue_message(kMsgNotBuilt, {name});
-  return kStatusNotBuilt;
-}
-
 }  // namespace mvtsa
 
 extern "C" __attribute__((visibility("default"))) void* mcn_main(const mcn_host_table* table,

@@ -20,8 +20,6 @@ inline constexpr int kStatusNotScalar = 15;    // must be a scalar
 inline constexpr int kStatusMissing = 17;      // argument holds missing values
 inline constexpr int kStatusTooLarge = 18;     // whole number above 2147483647
 inline constexpr int kStatusMessage = 100;     // a message explains the failure
-// A registered function whose computation this build does not provide yet.
-inline constexpr int kStatusNotBuilt = 99;
 
 // Message numbers (issued with group 178).
 inline constexpr int kMsgScalarOrVector = 15;
@@ -41,8 +39,6 @@ inline constexpr int kMsgNoDimension = 365;
 inline constexpr int kMsgSeriesBound = 368;
 inline constexpr int kMsgLoglikBound = 369;
 inline constexpr int kMsgCancel = 371;
-// Not in the documented set: the registered function is not built yet.
-inline constexpr int kMsgNotBuilt = 999;
 
 // Host error code raised when a vector kernel raised overflow, division by
 // zero or invalid operation.
