@@ -1,5 +1,5 @@
-// UCMSIM(level, slope, cycle1, cycle2, cycle3, spec1, init1, spec2, init2,
-//        spec3, init3, irregular variance, n, seed) -> n x 1 series.
+// UCMSIM(level, slope, cycle1, cycle2, cycle3, season1, init1, season2, init2,
+//        season3, init3, irregular variance, n, seed) -> n x 1 series.
 //
 // Every slot is optional.  Component vectors shorter than their full form
 // take for each lacking element the value an absent argument would give:
@@ -18,7 +18,7 @@ namespace mvtsa {
 namespace {
 
 enum {
-  kLevel = 0, kSlope = 1, kCycle1 = 2, kSpec1 = 5, kInit1 = 6,
+  kLevel = 0, kSlope = 1, kCycle1 = 2, kSeason1 = 5, kInit1 = 6,
   kIrregular = 11, kN = 12, kSeed = 13
 };
 
@@ -63,23 +63,23 @@ int cycle_part(const ArgList& in, int slot, UcmCycle* cyc) {
   return kStatusOk;
 }
 
-struct SeasonalSpec {
+struct SeasonalForm {
   bool trig = false;
   double sd = 0.0;
 };
 
 // Slots 6, 8, 10: (type, variance); type cut to a whole number, 1 selects
 // the trigonometric form.
-int seasonal_spec(const ArgList& in, int slot, SeasonalSpec* spec) {
+int seasonal_form(const ArgList& in, int slot, SeasonalForm* form) {
   if (!in.given(slot)) return kStatusOk;
   MatrixArg m;
   if (int st = in.fetch(slot, &m)) return st;
   if (is_matrix(m)) return kStatusRange;
   if (has_missing(in.slot(slot))) return kStatusMissing;
-  spec->trig = std::trunc(element(m, 0, 0.0)) == 1.0;
+  form->trig = std::trunc(element(m, 0, 0.0)) == 1.0;
   const double var = element(m, 1, 0.0);
   if (var < 0) return kStatusRange;
-  spec->sd = std::sqrt(var);
+  form->sd = std::sqrt(var);
   return kStatusOk;
 }
 
@@ -110,11 +110,11 @@ int ucmsim(void** args, const std::int32_t* given) {
   // Slots 3-5: the cycles.
   for (int c = 0; c < kUcmMaxCycles; ++c)
     if (int st = cycle_part(in, kCycle1 + c, &model.cycle[c])) return st;
-  // Slots 6-11: the seasonal specifications and initial values.
-  SeasonalSpec spec[kUcmMaxSeasonals];
+  // Slots 6-11: the seasonal forms and initial values.
+  SeasonalForm form[kUcmMaxSeasonals];
   WorkBlock<double> init[kUcmMaxSeasonals];
   for (int j = 0; j < kUcmMaxSeasonals; ++j) {
-    if (int st = seasonal_spec(in, kSpec1 + 2 * j, &spec[j])) return st;
+    if (int st = seasonal_form(in, kSeason1 + 2 * j, &form[j])) return st;
     if (int st = seasonal_init(in, kInit1 + 2 * j, &init[j])) return st;
   }
   // Slot 12: the irregular variance.
@@ -144,7 +144,7 @@ int ucmsim(void** args, const std::int32_t* given) {
     if (!init[j]) continue;
     const std::int64_t q = std::int64_t(init[j].size());
     if (int st = seas_work[j].allocate(std::uint64_t(ucm_seasonal_work_size(q + 1)))) return st;
-    ucm_seasonal_init(&model.seasonal[j], init[j].data(), q, spec[j].trig, spec[j].sd,
+    ucm_seasonal_init(&model.seasonal[j], init[j].data(), q, form[j].trig, form[j].sd,
                       seas_work[j].data());
   }
   // Simulation.

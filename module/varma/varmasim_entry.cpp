@@ -17,7 +17,7 @@ using u64 = std::uint64_t;
 
 enum { kPhi = 0, kTheta = 1, kMu = 2, kSigma = 3, kN = 4, kP = 5, kQ = 6, kInitial = 7, kSeed = 8 };
 
-struct SimSpec {
+struct SimModel {
   const double* phi;
   const double* theta;
   int p, q, k;
@@ -33,7 +33,7 @@ struct SimResult {
   i64 rows = 0;
 };
 
-int draw(double* out, const SimSpec& s, i64 count) {
+int draw(double* out, const SimModel& s, i64 count) {
   WorkBlock<double> work(u64(packed_size(s.k)) + u64(s.k));
   if (!work) return work.status();
   return mvn_draw(out, nullptr, s.packed_sigma, count, s.k, s.seed, work.data(),
@@ -43,7 +43,7 @@ int draw(double* out, const SimSpec& s, i64 count) {
 // Fixed start: y_{1-p} .. y_0 and e_{1-q} .. e_0 all equal to x0.  The
 // simulation stops (note 359) at the first observation with an element
 // beyond 2^506.
-int simulate_fixed(const SimSpec& s, double x0, SimResult* r) {
+int simulate_fixed(const SimModel& s, double x0, SimResult* r) {
   const i64 k = s.k, p = s.p, q = s.q, n = s.n;
   if (int st = r->series.allocate(checked_mul(u64(n + p), u64(k)))) return st;
   double* y = r->series.data();
@@ -68,7 +68,7 @@ int simulate_fixed(const SimSpec& s, double x0, SimResult* r) {
 }
 
 // Stationary start of a pure MA model: n + q draws, the first q pre-sample.
-int simulate_ma(const SimSpec& s, SimResult* r) {
+int simulate_ma(const SimModel& s, SimResult* r) {
   const i64 k = s.k, q = s.q, n = s.n;
   if (int st = r->series.allocate(checked_mul(u64(n), u64(k)))) return st;
   WorkBlock<double> e(checked_mul(u64(n + q), u64(k)));
@@ -87,7 +87,7 @@ int simulate_ma(const SimSpec& s, SimResult* r) {
 // whitened (L_S^-1 z) to give eta, the rest are the innovations.  The
 // output is rows 0 .. n-1: the p pre-sample observations, then the first
 // n - p simulated ones.
-int simulate_stationary(const SimSpec& s, const double* full_sigma, SimResult* r) {
+int simulate_stationary(const SimModel& s, const double* full_sigma, SimResult* r) {
   const i64 k = s.k, p = s.p, q = s.q, n = s.n;
   const u64 kk = u64(k) * u64(k);
   // Gamma(0) .. Gamma(p) of the model with innovation covariance S
@@ -172,19 +172,19 @@ int varmasim(void** args, const std::int32_t* given) {
     fixed = nonstationary != 0;
   }
   // 9. simulate into work space
-  const SimSpec spec{ar.blocks.data(), ma.blocks.data(), ar.order, ma.order, k, n,
+  const SimModel model{ar.blocks.data(), ma.blocks.data(), ar.order, ma.order, k, n,
                      packed.data(), seed};
   SimResult sim;
   int status;
   if (fixed) {
-    status = simulate_fixed(spec, x0, &sim);
+    status = simulate_fixed(model, x0, &sim);
   } else if (ar.order == 0) {
-    status = simulate_ma(spec, &sim);
+    status = simulate_ma(model, &sim);
   } else {
     WorkBlock<double> full(u64(k) * u64(k));
     if (!full) return full.status();
     unpack_symmetric(packed.data(), k, full.data());
-    status = simulate_stationary(spec, full.data(), &sim);
+    status = simulate_stationary(model, full.data(), &sim);
   }
   if (status != kStatusOk) return status;
   // the output, plus mu (fetched again after create_result)

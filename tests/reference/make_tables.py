@@ -476,8 +476,8 @@ def farmacov_tables(mvts, report):
     for c in FARMACOV_CASES:
         sigma = c.get("sigma", 1.0)
         ref = sigma * arfima_reference(c["d"], c["phi"], c["theta"], c["L"])
-        spec = sigma * spectral_reference(c["d"], c["phi"], c["theta"], c["L"])
-        sdiff = np.max(np.abs(spec - ref)) / abs(ref[0])
+        spectral_cov = sigma * spectral_reference(c["d"], c["phi"], c["theta"], c["L"])
+        sdiff = np.max(np.abs(spectral_cov - ref)) / abs(ref[0])
         assert sdiff < 1e-9, (c["name"], sdiff)
         diff = None
         if mvts:

@@ -221,14 +221,14 @@ TEST_F(Ucmsim, ShortComponentVectorsTakeTheAbsentValues) {
   const auto damped_full = series(slots({{3, Value::row({1, 0, 4, 0.5, 0})}, {13, Value::scalar(12)},
                                          {14, Value::scalar(8)}}));
   EXPECT_EQ(damped_only, damped_full);
-  // A one-element seasonal specification selects the trigonometric form.
+  // A one-element seasonal form selects the trigonometric form.
   const auto t1 = series(slots({{6, Value::scalar(1)}, {7, Value::row({1, 2, 3})},
                                 {12, Value::scalar(kTiny)}, {13, Value::scalar(4)}, {14, Value::scalar(1)}}));
   EXPECT_NEAR(t1[0], 2 - 3, 1e-12);
-  // A specification without initial values adds nothing.
-  const auto spec_only = series(slots({{6, Value::row({1, 5})}, {13, Value::scalar(12)}, {14, Value::scalar(8)}}));
+  // A seasonal form without initial values adds nothing.
+  const auto form_only = series(slots({{6, Value::row({1, 5})}, {13, Value::scalar(12)}, {14, Value::scalar(8)}}));
   const auto none = series(slots({{13, Value::scalar(12)}, {14, Value::scalar(8)}}));
-  EXPECT_EQ(spec_only, none);
+  EXPECT_EQ(form_only, none);
 }
 
 TEST_F(Ucmsim, FailureStatuses) {
@@ -253,9 +253,9 @@ TEST_F(Ucmsim, FailureStatuses) {
       {slots({{5, Value::row({1, 0, 4, -0.1, 0})}}), 11, "damping below 0"},
       {slots({{3, Value::row({1, 0, 4, 1, -1})}}), 11, "cycle variance negative"},
       {slots({{3, Value::row({1, INFINITY, 4, 1, 0})}}), 17, "cycle missing"},
-      {slots({{6, m22}}), 11, "spec a matrix"},
-      {slots({{10, Value::row({1, -0.5})}}), 11, "spec variance negative"},
-      {slots({{8, Value::row({NAN, 0})}}), 17, "spec missing"},
+      {slots({{6, m22}}), 11, "seasonal form a matrix"},
+      {slots({{10, Value::row({1, -0.5})}}), 11, "seasonal variance negative"},
+      {slots({{8, Value::row({NAN, 0})}}), 17, "seasonal form missing"},
       {slots({{7, m22}}), 11, "init a matrix"},
       {slots({{11, Value::row({1, NAN})}}), 17, "init missing"},
       {slots({{12, Value::row({1, 1})}}), 15, "irregular not scalar"},
