@@ -33,6 +33,8 @@ int farma_sigma_arg(const ArgList& in, int i, double* sigma2) {
 }
 
 int farma_coef_arg(const ArgList& in, int i, MatrixArg* m, int* count) {
+  *count = 0;
+  if (!in.given(i)) return kStatusOk;
   if (int st = in.fetch(i, m)) return st;
   if (has_missing(in.slot(i))) return kStatusMissing;
   if (m->rows < 1 || m->cols < 1) return fail_message(kMsgDimension);

@@ -32,9 +32,9 @@ int farma_d_arg(const ArgList& in, int i, double bound, double* d);
 int farma_scalar_arg(const ArgList& in, int i, double* value);
 // sigma^2: a scalar, and status 8 unless it is greater than 0.
 int farma_sigma_arg(const ArgList& in, int i, double* sigma2);
-// phi or theta: no value 2; character 13; missing 17; a dimension below 1:
-// message 350; not a vector (1 x 1 counts as one): status 6.  *count is the
-// number of coefficients.
+// phi or theta: omitted gives no coefficients (*count 0); no value 2;
+// character 13; missing 17; a dimension below 1: message 350; not a vector
+// (1 x 1 counts as one): status 6.  *count is the number of coefficients.
 int farma_coef_arg(const ArgList& in, int i, MatrixArg* m, int* count);
 
 // The polynomial 1 + x_1 B + ... from `count` given coefficients (none when

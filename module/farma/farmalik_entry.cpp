@@ -29,10 +29,8 @@ int farmalik(void** args, const std::int32_t* given) {
   if (int st = farma_d_arg(in, kD, kDBoundOne, &d)) return st;
   MatrixArg phi, theta;
   int np = 0, nq = 0;
-  if (in.given(kPhi))
-    if (int st = farma_coef_arg(in, kPhi, &phi, &np)) return st;
-  if (in.given(kTheta))
-    if (int st = farma_coef_arg(in, kTheta, &theta, &nq)) return st;
+  if (int st = farma_coef_arg(in, kPhi, &phi, &np)) return st;
+  if (int st = farma_coef_arg(in, kTheta, &theta, &nq)) return st;
   double sigma2 = 1.0;
   if (in.given(kSigma))
     if (int st = farma_sigma_arg(in, kSigma, &sigma2)) return st;

@@ -26,10 +26,8 @@ int farmasim(void** args, const std::int32_t* given) {
   if (int st = farma_d_arg(in, kD, kDBoundOne, &d)) return st;
   MatrixArg phi, theta;
   int np = 0, nq = 0;
-  if (in.given(kPhi))
-    if (int st = farma_coef_arg(in, kPhi, &phi, &np)) return st;
-  if (in.given(kTheta))
-    if (int st = farma_coef_arg(in, kTheta, &theta, &nq)) return st;
+  if (int st = farma_coef_arg(in, kPhi, &phi, &np)) return st;
+  if (int st = farma_coef_arg(in, kTheta, &theta, &nq)) return st;
   double mu = 0.0, sigma2 = 1.0;
   if (in.given(kMu))
     if (int st = farma_scalar_arg(in, kMu, &mu)) return st;

@@ -46,6 +46,17 @@ int ArgList::coefficients(int i, const char* which, int* dim, MatrixArg* m, int*
   return kStatusOk;
 }
 
+int ArgList::coefficient_pair(int phi_slot, int theta_slot, int* dim, MatrixArg* phi, int* p,
+                              MatrixArg* theta, int* q) const {
+  *p = *q = 0;
+  if (given(phi_slot))
+    if (int st = coefficients(phi_slot, "AR", dim, phi, p)) return st;
+  if (given(theta_slot))
+    if (int st = coefficients(theta_slot, "MA", dim, theta, q)) return st;
+  if (*p == 0 && *q == 0) return fail_message(kMsgNoCoefficients, {"coefficient"});
+  return kStatusOk;
+}
+
 int ArgList::square(int i, int* dim, MatrixArg* m) const {
   if (int st = fetch(i, m)) return st;
   if (has_missing(args_[i])) return kStatusMissing;

@@ -38,6 +38,10 @@ class ArgList {
   // Coefficient matrix.  `dim` is the dimension fixed so far (0: none); it is
   // set from the columns.  `which` is "AR" or "MA".  blocks = rows / cols.
   int coefficients(int i, const char* which, int* dim, MatrixArg* m, int* blocks) const;
+  // The AR and MA coefficient matrices of a VARMA model, each optional (an
+  // omitted one has 0 blocks); neither given: message 354 "coefficient".
+  int coefficient_pair(int phi_slot, int theta_slot, int* dim, MatrixArg* phi, int* p,
+                       MatrixArg* theta, int* q) const;
   // Square matrix (covariance).
   int square(int i, int* dim, MatrixArg* m) const;
   // Vector (mean); its length must equal *dim when that is set, else sets it.

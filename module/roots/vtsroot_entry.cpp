@@ -59,11 +59,8 @@ int vtsroot(void** args, const std::int32_t* given) {
   MatrixArg phi, theta;
   Polynomial ar, ma;
   // 1-3. the coefficient matrices and the dimension
-  if (in.given(kPhi))
-    if (int st = in.coefficients(kPhi, "AR", &k, &phi, &ar.blocks)) return st;
-  if (in.given(kTheta))
-    if (int st = in.coefficients(kTheta, "MA", &k, &theta, &ma.blocks)) return st;
-  if (ar.blocks == 0 && ma.blocks == 0) return fail_message(kMsgNoCoefficients, {"coefficient"});
+  if (int st = in.coefficient_pair(kPhi, kTheta, &k, &phi, &ar.blocks, &theta, &ma.blocks))
+    return st;
   // 4-6. private copies, lag lists, expansion to the full orders p' and q'
   if (int st = expand(in, phi, k, kArLags, "AR", &ar)) return st;
   if (int st = expand(in, theta, k, kMaLags, "MA", &ma)) return st;

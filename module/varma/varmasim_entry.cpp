@@ -133,11 +133,10 @@ int varmasim(void** args, const std::int32_t* given) {
   int k = 0;
   ModelPart ar, ma;
   // 1. the coefficient matrices fix k
-  if ((ar.given = in.given(kPhi)))
-    if (int st = in.coefficients(kPhi, "AR", &k, &ar.arg, &ar.count)) return st;
-  if ((ma.given = in.given(kTheta)))
-    if (int st = in.coefficients(kTheta, "MA", &k, &ma.arg, &ma.count)) return st;
-  if (k == 0) return fail_message(kMsgNoCoefficients, {"coefficient"});
+  if (int st = in.coefficient_pair(kPhi, kTheta, &k, &ar.arg, &ar.count, &ma.arg, &ma.count))
+    return st;
+  ar.given = ar.count > 0;
+  ma.given = ma.count > 0;
   // 2. mu
   MatrixArg mu;
   if (in.given(kMu))
