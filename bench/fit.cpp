@@ -9,34 +9,18 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/fit/simulate.hpp"
 
 namespace {
 
 using mvts::Value;
 const Value kNone = Value::omitted();
 
-// Y(t) = Phi Y(t-1) + e(t) - Theta e(t-1), k = 2, e ~ N(0, C C').
+// The model of the VARMAFIT benchmark: k = 2, VARMA(1, 1).
 std::vector<double> varma11(int T, unsigned seed) {
   const double phi[4] = {0.5, 0.1, -0.2, 0.3}, theta[4] = {-0.4, 0.0, 0.2, 0.3};
   const double c[3] = {1.0, 0.3, 0.8};
-  std::mt19937_64 rng(seed);
-  std::normal_distribution<double> z;
-  std::vector<double> y(2 * T);
-  double yp[2] = {0, 0}, ep[2] = {0, 0};
-  for (int t = -100; t < T; ++t) {
-    const double z0 = z(rng), z1 = z(rng);
-    const double e[2] = {c[0] * z0, c[1] * z0 + c[2] * z1};
-    double v[2];
-    for (int i = 0; i < 2; ++i)
-      v[i] = phi[2 * i] * yp[0] + phi[2 * i + 1] * yp[1] + e[i] - theta[2 * i] * ep[0] -
-             theta[2 * i + 1] * ep[1];
-    for (int i = 0; i < 2; ++i) {
-      yp[i] = v[i];
-      ep[i] = e[i];
-      if (t >= 0) y[2 * t + i] = v[i];
-    }
-  }
-  return y;
+  return fit_test::varma11(phi, theta, c, T, seed);
 }
 
 // L at (AR 4, MA 4, sigma 00, 10, 11).
@@ -100,29 +84,9 @@ void BM_Varmafit_k2_T500(benchmark::State& state) {
 }
 BENCHMARK(BM_Varmafit_k2_T500)->Unit(benchmark::kMillisecond);
 
-// ARFIMA(1, d, 1) with d = 0.3, phi = -0.5, theta = 0.3 by the truncated
-// moving-average form of (1 - B)^-d over the ARMA(1, 1) recursion.
+// ARFIMA(1, d, 1) with d = 0.3, phi = -0.5, theta = 0.3.
 std::vector<double> arfima11(int n, unsigned seed) {
-  const double d = 0.3, phi = -0.5, theta = 0.3;
-  const int burn = 1000, m = n + burn;
-  std::mt19937_64 rng(seed);
-  std::normal_distribution<double> z;
-  std::vector<double> w(m), psi(m), y(n);
-  double wp = 0.0, ep = 0.0;
-  for (int t = 0; t < m; ++t) {
-    const double e = z(rng);
-    w[t] = phi * wp + e - theta * ep;
-    wp = w[t];
-    ep = e;
-  }
-  psi[0] = 1.0;
-  for (int j = 1; j < m; ++j) psi[j] = psi[j - 1] * (j - 1 + d) / j;
-  for (int t = 0; t < n; ++t) {
-    double s = 0.0;
-    for (int j = 0; j <= t + burn; ++j) s += psi[j] * w[t + burn - j];
-    y[t] = s;
-  }
-  return y;
+  return fit_test::arfima11(0.3, -0.5, 0.3, n, seed);
 }
 
 // Arguments: n, method (0 conditional sum of squares, 1 exact).

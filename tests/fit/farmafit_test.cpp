@@ -15,35 +15,12 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/fit/simulate.hpp"
 #include "module/farma/gph.hpp"
 
 namespace {
 
 using mvts::Value;
-
-// phi(B) (1 - B)^d y = theta(B) e: the ARMA(1, 1) part by its recursion,
-// then (1 - B)^-d by the truncated moving-average weights over a burn-in.
-std::vector<double> arfima(double d, double phi, double theta, int n, unsigned seed) {
-  const int burn = 1000, m = n + burn;
-  std::mt19937_64 rng(seed);
-  std::normal_distribution<double> z;
-  std::vector<double> w(m), psi(m), y(n);
-  double wp = 0.0, ep = 0.0;
-  for (int t = 0; t < m; ++t) {
-    const double e = z(rng);
-    w[t] = phi * wp + e - theta * ep;
-    wp = w[t];
-    ep = e;
-  }
-  psi[0] = 1.0;
-  for (int j = 1; j < m; ++j) psi[j] = psi[j - 1] * (j - 1 + d) / j;
-  for (int t = 0; t < n; ++t) {
-    double s = 0.0;
-    for (int j = 0; j <= t + burn; ++j) s += psi[j] * w[t + burn - j];
-    y[t] = s;
-  }
-  return y;
-}
 
 class FarmafitEntry : public ::testing::Test {
  protected:
@@ -60,7 +37,7 @@ class FarmafitEntry : public ::testing::Test {
 };
 
 TEST_F(FarmafitEntry, OnlyTheSeries) {
-  const auto y = arfima(0.25, 0.0, 0.0, 600, 2);
+  const auto y = fit_test::arfima11(0.25, 0.0, 0.0, 600, 2);
   auto r = fit(y, Value::omitted(), Value::omitted());
   ASSERT_EQ(r.status, 0);
   const double d = r.outputs[0]->at(0, 0);
@@ -76,7 +53,7 @@ TEST_F(FarmafitEntry, OnlyTheSeries) {
 }
 
 TEST_F(FarmafitEntry, LagShapes) {
-  const auto y = arfima(0.2, 0.4, 0.0, 300, 3);
+  const auto y = fit_test::arfima11(0.2, 0.4, 0.0, 300, 3);
   // a single number 2 is the one lag 2: a 2 x 1 column with 0 at lag 1
   auto r = fit(y, Value::scalar(2), Value::omitted());
   ASSERT_EQ(r.status, 0);
@@ -128,7 +105,7 @@ TEST_F(FarmafitEntry, ArgumentChecks) {
 // phi = -0.5 the AR part does not mimic long memory, so the estimates are
 // well separated; tolerances are about three asymptotic standard errors.
 TEST_F(FarmafitEntry, ConditionalFitNearTheTruth) {
-  const auto y = arfima(0.3, -0.5, 0.3, 2000, 7);
+  const auto y = fit_test::arfima11(0.3, -0.5, 0.3, 2000, 7);
   auto r = fit(y, Value::scalar(1), Value::scalar(1));
   ASSERT_EQ(r.status, 0);
   EXPECT_NEAR(r.outputs[0]->at(0, 0), 0.3, 0.1);
@@ -142,7 +119,7 @@ TEST_F(FarmafitEntry, ConditionalFitNearTheTruth) {
 // flat, so the fit is checked as a maximum: inside the bounds, at least the
 // likelihood of the truth, and no better point one small step away.
 TEST_F(FarmafitEntry, ExactFitIsAMaximum) {
-  const auto y = arfima(0.3, -0.5, 0.3, 100, 11);
+  const auto y = fit_test::arfima11(0.3, -0.5, 0.3, 100, 11);
   auto r = fit(y, Value::scalar(1), Value::scalar(1), Value::scalar(1));
   ASSERT_EQ(r.status, 0);
   std::vector<double> est = {r.outputs[0]->at(0, 0), r.outputs[1]->at(0, 0),
@@ -167,7 +144,7 @@ TEST_F(FarmafitEntry, ExactFitIsAMaximum) {
 
 // Fractional noise: the exact estimates of d and sigma^2 near the truth.
 TEST_F(FarmafitEntry, ExactFitOfFractionalNoise) {
-  const auto y = arfima(0.3, 0.0, 0.0, 200, 13);
+  const auto y = fit_test::arfima11(0.3, 0.0, 0.0, 200, 13);
   auto r = fit(y, Value::omitted(), Value::omitted(), Value::scalar(1));
   ASSERT_EQ(r.status, 0);
   EXPECT_NEAR(r.outputs[0]->at(0, 0), 0.3, 0.15);
@@ -211,7 +188,7 @@ class NoOptimizer : public ::testing::Test {
 };
 
 TEST_F(NoOptimizer, FitsReturnTheirStartingPoints) {
-  const auto y = arfima(0.3, 0.0, 0.0, 500, 5);
+  const auto y = fit_test::arfima11(0.3, 0.0, 0.0, 500, 5);
   auto r = host_.call("FARMAFIT", {Value::column(y)});
   ASSERT_EQ(r.status, 0);
   ASSERT_EQ(r.notes.size(), 1u);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/fit/simulate.hpp"
 #include "module/frame/host.hpp"
 #include "module/varma/covariance.hpp"
 #include "module/varma/varmafit.hpp"
@@ -16,29 +17,6 @@
 namespace {
 
 using mvts::Value;
-
-// Y(t) = Phi Y(t-1) + e(t) - Theta e(t-1), k = 2, e ~ N(0, C C').
-std::vector<double> simulate(const double phi[4], const double theta[4], const double chol[3],
-                             int T, unsigned seed) {
-  std::mt19937_64 rng(seed);
-  std::normal_distribution<double> z;
-  std::vector<double> y(2 * T);
-  double yp[2] = {0, 0}, ep[2] = {0, 0};
-  for (int t = -100; t < T; ++t) {
-    const double z0 = z(rng), z1 = z(rng);
-    const double e[2] = {chol[0] * z0, chol[1] * z0 + chol[2] * z1};
-    double v[2];
-    for (int i = 0; i < 2; ++i)
-      v[i] = phi[2 * i] * yp[0] + phi[2 * i + 1] * yp[1] + e[i] - theta[2 * i] * ep[0] -
-             theta[2 * i + 1] * ep[1];
-    for (int i = 0; i < 2; ++i) {
-      yp[i] = v[i];
-      ep[i] = e[i];
-      if (t >= 0) y[2 * t + i] = v[i];
-    }
-  }
-  return y;
-}
 
 TEST(VarmafitMapping, CholeskyTailAndSegments) {
   // k = 2, P = 1, Q = 1: segments (AR row 0, MA row 0), (AR row 1, MA row 1), L
@@ -99,7 +77,7 @@ class VarmafitObjective : public ::testing::Test {
 // S = sum_t y_t' y_t, so the objective is S / 2.
 TEST_F(VarmafitObjective, StartIsWhiteNoiseWithIdentityCovariance) {
   const double phi[4] = {0.5, 0.1, 0.1, 0.3}, theta[4] = {0.3, 0, 0.2, 0.1}, c[3] = {1, 0, 1};
-  const auto y = simulate(phi, theta, c, 60, 1);
+  const auto y = fit_test::varma11(phi, theta, c, 60, 1);
   double s = 0.0;
   for (double v : y) s += v * v;
   const int lags[1] = {1};
@@ -149,7 +127,7 @@ TEST_F(VarmafitEntry, FitOfSimulatedVarma11) {
   const double phi[4] = {0.5, 0.1, -0.2, 0.3}, theta[4] = {-0.4, 0.0, 0.2, 0.3};
   const double c[3] = {1.0, 0.3, 0.8};
   const int T = 300;
-  const auto y = simulate(phi, theta, c, T, 21);
+  const auto y = fit_test::varma11(phi, theta, c, T, 21);
   auto r = s_.call("VARMAFIT", {Value::matrix(T, 2, y), Value::scalar(1), Value::scalar(1)});
   ASSERT_EQ(r.status, 0);
   ASSERT_TRUE(r.outputs[0] && r.outputs[1] && r.outputs[2]);
@@ -191,7 +169,7 @@ TEST_F(VarmafitEntry, FitOfSimulatedVarma11) {
 TEST_F(VarmafitEntry, OnlyMaOrOnlyArLags) {
   const double phi[4] = {0.4, 0.0, 0.1, 0.2}, theta[4] = {0, 0, 0, 0}, c[3] = {1, 0, 1};
   const int T = 150;
-  const auto y = simulate(phi, theta, c, T, 5);
+  const auto y = fit_test::varma11(phi, theta, c, T, 5);
   auto ma_only = s_.call("VARMAFIT", {Value::matrix(T, 2, y), Value::omitted(), Value::scalar(1)});
   ASSERT_EQ(ma_only.status, 0);
   EXPECT_FALSE(ma_only.outputs[0]);
@@ -211,7 +189,7 @@ TEST_F(VarmafitEntry, OnlyMaOrOnlyArLags) {
 TEST_F(VarmafitEntry, MissingAndInfiniteValues) {
   const double phi[4] = {0.5, 0.0, 0.0, 0.5}, theta[4] = {0, 0, 0, 0}, c[3] = {1, 0, 1};
   const int T = 120;
-  auto y = simulate(phi, theta, c, T, 8);
+  auto y = fit_test::varma11(phi, theta, c, T, 8);
   y[2 * 10 + 1] = std::numeric_limits<double>::quiet_NaN();
   auto r = s_.call("VARMAFIT", {Value::matrix(T, 2, y), Value::scalar(1)});
   ASSERT_EQ(r.status, 0);
