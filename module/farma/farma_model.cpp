@@ -43,6 +43,19 @@ int farma_coef_arg(const ArgList& in, int i, MatrixArg* m, int* count) {
   return kStatusOk;
 }
 
+int farma_model_args(const ArgList& in, const FarmaSlots& slots, double d_bound,
+                     FarmaModel* model) {
+  if (int st = farma_d_arg(in, slots.d, d_bound, &model->d)) return st;
+  MatrixArg phi, theta;
+  int np = 0, nq = 0;
+  if (int st = farma_coef_arg(in, slots.phi, &phi, &np)) return st;
+  if (int st = farma_coef_arg(in, slots.theta, &theta, &nq)) return st;
+  if (in.given(slots.sigma))
+    if (int st = farma_sigma_arg(in, slots.sigma, &model->sigma2)) return st;
+  if (int st = farma_polynomial(in, slots.ar_lags, phi.data, np, "AR", &model->ar)) return st;
+  return farma_polynomial(in, slots.ma_lags, theta.data, nq, "MA", &model->ma);
+}
+
 int farma_polynomial(const ArgList& in, int lag_slot, const double* given, int count,
                      const char* which, FarmaPoly* out) {
   LagList lags;

@@ -50,6 +50,20 @@ int farma_polynomial(const ArgList& in, int lag_slot, const double* given, int c
                      const char* which, FarmaPoly* out);
 void farma_negate(FarmaPoly* poly);
 
+// The model arguments FARMACOV and FARMALIK share, checked in this order:
+// d (|d| below d_bound), phi, theta, sigma^2 (1 when omitted), then the AR
+// and MA polynomials from the coefficients and their lag lists.
+struct FarmaSlots {
+  int d, phi, theta, sigma, ar_lags, ma_lags;
+};
+struct FarmaModel {
+  double d = 0.0;
+  double sigma2 = 1.0;
+  FarmaPoly ar, ma;
+};
+int farma_model_args(const ArgList& in, const FarmaSlots& slots, double d_bound,
+                     FarmaModel* model);
+
 // Doubles of work space for farma_ar_roots: the root pairs (2p), their real
 // and imaginary parts (2p) and the root finder's 7(p + 1).
 inline std::int64_t farma_roots_work_size(int p) { return 4 * std::int64_t(p) + 7 * (std::int64_t(p) + 1); }

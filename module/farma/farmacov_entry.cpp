@@ -13,20 +13,15 @@ enum { kD = 0, kPhi = 1, kTheta = 2, kSigma = 3, kArLags = 4, kMaLags = 5, kLag 
 
 int farmacov(void** args, const std::int32_t* given) {
   ArgList in(args, given);
-  // 1-4. d, phi, theta, sigma
-  double d = 0.0;
-  if (int st = farma_d_arg(in, kD, kDBoundHalf, &d)) return st;
-  MatrixArg phi, theta;
-  int np = 0, nq = 0;
-  if (int st = farma_coef_arg(in, kPhi, &phi, &np)) return st;
-  if (int st = farma_coef_arg(in, kTheta, &theta, &nq)) return st;
-  double sigma2 = 1.0;
-  if (in.given(kSigma))
-    if (int st = farma_sigma_arg(in, kSigma, &sigma2)) return st;
-  // 5-8. the polynomials from the lag lists, small trailing terms dropped
-  FarmaPoly ar, ma;
-  if (int st = farma_polynomial(in, kArLags, phi.data, np, "AR", &ar)) return st;
-  if (int st = farma_polynomial(in, kMaLags, theta.data, nq, "MA", &ma)) return st;
+  // 1-8. d, phi, theta, sigma, and the polynomials from the lag lists with
+  // small trailing terms dropped
+  FarmaModel model;
+  if (int st = farma_model_args(in, {kD, kPhi, kTheta, kSigma, kArLags, kMaLags}, kDBoundHalf,
+                                &model))
+    return st;
+  const double d = model.d, sigma2 = model.sigma2;
+  FarmaPoly& ar = model.ar;
+  FarmaPoly& ma = model.ma;
   const int p = ar.order, q = ma.order;
   // 9. AR roots: inside the unit circle and distinct
   farma_negate(&ar);

@@ -25,18 +25,13 @@ int farmalik(void** args, const std::int32_t* given) {
   if (has_missing(in.slot(kSeries))) return kStatusMissing;
   const std::int64_t n = y.length();
   // 2-3. d, phi, theta, sigma and the polynomials
-  double d = 0.0;
-  if (int st = farma_d_arg(in, kD, kDBoundOne, &d)) return st;
-  MatrixArg phi, theta;
-  int np = 0, nq = 0;
-  if (int st = farma_coef_arg(in, kPhi, &phi, &np)) return st;
-  if (int st = farma_coef_arg(in, kTheta, &theta, &nq)) return st;
-  double sigma2 = 1.0;
-  if (in.given(kSigma))
-    if (int st = farma_sigma_arg(in, kSigma, &sigma2)) return st;
-  FarmaPoly ar, ma;
-  if (int st = farma_polynomial(in, kArLags, phi.data, np, "AR", &ar)) return st;
-  if (int st = farma_polynomial(in, kMaLags, theta.data, nq, "MA", &ma)) return st;
+  FarmaModel model;
+  if (int st = farma_model_args(in, {kD, kPhi, kTheta, kSigma, kArLags, kMaLags}, kDBoundOne,
+                                &model))
+    return st;
+  const double d = model.d, sigma2 = model.sigma2;
+  FarmaPoly& ar = model.ar;
+  FarmaPoly& ma = model.ma;
   // 4. opt in [0, 1]; 1 (truncated) selects the exact method, which needs |d| < 1/2
   double opt = 0.0;
   if (in.given(kOpt)) {

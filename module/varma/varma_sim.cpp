@@ -13,7 +13,7 @@ using i64 = std::int64_t;
 }
 
 int load_model_part(const ArgList& in, int lag_slot, const char* which, int k, ModelPart* part) {
-  if (!part->given) return kStatusOk;
+  if (part->count == 0) return kStatusOk;  // the part was not given
   LagList lags;
   if (in.given(lag_slot))
     if (int st = in.lag_list(lag_slot, part->count, which, &lags)) return st;

@@ -17,7 +17,6 @@ namespace mvtsa {
 // The coefficient blocks of one part of the model after its lag list: order
 // blocks of k x k (zero at unlisted lags).
 struct ModelPart {
-  bool given = false;
   int count = 0;            // blocks given by the caller (rows / k)
   MatrixArg arg;            // the coefficient argument as fetched
   WorkBlock<double> blocks; // order blocks, spread over their lags

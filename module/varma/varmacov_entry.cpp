@@ -20,8 +20,6 @@ int varmacov(void** args, const std::int32_t* given) {
   // 1-3. the coefficient matrices fix k
   if (int st = in.coefficient_pair(kPhi, kTheta, &k, &ar.arg, &ar.count, &ma.arg, &ma.count))
     return st;
-  ar.given = ar.count > 0;
-  ma.given = ma.count > 0;
   // 4-5. sigma: packed and full
   MatrixArg sigma;
   if (in.given(kSigma))

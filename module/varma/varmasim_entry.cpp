@@ -135,8 +135,6 @@ int varmasim(void** args, const std::int32_t* given) {
   // 1. the coefficient matrices fix k
   if (int st = in.coefficient_pair(kPhi, kTheta, &k, &ar.arg, &ar.count, &ma.arg, &ma.count))
     return st;
-  ar.given = ar.count > 0;
-  ma.given = ma.count > 0;
   // 2. mu
   MatrixArg mu;
   if (in.given(kMu))
