@@ -57,6 +57,14 @@ int ArgList::coefficient_pair(int phi_slot, int theta_slot, int* dim, MatrixArg*
   return kStatusOk;
 }
 
+int ArgList::series(int i, MatrixArg* m) const {
+  if (!given(i)) return kStatusNoValue;
+  if (int st = fetch(i, m)) return st;
+  if (int st = check_dims(*m)) return st;
+  if (m->cols == 1) return fail_message(kMsgShape, {m->rows == 1 ? "scalar" : "vector", "matrix"});
+  return kStatusOk;
+}
+
 int ArgList::square(int i, int* dim, MatrixArg* m) const {
   if (int st = fetch(i, m)) return st;
   if (has_missing(args_[i])) return kStatusMissing;
@@ -115,6 +123,23 @@ int ArgList::seed(int i, double* value) const {
   if (has_missing(args_[i])) return kStatusMissing;
   *value = m.data[0];
   return kStatusOk;
+}
+
+bool screen_series(const double* y, std::int64_t T, int k, bool infinities_draw, double* copy) {
+  bool missing = false;
+  for (std::int64_t t = 0; t < T; ++t)
+    for (int j = 0; j < k; ++j) {
+      double x = y[t * k + j];
+      if (std::isnan(x) || (std::isinf(x) && !infinities_draw)) {
+        missing = true;
+      } else if (std::fabs(x) > kSeriesBound) {
+        issue_message(kMsgSeriesBound, {j, static_cast<long long>(t), kSeriesBound});
+        x = missing_value();
+        missing = true;
+      }
+      if (copy) copy[t * k + j] = x;
+    }
+  return missing;
 }
 
 void normalise_lags(const double* values, std::int64_t n, LagList* out) {

@@ -42,6 +42,9 @@ class ArgList {
   // omitted one has 0 blocks); neither given: message 354 "coefficient".
   int coefficient_pair(int phi_slot, int theta_slot, int* dim, MatrixArg* phi, int* p,
                        MatrixArg* theta, int* q) const;
+  // A T x k series with k >= 2, missing values allowed: omitted or no value
+  // 2; character 13; a dimension below 1: message 350; one column: 351.
+  int series(int i, MatrixArg* m) const;
   // Square matrix (covariance).
   int square(int i, int* dim, MatrixArg* m) const;
   // Vector (mean); its length must equal *dim when that is set, else sets it.
@@ -57,6 +60,14 @@ class ArgList {
   void** args_;
   int count_;
 };
+
+// Screens a T x k series row by row: an element above the series bound in
+// magnitude draws message 368 (column, row, bound) and counts as missing
+// from then on.  Infinities draw the message too when `infinities_draw` is
+// set (the fits); otherwise they are simply missing (the likelihood).
+// `copy`, when not null, receives the screened series.  Returns whether the
+// series holds a missing value afterwards.
+bool screen_series(const double* y, std::int64_t T, int k, bool infinities_draw, double* copy);
 
 // Sorts ascending and drops repeats; the order is the largest element
 // truncated toward zero.

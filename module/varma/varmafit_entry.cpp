@@ -19,25 +19,14 @@ enum { kSeries = 0, kArLags = 1, kMaLags = 2 };
 int varmafit(void** args, const std::int32_t* given) {
   ArgList in(args, given);
   // 1.1 the series
-  if (!in.given(kSeries)) return kStatusNoValue;
   MatrixArg y;
-  if (int st = in.fetch(kSeries, &y)) return st;
-  if (y.rows < 1 || y.cols < 1) return fail_message(kMsgDimension);
-  if (y.cols == 1) return fail_message(kMsgShape, {y.rows == 1 ? "scalar" : "vector", "matrix"});
+  if (int st = in.series(kSeries, &y)) return st;
   const std::int64_t T = y.rows;
   const int k = y.cols;
   // 1.2 screening into the fit's own copy
   WorkBlock<double> series(checked_mul(std::uint64_t(T), std::uint64_t(k)));
   if (!series) return series.status();
-  for (std::int64_t r = 0; r < T; ++r)
-    for (int c = 0; c < k; ++c) {
-      double v = y.data[r * k + c];
-      if (std::fabs(v) > kSeriesBound) {
-        issue_message(kMsgSeriesBound, {c, static_cast<long long>(r), kSeriesBound});
-        v = missing_value();
-      }
-      series[r * k + c] = v;
-    }
+  (void)screen_series(y.data, T, k, true, series.data());
   // 1.3-1.5 the lag lists
   WorkBlock<int> ar_lags, ma_lags;
   int P = 0, Q = 0, pmax = 0, qmax = 0;

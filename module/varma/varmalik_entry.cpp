@@ -80,11 +80,8 @@ struct CompactPart {
 int varmalik(void** args, const std::int32_t* given) {
   ArgList in(args, given);
   // 1.1 series: T x k, k >= 2; missing values allowed
-  if (!in.given(kSeries)) return kStatusNoValue;
   MatrixArg y;
-  if (int st = in.fetch(kSeries, &y)) return st;
-  if (y.rows < 1 || y.cols < 1) return fail_message(kMsgDimension);
-  if (y.cols == 1) return fail_message(kMsgShape, {y.rows == 1 ? "scalar" : "vector", "matrix"});
+  if (int st = in.series(kSeries, &y)) return st;
   const int k = y.cols;
   const std::int64_t T = y.rows;
   const std::int64_t kk = std::int64_t(k) * k;
@@ -147,17 +144,7 @@ int varmalik(void** args, const std::int32_t* given) {
 
   // 2. screening: a value above the series bound draws message 368 (column,
   // row, bound) and counts as missing from then on
-  bool missing = false;
-  for (std::int64_t t = 0; t < T; ++t)
-    for (int j = 0; j < k; ++j) {
-      const double x = y.data[t * k + j];
-      if (is_missing(x)) {
-        missing = true;
-      } else if (std::fabs(x) > kSeriesBound) {
-        issue_message(kMsgSeriesBound, {j, static_cast<long long>(t), kSeriesBound});
-        missing = true;
-      }
-    }
+  const bool missing = screen_series(y.data, T, k, false, nullptr);
 
   // 3. method choice
   if (missing || (method == kMethodConditional && pmax >= T) ||

@@ -129,4 +129,27 @@ TEST_F(Args, WholeNumberAndSeedScalars) {
   EXPECT_EQ(n, 2147483647);
 }
 
+TEST_F(Args, SeriesScreeningMarksValuesBeyondTheBoundMissing) {
+  const double y[6] = {1.0, 1e200, INFINITY, -2.0, NAN, -1e153};
+  double copy[6];
+  EXPECT_TRUE(mvtsa::screen_series(y, 3, 2, false, copy));
+  // 1e200 at (row 0, column 1) and -1e153 at (row 2, column 1); the infinity
+  // and the NaN are simply missing.
+  const auto& m = host_.current().messages;
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0].number, 368);
+  EXPECT_EQ(std::get<std::int64_t>(m[0].inserts[0]), 1);
+  EXPECT_EQ(std::get<std::int64_t>(m[0].inserts[1]), 0);
+  EXPECT_EQ(std::get<std::int64_t>(m[1].inserts[1]), 2);
+  EXPECT_EQ(copy[0], 1.0);
+  EXPECT_TRUE(std::isnan(copy[1]));
+  EXPECT_TRUE(std::isinf(copy[2]));
+  EXPECT_TRUE(std::isnan(copy[5]));
+  // The fits also report infinities.
+  EXPECT_TRUE(mvtsa::screen_series(y, 3, 2, true, nullptr));
+  EXPECT_EQ(host_.current().messages.size(), 5u);
+  const double clean[2] = {1.0, 2.0};
+  EXPECT_FALSE(mvtsa::screen_series(clean, 1, 2, true, nullptr));
+}
+
 }  // namespace
