@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/support/allocation.hpp"
 #include "module/frame/status.hpp"
 
 namespace {
@@ -227,17 +228,7 @@ TEST_F(Farmalik, EveryAllocationFailureIsReportedWithoutLeaks) {
                                    Value::scalar(0.5),           Value::scalar(0.2),
                                    Value::omitted(),             Value::omitted(),
                                    Value::omitted(),             Value::scalar(1)};
-  int failures = 0;
-  for (int n = 1; n < 50; ++n) {
-    s_.fail_allocation_at(n);
-    auto r = s_.call("FARMALIK", args);
-    s_.fail_allocation_at(0);
-    EXPECT_EQ(s_.live_blocks(), 0) << "allocation " << n;
-    if (r.status == 0) break;
-    ++failures;
-    EXPECT_EQ(r.status, 1) << "allocation " << n;
-  }
-  EXPECT_GE(failures, 4);
+  EXPECT_GE(test_support::expect_allocation_failures(s_, "FARMALIK", args, 50), 4);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/support/allocation.hpp"
 #include "module/farma/farma_sim.hpp"
 #include "module/frame/rng.hpp"
 
@@ -249,17 +250,7 @@ TEST_F(Farmasim, EveryAllocationFailureIsReportedWithoutLeaks) {
   for (double d : {0.3, -0.7}) {
     const std::vector<Value> args = {Value::scalar(d), Value::scalar(0.5), Value::scalar(0.3), o,
                                      o, Value::scalar(20), o, o, o, Value::scalar(1)};
-    int failures = 0;
-    for (int n = 1; n < 50; ++n) {
-      s_.fail_allocation_at(n);
-      auto r = call(args);
-      s_.fail_allocation_at(0);
-      EXPECT_EQ(s_.live_blocks(), 0) << "allocation " << n;
-      if (r.status == 0) break;
-      ++failures;
-      EXPECT_EQ(r.status, 1) << "allocation " << n;
-    }
-    EXPECT_GE(failures, 5) << d;
+    EXPECT_GE(test_support::expect_allocation_failures(s_, "FARMASIM", args, 50), 5) << d;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/support/allocation.hpp"
 
 namespace {
 
@@ -176,17 +177,8 @@ TEST_F(Farmacov, EveryAllocationFailureIsReportedWithoutLeaks) {
   const std::vector<Value> args = {Value::scalar(0.3), Value::column({0.5, -0.2}),
                                    Value::scalar(0.4), Value::omitted(), Value::omitted(),
                                    Value::omitted(), Value::scalar(20)};
-  int failures = 0;
-  for (int n = 1; n < 50; ++n) {
-    s_.fail_allocation_at(n);
-    auto r = call(args);
-    s_.fail_allocation_at(0);
-    EXPECT_EQ(s_.live_blocks(), 0) << "allocation " << n;
-    if (r.status == 0) break;
-    ++failures;
-    EXPECT_EQ(r.status, 1) << "allocation " << n;
-  }
-  EXPECT_GE(failures, 4);  // AR and MA polynomials, roots, result, work
+  // AR and MA polynomials, roots, result, work
+  EXPECT_GE(test_support::expect_allocation_failures(s_, "FARMACOV", args, 50), 4);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/host.hpp"
+#include "tests/support/allocation.hpp"
 #include "module/frame/rng.hpp"
 
 namespace {
@@ -157,18 +158,8 @@ TEST_F(Vnormal, CharacterArgumentFailsBeforeAnyShapeCheck) {
 TEST_F(Vnormal, EveryAllocationFailureGivesStatusOneAndLeaksNothing) {
   const std::vector<Value> args = {Value::row({1, 2}), Value::matrix(2, 2, {2, 1, 1, 2}),
                                    Value::scalar(5), Value::scalar(3)};
-  int failures = 0;
-  for (int n = 1; n < 50; ++n) {
-    s_.fail_allocation_at(n);
-    auto r = call(args);
-    s_.fail_allocation_at(0);
-    EXPECT_EQ(s_.live_blocks(), 0) << "allocation " << n;
-    if (r.status == 0) break;
-    ++failures;
-    EXPECT_EQ(r.status, 1) << "allocation " << n;
-    EXPECT_NE(r.raised_error, 0) << "allocation " << n;
-  }
-  EXPECT_GE(failures, 4);  // packed area, pd work, result, work area, deviates
+  // packed area, pd work, result, work area, deviates
+  EXPECT_GE(test_support::expect_allocation_failures(s_, "VNORMAL", args), 4);
 }
 
 }  // namespace
