@@ -199,7 +199,6 @@ std::string status_meaning(int status) {
     case 15: return "an argument that must be a scalar has more than one element";
     case 17: return "an argument contains missing values";
     case 18: return "a whole number exceeds 2147483647";
-    case 99: return "the function is not available in this build";
     // Status 100 normally comes with the module's message, which then stands
     // in place of this line; without one it is the stop of a diverging
     // Kalman filter (a state covariance element reaching 1.34e154) or an

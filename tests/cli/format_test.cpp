@@ -111,10 +111,10 @@ TEST(CliMessages, ErrorsNotesAndUnexplainedStatuses) {
             std::vector<std::string>{"ERROR: VNORMAL failed with status 13: a character value "
                                      "was given where numbers are required."});
   CallResult explained;
-  explained.status = 99;
-  explained.messages.push_back({999, {std::string("FDIF")}, "FDIF is not available yet.", false});
+  explained.status = 100;
+  explained.messages.push_back({372, {}, "The differencing parameter d is out of range.", false});
   EXPECT_EQ(message_lines("FDIF", explained, "s.mvts:4: "),
-            std::vector<std::string>{"ERROR: s.mvts:4: FDIF is not available yet."});
+            std::vector<std::string>{"ERROR: s.mvts:4: The differencing parameter d is out of range."});
   CallResult silent;  // status 100 without a message: the line must not claim one
   silent.status = 100;
   const auto lines = message_lines("VARMALIK", silent, "");
