@@ -88,6 +88,7 @@ class HostImpl {
 
   // modules
   std::vector<void*> handles;
+  std::vector<mcn_main_fn> mains;  // the exports of the modules attached to this host
   std::string first_module_dir;
   std::vector<FunctionInfo> functions;
 
@@ -109,7 +110,18 @@ class HostImpl {
 
 namespace {
 
+// The host whose operations run on this thread, and the service table last
+// handed to modules on this thread.  Both are per thread, and a call sets
+// them for its own length only (CallScope), so that several hosts can serve
+// calls in one process, one after the other or on several threads at once.
 thread_local Host* t_active = nullptr;
+thread_local const mcn_host_table* t_table = nullptr;
+
+// Hands `table` (null: none) to every module attached to `h`, on this thread.
+void hand_table(const HostImpl* h, const mcn_host_table* table) {
+  for (mcn_main_fn main : h->mains) (void)main(table, nullptr);
+  t_table = table;
+}
 
 // Asks for transparent huge pages on the 2 MiB-aligned interior of a large
 // block: a block of many megabytes is then faulted in a few hundred times
@@ -634,20 +646,65 @@ void* HostImpl::allocate(std::uint64_t size) {
 // ---------------------------------------------------------------------------
 // Host
 
+// Makes `host` the one whose operations and table serve this thread for the
+// length of a call or a load, then puts back what was there before: a call
+// never leaves its table behind in a module, and a host called while another
+// one's call runs on the same thread hands that one back intact.
+namespace {
+class CallScope {
+ public:
+  explicit CallScope(Host* host)
+      : host_(host), prev_host_(t_active), prev_table_(t_table) {
+    t_active = host;
+    hand_table(host->impl(), host->table());
+  }
+  ~CallScope() {
+    hand_table(host_->impl(), prev_table_);
+    t_active = prev_host_;
+  }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+
+ private:
+  Host* host_;
+  Host* prev_host_;
+  const mcn_host_table* prev_table_;
+};
+}  // namespace
+
 Host::Host() : impl_(std::make_unique<HostImpl>()) {}
 
 Host::~Host() {
   if (t_active == this) t_active = nullptr;
+  if (t_table == &impl_->table) hand_table(impl_.get(), nullptr);
 }
 
-void Host::activate() { t_active = this; }
+void Host::activate() {
+  t_active = this;
+  hand_table(impl_.get(), &impl_->table);
+}
 Host* Host::active() { return t_active; }
 
 const mcn_host_table* Host::table() const { return &impl_->table; }
 unsigned char* Host::context() const { return impl_->context; }
 
 bool Host::attach(mcn_main_fn main, std::string* error) {
-  activate();
+  if (!main) {
+    if (error) *error = "no module export to attach";
+    return false;
+  }
+  // The scope hands the table to the new module too, and takes it back.
+  impl_->mains.push_back(main);
+  bool ok;
+  {
+    CallScope scope(this);
+    ok = register_functions(main, error);
+  }
+  if (!ok) impl_->mains.pop_back();
+  return ok;
+}
+
+bool Host::register_functions(mcn_main_fn main, std::string* error) {
   auto* info = static_cast<const mcn_image_info*>(main(&impl_->table, nullptr));
   if (!info || std::memcmp(info->marker, "ORV_Image_Information=", 22) != 0 ||
       info->magic != 0xB0BDEBEDu) {
@@ -722,7 +779,7 @@ CallResult Host::call(std::string_view name, const std::vector<Value>& args) {
     result.status = -1;
     return result;
   }
-  activate();
+  CallScope scope(this);
   ArgumentBlock block(args);
   impl_->current = CallResult{};
   impl_->pending = 0;

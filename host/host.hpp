@@ -131,6 +131,8 @@ class Host {
   const FunctionInfo* find(std::string_view name) const;  // case-insensitive
 
   // Calls a registered function.  Unknown name: status -1 and no message.
+  // Hosts are independent: calls on different hosts may run on different
+  // threads at once; one host serves one call at a time.
   CallResult call(std::string_view name, const std::vector<Value>& args);
 
   // The service table handed to modules.
@@ -163,14 +165,19 @@ class Host {
   // Messages, notes and errors since the last call started.
   const CallResult& current() const;
 
-  // Makes this host the one that the service operations act on (the
-  // operations are plain functions; one host is active at a time).
+  // Makes this host the one that the service operations act on, on this
+  // thread, and hands its table to its modules, until another host is
+  // activated here.  call() and load() do this for their own length and then
+  // restore what was there, so that several hosts (sessions) can be used
+  // in one process, on one thread or on several; activate() is for code
+  // that calls entry points or module routines itself (tests, benchmarks).
   void activate();
   static Host* active();
 
   HostImpl* impl() const { return impl_.get(); }
 
  private:
+  bool register_functions(mcn_main_fn main, std::string* error);
   std::unique_ptr<HostImpl> impl_;
 };
 

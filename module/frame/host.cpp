@@ -7,20 +7,27 @@
 namespace mvtsa {
 namespace {
 
-const mcn_host_table* g_host = nullptr;
+// The service table of the host whose call runs on this thread.  One
+// process may hold several hosts (sessions), each with its own table, and
+// run their calls on several threads at once: a single module-wide pointer
+// would hand one host's operations another host's table, possibly one
+// already freed.  The host therefore hands its table to mcn_main on the
+// calling thread before every call and takes it back afterwards, and the
+// module reads it from this thread's copy only.
+constinit thread_local const mcn_host_table* t_host = nullptr;
 
 template <class Fn>
 Fn op(int group, int slot) {
-  g_host->used[group] = 1;
-  return reinterpret_cast<Fn>(g_host->groups[group][slot]);
+  t_host->used[group] = 1;
+  return reinterpret_cast<Fn>(t_host->groups[group][slot]);
 }
 
 constexpr std::uint64_t kImpossibleSize = std::numeric_limits<std::uint64_t>::max();
 
 }  // namespace
 
-void set_host_table(const mcn_host_table* table) { g_host = table; }
-const mcn_host_table* host_table() { return g_host; }
+void set_host_table(const mcn_host_table* table) { t_host = table; }
+const mcn_host_table* host_table() { return t_host; }
 
 std::uint64_t checked_mul(std::uint64_t a, std::uint64_t b) {
   if (a != 0 && b > kImpossibleSize / a) return kImpossibleSize;
@@ -32,13 +39,13 @@ std::uint64_t checked_bytes(std::uint64_t count, std::uint64_t elem_size) {
 }
 
 void* host_alloc(std::uint64_t bytes) {
-  mcn_allocator* a = g_host->work;
+  mcn_allocator* a = t_host->work;
   return a->alloc(a, bytes, MCN_ALLOC_FLAGS);
 }
 
 void host_free(void* block) {
   if (!block) return;
-  mcn_allocator* a = g_host->work;
+  mcn_allocator* a = t_host->work;
   a->release(a, block, 0, 4);
 }
 

@@ -14,7 +14,9 @@
 
 namespace mvtsa {
 
-// The module-wide host pointer, written once by mcn_main.
+// The host's service table for the calling thread, written by mcn_main (the
+// host calls it on each thread before each call, and with its previous value
+// after the call).  Null on a thread where no host call runs.
 void set_host_table(const mcn_host_table* table);
 const mcn_host_table* host_table();
 

@@ -90,6 +90,10 @@ extern "C" void* module_query(std::int32_t type) {
 
 }  // namespace mvtsa
 
+// Hands the module the service table of the host that calls on this thread
+// (null: none) and returns the image-information record.  The host calls it
+// once when it loads the module and again around each call, on the calling
+// thread; it allocates nothing and cannot fail.
 extern "C" __attribute__((visibility("default"))) void* mcn_main(const mcn_host_table* table,
                                                                  void* /*second*/) {
   mvtsa::set_host_table(table);
