@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "cli/catalog.hpp"
+#include "host/catalog.hpp"
 
 namespace mvts::cli {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/catalog.hpp"
+#include "host/catalog.hpp"
 #include "cli/format.hpp"
 #include "cli/help.hpp"
 #include "cli/parse.hpp"
@@ -93,7 +93,7 @@ int run(int argc, char** argv) {
       return kExitOk;
     }
     if (extra > 1) return usage_error("help takes one function name");
-    const FunctionDoc* doc = find_doc(o.words[1]);
+    const mvts::FunctionDoc* doc = mvts::find_doc(o.words[1]);
     if (!doc) return usage_error("unknown function \"" + o.words[1] + "\" (mvts list shows the functions)");
     std::cout << help_text(*doc);
     return kExitOk;

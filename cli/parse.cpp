@@ -9,7 +9,7 @@
 #include <limits>
 #include <set>
 
-#include "cli/catalog.hpp"
+#include "host/catalog.hpp"
 
 namespace mvts::cli {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli/catalog.hpp"
+#include "host/catalog.hpp"
 #include "cli/stats.hpp"
 
 namespace mvts::cli {

@@ -772,27 +772,44 @@ const FunctionInfo* Host::find(std::string_view name) const {
   return nullptr;
 }
 
+namespace {
+
+CallResult unknown_function() {
+  CallResult r;
+  r.status = -1;
+  return r;
+}
+
+}  // namespace
+
 CallResult Host::call(std::string_view name, const std::vector<Value>& args) {
-  CallResult result;
   const FunctionInfo* f = find(name);
-  if (!f) {
-    result.status = -1;
-    return result;
-  }
-  CallScope scope(this);
+  if (!f) return unknown_function();
   ArgumentBlock block(args);
+  return run(*f, block);
+}
+
+CallResult Host::call(std::string_view name, std::vector<Value>&& args) {
+  const FunctionInfo* f = find(name);
+  if (!f) return unknown_function();
+  ArgumentBlock block(std::move(args));
+  return run(*f, block);
+}
+
+CallResult Host::run(const FunctionInfo& f, ArgumentBlock& block) {
+  CallScope scope(this);
   impl_->current = CallResult{};
   impl_->pending = 0;
   impl_->outputs = &impl_->current.outputs;
-  impl_->output_count = f->outputs;
-  impl_->current.outputs.assign(std::size_t(f->outputs), std::nullopt);
-  impl_->current.status = f->entry(block.slots(), block.given());
+  impl_->output_count = f.outputs;
+  impl_->current.outputs.assign(std::size_t(f.outputs), std::nullopt);
+  impl_->current.status = f.entry(block.slots(), block.given());
   impl_->outputs = nullptr;
   impl_->pending = 0;
   // The outputs now belong to the caller.
   impl_->in_use -= impl_->result_bytes;
   impl_->result_bytes = 0;
-  result = std::move(impl_->current);
+  CallResult result = std::move(impl_->current);
   impl_->current = CallResult{};
   return result;
 }
@@ -801,30 +818,38 @@ struct ArgumentBlock::Held {
   HostArg arg;
 };
 
+// Copies a const value, moves one handed over (std::forward on the members).
+template <class V>
+void ArgumentBlock::hold(std::size_t slot, V&& v) {
+  if (v.kind == Value::Kind::kOmitted) return;
+  auto h = std::make_unique<Held>();
+  HostArg& a = h->arg;
+  if (v.kind == Value::Kind::kNumeric) {
+    a.rows = v.m.rows;
+    a.cols = v.m.cols;
+    a.values = std::forward<V>(v).m.data;
+    a.values.reserve(1);
+    a.data = a.values.data();
+  } else if (v.kind == Value::Kind::kText) {
+    a.rows = 1;
+    a.cols = 1;
+    a.type = static_cast<std::int32_t>(v.text.size());
+    a.text = std::forward<V>(v).text;
+    a.values.assign(1, 0.0);  // the address of the characters is not null
+    a.data = a.values.data();
+  }
+  slots_[slot] = &a;
+  held_.push_back(std::move(h));
+}
+
 ArgumentBlock::ArgumentBlock(const std::vector<Value>& args)
     : slots_(args.size(), nullptr), given_(static_cast<std::int32_t>(args.size())) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const Value& v = args[i];
-    if (v.kind == Value::Kind::kOmitted) continue;
-    auto h = std::make_unique<Held>();
-    HostArg& a = h->arg;
-    if (v.kind == Value::Kind::kNumeric) {
-      a.rows = v.m.rows;
-      a.cols = v.m.cols;
-      a.values = v.m.data;
-      a.values.reserve(1);
-      a.data = a.values.data();
-    } else if (v.kind == Value::Kind::kText) {
-      a.rows = 1;
-      a.cols = 1;
-      a.type = static_cast<std::int32_t>(v.text.size());
-      a.text = v.text;
-      a.values.assign(1, 0.0);  // the address of the characters is not null
-      a.data = a.values.data();
-    }
-    slots_[i] = &a;
-    held_.push_back(std::move(h));
-  }
+  for (std::size_t i = 0; i < args.size(); ++i) hold(i, args[i]);
+}
+
+ArgumentBlock::ArgumentBlock(std::vector<Value>&& args)
+    : slots_(args.size(), nullptr), given_(static_cast<std::int32_t>(args.size())) {
+  for (std::size_t i = 0; i < args.size(); ++i) hold(i, std::move(args[i]));
 }
 
 ArgumentBlock::~ArgumentBlock() = default;

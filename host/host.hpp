@@ -101,6 +101,8 @@ class HostImpl;
 class ArgumentBlock {
  public:
   explicit ArgumentBlock(const std::vector<Value>& args);
+  // The same, taking the values over instead of copying them.
+  explicit ArgumentBlock(std::vector<Value>&& args);
   ~ArgumentBlock();
   ArgumentBlock(const ArgumentBlock&) = delete;
   ArgumentBlock& operator=(const ArgumentBlock&) = delete;
@@ -109,6 +111,8 @@ class ArgumentBlock {
 
  private:
   struct Held;
+  template <class V>
+  void hold(std::size_t slot, V&& value);
   std::vector<std::unique_ptr<Held>> held_;
   std::vector<void*> slots_;
   std::int32_t given_ = 0;
@@ -134,6 +138,9 @@ class Host {
   // Hosts are independent: calls on different hosts may run on different
   // threads at once; one host serves one call at a time.
   CallResult call(std::string_view name, const std::vector<Value>& args);
+  // The same, taking the argument values over: each value reaches the
+  // module without another copy (language bindings build them once).
+  CallResult call(std::string_view name, std::vector<Value>&& args);
 
   // The service table handed to modules.
   const mcn_host_table* table() const;
@@ -178,6 +185,7 @@ class Host {
 
  private:
   bool register_functions(mcn_main_fn main, std::string* error);
+  CallResult run(const FunctionInfo& f, ArgumentBlock& block);
   std::unique_ptr<HostImpl> impl_;
 };
 

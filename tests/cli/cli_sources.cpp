@@ -1,6 +1,5 @@
 // The command line's sources (all but main.cpp), compiled into this test
 // executable so that the parser, formatter and runner can be tested directly.
-#include "cli/catalog.cpp"
 #include "cli/format.cpp"
 #include "cli/help.cpp"
 #include "cli/parse.cpp"

@@ -8,7 +8,7 @@
 #include <limits>
 #include <sstream>
 
-#include "cli/catalog.hpp"
+#include "host/catalog.hpp"
 #include "cli/stats.hpp"
 
 namespace mvts::cli {

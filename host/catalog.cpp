@@ -1,9 +1,12 @@
-#include "cli/catalog.hpp"
+#include "host/catalog.hpp"
 
 #include <cctype>
 
-namespace mvts::cli {
+namespace mvts {
 namespace {
+
+constexpr OutputShape kVector = OutputShape::kVector;
+constexpr OutputShape kScalar = OutputShape::kScalar;
 
 // Inputs shared by several functions.
 constexpr InputDoc kPhi = {"phi", "AR coefficients: the k x k blocks Phi_1 .. Phi_p stacked, (k*p) x k",
@@ -51,7 +54,7 @@ std::vector<FunctionDoc> build() {
       {"VARMALIK", "Gaussian log-likelihood of a VARMA model for an observed series",
        {kSeriesK, kPhi, kTheta, kSigmaK, kArLags, kMaLags,
         {"method", "0 innovations algorithm, 1 conditional likelihood, 2 Kalman filter", "2"}},
-       {{"loglik", "3 x 1: log-likelihood, sum of log determinants, sum of quadratic forms"}}},
+       {{"loglik", "3 x 1: log-likelihood, sum of log determinants, sum of quadratic forms", kVector}}},
       {"VARMAFIT", "maximum-likelihood estimation of a VARMA model",
        {kSeriesK,
         {"p", "AR lag list: the lags at which AR blocks are estimated", "no AR part"},
@@ -64,16 +67,16 @@ std::vector<FunctionDoc> build() {
        {{"roots", "one row per root: real, imaginary, modulus, argument (radians, degrees)"}}},
       {"FDIF", "fractional differencing (1 - B)^d of a series",
        {kSeries1, {"d", "differencing parameter", "required"}},
-       {{"series", "n x 1 differenced series; the first element is missing"}}},
+       {{"series", "n x 1 differenced series; the first element is missing", kVector}}},
       {"FARMACOV", "autocovariances of an ARFIMA(p, d, q) model",
        {{"d", "fractional differencing parameter, |d| < 0.5", "required"},
         kPhi1, kTheta1, kSigma1, kArLags1, kMaLags1, kLag},
-       {{"cov", "(L+1) x 1 autocovariances gamma(0) .. gamma(L)"}}},
+       {{"cov", "(L+1) x 1 autocovariances gamma(0) .. gamma(L)", kVector}}},
       {"FARMALIK", "log-likelihood of an ARFIMA(p, d, q) model for a series",
        {kSeries1, {"d", "fractional differencing parameter, |d| < 1", "required"},
         kPhi1, kTheta1, kSigma1, kArLags1, kMaLags1,
         {"opt", "1 exact method (|d| < 0.5), 0 conditional sum of squares", "0"}},
-       {{"loglik", "3 x 1 likelihood values"}}},
+       {{"loglik", "3 x 1 likelihood values", kVector}}},
       {"FARMASIM", "simulation of an ARFIMA(p, d, q) model",
        {{"d", "fractional differencing parameter, |d| < 1", "required"},
         kPhi1, kTheta1,
@@ -81,16 +84,16 @@ std::vector<FunctionDoc> build() {
         kSigma1, kN, kArLags1, kMaLags1,
         {"initial", "value taken for observations before the first one", "0"},
         kSeed},
-       {{"series", "n x 1 simulated series"}}},
+       {{"series", "n x 1 simulated series", kVector}}},
       {"FARMAFIT", "estimation of an ARFIMA(p, d, q) model",
        {kSeries1,
         {"p", "AR lags to estimate (a single number k means the one lag k)", "no AR part"},
         {"q", "MA lags to estimate", "no MA part"},
         {"opt", "(method, technique): method 1 exact, 0 conditional sum of squares", "0 0"}},
-       {{"d", "1 x 1 estimate of d"},
-        {"ar", "P x 1 AR coefficients by lag (missing when there is no AR part)"},
-        {"ma", "Q x 1 MA coefficients by lag (missing when there is no MA part)"},
-        {"sigma", "1 x 1 innovation variance"}}},
+       {{"d", "1 x 1 estimate of d", kScalar},
+        {"ar", "P x 1 AR coefficients by lag (missing when there is no AR part)", kVector},
+        {"ma", "Q x 1 MA coefficients by lag (missing when there is no MA part)", kVector},
+        {"sigma", "1 x 1 innovation variance", kScalar}}},
       {"UCMSIM", "simulation of an unobserved-components model",
        {{"level", "(initial level, level variance)", "0 0"},
         {"slope", "(initial slope, slope variance)", "0 0"},
@@ -105,7 +108,7 @@ std::vector<FunctionDoc> build() {
         {"init3", "as init1", "no season"},
         {"irregular", "irregular variance, > 0", "1"},
         kN, kSeed},
-       {{"series", "n x 1 simulated series"}}},
+       {{"series", "n x 1 simulated series", kVector}}},
   };
 }
 
@@ -132,4 +135,4 @@ const FunctionDoc* find_doc(std::string_view name) {
   return nullptr;
 }
 
-}  // namespace mvts::cli
+}  // namespace mvts

@@ -1,14 +1,16 @@
-// What the command line knows about the registered functions: the names of
+// What the front ends know about the registered functions: the names of
 // their inputs and outputs, what each input means and its default.  The
-// module's registration table stays the authority on which functions exist
-// and how many inputs and outputs they have; this catalogue only names them.
+// command line's `help` and `list` and the Python package's signatures and
+// docstrings read this one catalogue.  The module's registration table stays
+// the authority on which functions exist and how many inputs and outputs
+// they have; this catalogue only names them.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace mvts::cli {
+namespace mvts {
 
 struct InputDoc {
   const char* name;
@@ -16,9 +18,18 @@ struct InputDoc {
   const char* fallback;  // what an omitted input means
 };
 
+// What an output is, whatever its size in a given call: a front end that has
+// vectors and scalars (Python) shows it as one.
+enum class OutputShape {
+  kMatrix,  // rows x cols
+  kVector,  // n x 1: a series, a coefficient vector, a list of values
+  kScalar,  // 1 x 1
+};
+
 struct OutputDoc {
   const char* name;
   const char* meaning;
+  OutputShape shape = OutputShape::kMatrix;
 };
 
 struct FunctionDoc {
@@ -37,4 +48,4 @@ const FunctionDoc* find_doc(std::string_view name);
 // Case-insensitive comparison of ASCII names.
 bool same_name(std::string_view a, std::string_view b);
 
-}  // namespace mvts::cli
+}  // namespace mvts

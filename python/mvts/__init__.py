@@ -1,0 +1,271 @@
+"""Multivariate and long-memory time series: the mvts module, in-process.
+
+One function per registered subroutine, in lower case: ``vnormal``,
+``varmacov``, ``varmasim``, ``varmalik``, ``varmafit``, ``vtsroot``,
+``fdif``, ``farmacov``, ``farmalik``, ``farmasim``, ``farmafit``,
+``ucmsim``.  ``help(mvts.farmafit)`` shows the arguments, what an omitted
+one means, and the outputs.
+
+Arguments
+    Names and order as on the command line, by position or keyword.  An
+    argument not passed, or passed as ``None``, is omitted; ``mvts.EMPTY``
+    passes it without a value.  Values are anything ``numpy.asarray``
+    accepts (lists, arrays of any numeric dtype and memory order, strided
+    views, pandas objects): a 1-d array is a column, a scalar is 1 x 1, a
+    ``str`` is a character value.  NaN is the missing value, in and out.
+
+Results
+    Each output has one form, whatever its size in a call (the catalogue
+    says which): a series or a coefficient vector (n x 1) is a 1-d array, a
+    matrix a 2-d array, a 1 x 1 result a float.  A function with several
+    outputs returns a named tuple (``fit.d``, ``fit.ar``, ...) in which an
+    output the call did not produce is ``None``.
+
+Errors and messages
+    A call that fails raises ``MvtsError`` (``.status``, ``.function``,
+    ``.messages``: (number, inserts, text) each).  A misuse of the Python
+    signature raises ``TypeError``.  Messages of a call that succeeded are
+    issued as warnings of category ``MvtsWarning``.
+
+Sessions
+    The module-level functions share one default session, so random streams
+    continue from call to call as in a script; ``Session()`` is an
+    independent one with the same functions as methods.  Calls release the
+    interpreter lock.  A session may be used from several threads: its lock
+    runs their calls one at a time.  Calls on different sessions run in
+    parallel.  A session belongs to its process: it is not pickled, and a
+    child process made by fork starts its own default session.
+
+Plots
+    ``mvts.plot`` (matplotlib, imported on first use): ``roots``,
+    ``autocov``, ``series``.
+"""
+
+import collections as _collections
+import keyword as _keyword
+import os as _os
+import pkgutil as _pkgutil
+import threading as _threading
+import warnings as _warnings
+
+# The compiled extension is built outside the source tree (build/python/mvts):
+# every mvts directory on sys.path is part of this package.
+__path__ = _pkgutil.extend_path(__path__, __name__)
+
+from . import _core  # noqa: E402
+
+__all__ = ["EMPTY", "Message", "MvtsError", "MvtsWarning", "Session", "catalog"]
+
+
+class _Empty:
+    """The value of an argument given without a value (``phi=`` on the
+    command line); distinct from an omitted argument (``None``)."""
+
+    __slots__ = ()
+    _instance = None
+
+    def __new__(cls):
+        if cls._instance is None:
+            cls._instance = super().__new__(cls)
+        return cls._instance
+
+    def __repr__(self):
+        return "mvts.EMPTY"
+
+    def __reduce__(self):
+        return "EMPTY"
+
+
+EMPTY = _Empty()
+_core._set_empty(EMPTY)
+
+Message = _collections.namedtuple("Message", "number inserts text")
+Message.__doc__ = """A message of the module: its number, the values filled into its text
+(str, int or float each), and the host's text with them filled in.  Number 0
+is a host error or a note printed by the module."""
+
+
+class MvtsError(Exception):
+    """A call that returned a non-zero status.
+
+    status    the function's status code
+    function  the registered name (``"FARMAFIT"``)
+    messages  list of Message(number, inserts, text), in the order issued
+    """
+
+    def __init__(self, function, status, messages=()):
+        super().__init__(function, status, list(messages))
+        self.function = function
+        self.status = status
+        self.messages = list(messages)
+
+    def __str__(self):
+        text = f"{self.function} failed with status {self.status}"
+        if self.messages:
+            text += ": " + " ".join(m.text for m in self.messages)
+        return text
+
+
+class MvtsWarning(UserWarning):
+    """A message or note of a call that succeeded (the call went on).
+
+    function, number, inserts, text as in ``Message``.  Filter with
+    ``warnings.filterwarnings("ignore", category=mvts.MvtsWarning)``.
+    """
+
+    def __init__(self, function, number, inserts, text):
+        super().__init__(function, number, inserts, text)
+        self.function = function
+        self.number = number
+        self.inserts = inserts
+        self.text = text
+
+    def __str__(self):
+        return f"{self.function}: {self.text}"
+
+
+def _report(function, status, messages):
+    """Raises MvtsError for a failed call, warns for the messages of one that
+    succeeded."""
+    found = [Message(n, inserts, text) for n, inserts, text, _ in messages or ()]
+    if status:
+        raise MvtsError(function, status, found)
+    for m in found:
+        _warnings.warn(MvtsWarning(function, m.number, m.inserts, m.text), stacklevel=3)
+
+
+def catalog():
+    """The catalogue behind the signatures and ``help``: a list of
+    (NAME, summary, inputs, outputs) with inputs as (name, meaning, omitted)
+    and outputs as (name, meaning, shape) - the same one the command line's
+    ``mvts help`` reads."""
+    return _core.catalog()
+
+
+class Session(_core.Session):
+    """An independent host run with the module loaded: its own random
+    streams, its own state.  The functions of the package are its methods
+    (``Session().varmasim(...)``).
+
+    A Session may be used from several threads: a lock runs its calls one at
+    a time (each call sees the streams where the previous one left them), and
+    calls release the interpreter lock, so calls on different sessions run in
+    parallel.  A Session cannot be pickled: it belongs to its process."""
+
+    def __reduce__(self):
+        raise TypeError("an mvts.Session belongs to its process and cannot be pickled; "
+                        "create one in the process that uses it")
+
+    def registered(self):
+        """(NAME, max_inputs, outputs) of each function the module registers."""
+        return self._registered()
+
+
+_default = None
+_default_lock = _threading.Lock()
+
+
+def _start_default():
+    global _default
+    with _default_lock:
+        if _default is None:
+            _default = Session()
+    return _default
+
+
+def _forget_default():
+    global _default
+    _default = None
+
+
+# A forked child starts its own default session: one copied from the parent
+# would repeat the parent's random streams (and may hold a lock taken by a
+# thread that does not exist in the child).
+_os.register_at_fork(after_in_child=_forget_default)
+
+
+def default_session():
+    """The session the module-level functions use (started on first use)."""
+    return _default or _start_default()
+
+
+def _docstring(name, summary, inputs, outputs, result):
+    width = max(len(n) for n, *_ in outputs)
+    lines = [f"{summary[0].upper()}{summary[1:]} ({name}).", "", "Parameters", "----------"]
+    for arg, meaning, fallback in inputs:
+        lines.append(f"{arg} : array_like" + ("" if fallback == "required" else ", optional"))
+        lines.append(f"    {meaning}.")
+        lines.append("    Required." if fallback == "required" else f"    Omitted: {fallback}.")
+    lines += ["", "Returns", "-------"]
+    kinds = {"scalar": "float", "vector": "ndarray (1-d)", "matrix": "ndarray (2-d)"}
+    if result is None:
+        out, meaning, shape = outputs[0]
+        lines.append(f"{out} : {kinds[shape]}")
+        lines.append(f"    {meaning}.")
+    else:
+        lines.append(f"{result.__name__}({', '.join(result._fields)})")
+        lines.append("    A named tuple; an output the call does not produce is None.")
+        for out, meaning, shape in outputs:
+            lines.append(f"    {out.ljust(width)}  {kinds[shape]}: {meaning}")
+    lines += ["", "Raises", "------",
+              "MvtsError", "    The call returned a non-zero status.",
+              "", "Warns", "-----",
+              "MvtsWarning", "    A message or note of a call that succeeded."]
+    return "\n".join(lines)
+
+
+_TEMPLATE = """\
+def {lower}({params}):
+    status, outputs, messages = {session}._call({name!r}, ({args},))
+    if status or messages:
+        _report({name!r}, status, messages)
+    return {ret}
+"""
+
+
+def _define(name, summary, inputs, outputs):
+    """Builds the module-level function and the Session method of one
+    registered function, with the catalogue's argument names as real
+    parameters (so Python itself checks counts and keywords)."""
+    lower = name.lower()
+    names = [arg for arg, *_ in inputs]
+    for arg in names:
+        if not arg.isidentifier() or _keyword.iskeyword(arg):
+            raise ImportError(f"catalogue input name {arg!r} of {name} is not a Python name")
+    result = None
+    if len(outputs) > 1:
+        result = _collections.namedtuple(name.capitalize() + "Result", [o for o, *_ in outputs])
+        result.__module__ = __name__
+        globals()[result.__name__] = result
+        __all__.append(result.__name__)
+    ret = "outputs[0]" if result is None else f"{result.__name__}._make(outputs)"
+    args = ", ".join(names)
+    doc = _docstring(name, summary, inputs, outputs, result)
+    for session, params, target in (
+            ("(_default or _start_default())", ", ".join(f"{a}=None" for a in names), None),
+            ("self", ", ".join(["self"] + [f"{a}=None" for a in names]), Session)):
+        scope = {}
+        exec(_TEMPLATE.format(lower=lower, params=params, session=session, name=name,
+                              args=args, ret=ret), globals(), scope)
+        fn = scope[lower]
+        fn.__doc__ = doc
+        fn.__module__ = __name__
+        if target is None:
+            globals()[lower] = fn
+            __all__.append(lower)
+        else:
+            fn.__qualname__ = f"Session.{lower}"
+            setattr(target, lower, fn)
+
+
+for _entry in _core.catalog():
+    _define(*_entry)
+del _entry
+
+
+def __getattr__(name):
+    # mvts.plot without importing matplotlib before it is used.
+    if name == "plot":
+        import importlib
+        return importlib.import_module(".plot", __name__)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
