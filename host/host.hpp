@@ -92,6 +92,9 @@ std::string message_text(int number, const std::vector<InsertValue>& inserts);
 bool message_is_note(int number);
 // The host's text for a host error code.
 std::string error_text(int code);
+// What a status of the module's functions means, for a call that failed
+// without a message; empty for a status with no general meaning.
+std::string status_text(int status);
 
 class HostImpl;
 

@@ -116,4 +116,27 @@ std::string error_text(int code) {
   }
 }
 
+std::string status_text(int status) {
+  switch (status) {
+    case -1: return "the covariance matrix is numerically singular (a Cholesky pivot below 1e-14)";
+    case 1: return "a host error occurred, or an output could not be created";
+    case 2: return "an argument holds no value";
+    case 6: return "an argument that must be a vector is not one";
+    case 8: return "a covariance matrix is not positive definite";
+    case 10: return "a covariance matrix is not symmetric";
+    case 11: return "a value lies outside its permitted range";
+    case 13: return "a character value was given where numbers are required";
+    case 15: return "an argument that must be a scalar has more than one element";
+    case 17: return "an argument contains missing values";
+    case 18: return "a whole number exceeds 2147483647";
+    // Status 100 normally comes with the module's message, which then stands
+    // in place of this line; without one it is the stop of a diverging
+    // Kalman filter (a state covariance element reaching 1.34e154) or an
+    // optimization that failed for no reason the objective recorded.
+    case 100: return "the computation stopped without a message (a Kalman filter whose state "
+                     "covariance diverges, or an optimization that failed, ends this way)";
+    default: return {};
+  }
+}
+
 }  // namespace mvts

@@ -101,9 +101,8 @@ class MvtsError(Exception):
 
     def __str__(self):
         text = f"{self.function} failed with status {self.status}"
-        if self.messages:
-            text += ": " + " ".join(m.text for m in self.messages)
-        return text
+        explained = " ".join(m.text for m in self.messages)
+        return f"{text}: {explained or _core.status_text(self.status) or 'no message'}"
 
 
 class MvtsWarning(UserWarning):

@@ -313,6 +313,8 @@ PYBIND11_MODULE(_core, m) {
   m.def("catalog", &catalog,
         "The catalogue the command line's help reads: (NAME, summary, inputs, outputs) per "
         "function, inputs as (name, meaning, omitted), outputs as (name, meaning, shape).");
+  m.def("status_text", &mvts::status_text, py::arg("status"),
+        "What a status means for a call that failed without a message ('' if nothing general).");
   m.def("_set_empty", [](py::object empty) {
     Py_XDECREF(g_empty);
     g_empty = empty.release().ptr();
