@@ -29,7 +29,8 @@ Errors and messages
 
 Sessions
     The module-level functions share one default session, so random streams
-    continue from call to call as in a script; ``Session()`` is an
+    continue from call to call as in a script (``seed=-s`` starts a stream
+    at s that later calls without a seed continue; ``seed=s`` restarts it); ``Session()`` is an
     independent one with the same functions as methods.  Calls release the
     interpreter lock.  A session may be used from several threads: its lock
     runs their calls one at a time.  Calls on different sessions run in

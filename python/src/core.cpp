@@ -56,6 +56,11 @@ double half_to_double(std::uint16_t h) {
   return sign ? -v : v;
 }
 
+// numpy's float16, read as its bits.
+struct Half {
+  std::uint16_t bits;
+};
+
 // Copies a rows x cols strided block of T into `out`, row by row, as doubles.
 template <class T>
 void gather(const char* base, std::int64_t rows, std::int64_t cols, std::int64_t row_stride,
@@ -65,8 +70,8 @@ void gather(const char* base, std::int64_t rows, std::int64_t cols, std::int64_t
     for (std::int64_t j = 0; j < cols; ++j, p += col_stride) {
       T v;
       std::memcpy(&v, p, sizeof v);  // numpy arrays need not be aligned
-      if constexpr (std::is_same_v<T, std::uint16_t>)
-        *out++ = half_to_double(v);
+      if constexpr (std::is_same_v<T, Half>)
+        *out++ = half_to_double(v.bits);
       else
         *out++ = static_cast<double>(v);
     }
@@ -136,7 +141,7 @@ mvts::Value array_value(py::array a, const std::string& function, std::size_t sl
     std::memcpy(out, base, m.data.size() * sizeof(double));
   } else if (kind == 'f') {
     switch (size) {
-      case 2: gather<std::uint16_t>(base, rows, cols, row_stride, col_stride, out); break;
+      case 2: gather<Half>(base, rows, cols, row_stride, col_stride, out); break;
       case 4: gather<float>(base, rows, cols, row_stride, col_stride, out); break;
       case 8: gather<double>(base, rows, cols, row_stride, col_stride, out); break;
       default:
