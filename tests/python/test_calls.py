@@ -181,20 +181,23 @@ def _work(session, seed):
 
 class TestThreads:
     def test_two_sessions_in_two_threads_equal_the_same_calls_in_turn(self):
-        serial = [_work(mvts.Session(), seed) for seed in (3, 8)]
+        def three_rounds(seed):
+            s = mvts.Session()
+            return [_work(s, seed) for _ in range(3)]  # the later rounds continue streams
+        serial = [three_rounds(seed) for seed in (3, 8)]
         results = [None, None]
 
         def run(i, seed):
-            s = mvts.Session()
-            results[i] = [_work(s, seed) for _ in range(3)]
+            results[i] = three_rounds(seed)
         threads = [threading.Thread(target=run, args=(i, seed)) for i, seed in enumerate((3, 8))]
         for t in threads:
             t.start()
         for t in threads:
             t.join()
+        assert not np.array_equal(serial[0][0][-1], serial[0][1][-1])
         for i in range(2):
-            for repeat in results[i]:
-                for got, want in zip(repeat, serial[i]):
+            for got_round, want_round in zip(results[i], serial[i]):
+                for got, want in zip(got_round, want_round):
                     assert_same_bits(got, want)
 
     def test_one_session_shared_by_threads_runs_calls_one_at_a_time(self):
