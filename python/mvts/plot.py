@@ -221,7 +221,7 @@ def autocov(series, model, lag=None, *, ax=None, session=None):
     sample = _sample(y, lag)
     sd = _bartlett_sd(gamma, lag, T)
     h = np.arange(lag + 1)
-    fig, grid = _axes_grid(ax, k, k, (3.6, 2.6))
+    fig, grid = _axes_grid(ax, k, k, (3.6, 2.6) if k > 1 else (6.4, 3.6))
     for i in range(k):
         for j in range(k):
             a = grid[i, j]
