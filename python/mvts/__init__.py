@@ -245,8 +245,9 @@ def _define(name, summary, inputs, outputs):
             ("(_default or _start_default())", ", ".join(f"{a}=None" for a in names), None),
             ("self", ", ".join(["self"] + [f"{a}=None" for a in names]), Session)):
         scope = {}
-        exec(_TEMPLATE.format(lower=lower, params=params, session=session, name=name,
-                              args=args, ret=ret), globals(), scope)
+        source = _TEMPLATE.format(lower=lower, params=params, session=session, name=name,
+                                  args=args, ret=ret)
+        exec(compile(source, f"<mvts.{lower}>", "exec"), globals(), scope)
         fn = scope[lower]
         fn.__doc__ = doc
         fn.__module__ = __name__

@@ -200,6 +200,28 @@ class TestThreads:
                 for got, want in zip(got_round, want_round):
                     assert_same_bits(got, want)
 
+    def test_a_call_releases_the_interpreter_lock(self):
+        import time
+        s = mvts.Session()
+        span = []
+
+        def call():
+            start = time.perf_counter()
+            s.vnormal([0.0, 0.0], n=2_000_000, seed=1)
+            span.extend([start, time.perf_counter()])
+        worker = threading.Thread(target=call)
+        seen = []
+        worker.start()
+        i = 0
+        while worker.is_alive():
+            i += 1
+            if i % 64 == 0:
+                seen.append(time.perf_counter())
+        worker.join()
+        start, end = span
+        middle = [t for t in seen if start + 0.2 * (end - start) < t < end - 0.2 * (end - start)]
+        assert len(middle) > 10  # this thread ran while the call was in the module
+
     def test_one_session_shared_by_threads_runs_calls_one_at_a_time(self):
         # Each thread restarts the stream with its seed and draws in one
         # call, so whatever the interleaving every thread gets its own
