@@ -53,7 +53,13 @@ import warnings as _warnings
 # every mvts directory on sys.path is part of this package.
 __path__ = _pkgutil.extend_path(__path__, __name__)
 
-from . import _core  # noqa: E402
+try:
+    from . import _core  # noqa: E402
+except ImportError as e:  # pragma: no cover - a build or path problem
+    raise ImportError(
+        "mvts: the compiled part mvts._core was not found. Build it (bash scripts/setup.sh), "
+        "use /usr/bin/python3, and put build/python and python on PYTHONPATH "
+        "(PYTHONPATH=build/python:python)") from e
 
 __all__ = ["EMPTY", "Message", "MvtsError", "MvtsWarning", "Session", "catalog"]
 
