@@ -98,16 +98,21 @@ class MvtsError(Exception):
     status    the function's status code
     function  the registered name (``"FARMAFIT"``)
     messages  list of Message(number, inserts, text), in the order issued
+    argument  the name of the argument whose check failed, or None (a
+              failure of the computation, or a host that does not say)
     """
 
-    def __init__(self, function, status, messages=()):
-        super().__init__(function, status, list(messages))
+    def __init__(self, function, status, messages=(), argument=None):
+        super().__init__(function, status, list(messages), argument)
         self.function = function
         self.status = status
         self.messages = list(messages)
+        self.argument = argument
 
     def __str__(self):
         text = f"{self.function} failed with status {self.status}"
+        if self.argument:
+            text += f" (argument {self.argument})"
         explained = " ".join(m.text for m in self.messages)
         return f"{text}: {explained or _core.status_text(self.status) or 'no message'}"
 
@@ -130,12 +135,13 @@ class MvtsWarning(UserWarning):
         return f"{self.function}: {self.text}"
 
 
-def _report(function, status, messages):
+def _report(function, status, messages, argument=0):
     """Raises MvtsError for a failed call, warns for the messages of one that
     succeeded."""
     found = [Message(n, inserts, text) for n, inserts, text, _ in messages or ()]
     if status:
-        raise MvtsError(function, status, found)
+        name = _INPUTS[function][argument - 1] if 0 < argument <= len(_INPUTS[function]) else None
+        raise MvtsError(function, status, found, name)
     for m in found:
         _warnings.warn(MvtsWarning(function, m.number, m.inserts, m.text), stacklevel=3)
 
@@ -222,11 +228,12 @@ def _docstring(name, summary, inputs, outputs, result):
 
 _TEMPLATE = """\
 def {lower}({params}):
-    status, outputs, messages = {session}._call({name!r}, ({args},))
+    status, outputs, messages, argument = {session}._call({name!r}, ({args},))
     if status or messages:
-        _report({name!r}, status, messages)
+        _report({name!r}, status, messages, argument)
     return {ret}
 """
+_INPUTS = {}  # NAME -> input names
 
 
 def _define(name, summary, inputs, outputs):
@@ -235,6 +242,7 @@ def _define(name, summary, inputs, outputs):
     parameters (so Python itself checks counts and keywords)."""
     lower = name.lower()
     names = [arg for arg, *_ in inputs]
+    _INPUTS[name] = names
     for arg in names:
         if not arg.isidentifier() or _keyword.iskeyword(arg):
             raise ImportError(f"catalogue input name {arg!r} of {name} is not a Python name")

@@ -237,14 +237,29 @@ py::object insert_value(const mvts::InsertValue& v) {
   return py::float_(std::get<double>(v));
 }
 
+// The input (1-based) whose check ended a failed call, where the host
+// reports one (CallResult::argument); 0 otherwise.
+template <class R>
+constexpr bool kHasArgument = requires(const R& r) { r.argument; };
+constexpr bool kReportsArgument = kHasArgument<mvts::CallResult>;
+
+template <class R>
+int failed_argument(const R& r) {
+  if constexpr (kHasArgument<R>)
+    return int(r.argument);
+  else
+    return 0;
+}
+
 // A host run with its lock: calls on one session run one at a time.
 class PySession {
  public:
   PySession() : host_(std::make_unique<mvts::Session>()) {}
 
-  // call(NAME, args) -> (status, outputs, messages): outputs a tuple with
-  // one entry per output (None where not created); messages None or a list
-  // of (number, inserts, text, note).
+  // call(NAME, args) -> (status, outputs, messages, argument): outputs a
+  // tuple with one entry per output (None where not created); messages None
+  // or a list of (number, inserts, text, note); argument the 1-based input
+  // whose check failed, or 0.
   py::tuple call(const std::string& name, const py::tuple& args) {
     const mvts::FunctionInfo* f = host_->find(name);
     if (!f) throw py::value_error("the module registers no function " + name);
@@ -283,7 +298,7 @@ class PySession {
       for (const std::string& note : r.notes) list.append(py::make_tuple(0, py::tuple(), note, true));
       messages = std::move(list);
     }
-    return py::make_tuple(r.status, outputs, messages);
+    return py::make_tuple(r.status, outputs, messages, failed_argument(r));
   }
 
   // (name, max_inputs, outputs) of each registered function.
@@ -318,6 +333,7 @@ PYBIND11_MODULE(_core, m) {
   m.def("catalog", &catalog,
         "The catalogue the command line's help reads: (NAME, summary, inputs, outputs) per "
         "function, inputs as (name, meaning, omitted), outputs as (name, meaning, shape).");
+  m.attr("REPORTS_ARGUMENT") = kReportsArgument;
   m.def("status_text", &mvts::status_text, py::arg("status"),
         "What a status means for a call that failed without a message ('' if nothing general).");
   m.def("_set_empty", [](py::object empty) {

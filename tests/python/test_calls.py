@@ -28,6 +28,16 @@ class TestErrors:
         number, inserts, text = e.messages[0]
         assert inserts == () and "not stationary" in text and text in str(e)
 
+    @pytest.mark.skipif(not mvts._core.REPORTS_ARGUMENT,
+                        reason="this host does not report the argument of a failed check")
+    def test_failure_of_an_argument_check_names_the_argument(self, session):
+        with pytest.raises(mvts.MvtsError) as info:
+            session.varmacov(PHI, THETA, [[1.0, 0.5], [0.2, 1.0]])  # sigma not symmetric
+        assert info.value.argument == "sigma" and "(argument sigma)" in str(info.value)
+        with pytest.raises(mvts.MvtsError) as info:
+            session.varmacov(phi=[[1.2, 0.0], [0.0, 0.5]])  # a numerical failure
+        assert info.value.argument is None
+
     def test_message_inserts_keep_their_types(self, session):
         with pytest.raises(mvts.MvtsError) as info:
             session.varmacov(phi=[[0.5, 0.1, 0.0], [0.1, 0.5, 0.0]])  # 2 rows, 3 columns
@@ -47,9 +57,10 @@ class TestErrors:
             session.fdif([1.0, 2.0], 0.3, d=0.3)
 
     def test_errors_and_warnings_pickle(self):
-        e = mvts.MvtsError("FDIF", 17, [mvts.Message(350, (1, "x", 2.5), "t")])
+        e = mvts.MvtsError("FDIF", 17, [mvts.Message(350, (1, "x", 2.5), "t")], "series")
         back = pickle.loads(pickle.dumps(e))
-        assert (back.function, back.status, back.messages) == (e.function, e.status, e.messages)
+        assert (back.function, back.status, back.messages, back.argument) == \
+            (e.function, e.status, e.messages, "series")
         assert str(back) == str(e)
         w = pickle.loads(pickle.dumps(mvts.MvtsWarning("UCMSIM", 376, (), "text")))
         assert (w.function, w.number, w.text) == ("UCMSIM", 376, "text")
