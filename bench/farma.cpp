@@ -1,9 +1,15 @@
-// ARFIMA likelihood and simulation through the host:
-//   FARMALIK exact method (packed Toeplitz Sigma, sweep inverse, Cholesky):
-//     O(n^3) time, O(n^2) memory;
+// ARFIMA likelihood, simulation and exact fits through the host:
+//   FARMALIK exact method (autocovariances, then the Durbin-Levinson
+//     prediction-error decomposition): O(n^2) time, O(n) memory, n = 500
+//     to 1e5; the recursion alone on the same autocovariances
+//     (BM_ToeplitzLoglik, the figure bench/durbin_levinson.py sets beside
+//     numpy's), and the growth exponent from consecutive sizes;
 //   FARMALIK conditional sum of squares: O(n^2) for the fractional filter;
 //   FARMASIM: fractional noise by the Durbin-Levinson form of the Cholesky
-//     factor, O(n^2) time and O(n) memory.
+//     factor, O(n^2) time and O(n) memory;
+//   FARMAFIT exact, ARFIMA(1, d, 1) at n = 2000 and 1e4: seconds per fit,
+//     the estimates, and the number of likelihood evaluations estimated as
+//     the fit's time over one FARMALIK call's at the estimates.
 // The peak memory of one call is measured in a forked child (maximum
 // resident set size, less that of a child that makes no call).
 #include <benchmark/benchmark.h>
@@ -11,12 +17,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <vector>
 
 #include "host/host.hpp"
+#include "module/farma/durbin_levinson.hpp"
+#include "module/farma/farma_loglik.hpp"
+#include "tests/fit/simulate.hpp"
 
 namespace {
 
@@ -68,8 +78,34 @@ void BM_FarmalikExact(benchmark::State& state) {
   }
   report_peak(state, [&] { session().call("FARMALIK", args); });
 }
-BENCHMARK(BM_FarmalikExact)->Arg(500)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
+BENCHMARK(BM_FarmalikExact)
+    ->Arg(500)->Arg(1000)->Arg(2000)->Arg(5000)->Arg(10000)->Arg(20000)->Arg(50000)
+    ->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The recursion alone, on the autocovariances FARMACOV gives for the model
+// of lik_args (the data bench/durbin_levinson.py hands to numpy).
+void BM_ToeplitzLoglik(benchmark::State& state) {
+  const std::int64_t n = state.range(0);
+  const std::vector<double> y = series(n);
+  auto g = session().call("FARMACOV", {Value::scalar(0.3), Value::scalar(0.5), Value::scalar(-0.4),
+                                       Value::omitted(), Value::omitted(), Value::omitted(),
+                                       Value::scalar(double(n - 1))});
+  if (g.status != 0) {
+    state.SkipWithError("FARMACOV failed");
+    return;
+  }
+  std::vector<double> work(std::size_t(mvtsa::levinson_work_size(n)));
+  double logdet = 0.0, quad = 0.0;
+  for (auto _ : state) {
+    if (mvtsa::toeplitz_loglik(g.outputs[0]->data.data(), y.data(), n, work.data(), &logdet,
+                               &quad) != 0)
+      state.SkipWithError("toeplitz_loglik failed");
+    benchmark::DoNotOptimize(quad);
+  }
+  state.counters["logdet"] = logdet;
+  state.counters["quad"] = quad;
+}
+BENCHMARK(BM_ToeplitzLoglik)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_FarmalikCss(benchmark::State& state) {
   const auto args = lik_args(series(state.range(0)), 0);
@@ -94,6 +130,41 @@ void BM_Farmasim(benchmark::State& state) {
   report_peak(state, [&] { session().call("FARMASIM", args); });
 }
 BENCHMARK(BM_Farmasim)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// FARMAFIT by the exact method on an ARFIMA(1, 0.3, 1) series with
+// phi = -0.5, theta = 0.3 (the series of the fitting tests).
+void BM_FarmafitExact(benchmark::State& state) {
+  const int n = int(state.range(0));
+  const Value y = Value::column(fit_test::arfima11(0.3, -0.5, 0.3, n, 7));
+  mvts::CallResult r;
+  for (auto _ : state) {
+    r = session().call("FARMAFIT", {y, Value::scalar(1), Value::scalar(1), Value::scalar(1)});
+    if (r.status != 0) state.SkipWithError("FARMAFIT failed");
+  }
+  if (r.status != 0) return;
+  const double d = r.outputs[0]->at(0, 0), ar = r.outputs[1]->at(0, 0),
+               ma = r.outputs[2]->at(0, 0), s2 = r.outputs[3]->at(0, 0);
+  state.counters["d"] = d;
+  state.counters["ar"] = ar;
+  state.counters["ma"] = ma;
+  state.counters["sigma2"] = s2;
+  // One likelihood evaluation at the estimates, timed over a few calls.
+  const std::vector<Value> at = {y, Value::scalar(d), Value::scalar(ar), Value::scalar(ma),
+                                 Value::scalar(s2), Value::omitted(), Value::omitted(),
+                                 Value::scalar(1)};
+  auto l = session().call("FARMALIK", at);
+  state.counters["loglik"] = l.status == 0 ? l.outputs[0]->at(0, 0) : std::nan("");
+  const int reps = 5;
+  const auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < reps; ++i) session().call("FARMALIK", at);
+  const double one = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() / reps;
+  const auto t1 = std::chrono::steady_clock::now();
+  session().call("FARMAFIT", {y, Value::scalar(1), Value::scalar(1), Value::scalar(1)});
+  const double fit = std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
+  state.counters["evals_est"] = fit / one;
+}
+BENCHMARK(BM_FarmafitExact)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond)
+    ->Iterations(1)->UseRealTime();
 
 // FARMACOV at long lags with an AR root of modulus 0.95 (the series length
 // of the hypergeometric sums grows with |h| only logarithmically).

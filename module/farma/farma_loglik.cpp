@@ -4,20 +4,22 @@
 #include <cstring>
 
 #include "module/farma/arfima_autocov.hpp"
+#include "module/farma/durbin_levinson.hpp"
 #include "module/farma/farma_model.hpp"
 #include "module/farma/frac_diff.hpp"
 #include "module/frame/host.hpp"
-#include "module/varma/covariance.hpp"
-#include "module/varma/sweep_inverse.hpp"
 
 namespace mvtsa {
 namespace {
 
-// Pivot tolerance of the Cholesky factorisation of Sigma.
+// Pivots of Sigma: one whose magnitude is not above kCloseTol gamma(0) makes
+// Sigma singular for the sweep (178); one not above kLoglikCholeskyTol
+// makes the Cholesky factor's diagonal 0, a determinant that is not
+// positive (315).
 constexpr double kLoglikCholeskyTol = 1.110223024625157e-14;
 
 struct ExactLayout {
-  std::uint64_t gamma, acov, roots, rwork, sigma_a, sigma_b, sweep, flags, total;
+  std::uint64_t gamma, acov, roots, rwork, levinson, total;
 };
 
 ExactLayout exact_layout(std::int64_t n, int p, int q) {
@@ -31,18 +33,51 @@ ExactLayout exact_layout(std::int64_t n, int p, int q) {
   at += 2 * std::uint64_t(p);
   l.rwork = at;
   at += std::uint64_t(farma_roots_work_size(p));
-  const std::uint64_t packed = checked_mul(std::uint64_t(n), std::uint64_t(n) + 1) / 2;
-  l.sigma_a = at;
-  at += packed;
-  l.sigma_b = at;
-  at += packed;
-  l.sweep = at;
-  at += std::uint64_t(n);
-  l.flags = at;
-  at += (std::uint64_t(n) + 7) / 8;
+  l.levinson = at;
+  at += std::uint64_t(levinson_work_size(n));
   l.total = at;
   return l;
 }
+
+}  // namespace
+
+int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
+                    double* logdet, double* quad) {
+  if (n < 1) {
+    *logdet = *quad = 0.0;
+    return 0;
+  }
+  // The sweep's test at pivot t: |v_t| above 2^-26.5 times Sigma's diagonal.
+  const double singular = kCloseTol * gamma[0];
+  double v = gamma[0];     // v_t
+  double pred = 0.0;       // sum_j phi_(t,j) y_(t-j)
+  double conv = 0.0;       // sum_j phi_(t,j) gamma(t+1-j)
+  double ld = 0.0, qy = 0.0;
+  bool zero_pivot = false;
+  for (std::int64_t t = 0;; ++t) {
+    if (!(std::fabs(v) > singular)) return kMsgSingular;
+    if (v > kLoglikCholeskyTol) {
+      const double e = y[t] - pred;
+      ld += std::log(v);
+      qy += e * e / v;
+    } else {
+      zero_pivot = true;  // the sweep may still fail at a later pivot
+    }
+    if (t + 1 == n) break;
+    // phi_(t+1,t+1) = (gamma(t+1) - sum_j phi_(t,j) gamma(t+1-j)) / v_t
+    const double kappa = (gamma[t + 1] - conv) / v;
+    v *= (1.0 - kappa) * (1.0 + kappa);
+    const LevinsonSums sums = levinson_step(work, n, t, kappa, y, gamma);
+    pred = sums.pred;
+    conv = sums.conv;
+  }
+  if (zero_pivot) return kStatusGammaFailed;
+  *logdet = ld;
+  *quad = qy;
+  return 0;
+}
+
+namespace {
 
 int exact_loglik(double* work, const double* y, std::int64_t n, double d, int p, int q,
                  const double* ar, const double* ma, double sigma2) {
@@ -61,39 +96,10 @@ int exact_loglik(double* work, const double* y, std::int64_t n, double d, int p,
     return st;
   if (sigma2 != 1.0)
     for (std::int64_t k = 0; k < n; ++k) gamma[k] *= sigma2;
-  // 3. Sigma(i, j) = gamma(|i - j|), packed, twice.
-  double* A = work + l.sigma_a;
-  double* B = work + l.sigma_b;
-  for (std::int64_t i = 0; i < n; ++i) {
-    double* row = A + packed_index(i, 0);
-    for (std::int64_t j = 0; j <= i; ++j) row[j] = gamma[i - j];
-  }
-  const std::uint64_t packed = std::uint64_t(packed_size(n));
-  std::memcpy(B, A, sizeof(double) * packed);
-  // 4. Sigma^-1 by sweeping every pivot.
-  char* flags = reinterpret_cast<char*>(work + l.flags);
-  const int k = static_cast<int>(n);
-  if (sweep_inverse(B, k, flags, work + l.sweep) < k) return kMsgSingular;
-  // 5. q_y = sum_j y_j (2 sum_{i<j} s_ij y_i + s_jj y_j)
-  double qy = 0.0;
-  for (std::int64_t j = 0; j < n; ++j) {
-    const double* row = B + packed_index(j, 0);
-    double s = 0.0;
-    for (std::int64_t i = 0; i < j; ++i) s += row[i] * y[i];
-    qy += y[j] * (2.0 * s + row[j] * y[j]);
-  }
-  // 6. Sigma = L L' by rows.
-  cholesky_packed(A, k, kLoglikCholeskyTol);
-  // 7. ln det Sigma = sum_k ln L_kk^2, accumulated as logarithms so that no
-  //    product of the diagonal can overflow or underflow; a zero pivot
-  //    (a determinant that is not positive) fails.
-  double logdet = 0.0;
-  for (std::int64_t i = 0; i < n; ++i) {
-    const double lkk = A[packed_index(i, i)];
-    if (!(lkk > 0.0)) return kStatusGammaFailed;
-    logdet += 2.0 * std::log(lkk);
-  }
-  // 8. The three values.
+  // 3. ln det Sigma and y' Sigma^-1 y by the prediction-error decomposition.
+  double logdet = 0.0, qy = 0.0;
+  if (int st = toeplitz_loglik(gamma, y, n, work + l.levinson, &logdet, &qy)) return st;
+  // 4. The three values.
   work[0] = -0.5 * (qy + logdet);
   work[1] = logdet;
   work[2] = qy;

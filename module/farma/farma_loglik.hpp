@@ -19,10 +19,29 @@ inline constexpr int kFarmaCss = 0;    // conditional sum of squares
 inline constexpr int kFarmaExact = 1;  // exact method
 
 // Doubles of work space farma_loglik needs (the three results included):
-//   exact: 3 + 2 n^2 / 2 (two packed copies of Sigma) + O(n + p + q);
+//   exact: 3 + 3n (gamma and the Durbin-Levinson coefficients) plus the
+//   autocovariance routine's and the root finder's room, O(n + p + q);
 //   conditional: 3 + 4n.
 // Computed in 64 bits; a size no host can give makes the allocation fail.
 std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
+
+// ln det Sigma and q_y = y' Sigma^-1 y for the n x n Toeplitz matrix
+// Sigma = [gamma(|i - j|)] by the Durbin-Levinson prediction-error
+// decomposition (module/farma/durbin_levinson.hpp): ln det Sigma = sum ln v_t,
+// q_y = sum e_t^2 / v_t, in O(n^2) operations.  work: levinson_work_size(n)
+// doubles.  The pivot v_t is the value that sweeping pivots 0..t-1 of Sigma
+// leaves at t, and the rules are those of sweeping every pivot with the
+// tolerance 2^-26.5 gamma(0) and then factoring Sigma = L L' by rows with the
+// tolerance 1.11e-14:
+//   178 at the first t with |v_t| not above 2^-26.5 gamma(0) (the sweep stops
+//       short of n pivots);
+//   otherwise 315 when some v_t is not above 1.11e-14 (a zero diagonal in L,
+//       a determinant that is not positive);
+//   otherwise 0.
+// Agrees with the dense sweep and factorisation to about 1e-13 relative
+// (tests/farma/farma_loglik_test.cpp, n <= 500).
+int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
+                    double* logdet, double* quad);
 
 // y: n values, used as given (no mean removed).  ar: p + 1 values, a_0 = 1,
 // a_j = -phi_j; ma: q + 1 values, theta*_0 = 1, theta*_j = -theta_j.
@@ -30,10 +49,7 @@ std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
 //
 // Exact method: the AR roots (notes 88 and 89 from the root finder; a root
 // of modulus >= 1 returns 390, two equal roots 373), gamma(0..n-1) from
-// arfima_autocov times sigma^2, Sigma packed twice; one copy inverted by
-// sweep_inverse (fewer than n pivots swept: 178), q_y = y' Sigma^-1 y; the
-// other factored by cholesky_packed (tolerance 1.11e-14);
-// ln det Sigma = sum_k ln L_kk^2 (315 when some L_kk is 0); results
+// arfima_autocov times sigma^2, then toeplitz_loglik; results
 // (-(q_y + ln det)/2, ln det, q_y).
 //
 // Conditional method: u = (1 - B)^d y with u_0 = 0; e_t = u_t - sum phi_j

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "module/farma/durbin_levinson.hpp"
 #include "module/farma/frac_diff.hpp"
 #include "module/farma/gamma.hpp"
 #include "module/frame/status.hpp"
@@ -16,33 +17,31 @@ constexpr double kSimCholeskyTol = 1.110223024625157e-14;
 
 }  // namespace
 
+std::uint64_t frac_noise_work_size(std::int64_t N) {
+  return std::uint64_t(N) + std::uint64_t(levinson_work_size(N));
+}
+
 int frac_noise_cholesky(double* x, const double* z, std::int64_t N, double X, double* work) {
-  double* g = work;      // gamma_X(0..N-1)
-  double* phi = g + N;   // phi_(t,1..t) at phi[1..t]
+  double* g = work;  // gamma_X(0..N-1), then the recursion's levinson_work_size(N)
   double g12, g1;
   if (gamma_eval(1.0 - 2.0 * X, &g12) != 0 || gamma_eval(1.0 - X, &g1) != 0)
     return kStatusGammaFailed;
   g[0] = g12 / (g1 * g1);
   for (std::int64_t k = 1; k < N; ++k) g[k] = g[k - 1] * (double(k) - 1.0 + X) / (double(k) - X);
 
+  // x_t = sum_j phi_(t,j) x_(t-j) + sqrt(v_t) z_t; a pivot v_t not above the
+  // tolerance gives L_tt = 0 and leaves the coefficients unchanged (kappa 0).
+  double* dl = g + N;
   double v = g[0];
-  x[0] = v > kSimCholeskyTol ? std::sqrt(v) * z[0] : 0.0;
-  for (std::int64_t t = 1; t < N; ++t) {
-    // phi_(t,t) from the previous row; a zero pivot leaves the row unchanged.
-    double num = g[t];
-    for (std::int64_t j = 1; j < t; ++j) num -= phi[j] * g[t - j];
-    const double ptt = v > kSimCholeskyTol ? num / v : 0.0;
-    // phi_(t,j) = phi_(t-1,j) - phi_(t,t) phi_(t-1,t-j), in place by pairs.
-    for (std::int64_t j = 1, k = t - 1; j <= k; ++j, --k) {
-      const double a = phi[j], b = phi[k];
-      phi[j] = a - ptt * b;
-      if (j != k) phi[k] = b - ptt * a;
-    }
-    phi[t] = ptt;
-    v *= 1.0 - ptt * ptt;
-    double s = 0.0;
-    for (std::int64_t j = 1; j <= t; ++j) s += phi[j] * x[t - j];
-    x[t] = s + (v > kSimCholeskyTol ? std::sqrt(v) * z[t] : 0.0);
+  double pred = 0.0, conv = 0.0;
+  for (std::int64_t t = 0;; ++t) {
+    x[t] = pred + (v > kSimCholeskyTol ? std::sqrt(v) * z[t] : 0.0);
+    if (t + 1 == N) break;
+    const double kappa = v > kSimCholeskyTol ? (g[t + 1] - conv) / v : 0.0;
+    v *= (1.0 - kappa) * (1.0 + kappa);
+    const LevinsonSums sums = levinson_step(dl, N, t, kappa, x, g);
+    pred = sums.pred;
+    conv = sums.conv;
   }
   return 0;
 }

@@ -15,15 +15,14 @@ inline constexpr int kFracMaTerms = 100;
 // Fractional noise by the Cholesky method, -1/2 < X < 1/2:
 //   gamma_X(0) = Gamma(1 - 2X) / Gamma(1 - X)^2,
 //   gamma_X(k) = gamma_X(k - 1) (k - 1 + X) / (k - X),
-// and x = L z with L L' the N x N Toeplitz matrix of gamma_X.  L is formed
-// row by row by the Durbin-Levinson recursion: row t of L^-1 L_tt is
-// (-phi_(t,t), ..., -phi_(t,1), 1) and L_tt^2 = v_t, so
+// and x = L z with L L' the N x N Toeplitz matrix of gamma_X, row by row by
+// the Durbin-Levinson recursion (module/farma/durbin_levinson.hpp):
 //   x_t = sum_{j=1..t} phi_(t,j) x_(t-j) + sqrt(v_t) z_t,
-//   phi_(t,t) = (gamma(t) - sum_{j<t} phi_(t-1,j) gamma(t-j)) / v_(t-1),
-//   phi_(t,j) = phi_(t-1,j) - phi_(t,t) phi_(t-1,t-j),  v_t = v_(t-1) (1 - phi_(t,t)^2),
 // in O(N^2) operations and O(N) memory; a pivot v_t not above 1.11e-14
-// gives L_tt = 0 as in the packed Cholesky factorisation.  work: 2N
-// doubles.  Returns 0 or 315 (a gamma evaluation failed).
+// gives L_tt = 0 as in the packed Cholesky factorisation.  work:
+// frac_noise_work_size(N) doubles.  Returns 0 or 315 (a gamma evaluation
+// failed).
+std::uint64_t frac_noise_work_size(std::int64_t N);
 int frac_noise_cholesky(double* x, const double* z, std::int64_t N, double X, double* work);
 
 // Fractional noise by the truncated moving average, X <= -1/2: weights

@@ -76,7 +76,7 @@ int farmasim(void** args, const std::int32_t* given) {
   if (by_ma) {
     if (frac_noise_ma(x.data(), z.data(), N, X) != 0) return fail_message(kMsgGammaFailed);
   } else {
-    WorkBlock<double> dl(checked_mul(2, std::uint64_t(N)));
+    WorkBlock<double> dl(frac_noise_work_size(N));
     if (!dl) return dl.status();
     if (frac_noise_cholesky(x.data(), z.data(), N, X, dl.data()) != 0)
       return fail_message(kMsgGammaFailed);

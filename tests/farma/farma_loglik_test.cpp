@@ -1,13 +1,20 @@
-// FARMALIK and farma_loglik: the exact method against a Durbin-Levinson
-// prediction-error decomposition written here, the conditional sum of
-// squares by hand, the choice of method, and the argument checks.
+// FARMALIK and farma_loglik: the exact method against the dense route it
+// replaced (packed Sigma, sweep, Cholesky) and against a Durbin-Levinson
+// decomposition written here, its status rules on singular and indefinite
+// matrices, the conditional sum of squares by hand, the choice of method,
+// and the argument checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
 
 #include "host/host.hpp"
+#include "module/farma/durbin_levinson.hpp"
+#include "module/farma/farma_loglik.hpp"
+#include "module/frame/host.hpp"
+#include "tests/farma/dense_reference.hpp"
 #include "tests/support/allocation.hpp"
 #include "module/frame/status.hpp"
 
@@ -38,11 +45,13 @@ class Farmalik : public ::testing::Test {
     return l;
   }
   std::vector<double> farmacov(double d, const std::vector<double>& phi,
-                               const std::vector<double>& theta, double sigma, int lag) {
+                               const std::vector<double>& theta, double sigma, int lag,
+                               Value ar_lags = Value::omitted(),
+                               Value ma_lags = Value::omitted()) {
     auto r = s_.call("FARMACOV", {Value::scalar(d),
                                   phi.empty() ? Value::omitted() : Value::column(phi),
                                   theta.empty() ? Value::omitted() : Value::column(theta),
-                                  Value::scalar(sigma), Value::omitted(), Value::omitted(),
+                                  Value::scalar(sigma), ar_lags, ma_lags,
                                   Value::scalar(lag)});
     EXPECT_EQ(r.status, 0);
     return r.outputs[0]->data;
@@ -108,6 +117,173 @@ TEST_F(Farmalik, ExactMethodMatchesDurbinLevinson) {
     EXPECT_NEAR(l.quad, quad, 1e-9 * quad) << c.d;
     EXPECT_NEAR(l.loglik, -0.5 * (logdet + quad), 1e-9 * (1 + std::fabs(logdet + quad))) << c.d;
   }
+}
+
+// The dense route on the same autocovariances (the sweep runs through this
+// session's host).
+Lik dense(mvts::Session& s, const std::vector<double>& g, const std::vector<double>& y) {
+  s.activate();
+  mvtsa::set_host_table(s.table());
+  Lik l;
+  l.status = farma_test::dense_toeplitz_loglik(g, y, &l.logdet, &l.quad);
+  l.loglik = -0.5 * (l.logdet + l.quad);
+  return l;
+}
+
+struct ModelCase {
+  const char* what;
+  int n;
+  double d;
+  std::vector<double> phi, theta;
+  double sigma;
+  std::vector<double> ar_lags, ma_lags;  // empty: lags 1..p, 1..q
+};
+
+Value vector_or_omitted(const std::vector<double>& v) {
+  return v.empty() ? Value::omitted() : Value::column(v);
+}
+
+// Every model region against the dense route to relative 1e-10.  Measured:
+// at most 6e-12 (ln det, n = 500, d = 0.49 with a complex pair); below 1e-12
+// at n = 120.
+TEST_F(Farmalik, ExactMethodMatchesTheDenseRoute) {
+  const double r = 0.95;  // the largest AR root modulus
+  const ModelCase cases[] = {
+      {"noise d -0.49", 120, -0.49, {}, {}, 1.0, {}, {}},
+      {"noise d -0.25", 120, -0.25, {}, {}, 1.0, {}, {}},
+      {"noise d 0.1", 120, 0.1, {}, {}, 3.0, {}, {}},
+      {"noise d 0.49", 120, 0.49, {}, {}, 1.0, {}, {}},
+      {"AR root 0.95", 120, 0.4, {r}, {}, 1.0, {}, {}},
+      {"AR root -0.95", 120, -0.3, {-r}, {}, 0.5, {}, {}},
+      {"complex pair", 120, 0.2, {2 * r * std::cos(0.6), -r * r}, {}, 2.5, {}, {}},
+      {"ARMA(1, 2)", 120, 0.45, {0.5}, {0.6, -0.3}, 0.01, {}, {}},
+      {"subset lags", 120, -0.2, {0.8}, {0.4}, 1.7, {3}, {2}},
+      {"subset pair", 120, 0.35, {-0.5, 0.3}, {0.5}, 1.0, {1, 4}, {}},
+      {"one value", 1, 0.3, {0.5}, {}, 2.0, {}, {}},
+      {"two values", 2, -0.3, {}, {0.5}, 1.0, {}, {}},
+      {"long, d 0.49, MA", 500, 0.49, {}, {-0.4}, 1.0, {}, {}},
+      {"long, d 0.3, AR 0.95, MA", 500, 0.3, {r}, {-0.4}, 1.0, {}, {}},
+      {"long, d 0.49, complex pair at angle 0.3", 500, 0.49, {2 * r * std::cos(0.3), -r * r}, {},
+       1.0, {}, {}},
+      {"long, d -0.49, complex pair at angle 2", 500, -0.49, {2 * r * std::cos(2.0), -r * r}, {},
+       4.0, {}, {}},
+  };
+  for (const ModelCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<double> y = series(c.n, 21);
+    std::vector<double> g = farmacov(c.d, c.phi, c.theta, c.sigma, std::max(c.n - 1, 1),
+                                     vector_or_omitted(c.ar_lags), vector_or_omitted(c.ma_lags));
+    g.resize(std::size_t(c.n));
+    const Lik want = dense(s_, g, y);
+    ASSERT_EQ(want.status, 0);
+    const Lik got = lik({Value::column(y), Value::scalar(c.d), vector_or_omitted(c.phi),
+                         vector_or_omitted(c.theta), Value::scalar(c.sigma),
+                         vector_or_omitted(c.ar_lags), vector_or_omitted(c.ma_lags),
+                         Value::scalar(1)});
+    ASSERT_EQ(got.status, 0);
+    EXPECT_NEAR(got.loglik, want.loglik, 1e-10 * std::fabs(want.loglik));
+    EXPECT_NEAR(got.logdet, want.logdet, 1e-10 * std::fabs(want.logdet));
+    EXPECT_NEAR(got.quad, want.quad, 1e-10 * want.quad);
+    EXPECT_EQ(s_.live_blocks(), 0);
+  }
+}
+
+// d = 0.49 with an AR root of 0.95 puts a spectral peak of order 1e4 beside
+// the innovation variance: Sigma's condition number grows to about 1e7 at
+// n = 500 and every double route loses digits to it.  Against the same
+// recursion in long double, measured at n = 500:
+//   MA -0.4:  Durbin-Levinson 1.7e-10 (ln det) and 3e-11 (quadratic form),
+//             dense route 5.7e-11 and 7e-14;
+//   MA -0.9:  Durbin-Levinson 1.5e-9 and 2.0e-10, dense route 9.1e-10 and
+//             4.5e-10;
+// so the two routes agree there only to 1e-10 .. 6e-10, and each is checked
+// against the wide reference instead, with the tolerance 5e-9.
+TEST_F(Farmalik, IllConditionedCornerAgainstExtendedPrecision) {
+  for (double theta : {-0.4, -0.9}) {
+    SCOPED_TRACE(theta);
+    const std::vector<double> y = series(500, 21);
+    const std::vector<double> g = farmacov(0.49, {0.95}, {theta}, 1.0, 499);
+    Lik want;
+    farma_test::wide_toeplitz_loglik(g, y, &want.logdet, &want.quad);
+    const Lik got = lik({Value::column(y), Value::scalar(0.49), Value::scalar(0.95),
+                         Value::scalar(theta), Value::omitted(), Value::omitted(),
+                         Value::omitted(), Value::scalar(1)});
+    ASSERT_EQ(got.status, 0);
+    EXPECT_NEAR(got.logdet, want.logdet, 5e-9 * std::fabs(want.logdet));
+    EXPECT_NEAR(got.quad, want.quad, 5e-9 * want.quad);
+  }
+}
+
+// d near 1/2 with AR roots of modulus 0.95 makes gamma(0) of order 1e9 and
+// the prediction variances near 1, below 2^-26.5 gamma(0) from the pivot
+// that the AR part reaches (pivot 1, 2 or 3 here; each at least 4 times
+// below the threshold, the pivots before it at least 1.3 times above):
+// 178 from both routes.  A variance of 1e-16 leaves every pivot above that
+// relative threshold but below the Cholesky tolerance 1.11e-14: 315.  When
+// both happen, the sweep's 178 comes first.
+TEST_F(Farmalik, SingularAndZeroPivotsGiveTheDenseRouteStatuses) {
+  const double d = 0.4999999;
+  const ModelCase cases[] = {
+      {"pivot 1", 60, d, {0.95}, {}, 1.0, {}, {}},
+      {"pivot 2, complex pair", 60, d, {2 * 0.95 * std::cos(0.2), -0.9025}, {0.4}, 2.0, {}, {}},
+      {"pivot 3, AR lag 3", 60, d, {0.95}, {}, 1.0, {3}, {}},
+      {"pivots below 1.11e-14", 30, 0.3, {0.5}, {}, 1e-16, {}, {}},
+      {"both", 30, d, {0.95}, {}, 1e-16, {}, {}},
+  };
+  const int want_status[] = {178, 178, 178, 315, 178};
+  int i = 0;
+  for (const ModelCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<double> y = series(c.n, 4);
+    const std::vector<double> g = farmacov(c.d, c.phi, c.theta, c.sigma, c.n - 1,
+                                           vector_or_omitted(c.ar_lags),
+                                           vector_or_omitted(c.ma_lags));
+    EXPECT_EQ(dense(s_, g, y).status, want_status[i]);
+    const Lik got = lik({Value::column(y), Value::scalar(c.d), vector_or_omitted(c.phi),
+                         vector_or_omitted(c.theta), Value::scalar(c.sigma),
+                         vector_or_omitted(c.ar_lags), vector_or_omitted(c.ma_lags),
+                         Value::scalar(1)});
+    EXPECT_EQ(got.status, want_status[i]);
+    EXPECT_EQ(got.message, want_status[i]);
+    EXPECT_EQ(s_.live_blocks(), 0);
+    ++i;
+  }
+}
+
+// toeplitz_loglik on sequences that no model gives, against the dense
+// route and closed forms.
+TEST_F(Farmalik, ToeplitzKernelOnHandMadeSequences) {
+  auto run = [](const std::vector<double>& g, const std::vector<double>& y, Lik* l) {
+    std::vector<double> work(mvtsa::levinson_work_size(std::int64_t(y.size())));
+    return mvtsa::toeplitz_loglik(g.data(), y.data(), std::int64_t(y.size()), work.data(),
+                                  &l->logdet, &l->quad);
+  };
+  Lik got;
+  // AR(1) with phi = 1/2 and variance 4/3 (gamma(h) = 2^-h): v_0 = 1, then
+  // v_t = 3/4 and e_t = y_t - y_(t-1)/2.
+  const std::vector<double> g = {1, 0.5, 0.25, 0.125}, y = {1, -2, 0.5, 3};
+  ASSERT_EQ(run(g, y, &got), 0);
+  EXPECT_NEAR(got.logdet, 3 * std::log(0.75), 1e-15);
+  const double q = 1 + (6.25 + 2.25 + 2.75 * 2.75) / 0.75;
+  EXPECT_NEAR(got.quad, q, 1e-14 * q);
+  // One value: ln gamma(0) and y^2 / gamma(0).
+  ASSERT_EQ(run({2.0}, {3.0}, &got), 0);
+  EXPECT_DOUBLE_EQ(got.logdet, std::log(2.0));
+  EXPECT_DOUBLE_EQ(got.quad, 4.5);
+  // Rank one: the second pivot is 0.
+  EXPECT_EQ(run({1, 1, 1}, {1, 2, 3}, &got), 178);
+  EXPECT_EQ(dense(s_, {1, 1, 1}, {1, 2, 3}).status, 178);
+  // Indefinite: v_2 = 0.19 (1 - (0.81 / 0.19)^2) < 0 passes the sweep's
+  // magnitude test and fails the factorisation.
+  EXPECT_EQ(run({1, 0.9, 0.0}, {1, 2, 3}, &got), 315);
+  EXPECT_EQ(dense(s_, {1, 0.9, 0.0}, {1, 2, 3}).status, 315);
+  // ... unless a later pivot is singular: the sweep's 178 comes first.  With
+  // phi_(2,2) = k2 = -0.81 / 0.19 and v_2 = 0.19 (1 - k2^2),
+  // g3 = v_2 + 0.9 k2 makes phi_(3,3) = 1 and v_3 = 0 (up to rounding).
+  const double k2 = -0.81 / 0.19, v2 = 0.19 * (1 - k2 * k2);
+  const std::vector<double> g4 = {1, 0.9, 0.0, v2 + 0.9 * k2}, y4 = {1, 2, 3, 4};
+  EXPECT_EQ(run(g4, y4, &got), 178);
+  EXPECT_EQ(dense(s_, g4, y4).status, 178);
 }
 
 TEST_F(Farmalik, ExactMethodHandlesVariancesFarFromOne) {
