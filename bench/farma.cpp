@@ -148,6 +148,11 @@ void BM_FarmafitExact(benchmark::State& state) {
   state.counters["ar"] = ar;
   state.counters["ma"] = ma;
   state.counters["sigma2"] = s2;
+  const std::vector<Value> at = {y, Value::scalar(d), Value::scalar(ar), Value::scalar(ma),
+                                 Value::scalar(s2), Value::omitted(), Value::omitted(),
+                                 Value::scalar(1)};
+  auto l = session().call("FARMALIK", at);
+  state.counters["loglik"] = l.status == 0 ? l.outputs[0]->at(0, 0) : std::nan("");
   // One likelihood evaluation at the estimates, timed over a few calls, and
   // the fit again, both in process CPU time (steadier than wall time on a
   // shared machine).
