@@ -19,17 +19,17 @@
 // (its pivot rules are its own): levinson_step raises the predictor from
 // order m to m + 1 and returns, from the same pass over the coefficients,
 // the two inner products the next order needs.  The coefficients are kept
-// twice, in order and reversed, so that the update and both inner products
-// run forwards over contiguous arrays.
+// once, reversed (phi_(t,t) first), so that both inner products run forwards
+// over contiguous arrays; the update, which pairs phi_(t,j) with
+// phi_(t,t+1-j), runs from both ends of the same array.
 #pragma once
 
 #include <cstdint>
 
 namespace mvtsa {
 
-// Doubles of work space for a recursion over n values: the coefficients in
-// order and reversed.
-inline std::int64_t levinson_work_size(std::int64_t n) { return 2 * n; }
+// Doubles of work space for a recursion over n values: the coefficients.
+inline std::int64_t levinson_work_size(std::int64_t n) { return n; }
 
 // The inner products of the predictor of order m + 1 with the series and
 // with the autocovariances:
@@ -44,9 +44,9 @@ struct LevinsonSums {
 // Raises the predictor held in work (levinson_work_size(n) doubles, whose
 // content the caller leaves alone between steps) from order m to order
 // m + 1 < n with phi_(m+1,m+1) = kappa; the first step has m = 0.  Reads
-// s_0..s_m and gamma(1..m+1).  Rounding follows a fixed
-// order (four interleaved partial sums), the same on every machine that
-// builds the code with the same flags.
+// s_0..s_m and gamma(1..m+1).  Rounding follows a fixed order of
+// operations: the partial sums are fixed by position, not left to the
+// compiler.
 LevinsonSums levinson_step(double* work, std::int64_t n, std::int64_t m, double kappa,
                            const double* s, const double* gamma);
 
