@@ -1,7 +1,6 @@
 #include "module/farma/farma_loglik.hpp"
 
 #include <cmath>
-#include <cstring>
 
 #include "module/farma/arfima_autocov.hpp"
 #include "module/farma/durbin_levinson.hpp"
