@@ -25,7 +25,6 @@ namespace {
 // or onto scalar code, lane by lane, so the rounding is the same everywhere.
 // Loads and stores go through memcpy (no alignment is assumed).
 typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
-typedef long long PairMask __attribute__((vector_size(2 * sizeof(long long))));
 
 inline Pair load(const double* p) {
   Pair v;
@@ -33,7 +32,7 @@ inline Pair load(const double* p) {
   return v;
 }
 inline void store(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
-inline Pair swapped(Pair v) { return __builtin_shuffle(v, PairMask{1, 0}); }
+inline Pair swapped(Pair v) { return Pair{v[1], v[0]}; }
 
 }  // namespace
 
