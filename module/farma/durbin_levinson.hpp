@@ -13,7 +13,7 @@
 //   ln det Sigma = sum_t ln v_t,   y' Sigma^-1 y = sum_t e_t^2 / v_t,
 //   e_t = y_t - sum_{j=1..t} phi_(t,j) y_(t-j),
 // and x = L z is x_t = sum_{j=1..t} phi_(t,j) x_(t-j) + sqrt(v_t) z_t:
-// O(n^2) operations (about 2 n^2 multiply-adds) in O(n) memory.
+// O(n^2) operations (about 1.5 n^2 multiply-adds) in O(n) memory.
 //
 // The caller runs the recursion one order at a time, choosing phi_(t,t)
 // (its pivot rules are its own): levinson_step raises the predictor from

@@ -22,6 +22,7 @@ std::uint64_t frac_noise_work_size(std::int64_t N) {
 }
 
 int frac_noise_cholesky(double* x, const double* z, std::int64_t N, double X, double* work) {
+  if (N < 1) return 0;
   double* g = work;  // gamma_X(0..N-1), then the recursion's levinson_work_size(N)
   double g12, g1;
   if (gamma_eval(1.0 - 2.0 * X, &g12) != 0 || gamma_eval(1.0 - X, &g1) != 0)
