@@ -3,6 +3,9 @@
 // conditional likelihood (method 1), with their work space in bytes.
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -64,6 +67,7 @@ class HostScope {
     h_.activate();
     mvtsa::set_host_table(h_.table());
   }
+  mvts::Host& host() { return h_; }
 
  private:
   mvts::Host h_;
@@ -84,6 +88,72 @@ void BM_Kalman(benchmark::State& st) {
 }
 BENCHMARK(BM_Kalman)->Args({2, 200})->Args({2, 1000})->Args({2, 10000})->Args({3, 1000})
     ->Unit(benchmark::kMicrosecond);
+
+// A wide state: k = 10 variables, an AR block at every lag 1 .. p (the
+// VARMA(1,1) coefficients divided by p, so the model stays stationary), T = 50.
+// The state dimension is f = k p = 100.  The host's memory limit is set to
+// 50 MiB, so a call needing more ends with status 1 and the benchmark fails;
+// max_rss_MiB is the process's peak resident set after the runs.
+void BM_KalmanWide(benchmark::State& st) {
+  HostScope scope;
+  const Problem base(10, 50);
+  const int k = base.k, p = int(st.range(0));
+  std::vector<double> ar;
+  for (int l = 0; l < p; ++l)
+    for (double x : base.phi) ar.push_back(x / p);
+  scope.host().set_memory_limit(std::uint64_t(50) << 20);
+  double r[3];
+  for (auto _ : st) {
+    const int s = mvtsa::varma_kalman_loglik(&r[0], &r[1], &r[2], base.y.data(), base.T, k,
+                                             ar.data(), p, p, nullptr, base.theta.data(), 1, 1,
+                                             nullptr, base.packed.data());
+    if (s != 0) st.SkipWithError("status");
+    benchmark::DoNotOptimize(r[0]);
+  }
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  st.counters["f"] = double(k) * std::max(p, 2);
+  st.counters["max_rss_MiB"] = double(ru.ru_maxrss) / 1024.0;
+}
+BENCHMARK(BM_KalmanWide)->Arg(2)->Arg(5)->Arg(10)->Unit(benchmark::kMillisecond);
+
+// The stationary initial covariance alone for the model of BM_KalmanWide:
+// T (f x f, f = 10 max(p, 2)) and Q = R Sigma R' as the filter builds them.
+// bench/varmalik_peer.py times scipy.linalg.solve_discrete_lyapunov on them.
+void BM_InitialCovariance(benchmark::State& st) {
+  const Problem base(10, 1);
+  const int k = base.k, p = int(st.range(0)), m = std::max(p, 2);
+  const std::int64_t f = std::int64_t(k) * m, kk = std::int64_t(k) * k;
+  std::vector<double> ar, T(std::size_t(f * f), 0.0), Q(std::size_t(f * f), 0.0);
+  for (int l = 0; l < p; ++l)
+    for (double x : base.phi) ar.push_back(x / p);
+  for (std::int64_t i = 0; i + k < f; ++i) T[std::size_t(i * f + i + k)] = 1.0;
+  for (int l = 1; l <= p; ++l)
+    for (int r = 0; r < k; ++r)
+      for (int c = 0; c < k; ++c)
+        T[std::size_t(((m - 1) * k + r) * f + (m - l) * k + c)] =
+            ar[std::size_t((l - 1) * kk + r * k + c)];
+  // Q = R Sigma R' with R = [Psi_0; ...; Psi_{m-1}]
+  std::vector<double> psi(std::size_t(m * kk));
+  mvtsa::varma_psi_weights(ar.data(), p, base.theta.data(), 1, k, m, psi.data());
+  auto R = [&](std::int64_t r, int a) { return psi[std::size_t((r / k) * kk + (r % k) * k + a)]; };
+  for (std::int64_t r = 0; r < f; ++r)
+    for (std::int64_t c = 0; c < f; ++c) {
+      double acc = 0.0;
+      for (int a = 0; a < k; ++a)
+        for (int b = 0; b < k; ++b) acc += R(r, a) * base.sigma[std::size_t(a * k + b)] * R(c, b);
+      Q[std::size_t(r * f + c)] = acc;
+    }
+  std::vector<double> P(std::size_t(f * f)), work(mvtsa::kalman_initial_covariance_work(f));
+  for (auto _ : st) {
+    if (mvtsa::kalman_initial_covariance(f, T.data(), Q.data(), P.data(), work.data()) != 0)
+      st.SkipWithError("not stationary");
+    benchmark::DoNotOptimize(P[0]);
+  }
+  st.counters["f"] = double(f);
+  st.counters["work_bytes"] = double(work.size() * sizeof(double));
+}
+BENCHMARK(BM_InitialCovariance)->Arg(2)->Arg(5)->Arg(10)->Arg(20)->Unit(benchmark::kMillisecond);
 
 void BM_Innovations(benchmark::State& st) {
   HostScope host;

@@ -5,7 +5,7 @@
 
 #include "module/farma/arfima_autocov.hpp"
 #include "module/farma/poly_roots.hpp"
-#include "module/roots/complex_modulus.hpp"
+#include "module/linalg/complex_modulus.hpp"
 
 namespace mvtsa {
 

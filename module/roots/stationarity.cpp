@@ -6,7 +6,8 @@
 
 #include "module/frame/host.hpp"
 #include "module/frame/status.hpp"
-#include "module/roots/complex_modulus.hpp"
+#include "module/linalg/complex_modulus.hpp"
+#include "module/linalg/symmetric_eigenvalues.hpp"
 #include "module/roots/eigenvalues.hpp"
 #include "module/varma/covariance.hpp"
 

@@ -6,7 +6,7 @@
 
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
-#include "module/roots/complex_modulus.hpp"
+#include "module/linalg/complex_modulus.hpp"
 #include "module/roots/stationarity.hpp"
 
 namespace mvtsa {

@@ -7,8 +7,13 @@
 #include "module/blas/blas.hpp"
 #include "module/frame/host.hpp"
 #include "module/frame/status.hpp"
+#include "module/linalg/lu.hpp"
 
 namespace mvtsa {
+
+static_assert(kAutocovSingularInverse == kLuZeroRow && kAutocovSmallPivot == kLuSmallPivot &&
+              kAutocovSmallLastPivot == kLuSmallLastPivot);
+
 namespace {
 
 using i64 = std::int64_t;
@@ -76,54 +81,6 @@ void lower_times(const double* linv, i64 n, double* y, i64 w) {
   }
 }
 
-// Solves A x = b (A n x n row-major, overwritten; b overwritten by x) by
-// Gaussian elimination with scaled partial pivoting: each row carries the
-// reciprocal of its largest absolute element, and the pivot of column j is
-// the row below j with the largest scaled element.  A scaled pivot below
-// 2^-44 stops the solve: status 2 before the last column, 3 at it.  An
-// all-zero row gives status 1 when the elimination otherwise succeeds.
-int lu_solve_scaled(double* a, double* b, i64 n, double* scale) {
-  bool zero_row = false;
-  for (i64 i = 0; i < n; ++i) {
-    const double* ai = a + i * n;
-    double big = 0.0;
-    for (i64 j = 0; j < n; ++j) big = std::fmax(big, std::fabs(ai[j]));
-    if (big == 0.0) zero_row = true;
-    scale[i] = big > 0.0 ? 1.0 / big : 0.0;
-  }
-  for (i64 j = 0; j < n; ++j) {
-    i64 piv = j;
-    double best = -1.0;
-    for (i64 i = j; i < n; ++i) {
-      const double v = std::fabs(a[i * n + j]) * scale[i];
-      if (v > best) {
-        best = v;
-        piv = i;
-      }
-    }
-    if (!(best >= kScaledPivotTol)) return j < n - 1 ? kAutocovSmallPivot : kAutocovSmallLastPivot;
-    if (piv != j) {
-      std::swap_ranges(a + piv * n, a + piv * n + n, a + j * n);
-      std::swap(b[piv], b[j]);
-      std::swap(scale[piv], scale[j]);
-    }
-    const double* aj = a + j * n;
-    for (i64 i = j + 1; i < n; ++i) {
-      double* ai = a + i * n;
-      if (ai[j] == 0.0) continue;
-      const double f = ai[j] / aj[j];
-      ai[j] = 0.0;
-      blas_daxpy(int(n - j - 1), -f, aj + j + 1, ai + j + 1);
-      b[i] -= f * b[j];
-    }
-  }
-  for (i64 j = n - 1; j >= 0; --j) {
-    const double* aj = a + j * n;
-    b[j] = (b[j] - blas_ddot(int(n - j - 1), aj + j + 1, b + j + 1)) / aj[j];
-  }
-  return zero_row ? kAutocovSingularInverse : kStatusOk;
-}
-
 // Gamma(0) .. Gamma(p) of a model with p > 0 into gam (p+1 blocks), from the
 // cross terms C(0) .. C(q).  The unknowns are x_j = vec(X_j), X_0 = Gamma(0),
 // X_j = Gamma(j)' (row-major vec; vec(A X) = (A (x) I) vec(X) and
@@ -136,7 +93,7 @@ int lu_solve_scaled(double* a, double* b, i64 n, double* scale) {
 // own matrix A22 is unit lower triangular: held in packed lower storage and
 // inverted in place.  The first group then solves the reduced system
 //   (A11 - A12 A22^-1 A21) x1 = c1 - A12 A22^-1 c2
-// by LU with scaled partial pivoting, and x2 = A22^-1 (c2 - A21 x1).
+// by LU with scaled partial pivoting (lu_solve), and x2 = A22^-1 (c2 - A21 x1).
 int solve_low_lags(double* gam, const double* cross, const double* phi, int p, int q, int k,
                    double* work) {
   const i64 kk = i64(k) * k;
@@ -207,7 +164,7 @@ int solve_low_lags(double* gam, const double* cross, const double* phi, int p, i
       c1[r] -= f * c2[l];
     }
   }
-  if (int st = lu_solve_scaled(a11, c1, n1, scale)) return st;
+  if (int st = lu_solve(a11, n1, c1, scale, nullptr)) return st;
   // x2 = z - Y x1
   for (i64 l = 0; l < n2; ++l) c2[l] -= blas_ddot(int(n1), a21 + l * n1, c1);
   // Gamma(0) = X_0; Gamma(h) = X_h'.

@@ -17,13 +17,12 @@
 
 namespace mvtsa {
 
-// Solve statuses of varma_autocov (besides 0).
+// Solve statuses of varma_autocov (besides 0); 1 to 3 are also the statuses
+// of the LU solve (lu_solve) of the first group.
 inline constexpr int kAutocovSingularInverse = 1;  // second-group pivot <= 2^-26.5,
                                                    // or an all-zero row in the first group
 inline constexpr int kAutocovSmallPivot = 2;       // a scaled LU pivot < 2^-44 before the last
 inline constexpr int kAutocovSmallLastPivot = 3;   // the last scaled LU pivot < 2^-44
-// 2^-44: the smallest scaled pivot the LU solve accepts.
-inline constexpr double kScaledPivotTol = 5.684341886080804e-14;
 
 // psi weights Psi_0 .. Psi_{count-1} of y_t = sum_j Psi_j e_{t-j}:
 //   Psi_0 = I,  Psi_j = sum_{i=1..min(j,p)} Phi_i Psi_{j-i} - Theta_j   (Theta_j = 0 for j > q).

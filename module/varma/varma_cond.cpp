@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "module/frame/host.hpp"
+#include "module/linalg/lu.hpp"
 #include "module/varma/covariance.hpp"
 #include "module/varma/sweep_inverse.hpp"
-#include "module/varma/varma_kalman.hpp"
 
 namespace mvtsa {
 
@@ -42,7 +42,7 @@ int varma_cond_loglik(double* loglik, double* logdet, double* quad, const double
   if (sweep_inverse(inv, k, flags, sweep_work) < k) return fail_message(kMsgSingular);
   unpack_symmetric(sigma_packed, k, full);
   double det = 0.0;
-  const int det_status = lu_determinant(full, k, scale, &det);
+  const int det_status = lu_solve(full, k, nullptr, scale, &det);
 
   const std::int64_t n = T - pmax;
   double S = 0.0;

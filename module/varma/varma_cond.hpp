@@ -16,7 +16,7 @@ std::uint64_t varma_cond_work_size(int k, int qmax);
 // ar: pmax blocks (block j-1 = Phi_j, zero at unlisted lags); ma: qmax blocks
 // likewise.  sigma_packed: packed lower triangle.  `flags` holds k
 // characters.  Fills the three values (L = -(D + S)/2, D, S).  Returns the
-// determinant status of Sigma (lu_determinant), or 100 after message 178
+// determinant status of Sigma (lu_solve), or 100 after message 178
 // when Sigma cannot be inverted by sweeping.
 int varma_cond_loglik(double* loglik, double* logdet, double* quad, const double* series,
                       std::int64_t T, int k, const double* ar, int pmax, const double* ma,

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "module/frame/host.hpp"
+#include "module/linalg/lu.hpp"
 #include "module/varma/covariance.hpp"
 #include "module/varma/sweep_inverse.hpp"
-#include "module/varma/varma_kalman.hpp"
 
 namespace mvtsa {
 namespace {
@@ -216,8 +216,8 @@ class Innovations {
       unpack_symmetric(packed_, int(k), Vinv_ + n * kk_);
       b_.copy(Vn, s1_);
       double det = 0.0;
-      det_status = lu_determinant(s1_, int(k), scale_, &det);
-      D += floored_log_det(s1_, int(k), det, kCloseTol);
+      det_status = lu_solve(s1_, k, nullptr, scale_, &det);
+      D += floored_log_det(s1_, k, det, kCloseTol);
       // Yhat(n+1) and the innovation U(n+1)
       std::memset(yhat_, 0, sizeof(double) * std::size_t(k));
       if (n >= m_) {

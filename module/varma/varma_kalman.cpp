@@ -6,6 +6,11 @@
 // identity blocks on the block super-diagonal and Phi_l at block
 // (m-1, m-l); R = [Psi_0; ...; Psi_{m-1}] holds the first m MA(infinity)
 // weights; Q = R Sigma R'.
+//
+// The call runs in three parts: the stationary initial covariance P(1)
+// (kalman_initial_covariance), the filter steps (update, then prediction)
+// whose predicted moments go to the utility files, and the likelihood formed
+// from the moments read back.
 #include "module/varma/varma_kalman.hpp"
 
 #include <algorithm>
@@ -13,69 +18,30 @@
 #include <cstring>
 
 #include "module/frame/host.hpp"
+#include "module/frame/pool.hpp"
+#include "module/frame/utility_files.hpp"
+#include "module/linalg/lu.hpp"
+#include "module/linalg/lyapunov.hpp"
+#include "module/linalg/symmetric_eigenvalues.hpp"
 #include "module/varma/covariance.hpp"
 #include "module/varma/sweep_inverse.hpp"
 
 namespace mvtsa {
-
-int lu_determinant(double* a, int n, double* scale, double* det) {
-  const std::int64_t N = n;
-  for (std::int64_t i = 0; i < N; ++i) {
-    double mx = 0.0;
-    for (std::int64_t j = 0; j < N; ++j) mx = std::max(mx, std::fabs(a[i * N + j]));
-    if (mx == 0.0) {
-      *det = 0.0;
-      return 1;
-    }
-    scale[i] = 1.0 / mx;
-  }
-  int status = 0;
-  double d = 1.0;
-  for (std::int64_t c = 0; c < N; ++c) {
-    std::int64_t piv = c;
-    double best = -1.0;
-    for (std::int64_t r = c; r < N; ++r) {
-      const double v = std::fabs(a[r * N + c]) * scale[r];
-      if (v > best) {
-        best = v;
-        piv = r;
-      }
-    }
-    if (piv != c) {
-      for (std::int64_t j = 0; j < N; ++j) std::swap(a[c * N + j], a[piv * N + j]);
-      std::swap(scale[c], scale[piv]);
-      d = -d;
-    }
-    if (best < kLuScaledPivotTol && status == 0) status = (c == N - 1) ? 3 : 2;
-    const double p = a[c * N + c];
-    d *= p;
-    if (p == 0.0) break;  // the determinant is zero; nothing left to eliminate with
-    for (std::int64_t r = c + 1; r < N; ++r) {
-      const double g = a[r * N + c] / p;
-      a[r * N + c] = g;
-      if (g == 0.0) continue;
-      for (std::int64_t j = c + 1; j < N; ++j) a[r * N + j] -= g * a[c * N + j];
-    }
-  }
-  *det = d;
-  return status;
-}
-
-double floored_log_det(const double* lu, int n, double det, double floor) {
-  if (!(det == HUGE_VAL)) return std::log(std::max(det, floor));
-  // det = prod_c U(c, c) with the sign of the row exchanges, and positive.
-  double log_abs = 0.0;
-  for (std::int64_t c = 0; c < n; ++c) log_abs += std::log(std::fabs(lu[c * std::int64_t(n) + c]));
-  return std::max(log_abs, std::log(floor));
-}
-
 namespace {
 
 constexpr double kDetFloor = kCloseTol;  // 2^-26.5
-// Threshold of the generalized inverse: b = eps/2 * max|diag F| when that
-// maximum lies in (kTinyDiag, 1), else eps/2.
-constexpr double kHalfEps = 1.110223024625157e-14;
+// Threshold of the generalized inverse: b = 100 u max|diag F| when that
+// maximum lies in (kTinyDiag, 1), else 100 u; 100 u (u = 2^-53) written as the
+// 16-digit decimal 1.110223024625157e-14, 3 ulps above 100 * 0x1p-53.
+constexpr double kHundredRoundoff = 1.110223024625157e-14;
+// sqrt of the smallest normal double, to ten digits.
 constexpr double kTinyDiag = 1.491668147e-154;
+
+// Utility files of one evaluation, in the order they are created.  The host
+// contract has all four written although only the predicted moments are read.
+enum FilterFile : int { kFilePredictedState, kFilePredictedCov, kFileFilteredState,
+                        kFileFilteredCov };
+
 // Steps of filter output buffered per utility-file write and read: at most
 // 256, and no more than about 1 MiB of covariance matrices.
 std::int64_t chunk_steps(std::int64_t ff) {
@@ -87,144 +53,6 @@ bool row_missing(const double* y, int k) {
   for (int i = 0; i < k; ++i)
     if (is_missing(y[i]) || std::fabs(y[i]) > kSeriesBound) return true;
   return false;
-}
-
-// The filter's arrays, all from one host pool released on every path.
-class FilterPool {
- public:
-  FilterPool() : pool_(pool_create()) {}
-  ~FilterPool() { pool_release(pool_); }
-  FilterPool(const FilterPool&) = delete;
-  FilterPool& operator=(const FilterPool&) = delete;
-  bool ok() const { return pool_ != nullptr; }
-  // A zero-filled array of n doubles, or null after the host error was raised.
-  // Once one request has failed every later one returns null without asking
-  // the host again, so a call that takes several arrays before testing them
-  // raises the error once.
-  template <class T>
-  T* get(std::uint64_t n) {
-    if (failed_) return nullptr;
-    void* p = pool_alloc(pool_, checked_bytes(n == 0 ? 1 : n, sizeof(T)));
-    if (!p) {
-      failed_ = true;
-      (void)allocation_failed();
-      return nullptr;
-    }
-    if (check_host_error()) {
-      failed_ = true;
-      return nullptr;
-    }
-    return static_cast<T*>(p);
-  }
-
- private:
-  mcn_allocator* pool_;
-  bool failed_ = false;
-};
-
-// The four utility files of one evaluation; any still open are closed when
-// the evaluation ends.
-class UtilityFiles {
- public:
-  static constexpr int kCount = 4;
-  ~UtilityFiles() {
-    for (void*& h : handle_)
-      if (h) (void)utility_close(h);
-  }
-  // Each returns 0, or reports the failing code and returns status 100.
-  int create_all() {
-    std::uint8_t desc[240];
-    utility_descriptor(desc);
-    for (void*& h : handle_)
-      if (int rc = utility_create(&h, desc); rc < 0) return failed(rc);
-    return kStatusOk;
-  }
-  int write(int file, const double* x, std::int64_t n) {
-    const int rc = utility_write(handle_[file], x, n * std::int64_t(sizeof(double)));
-    return rc < 0 ? failed(rc) : kStatusOk;
-  }
-  int read(int file, double* x, std::int64_t n) {
-    const int rc = utility_read(handle_[file], x, n * std::int64_t(sizeof(double)));
-    return rc < 0 ? failed(rc) : kStatusOk;
-  }
-  int rewind(int file) {
-    const int rc = utility_rewind(handle_[file]);
-    return rc < 0 ? failed(rc) : kStatusOk;
-  }
-  int close_all() {
-    int status = kStatusOk;
-    for (void*& h : handle_) {
-      const int rc = utility_close(h);
-      h = nullptr;
-      if (rc < 0 && status == kStatusOk) status = failed(rc);
-    }
-    return status;
-  }
-
- private:
-  static int failed(int rc) {
-    error_code_report(rc);
-    return kStatusMessage;
-  }
-  void* handle_[kCount] = {nullptr, nullptr, nullptr, nullptr};
-};
-
-// Appends steps to a utility file through a buffer of `capacity` steps,
-// so that the file receives exactly the sequence of steps in order.
-class StepWriter {
- public:
-  StepWriter(UtilityFiles* files, int file, double* buffer, std::int64_t step,
-             std::int64_t capacity)
-      : files_(files), file_(file), buf_(buffer), step_(step), capacity_(capacity) {}
-  int put(const double* x) {
-    std::memcpy(buf_ + used_ * step_, x, sizeof(double) * std::size_t(step_));
-    if (++used_ == capacity_) return flush();
-    return kStatusOk;
-  }
-  int flush() {
-    const std::int64_t n = used_;
-    used_ = 0;
-    return n ? files_->write(file_, buf_, n * step_) : kStatusOk;
-  }
-
- private:
-  UtilityFiles* files_;
-  int file_;
-  double* buf_;
-  std::int64_t step_;
-  std::int64_t capacity_;
-  std::int64_t used_ = 0;
-};
-
-// Cyclic Jacobi rotations on the symmetric row-major n x n matrix `a`
-// (destroyed); the eigenvalues end on its diagonal.
-void jacobi_eigenvalues(double* a, std::int64_t n) {
-  for (int sweep = 0; sweep < 64; ++sweep) {
-    double off = 0.0, diag = 0.0;
-    for (std::int64_t i = 0; i < n; ++i) {
-      diag += a[i * n + i] * a[i * n + i];
-      for (std::int64_t j = i + 1; j < n; ++j) off += a[i * n + j] * a[i * n + j];
-    }
-    if (off <= 1e-30 * diag || off == 0.0) return;
-    for (std::int64_t p = 0; p < n; ++p)
-      for (std::int64_t q = p + 1; q < n; ++q) {
-        const double apq = a[p * n + q];
-        if (apq == 0.0) continue;
-        const double theta = (a[q * n + q] - a[p * n + p]) / (2.0 * apq);
-        const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
-        const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
-        for (std::int64_t r = 0; r < n; ++r) {  // columns p, q
-          const double arp = a[r * n + p], arq = a[r * n + q];
-          a[r * n + p] = c * arp - s * arq;
-          a[r * n + q] = s * arp + c * arq;
-        }
-        for (std::int64_t r = 0; r < n; ++r) {  // rows p, q
-          const double apr = a[p * n + r], aqr = a[q * n + r];
-          a[p * n + r] = c * apr - s * aqr;
-          a[q * n + r] = s * apr + c * aqr;
-        }
-      }
-  }
 }
 
 // The model in the form the filter uses.
@@ -347,91 +175,20 @@ void build_noise(StateSpace* s, const double* ma, int ma_count, const int* ma_la
     }
 }
 
-// P(1): the solution of P = T P T' + Q from (I - T (x) T) vec P = vec Q, an
-// n = f^2 system solved by LU with partial pivoting; a pivot below 1e-10 in
-// magnitude means singular.  A solution whose smallest eigenvalue is negative
-// (below -1e-10 times the largest magnitude) is rejected too.  Either way
-// P(1) = 1e6 I.  Returns 0, or 1 after a failed allocation.
-int initial_covariance(const StateSpace& s, FilterPool* pool, double* P) {
-  const std::int64_t f = s.f, n = f * f;
-  double* A = pool->get<double>(checked_mul(std::uint64_t(n), std::uint64_t(n)));
-  double* dense = pool->get<double>(std::uint64_t(n));
-  double* x = pool->get<double>(std::uint64_t(n));
-  double* e = pool->get<double>(2 * std::uint64_t(f));  // a unit vector and a column
-  if (!A || !dense || !x || !e) return kStatusHostError;
-  // Dense T (f x f): T x e_j column by column through transition_vec.
-  {
-    double* col = e + f;
-    for (std::int64_t j = 0; j < f; ++j) {
-      std::memset(e, 0, sizeof(double) * std::size_t(f));
-      e[j] = 1.0;
-      transition_vec(s, e, col);
-      for (std::int64_t i = 0; i < f; ++i) dense[i * f + j] = col[i];
-    }
+// The dense f x f transition T: identity blocks on the block super-diagonal,
+// the sum of the Phi_l at block (m-1, m-l).
+void dense_transition(const StateSpace& s, double* Tm) {
+  const std::int64_t f = s.f, k = s.k, m = s.m;
+  std::memset(Tm, 0, sizeof(double) * std::size_t(f * f));
+  for (std::int64_t i = 0; i + k < f; ++i) Tm[i * f + i + k] = 1.0;
+  for (int i = 0; i < s.ar_count; ++i) {
+    const std::int64_t l = s.ar_lags[i];
+    if (l < 1 || l > m) continue;
+    const double* phi = s.ar + std::int64_t(i) * k * k;
+    double* block = Tm + (m - 1) * k * f + (m - l) * k;  // block (m-1, m-l)
+    for (std::int64_t r = 0; r < k; ++r)
+      for (std::int64_t c = 0; c < k; ++c) block[r * f + c] += phi[r * k + c];
   }
-  // A[(i f + j), (r f + c)] = delta - T[i][r] T[j][c]  (vec row-major:
-  // (T P T')[i][j] = sum_{r,c} T[i][r] P[r][c] T[j][c]).
-  for (std::int64_t i = 0; i < f; ++i)
-    for (std::int64_t j = 0; j < f; ++j) {
-      double* row = A + (i * f + j) * n;
-      for (std::int64_t r = 0; r < f; ++r) {
-        const double tir = dense[i * f + r];
-        if (tir == 0.0) continue;
-        for (std::int64_t c = 0; c < f; ++c) row[r * f + c] = -tir * dense[j * f + c];
-      }
-      row[i * f + j] += 1.0;
-    }
-  std::memcpy(x, s.Q, sizeof(double) * std::size_t(n));
-  bool singular = false;
-  for (std::int64_t c = 0; c < n && !singular; ++c) {
-    std::int64_t piv = c;
-    double best = std::fabs(A[c * n + c]);
-    for (std::int64_t r = c + 1; r < n; ++r)
-      if (std::fabs(A[r * n + c]) > best) {
-        best = std::fabs(A[r * n + c]);
-        piv = r;
-      }
-    if (!(best >= kFilterTol)) {
-      singular = true;
-      break;
-    }
-    if (piv != c) {
-      for (std::int64_t j = c; j < n; ++j) std::swap(A[c * n + j], A[piv * n + j]);
-      std::swap(x[c], x[piv]);
-    }
-    const double p = A[c * n + c];
-    for (std::int64_t r = c + 1; r < n; ++r) {
-      const double g = A[r * n + c] / p;
-      if (g == 0.0) continue;
-      double* ar = A + r * n;
-      const double* ac = A + c * n;
-      for (std::int64_t j = c + 1; j < n; ++j) ar[j] -= g * ac[j];
-      x[r] -= g * x[c];
-    }
-  }
-  if (!singular) {
-    for (std::int64_t c = n - 1; c >= 0; --c) {
-      double acc = x[c];
-      for (std::int64_t j = c + 1; j < n; ++j) acc -= A[c * n + j] * x[j];
-      x[c] = acc / A[c * n + c];
-    }
-    // symmetrise, then test the smallest eigenvalue on a copy
-    for (std::int64_t i = 0; i < f; ++i)
-      for (std::int64_t j = 0; j < f; ++j) P[i * f + j] = 0.5 * (x[i * f + j] + x[j * f + i]);
-    std::memcpy(dense, P, sizeof(double) * std::size_t(n));
-    jacobi_eigenvalues(dense, f);
-    double lo = dense[0], big = 0.0;
-    for (std::int64_t i = 0; i < f; ++i) {
-      lo = std::min(lo, dense[i * f + i]);
-      big = std::max(big, std::fabs(dense[i * f + i]));
-    }
-    if (!(lo >= -kFilterTol * big)) singular = true;
-  }
-  if (singular) {
-    std::memset(P, 0, sizeof(double) * std::size_t(n));
-    for (std::int64_t i = 0; i < f; ++i) P[i * f + i] = kFallbackVariance;
-  }
-  return kStatusOk;
 }
 
 // Generalized inverse of the packed k x k matrix F by sweeping every pivot
@@ -441,7 +198,7 @@ int initial_covariance(const StateSpace& s, FilterPool* pool, double* P) {
 void generalized_inverse(double* Fp, int k, char* flags, double* work, double* tol, double* g) {
   double dmax = 0.0;
   for (int i = 0; i < k; ++i) dmax = std::max(dmax, std::fabs(Fp[packed_index(i, i)]));
-  const double b = (dmax > kTinyDiag && dmax < 1.0) ? kHalfEps * dmax : kHalfEps;
+  const double b = (dmax > kTinyDiag && dmax < 1.0) ? kHundredRoundoff * dmax : kHundredRoundoff;
   for (int i = 0; i < k; ++i) {
     const double d = std::fabs(Fp[packed_index(i, i)]);
     tol[i] = d > b ? kFilterTol * d : kFilterTol;
@@ -456,7 +213,173 @@ void generalized_inverse(double* Fp, int k, char* flags, double* work, double* t
       g[i * k + j] = (flags[i] == '1' && flags[j] == '1') ? Fp[packed_index(i, j)] : 0.0;
 }
 
+// Arrays of one filter step (k the observation dimension).
+struct StepWork {
+  double* K;    // f x k gain
+  double* Fp;   // packed k x k
+  double* G;    // k x k generalized inverse
+  double* v;    // k
+  double* work; // k
+  double* tol;  // k
+  char* flags;  // k
+};
+
+// Update with the observation y (k values):
+//   missing:  a(t|t) = a(t),  P(t|t) = P(t);
+//   otherwise v = y - Z a (k),  F = Z P Z' (k x k, the top-left block of P),
+//   K = P Z' F^-  (f x k),  a(t|t) = a + K v,  P(t|t) = P - K (Z P)  (f x f).
+void filter_update(const StateSpace& s, const double* y, const double* a, const double* P,
+                   double* att, double* Ptt, const StepWork& w) {
+  const std::int64_t f = s.f;
+  const int k = s.k;
+  if (row_missing(y, k)) {
+    std::memcpy(att, a, sizeof(double) * std::size_t(f));
+    std::memcpy(Ptt, P, sizeof(double) * std::size_t(f * f));
+    return;
+  }
+  for (int i = 0; i < k; ++i) w.v[i] = y[i] - a[i];
+  for (int i = 0; i < k; ++i)
+    for (int j = 0; j <= i; ++j) w.Fp[packed_index(i, j)] = P[std::int64_t(i) * f + j];
+  generalized_inverse(w.Fp, k, w.flags, w.work, w.tol, w.G);
+  // K = P Z' F^-: P Z' is the first k columns of P
+  for (std::int64_t r = 0; r < f; ++r)
+    for (int c = 0; c < k; ++c) {
+      double acc = 0.0;
+      for (int b = 0; b < k; ++b) acc += P[r * f + b] * w.G[std::int64_t(b) * k + c];
+      w.K[r * k + c] = acc;
+    }
+  for (std::int64_t r = 0; r < f; ++r) {
+    double acc = a[r];
+    for (int c = 0; c < k; ++c) acc += w.K[r * k + c] * w.v[c];
+    att[r] = acc;
+  }
+  for (std::int64_t r = 0; r < f; ++r)
+    for (std::int64_t c = 0; c <= r; ++c) {
+      double acc = P[r * f + c];
+      for (int b = 0; b < k; ++b) acc -= w.K[r * k + b] * P[std::int64_t(b) * f + c];
+      Ptt[r * f + c] = acc;
+    }
+  for (std::int64_t r = 0; r < f; ++r)
+    for (std::int64_t c = r + 1; c < f; ++c) Ptt[r * f + c] = Ptt[c * f + r];
+}
+
+// Prediction: a(t+1) = T a(t|t);  P(t+1) = T P(t|t) T' + Q  (X: f x f work).
+// False when the largest absolute element of P(t+1) reaches the divergence
+// limit (a NaN anywhere counts as reaching it).
+bool filter_predict(const StateSpace& s, const double* att, const double* Ptt, double* a,
+                    double* P, double* X) {
+  const std::int64_t ff = s.f * s.f;
+  transition_vec(s, att, a);
+  transition_rows(s, Ptt, X);
+  transition_cols(s, X, P);
+  double big = 0.0;
+  bool nan = false;
+  for (std::int64_t e = 0; e < ff; ++e) {
+    P[e] += s.Q[e];
+    const double x = std::fabs(P[e]);
+    if (x > big)
+      big = x;
+    else if (x != x)
+      nan = true;
+  }
+  return !nan && big < kDivergenceLimit;
+}
+
+// The likelihood from the predicted moments read back from the utility files
+// (rewound), chunk steps at a time through buf_a (chunk f) and buf_p
+// (chunk f^2), t = 1 .. T: F(t) = the top-left k x k block of P(t),
+//   D += log max(det F(t), 2^-26.5)                       (every row)
+//   S += v' F(t)^-1 v,  v = Y(t) - a(t)[0:k]              when det F(t) > 2^-26.5
+//   S += v' v / 2^-26.5                                   otherwise
+// with v = 0 for a row with a missing value.  *det_status gets the status of
+// the last determinant.  Returns 0, or 100 (message 178, or a utility file).
+int likelihood(UtilityFiles* files, const double* series, std::int64_t T, int k,
+               std::int64_t f, std::int64_t chunk, double* buf_a, double* buf_p,
+               const StepWork& w, double* D_out, double* S_out, int* det_status) {
+  const std::int64_t ff = f * f;
+  if (int st = files->rewind(kFilePredictedState)) return st;
+  if (int st = files->rewind(kFilePredictedCov)) return st;
+  double D = 0.0, S = 0.0;
+  double* Fd = w.G;  // k x k scratch for the determinant
+  for (std::int64_t t0 = 0; t0 < T; t0 += chunk) {
+    const std::int64_t n = std::min<std::int64_t>(chunk, T - t0);
+    if (int st = files->read(kFilePredictedState, buf_a, n * f)) return st;
+    if (int st = files->read(kFilePredictedCov, buf_p, n * ff)) return st;
+    for (std::int64_t i = 0; i < n; ++i) {
+      const double* at = buf_a + i * f;
+      const double* Pt = buf_p + i * ff;
+      const double* y = series + (t0 + i) * k;
+      for (int r = 0; r < k; ++r)
+        for (int c = 0; c < k; ++c) Fd[r * k + c] = Pt[std::int64_t(r) * f + c];
+      double det = 0.0;
+      *det_status = lu_solve(Fd, k, nullptr, w.work, &det);
+      D += floored_log_det(Fd, k, det, kDetFloor);
+      const bool miss = row_missing(y, k);
+      for (int r = 0; r < k; ++r) w.v[r] = miss ? 0.0 : y[r] - at[r];
+      double q = 0.0;
+      if (det > kDetFloor) {
+        for (int r = 0; r < k; ++r)
+          for (int c = 0; c <= r; ++c) w.Fp[packed_index(r, c)] = Pt[std::int64_t(r) * f + c];
+        if (sweep_inverse(w.Fp, k, w.flags, w.work) < k) return fail_message(kMsgSingular);
+        for (int r = 0; r < k; ++r) {
+          double acc = 0.0;
+          for (int c = 0; c < k; ++c) acc += w.Fp[packed_index(r, c)] * w.v[c];
+          q += w.v[r] * acc;
+        }
+        S += q;
+      } else {
+        for (int r = 0; r < k; ++r) q += w.v[r] * w.v[r];
+        S += q / kDetFloor;
+      }
+    }
+  }
+  *D_out = D;
+  *S_out = S;
+  return kStatusOk;
+}
+
 }  // namespace
+
+std::uint64_t kalman_initial_covariance_work(std::int64_t f) {
+  const std::uint64_t solve = discrete_lyapunov_work(f);
+  if (solve == UINT64_MAX) return UINT64_MAX;
+  // afterwards: the packed solution, its eigenvalues and symmetric_eigenvalues' work
+  const std::uint64_t check = std::uint64_t(packed_size(f)) + 10 * std::uint64_t(f);
+  return std::max(solve, check);
+}
+
+int kalman_initial_covariance(std::int64_t f, const double* T, const double* Q, double* P,
+                              double* work) {
+  int outcome = kInitialStationary;
+  if (discrete_lyapunov(f, T, Q, kFilterTol, P, work) != kLyapunovOk) {
+    outcome = kInitialSingular;
+  } else {
+    bool finite = true;
+    for (std::int64_t i = 0; i < f; ++i)
+      for (std::int64_t j = 0; j <= i; ++j) {
+        const double x = 0.5 * (P[i * f + j] + P[j * f + i]);
+        P[i * f + j] = P[j * f + i] = x;
+        finite = finite && std::isfinite(x);
+      }
+    // smallest eigenvalue >= -kFilterTol * largest magnitude, on a packed copy
+    double* packed = work;
+    double* eig = packed + packed_size(f);
+    double* eig_work = eig + f;
+    pack_symmetric(P, int(f), packed);
+    const int st = finite ? symmetric_eigenvalues(int(f), packed, eig, eig_work) : kSymIncomplete;
+    if (st != 0 && st != kSymBisection) {
+      outcome = kInitialIndefinite;
+    } else {
+      const double lo = eig[f - 1], big = std::max(std::fabs(eig[0]), std::fabs(lo));
+      if (!(lo >= -kFilterTol * big)) outcome = kInitialIndefinite;
+    }
+  }
+  if (outcome != kInitialStationary) {
+    std::memset(P, 0, sizeof(double) * std::size_t(f * f));
+    for (std::int64_t i = 0; i < f; ++i) P[i * f + i] = kFallbackVariance;
+  }
+  return outcome;
+}
 
 int varma_kalman_loglik(double* loglik, double* logdet, double* quad, const double* series,
                         std::int64_t T, int k, const double* ar, int ar_count, int pmax,
@@ -465,7 +388,7 @@ int varma_kalman_loglik(double* loglik, double* logdet, double* quad, const doub
   if (k < 1 || T < 0 || ar_count < 0 || ma_count < 0 || pmax < 0 || qmax < 0 ||
       (ar_count > 0 && !ar) || (ma_count > 0 && !ma) || !series || !sigma_packed)
     return kStatusRange;
-  FilterPool pool;
+  HostPool pool;
   if (!pool.ok()) return allocation_failed();
 
   StateSpace s;
@@ -476,6 +399,7 @@ int varma_kalman_loglik(double* loglik, double* logdet, double* quad, const doub
   s.ar_count = ar_count;
   const std::int64_t f = s.f, kk = std::int64_t(k) * k, ff = f * f;
   const std::uint64_t uff = checked_mul(std::uint64_t(f), std::uint64_t(f));
+  const std::uint64_t ufk = checked_mul(std::uint64_t(f), std::uint64_t(k));
 
   // Lag lists (1 .. count when none is given).
   int* arl = pool.get<int>(std::uint64_t(ar_count));
@@ -485,141 +409,68 @@ int varma_kalman_loglik(double* loglik, double* logdet, double* quad, const doub
   for (int i = 0; i < ma_count; ++i) mal[i] = ma_lags ? ma_lags[i] : i + 1;
   s.ar_lags = arl;
 
-  s.R = pool.get<double>(checked_mul(std::uint64_t(f), std::uint64_t(k)));
+  s.R = pool.get<double>(ufk);
   s.Q = pool.get<double>(uff);
-  double* rs = pool.get<double>(checked_mul(std::uint64_t(f), std::uint64_t(k)));
+  double* rs = pool.get<double>(ufk);
   double* a = pool.get<double>(std::uint64_t(f));
   double* att = pool.get<double>(std::uint64_t(f));
   double* P = pool.get<double>(uff);
   double* Ptt = pool.get<double>(uff);
   double* X = pool.get<double>(uff);
-  double* K = pool.get<double>(checked_mul(std::uint64_t(f), std::uint64_t(k)));
-  double* Fp = pool.get<double>(std::uint64_t(packed_size(k)));
-  double* G = pool.get<double>(std::uint64_t(kk));
-  double* v = pool.get<double>(std::uint64_t(k));
-  double* work = pool.get<double>(std::uint64_t(k));
-  double* tol = pool.get<double>(std::uint64_t(k));
-  char* flags = pool.get<char>(std::uint64_t(k));
-  // chunk buffers of the four files: a, P, a(t|t), P(t|t)
+  StepWork w;
+  w.K = pool.get<double>(ufk);
+  w.Fp = pool.get<double>(std::uint64_t(packed_size(k)));
+  w.G = pool.get<double>(std::uint64_t(kk));
+  w.v = pool.get<double>(std::uint64_t(k));
+  w.work = pool.get<double>(std::uint64_t(k));
+  w.tol = pool.get<double>(std::uint64_t(k));
+  w.flags = pool.get<char>(std::uint64_t(k));
+  // chunk buffers of the four files, in the order of FilterFile
   const std::int64_t chunk = chunk_steps(ff);
   const std::uint64_t chunk_a = checked_mul(std::uint64_t(chunk), std::uint64_t(f));
   const std::uint64_t chunk_p = checked_mul(std::uint64_t(chunk), uff);
-  double* buf[4] = {pool.get<double>(chunk_a), pool.get<double>(chunk_p),
-                    pool.get<double>(chunk_a), pool.get<double>(chunk_p)};
-  if (!s.R || !s.Q || !rs || !a || !att || !P || !Ptt || !X || !K || !Fp || !G || !v ||
-      !work || !tol || !flags || !buf[0] || !buf[1] || !buf[2] || !buf[3])
+  double* buf[UtilityFiles::kCount] = {pool.get<double>(chunk_a), pool.get<double>(chunk_p),
+                                       pool.get<double>(chunk_a), pool.get<double>(chunk_p)};
+  if (!s.R || !s.Q || !rs || !a || !att || !P || !Ptt || !X || !w.K || !w.Fp || !w.G || !w.v ||
+      !w.work || !w.tol || !w.flags || !buf[0] || !buf[1] || !buf[2] || !buf[3])
     return kStatusHostError;
 
   build_noise(&s, ma, ma_count, mal, sigma_packed, rs);
-  if (int st = initial_covariance(s, &pool, P)) return st;
+  {
+    // P(1); the dense T and the solver's work stay in the pool until the end.
+    double* Tm = pool.get<double>(uff);
+    double* init_work = pool.get<double>(kalman_initial_covariance_work(f));
+    if (!Tm || !init_work) return kStatusHostError;
+    dense_transition(s, Tm);
+    (void)kalman_initial_covariance(f, Tm, s.Q, P, init_work);
+  }
 
   UtilityFiles files;
   if (int st = files.create_all()) return st;
-  StepWriter w_a(&files, 0, buf[0], f, chunk), w_p(&files, 1, buf[1], ff, chunk),
-      w_att(&files, 2, buf[2], f, chunk), w_ptt(&files, 3, buf[3], ff, chunk);
+  StepWriter w_a(&files, kFilePredictedState, buf[0], f, chunk),
+      w_p(&files, kFilePredictedCov, buf[1], ff, chunk),
+      w_att(&files, kFileFilteredState, buf[2], f, chunk),
+      w_ptt(&files, kFileFilteredCov, buf[3], ff, chunk);
 
   // a(1) = 0, P(1)
   if (int st = w_a.put(a)) return st;
   if (int st = w_p.put(P)) return st;
-
   for (std::int64_t t = 0; t < T; ++t) {
-    const double* y = series + t * k;
-    if (row_missing(y, k)) {
-      // a(t|t) = a(t), P(t|t) = P(t)
-      std::memcpy(att, a, sizeof(double) * std::size_t(f));
-      std::memcpy(Ptt, P, sizeof(double) * std::size_t(ff));
-    } else {
-      // v = y - Z a (k);  F = Z P Z' (k x k, the top-left block of P)
-      for (int i = 0; i < k; ++i) v[i] = y[i] - a[i];
-      for (int i = 0; i < k; ++i)
-        for (int j = 0; j <= i; ++j) Fp[packed_index(i, j)] = P[std::int64_t(i) * f + j];
-      generalized_inverse(Fp, k, flags, work, tol, G);
-      // K = P Z' F^-  (f x k): P Z' is the first k columns of P
-      for (std::int64_t r = 0; r < f; ++r)
-        for (int c = 0; c < k; ++c) {
-          double acc = 0.0;
-          for (int b = 0; b < k; ++b) acc += P[r * f + b] * G[std::int64_t(b) * k + c];
-          K[r * k + c] = acc;
-        }
-      // a(t|t) = a + K v;  P(t|t) = P - K (Z P)   (f x f) - (f x k)(k x f)
-      for (std::int64_t r = 0; r < f; ++r) {
-        double acc = a[r];
-        for (int c = 0; c < k; ++c) acc += K[r * k + c] * v[c];
-        att[r] = acc;
-      }
-      for (std::int64_t r = 0; r < f; ++r)
-        for (std::int64_t c = 0; c <= r; ++c) {
-          double acc = P[r * f + c];
-          for (int b = 0; b < k; ++b) acc -= K[r * k + b] * P[std::int64_t(b) * f + c];
-          Ptt[r * f + c] = acc;
-        }
-      for (std::int64_t r = 0; r < f; ++r)
-        for (std::int64_t c = r + 1; c < f; ++c) Ptt[r * f + c] = Ptt[c * f + r];
-    }
+    filter_update(s, series + t * k, a, P, att, Ptt, w);
     if (int st = w_att.put(att)) return st;
     if (int st = w_ptt.put(Ptt)) return st;
     if (t == T - 1) break;  // the last observation is updated, not predicted
-    // a(t+1) = T a(t|t);  P(t+1) = T P(t|t) T' + Q
-    transition_vec(s, att, a);
-    transition_rows(s, Ptt, X);
-    transition_cols(s, X, P);
-    double big = 0.0;
-    bool nan = false;  // a NaN anywhere counts as reaching the limit
-    for (std::int64_t e = 0; e < ff; ++e) {
-      P[e] += s.Q[e];
-      const double x = std::fabs(P[e]);
-      if (x > big)
-        big = x;
-      else if (x != x)
-        nan = true;
-    }
-    if (nan || !(big < kDivergenceLimit)) return kStatusMessage;
+    if (!filter_predict(s, att, Ptt, a, P, X)) return kStatusMessage;
     if (int st = w_a.put(a)) return st;
     if (int st = w_p.put(P)) return st;
   }
-  for (StepWriter* w : {&w_a, &w_p, &w_att, &w_ptt})
-    if (int st = w->flush()) return st;
+  for (StepWriter* sw : {&w_a, &w_p, &w_att, &w_ptt})
+    if (int st = sw->flush()) return st;
 
-  // Read back a(1..T), P(1..T) chunk by chunk and form the likelihood from the
-  // predicted moments: F(t) = top-left k x k of P(t), v(t) = Y(t) - a(t)[0:k].
-  if (int st = files.rewind(0)) return st;
-  if (int st = files.rewind(1)) return st;
   double D = 0.0, S = 0.0;
   int det_status = kStatusOk;
-  double* Fd = G;  // k x k scratch for the determinant
-  for (std::int64_t t0 = 0; t0 < T; t0 += chunk) {
-    const std::int64_t n = std::min<std::int64_t>(chunk, T - t0);
-    if (int st = files.read(0, buf[0], n * f)) return st;
-    if (int st = files.read(1, buf[1], n * ff)) return st;
-    for (std::int64_t i = 0; i < n; ++i) {
-      const double* at = buf[0] + i * f;
-      const double* Pt = buf[1] + i * ff;
-      const double* y = series + (t0 + i) * k;
-      for (int r = 0; r < k; ++r)
-        for (int c = 0; c < k; ++c) Fd[r * k + c] = Pt[std::int64_t(r) * f + c];
-      double det = 0.0;
-      det_status = lu_determinant(Fd, k, work, &det);
-      D += floored_log_det(Fd, k, det, kDetFloor);
-      const bool miss = row_missing(y, k);
-      for (int r = 0; r < k; ++r) v[r] = miss ? 0.0 : y[r] - at[r];
-      if (det > kDetFloor) {
-        for (int r = 0; r < k; ++r)
-          for (int c = 0; c <= r; ++c) Fp[packed_index(r, c)] = Pt[std::int64_t(r) * f + c];
-        if (sweep_inverse(Fp, k, flags, work) < k) return fail_message(kMsgSingular);
-        double q = 0.0;
-        for (int r = 0; r < k; ++r) {
-          double acc = 0.0;
-          for (int c = 0; c < k; ++c) acc += Fp[packed_index(r, c)] * v[c];
-          q += v[r] * acc;
-        }
-        S += q;
-      } else {
-        double q = 0.0;
-        for (int r = 0; r < k; ++r) q += v[r] * v[r];
-        S += q / kDetFloor;
-      }
-    }
-  }
+  if (int st = likelihood(&files, series, T, k, f, chunk, buf[0], buf[1], w, &D, &S, &det_status))
+    return st;
   if (int st = files.close_all()) return st;
   *logdet = D;
   *quad = S;

@@ -1,6 +1,6 @@
-// The likelihood kernels called directly: the determinant, the innovations
-// algorithm against a full-storage version written here, and the
-// conditional likelihood against a dense triangular solve.
+// The likelihood kernels called directly: the innovations algorithm against
+// a full-storage version written here, the conditional likelihood against a
+// dense triangular solve, and the Kalman filter on small closed forms.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +9,7 @@
 
 #include "host/host.hpp"
 #include "module/frame/host.hpp"
+#include "module/linalg/lu.hpp"
 #include "module/varma/covariance.hpp"
 #include "module/varma/varma_autocov.hpp"
 #include "module/varma/varma_cond.hpp"
@@ -26,25 +27,6 @@ class Kernels : public ::testing::Test {
   }
   mvts::Host h_;
 };
-
-TEST(LuDeterminant, ValueAndStatus) {
-  // det [[0, 2, 1], [1, 1, 0], [3, 0, 4]] = 0(4) - 2(4) + 1(-3) = -11 (needs row exchanges)
-  double a[9] = {0, 2, 1, 1, 1, 0, 3, 0, 4}, scale[3], det = 0;
-  EXPECT_EQ(mvtsa::lu_determinant(a, 3, scale, &det), 0);
-  EXPECT_NEAR(det, -11.0, 1e-13);
-  // a zero row: status 1, det 0
-  double z[4] = {1, 2, 0, 0};
-  EXPECT_EQ(mvtsa::lu_determinant(z, 2, scale, &det), 1);
-  EXPECT_EQ(det, 0.0);
-  // two equal rows: the second pivot (not the last) vanishes
-  double e[9] = {1, 1, 0, 1, 1, 0, 0, 0, 1};
-  EXPECT_EQ(mvtsa::lu_determinant(e, 3, scale, &det), 2);
-  EXPECT_EQ(det, 0.0);
-  // last scaled pivot 1e-15: status 3, and the determinant is still the pivot product
-  double n[4] = {1, 1, 1, 1 + 1e-15};
-  EXPECT_EQ(mvtsa::lu_determinant(n, 2, scale, &det), 3);
-  EXPECT_NEAR(det, 1.1102230246251565e-15, 1e-30);
-}
 
 // The innovations recursion as written, storing every Theta(n, j), with
 // kappa(i, j) formed from Gamma and the Phi_j by the three cases.
@@ -148,7 +130,7 @@ struct FullInnovations {
       for (int r = 0; r < k; ++r) U[n * k + r] = y[n * k + r] - yhat[r];
       Block lu = V[n];
       double det = 0, sc[8];
-      mvtsa::lu_determinant(lu.data(), k, sc, &det);
+      mvtsa::lu_solve(lu.data(), k, nullptr, sc, &det);
       *D += std::log(det);
       for (int r = 0; r < k; ++r)
         for (int c = 0; c < k; ++c) *S += U[n * k + r] * Vi[n][r * k + c] * U[n * k + c];
@@ -225,7 +207,7 @@ TEST_F(Kernels, ConditionalLikelihoodMatchesTheDenseTriangularSolve) {
       for (int j = 0; j < k; ++j) S += a[t * k + i] * si[i * k + j] * a[t * k + j];
   std::vector<double> lu = mdl.sigma, sc(k);
   double det = 0;
-  mvtsa::lu_determinant(lu.data(), k, sc.data(), &det);
+  mvtsa::lu_solve(lu.data(), k, nullptr, sc.data(), &det);
 
   std::vector<double> packed(static_cast<std::size_t>(mvtsa::packed_size(k)));
   mvtsa::pack_symmetric(mdl.sigma.data(), k, packed.data());

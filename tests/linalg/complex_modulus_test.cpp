@@ -1,5 +1,5 @@
 // complex_modulus: closed forms, missing values and the overflow-safe branch.
-#include "module/roots/complex_modulus.hpp"
+#include "module/linalg/complex_modulus.hpp"
 
 #include <gtest/gtest.h>
 

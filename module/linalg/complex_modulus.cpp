@@ -1,4 +1,4 @@
-#include "module/roots/complex_modulus.hpp"
+#include "module/linalg/complex_modulus.hpp"
 
 #include <cmath>
 

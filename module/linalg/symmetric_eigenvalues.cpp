@@ -7,7 +7,7 @@
 
 #include "module/blas/blas.hpp"
 #include "module/frame/status.hpp"
-#include "module/roots/eigenvalues.hpp"
+#include "module/linalg/symmetric_eigenvalues.hpp"
 
 namespace mvtsa {
 namespace {
