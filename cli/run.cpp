@@ -59,7 +59,7 @@ int Runner::run_call(const BoundCall& call, const std::vector<std::string>& name
   }
   const std::optional<Signature> sig = signature_of(host_, call.function);
   CallResult r = host_.call(call.function, args);
-  args.clear();  // the host holds its own copy of the arguments only during the call
+  args.clear();  // the copies of the arguments are given back before results are stored
   std::vector<Shown> shown;
   for (std::size_t i = 0; i < r.outputs.size(); ++i) {
     std::optional<Matrix>& out = r.outputs[i];
@@ -137,9 +137,9 @@ int Runner::execute(const Statement& st, const std::string& where) {
           const std::uint64_t k = std::uint64_t(std::max(0, v->cols));
           if (k * k > host_.memory_limit() / sizeof(double))
             throw ResourceError("stats: variable " + name + " has " + std::to_string(k) +
-                             " columns; their " + std::to_string(k) + " x " + std::to_string(k) +
-                             " covariance does not fit the memory limit of " +
-                             std::to_string(host_.memory_limit() >> 20) + " MiB");
+                                " columns; their " + std::to_string(k) + " x " +
+                                std::to_string(k) + " covariance does not fit the memory limit of " +
+                                std::to_string(host_.memory_limit() >> 20) + " MiB");
           const ColumnMoments cm = column_moments(*v);
           if (cm.rows_used < v->rows && printer_.format() != Format::kJson)
             printer_.error_line("NOTE: " + where + "stats " + name + ": " +

@@ -29,7 +29,9 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for t in "${targets[@]}"; do
   mkdir -p "build-fuzz/corpus/$t"
   echo "fuzz_$t: ${seconds} s"
-  build-fuzz/bin/fuzz_"$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
-    -max_len=4096 -artifact_prefix="build-fuzz/" -print_final_stats=1 \
+  # The time limit of one input is wide: a sanitized fit takes a few seconds
+  # of processor time, and the machine may be shared.
+  build-fuzz/bin/fuzz_"$t" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
+    -max_len=4096 -artifact_prefix="build-fuzz/" -print_final_stats=1 ${FUZZ_FLAGS:-} \
     "build-fuzz/corpus/$t" "tests/fuzz/corpus/$t"
 done

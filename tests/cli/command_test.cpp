@@ -19,6 +19,12 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+// The bytes of a string literal, embedded NULs included.
+template <std::size_t N>
+std::string bytes(const char (&s)[N]) {
+  return std::string(s, N - 1);
+}
+
 struct Result {
   int status = -1;
   std::string out, err;
@@ -200,14 +206,14 @@ TEST_F(Command, UsageErrorsExitTwoAndNameTheProblem) {
 }
 
 TEST_F(Command, BinaryFilesAreShownWithControlBytesEscaped) {
-  write("bin.dat", std::string("1,2\n3,\x1b[2J\x1b]0;owned\x07\0tail\n", 27));
+  write("bin.dat", bytes("1,2\n3,\x1b[2J\x1b]0;owned\x07\0tail\n"));
   Result r = mvts("vnormal mu=@bin.dat");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("bin.dat:2: \"\\x1B[2J\\x1B]0;owned\\x07\\x00tail\" is not a number"),
             std::string::npos) << r.err;
   for (char c : r.err) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << int(c);
   // A script line, too, is shown escaped.
-  write("bin.mvts", std::string("VNORMAL mu=1\n\x1b[2J\x9b" "1m = 2\n", 24));
+  write("bin.mvts", bytes("VNORMAL mu=1\n\x1b[2J\x9b" "1m = 2\n"));
   r = mvts("run bin.mvts");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("\\x1B[2J\\x9B1m"), std::string::npos) << r.err;

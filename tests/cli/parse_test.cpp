@@ -24,6 +24,12 @@ void write_text(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// The bytes of a string literal, embedded NULs included.
+template <std::size_t N>
+std::string bytes(const char (&s)[N]) {
+  return std::string(s, N - 1);
+}
+
 Matrix numeric(const std::string& text) {
   Value v = parse_value(text, nullptr);
   EXPECT_EQ(v.kind, Value::Kind::kNumeric) << text;
@@ -95,7 +101,7 @@ TEST(CliValues, OnlyDecimalNumbersAndTheMissingWordsAreRead) {
 
 TEST(CliValues, TextIsShownWithEveryControlByteEscaped) {
   EXPECT_EQ(printable("plain text, 1.5"), "plain text, 1.5");
-  EXPECT_EQ(printable(std::string("a\0b\x1b[31mc\x7f\t\r\n", 13)), "a\\x00b\\x1B[31mc\\x7F\\t\\r\\n");
+  EXPECT_EQ(printable(bytes("a\0b\x1b[31mc\x7f\t\r\n")), "a\\x00b\\x1B[31mc\\x7F\\t\\r\\n");
   EXPECT_EQ(printable("say \"hi\" \\"), "say \\\"hi\\\" \\\\");
   // Valid UTF-8 stays; stray and truncated bytes, C1 controls (U+009B is a
   // control sequence introducer) and bidirectional overrides are escaped.
@@ -161,7 +167,7 @@ TEST(CliFiles, BadFilesNameTheFileAndLine) {
   EXPECT_NE(message("a,b\n1,2\n").find(path + ":1:"), std::string::npos);
   EXPECT_NE(message("# nothing\n\n").find("holds no numbers"), std::string::npos);
   // A binary file: the bad field is shown whole, every control byte escaped.
-  const std::string shown = message(std::string("1,2\nab\0\x1b]0;x\x07,3\n", 18));
+  const std::string shown = message(bytes("1,2\nab\0\x1b]0;x\x07,3\n"));
   EXPECT_NE(shown.find(path + ":2: \"ab\\x00\\x1B]0;x\\x07\" is not a number"), std::string::npos)
       << shown;
   EXPECT_EQ(shown.find('\x1b'), std::string::npos);
