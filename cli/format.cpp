@@ -228,6 +228,14 @@ void Printer::call(const std::string& function, const CallResult& r,
     out_ << json_call(function, r, outputs) << '\n';
     return;
   }
+  // The blank line that separates this call's blocks from earlier output
+  // comes before its messages, so that on a terminal each note stands
+  // next to the results it belongs to.
+  const bool shows = std::any_of(outputs.begin(), outputs.end(), [](const Shown& o) { return o.m; });
+  if (shows && started_) {
+    out_ << '\n';
+    started_ = false;
+  }
   for (const std::string& line : message_lines(function, r, where)) error_line(line);
   for (const Shown& o : outputs) {
     if (o.m) block(format_ == Format::kTable ? table_text(o.name, *o.m) : csv_text(o.name, *o.m));

@@ -29,10 +29,11 @@ std::string usage_text() {
 FUNCTION is case-insensitive; inputs are given by position or by name.
 
 Values:
-  0.5                     a number
+  0.5  -2  1e-3  .5      a number, written in decimal (hexadecimal numbers and
+                          words such as infinity are refused)
   "1 2 3"  "1;2;3"        a 1 x 3 and a 3 x 1 matrix (rows by ';', elements by
   "0.5 0.1; 0.1 0.5"      blanks or commas)
-  .  nan  inf  -inf       a missing value
+  .  nan  inf  -inf       a missing value (the words in any letter case)
   @path                   a CSV or blank-separated file, one row per line ('.',
                           NA or an empty field is missing, # starts a comment)
   NAME=                   an input that holds no value

@@ -4,6 +4,8 @@
 //   mvts run FILE|-  [--format ...] [--keep-going]
 //   mvts list
 //   mvts help [FUNCTION]
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <iostream>
@@ -27,6 +29,18 @@ int usage_error(const std::string& problem) {
   std::cout.flush();
   std::cerr << "mvts: " << problem << "\n";
   return kExitUsage;
+}
+
+// The exit status once standard output is flushed: a write to it that
+// failed (a full disk, a closed pipe) makes the run fail with the reason.
+int finish(int status) {
+  errno = 0;
+  std::cout.flush();
+  if (std::cout) return status;
+  const int err = errno;
+  std::cerr << "mvts: cannot write standard output" << (err ? std::string(": ") + std::strerror(err) : "")
+            << "\n";
+  return kExitFailed;
 }
 
 struct Options {
@@ -56,13 +70,13 @@ std::optional<std::string> parse_options(int argc, char** argv, Options* o) {
         name = a.substr(9);
       }
       o->format = parse_format(name);
-      if (!o->format) return "unknown format \"" + name + "\" (table, csv or json)";
+      if (!o->format) return "unknown format " + in_quotes(name) + " (table, csv or json)";
     } else if (a == "--keep-going") {
       o->keep_going = true;
     } else if (a == "--help") {
       o->help = true;
     } else {
-      return "unknown option \"" + a + "\"";
+      return "unknown option " + in_quotes(a);
     }
   }
   return std::nullopt;
@@ -73,7 +87,7 @@ int run(int argc, char** argv) {
   if (std::optional<std::string> problem = parse_options(argc, argv, &o)) return usage_error(*problem);
   if (o.help || (!o.words.empty() && o.words[0] == "-h")) {
     std::cout << usage_text();
-    return kExitOk;
+    return finish(kExitOk);
   }
   if (o.words.empty()) {
     std::cerr << usage_text();
@@ -86,17 +100,17 @@ int run(int argc, char** argv) {
     if (command == "list") {
       if (extra) return usage_error("list takes no arguments");
       std::cout << list_text();
-      return kExitOk;
+      return finish(kExitOk);
     }
     if (extra == 0) {
       std::cout << usage_text();
-      return kExitOk;
+      return finish(kExitOk);
     }
     if (extra > 1) return usage_error("help takes one function name");
     const mvts::FunctionDoc* doc = mvts::find_doc(o.words[1]);
-    if (!doc) return usage_error("unknown function \"" + o.words[1] + "\" (mvts list shows the functions)");
+    if (!doc) return usage_error("unknown function " + in_quotes(o.words[1]) + " (mvts list shows the functions)");
     std::cout << help_text(*doc);
-    return kExitOk;
+    return finish(kExitOk);
   }
 
   std::string script, source;
@@ -135,8 +149,7 @@ int run(int argc, char** argv) {
     for (std::size_t i = 1; i < o.words.size(); ++i) args.push_back({o.words[i], o.words[i].find('=')});
     status = runner.call(command, args);
   }
-  std::cout.flush();
-  return status;
+  return finish(status);
 }
 
 }  // namespace

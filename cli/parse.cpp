@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <set>
 
 #include "host/catalog.hpp"
@@ -51,10 +53,68 @@ std::vector<std::string_view> split_blanks(std::string_view s) {
   return out;
 }
 
-std::string in_quotes(std::string_view s) {
-  constexpr std::size_t kShown = 60;
-  std::string t = s.size() > kShown ? std::string(s.substr(0, kShown)) + "..." : std::string(s);
-  return "\"" + t + "\"";
+// A UTF-8 byte-order mark, skipped at the start of a script or a data file.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+std::string_view without_bom(std::string_view s) {
+  if (s.substr(0, kByteOrderMark.size()) == kByteOrderMark) s.remove_prefix(kByteOrderMark.size());
+  return s;
+}
+
+// The code point of the UTF-8 sequence at the start of `s` and its length;
+// false for a byte that does not start a valid sequence (a stray
+// continuation byte, an overlong form, a surrogate, beyond U+10FFFF, or a
+// sequence cut short).
+bool utf8_char(std::string_view s, std::size_t* length, std::uint32_t* code) {
+  const unsigned char c = static_cast<unsigned char>(s[0]);
+  std::size_t n;
+  std::uint32_t cp, least;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2, cp = c & 0x1F, least = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3, cp = c & 0x0F, least = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4, cp = c & 0x07, least = 0x10000;
+  } else {
+    return false;
+  }
+  if (s.size() < n) return false;
+  for (std::size_t k = 1; k < n; ++k) {
+    const unsigned char b = static_cast<unsigned char>(s[k]);
+    if ((b & 0xC0) != 0x80) return false;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+  *length = n;
+  *code = cp;
+  return true;
+}
+
+// Code points that a terminal may act on or that hide or reorder the text
+// around them: C1 controls, the bidirectional marks, embeddings, overrides
+// and isolates, the line and paragraph separators, the byte-order mark.
+bool acts_on_display(std::uint32_t cp) {
+  return (cp >= 0x80 && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+         (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0xFEFF;
+}
+
+// Accepted decimal form: [+-] digits [. digits] [(e|E) [+-] digits], at
+// least one digit in the mantissa.
+bool is_decimal(std::string_view t) {
+  auto digit = [&](std::size_t i) { return i < t.size() && t[i] >= '0' && t[i] <= '9'; };
+  std::size_t i = 0, mantissa = 0;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  for (; digit(i); ++i) ++mantissa;
+  if (i < t.size() && t[i] == '.')
+    for (++i; digit(i); ++i) ++mantissa;
+  if (mantissa == 0) return false;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    if (!digit(i)) return false;
+    while (digit(i)) ++i;
+  }
+  return i == t.size();
 }
 
 std::string join(const std::vector<std::string>& v, const char* sep) {
@@ -84,20 +144,79 @@ bool is_identifier(std::string_view s) {
   return true;
 }
 
+std::string in_quotes(std::string_view s) {
+  constexpr std::size_t kShown = 60;
+  std::string_view t = s;
+  if (t.size() > kShown) {
+    std::size_t cut = kShown;
+    // Back off over continuation bytes so that no character is split.
+    for (int k = 0; k < 3 && cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80; ++k)
+      --cut;
+    t = s.substr(0, cut);
+  }
+  std::string q(1, '"');
+  q += printable(t);
+  q += t.size() < s.size() ? "...\"" : "\"";
+  return q;
+}
+
+std::string printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  char hex[12];
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t n = 1;
+    std::uint32_t cp = 0;
+    if (c >= 0x20 && c < 0x7F) {
+      if (c == '"' || c == '\\') out += '\\';
+      out += char(c);
+    } else if (c == '\t' || c == '\n' || c == '\r') {
+      out += c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r";
+    } else if (c >= 0x80 && utf8_char(text.substr(i), &n, &cp)) {
+      if (acts_on_display(cp)) {
+        std::snprintf(hex, sizeof hex, "\\u%04X", unsigned(cp));
+        out += hex;
+      } else {
+        out.append(text.substr(i, n));
+      }
+    } else {
+      n = 1;
+      std::snprintf(hex, sizeof hex, "\\x%02X", unsigned(c));
+      out += hex;
+    }
+    i += n;
+  }
+  return out;
+}
+
 std::optional<double> parse_number(std::string_view token) {
   if (token == ".") return kMissing;
-  if (token.empty() || is_blank(token[0])) return std::nullopt;
+  if (same_name(token, "nan")) return kMissing;
+  if (same_name(token, "inf")) return HUGE_VAL;
+  if (same_name(token, "-inf")) return -HUGE_VAL;
+  if (!is_decimal(token)) return std::nullopt;
+  const std::string s(token);
+  return std::strtod(s.c_str(), nullptr);  // overflow gives an infinity, which is a missing value
+}
+
+std::string refused_number(std::string_view token) {
+  if (token.empty() || is_blank(token[0]) || parse_number(token)) return {};
   const std::string s(token);
   char* end = nullptr;
-  errno = 0;
-  const double x = std::strtod(s.c_str(), &end);
-  if (end != s.c_str() + s.size()) return std::nullopt;
-  return x;  // overflow gives an infinity, which is a missing value
+  (void)std::strtod(s.c_str(), &end);
+  if (end != s.c_str() + s.size()) return {};  // not a number in any form
+  std::string_view digits = token;
+  if (digits[0] == '+' || digits[0] == '-') digits.remove_prefix(1);
+  if (digits.size() > 1 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+    return "hexadecimal numbers are not read; write the number in decimal";
+  return "not a number mvts reads; a missing value is written ., nan, inf or -inf";
 }
 
 std::optional<Matrix> parse_matrix(std::string_view text) {
   std::vector<std::vector<double>> rows;
   std::string problem;  // the first structural fault, reported only if all elements are numbers
+  std::string refused;  // the first element in a refused number form
   bool any = false;
   const std::vector<std::string_view> row_texts = split(text, ';');
   for (std::size_t r = 0; r < row_texts.size(); ++r) {
@@ -109,7 +228,12 @@ std::optional<Matrix> parse_matrix(std::string_view text) {
         problem = "row " + std::to_string(r + 1) + " has an empty element between commas";
       for (std::string_view t : tokens) {
         std::optional<double> x = parse_number(t);
-        if (!x) return std::nullopt;
+        if (!x) {
+          std::string why = refused_number(t);
+          if (why.empty()) return std::nullopt;  // a word: the text is a character value
+          if (refused.empty()) refused = in_quotes(t) + ": " + why;
+          x = kMissing;
+        }
         row.push_back(*x);
         any = true;
       }
@@ -117,6 +241,7 @@ std::optional<Matrix> parse_matrix(std::string_view text) {
     rows.push_back(std::move(row));
   }
   if (!any) return std::nullopt;
+  if (!refused.empty()) throw UsageError(refused);
   while (rows.back().empty()) rows.pop_back();  // a trailing ';' ends the last row
   for (std::size_t r = 0; r < rows.size() && problem.empty(); ++r) {
     if (rows[r].empty())
@@ -130,24 +255,22 @@ std::optional<Matrix> parse_matrix(std::string_view text) {
 }
 
 std::string read_file(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) throw UsageError("cannot read " + path + ": " + std::strerror(errno));
+  using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+  File f(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!f) throw UsageError("cannot read " + printable(path) + ": " + std::strerror(errno));
   std::string content;
   char buf[1 << 16];
   std::size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, got);
-  const bool failed = std::ferror(f) != 0;
-  const int err = errno;
-  std::fclose(f);
-  if (failed) throw UsageError("cannot read " + path + ": " + std::strerror(err));
+  while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0) content.append(buf, got);
+  if (std::ferror(f.get())) throw UsageError("cannot read " + printable(path) + ": " + std::strerror(errno));
   return content;
 }
 
-Matrix read_matrix_file(const std::string& path) {
-  const std::string content = read_file(path);
+Matrix parse_matrix_file(std::string_view content, const std::string& name) {
+  const std::string shown = printable(name);
   std::vector<std::vector<double>> rows;
   std::size_t line_no = 0;
-  for (std::string_view line : split(content, '\n')) {
+  for (std::string_view line : split(without_bom(content), '\n')) {
     ++line_no;
     if (std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
     line = trim(line);
@@ -163,27 +286,32 @@ Matrix read_matrix_file(const std::string& path) {
         continue;
       }
       std::optional<double> x = parse_number(field);
-      if (!x)
-        throw UsageError(path + ":" + std::to_string(line_no) + ": " + in_quotes(field) +
-                         " is not a number (a header line must start with #)");
+      if (!x) {
+        const std::string why = refused_number(field);
+        throw UsageError(shown + ":" + std::to_string(line_no) + ": " + in_quotes(field) +
+                         (why.empty() ? " is not a number (a header line must start with #)"
+                                      : ": " + why));
+      }
       row.push_back(*x);
     }
     if (!rows.empty() && row.size() != rows[0].size())
-      throw UsageError(path + ":" + std::to_string(line_no) + ": " + std::to_string(row.size()) +
+      throw UsageError(shown + ":" + std::to_string(line_no) + ": " + std::to_string(row.size()) +
                        " fields where the first row has " + std::to_string(rows[0].size()));
     rows.push_back(std::move(row));
   }
-  if (rows.empty()) throw UsageError(path + " holds no numbers");
-  return build_matrix(rows, path);
+  if (rows.empty()) throw UsageError(shown + " holds no numbers");
+  return build_matrix(rows, shown);
 }
 
+Matrix read_matrix_file(const std::string& path) { return parse_matrix_file(read_file(path), path); }
+
 void write_matrix_file(const std::string& path, const Matrix& m) {
-  std::FILE* f = std::fopen(path.c_str(), "w");
-  if (!f) throw UsageError("cannot write " + path + ": " + std::strerror(errno));
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "w"), &std::fclose);
+  if (!f) throw ResourceError("cannot write " + printable(path) + ": " + std::strerror(errno));
   std::string line;
   char num[32];
-  bool ok = true;
-  for (std::int64_t i = 0; i < m.rows && ok; ++i) {
+  int err = 0;  // the first failure's errno
+  for (std::int64_t i = 0; i < m.rows && err == 0; ++i) {
     line.clear();
     for (std::int64_t j = 0; j < m.cols; ++j) {
       if (j) line += ',';
@@ -196,10 +324,14 @@ void write_matrix_file(const std::string& path, const Matrix& m) {
       }
     }
     line += '\n';
-    ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), f.get()) != line.size()) err = errno ? errno : EIO;
   }
-  const int err = errno;
-  if (std::fclose(f) != 0 || !ok) throw UsageError("cannot write " + path + ": " + std::strerror(err));
+  // Buffered data reaches the file only when it is closed: the reason of a
+  // failing close is the one to report.
+  errno = 0;
+  if (std::fclose(f.release()) != 0 && err == 0) err = errno ? errno : EIO;
+  if (err != 0) throw ResourceError("cannot write " + printable(path) + ": " + std::strerror(err));
 }
 
 Value parse_value(std::string_view text, const Variables* vars) {
@@ -331,7 +463,9 @@ std::vector<std::string> variable_names(const std::vector<Word>& words, std::siz
   return names;
 }
 
-Statement parse_line(std::string_view line, const SignatureLookup& lookup) {
+}  // namespace
+
+std::optional<Statement> parse_statement(std::string_view line, const SignatureLookup& lookup) {
   Statement st;
   std::vector<Word> words;
   if (auto lhs = assignment_prefix(line)) {
@@ -342,7 +476,7 @@ Statement parse_line(std::string_view line, const SignatureLookup& lookup) {
     if (words.empty()) throw UsageError("nothing to assign after \"=\"");
   } else {
     words = split_words(line);
-    if (words.empty()) return st;  // blank or comment: line stays 0
+    if (words.empty()) return std::nullopt;  // blank or comment
     const Word& head = words[0];
     if (is_keyword(head, "print") || is_keyword(head, "stats")) {
       st.kind = is_keyword(head, "print") ? Statement::Kind::kPrint : Statement::Kind::kStats;
@@ -390,6 +524,8 @@ Statement parse_line(std::string_view line, const SignatureLookup& lookup) {
   return st;
 }
 
+namespace {
+
 // A value text that names a variable must name one set by an earlier line.
 void check_value(const std::string& text, const std::set<std::string>& known) {
   if (!text.empty() && text[0] == '$') {
@@ -409,11 +545,12 @@ std::vector<Statement> parse_script(std::string_view text, const SignatureLookup
   std::vector<Statement> out;
   std::set<std::string> known;
   int line_no = 0;
-  for (std::string_view line : split(text, '\n')) {
+  for (std::string_view line : split(without_bom(text), '\n')) {
     ++line_no;
     try {
-      Statement st = parse_line(line, lookup);
-      if (st.kind == Statement::Kind::kCall && st.call.function.empty()) continue;  // blank
+      std::optional<Statement> parsed = parse_statement(line, lookup);
+      if (!parsed) continue;
+      Statement& st = *parsed;
       st.line = line_no;
       switch (st.kind) {
         case Statement::Kind::kCall:
@@ -432,6 +569,8 @@ std::vector<Statement> parse_script(std::string_view text, const SignatureLookup
       out.push_back(std::move(st));
     } catch (const UsageError& e) {
       errors->push_back(std::to_string(line_no) + ": " + e.what());
+    } catch (const std::bad_alloc&) {
+      throw LineOutOfMemory(line_no);
     }
   }
   return out;

@@ -1,7 +1,8 @@
 // The value syntax and the script language of the command line.
 //
 // Values:  0.5   "1 2 3" (1 x 3)   "1;2;3" (3 x 1)   "0.5 0.1; 0.1 0.5"
-//          .  nan  inf  -inf (missing)   @file (CSV or blank-separated)
+//          .  nan  inf  -inf (missing, the words in any letter case)
+//          @file (CSV or blank-separated)
 //          empty (an argument holding no value)   $name (a script variable)
 //          anything else: a character value.
 // Script lines:  [NAME[, NAME ...] =] FUNCTION [VALUE | NAME=VALUE ...]
@@ -27,31 +28,63 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A file that cannot be written, or a result of the command line that
+// cannot fit in memory: exit status 1, like a failed call.
+class ResourceError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Text from a file or a command line made safe to show on a terminal:
+// control bytes, bytes that are not UTF-8, C1 controls and the characters
+// that reorder bidirectional text are written as \xNN or \uNNNN escapes,
+// and '"' and '\' are escaped, so that no byte of the text can act on the
+// terminal.
+std::string printable(std::string_view text);
+
+// printable(text) in double quotes, cut after 60 bytes (at a character
+// boundary, "..." marking the cut).
+std::string in_quotes(std::string_view text);
+
 // Script variables.  A name assigned from an output that the call did not
 // create holds no value (std::nullopt).
 using Variables = std::map<std::string, std::optional<Matrix>>;
 
 bool is_identifier(std::string_view s);
 
-// One element: "." and the nan / inf forms are missing values; nullopt when
-// the text is not a number.
+// One element: a decimal number ([+-]digits[.digits][e[+-]digits], the
+// digits before or after the point may be absent but not both), or a
+// missing value: ".", nan, inf or -inf (any letter case).  nullopt when the
+// text is not a number.
 std::optional<double> parse_number(std::string_view token);
+
+// Why a token that C's strtod would read as a number is refused (a
+// hexadecimal number, infinity, nan(...)); empty when the token is read or
+// is no number at all.
+std::string refused_number(std::string_view token);
 
 // A numeric matrix written inline: rows separated by ';', elements by blanks
 // or commas.  nullopt when an element is not a number (the text is then a
 // character value); UsageError when every element is a number but the
-// matrix is badly formed (rows of different lengths, an empty row or element).
+// matrix is badly formed (rows of different lengths, an empty row or element)
+// or an element is a number in a form that is refused (refused_number).
 std::optional<Matrix> parse_matrix(std::string_view text);
 
 // The whole content of a file; UsageError naming the file when it cannot be read.
 std::string read_file(const std::string& path);
 
-// Reads a CSV or blank-separated file, one row per line; '.', NA or an empty
-// field is missing, '#' starts a comment, blank lines are skipped.
+// The content of a CSV or blank-separated file, one row per line; '.', NA
+// or an empty field is missing, '#' starts a comment, blank lines are
+// skipped, a UTF-8 byte-order mark at the start is skipped.  `name` names
+// the file in messages.
+Matrix parse_matrix_file(std::string_view content, const std::string& name);
+
+// read_file, then parse_matrix_file.
 Matrix read_matrix_file(const std::string& path);
 
 // Writes a matrix as CSV, numbers as %.17g, NA for missing values (a file
 // that read_matrix_file and common CSV readers read back exactly).
+// ResourceError with the system's reason when the file cannot be written.
 void write_matrix_file(const std::string& path, const Matrix& m);
 
 // The argument that the text of one value stands for.  `vars` is null on the
@@ -102,10 +135,25 @@ struct Statement {
 
 using SignatureLookup = std::function<std::optional<Signature>(std::string_view)>;
 
-// Parses a whole script.  Every problem found (syntax, unknown function or
+// One script line; nullopt for a blank or comment-only line.  UsageError
+// for a line that is not a statement.  The statement's line number is left 0.
+std::optional<Statement> parse_statement(std::string_view line, const SignatureLookup& lookup);
+
+// A script line that could not be held in memory.
+class LineOutOfMemory : public std::runtime_error {
+ public:
+  explicit LineOutOfMemory(int line)
+      : std::runtime_error(std::to_string(line) + ": out of memory reading this line"), line_(line) {}
+  int line() const { return line_; }
+
+ private:
+  int line_;
+};
+
+// Parses a whole script; a UTF-8 byte-order mark at its start is skipped.  Every problem found (syntax, unknown function or
 // input, a variable used before any line sets it, a malformed literal value)
 // is appended to `errors` as "LINE: problem"; the statements are meaningful
-// only when `errors` stays empty.
+// only when `errors` stays empty.  LineOutOfMemory when a line cannot be held.
 std::vector<Statement> parse_script(std::string_view text, const SignatureLookup& lookup,
                                     std::vector<std::string>* errors);
 

@@ -1,6 +1,7 @@
 #include "cli/run.hpp"
 
 #include <algorithm>
+#include <new>
 
 #include "host/catalog.hpp"
 #include "cli/stats.hpp"
@@ -57,13 +58,16 @@ int Runner::run_call(const BoundCall& call, const std::vector<std::string>& name
     return kExitUsage;
   }
   const std::optional<Signature> sig = signature_of(host_, call.function);
-  const CallResult r = host_.call(call.function, args);
+  CallResult r = host_.call(call.function, args);
+  args.clear();  // the copies of the arguments are given back before results are stored
   std::vector<Shown> shown;
   for (std::size_t i = 0; i < r.outputs.size(); ++i) {
-    const std::optional<Matrix>& out = r.outputs[i];
+    std::optional<Matrix>& out = r.outputs[i];
     if (i < names.size()) {
       if (r.status == 0) {
-        vars_[names[i]] = out;
+        // Moved, not copied: a stored result costs its size once.
+        vars_[names[i]] = std::move(out);
+        out.reset();
         failed_at_.erase(names[i]);
       } else {
         vars_.erase(names[i]);
@@ -83,7 +87,7 @@ int Runner::call(std::string_view function, const std::vector<Word>& args) {
   line_ = 0;
   const std::optional<Signature> sig = signature_of(host_, function);
   if (!sig) {
-    usage("", "unknown function \"" + std::string(function) + "\" (mvts list shows the functions)");
+    usage("", "unknown function " + in_quotes(function) + " (mvts list shows the functions)");
     return kExitUsage;
   }
   BoundCall bound;
@@ -128,6 +132,14 @@ int Runner::execute(const Statement& st, const std::string& where) {
         for (const std::string& name : st.names) {
           const std::optional<Matrix>& v = value_of(name);
           if (!v) throw UsageError("stats: variable " + name + " holds no value");
+          // The k x k covariance is refused, like a module's result, when it
+          // cannot fit the host's memory cap.
+          const std::uint64_t k = std::uint64_t(std::max(0, v->cols));
+          if (k * k > host_.memory_limit() / sizeof(double))
+            throw ResourceError("stats: variable " + name + " has " + std::to_string(k) +
+                                " columns; their " + std::to_string(k) + " x " +
+                                std::to_string(k) + " covariance does not fit the memory limit of " +
+                                std::to_string(host_.memory_limit() >> 20) + " MiB");
           const ColumnMoments cm = column_moments(*v);
           if (cm.rows_used < v->rows && printer_.format() != Format::kJson)
             printer_.error_line("NOTE: " + where + "stats " + name + ": " +
@@ -142,7 +154,7 @@ int Runner::execute(const Statement& st, const std::string& where) {
       case Kind::kLet: {
         Value v = parse_value(st.text, &vars_);
         if (v.kind == Value::Kind::kText)
-          throw UsageError("let: \"" + st.text + "\" is not a number or a matrix");
+          throw UsageError("let: " + in_quotes(st.text) + " is not a number or a matrix");
         if (v.kind == Value::Kind::kNumeric)
           vars_[st.names[0]] = std::move(v.m);
         else
@@ -156,22 +168,39 @@ int Runner::execute(const Statement& st, const std::string& where) {
   } catch (const UsageError& e) {
     usage(where, e.what());
     return kExitUsage;
+  } catch (const ResourceError& e) {
+    usage(where, e.what());
+    return kExitFailed;
   }
   return kExitOk;
 }
 
 int Runner::script(std::string_view text, const std::string& source, bool keep_going) {
+  const std::string shown = printable(source);
   std::vector<std::string> errors;
-  const std::vector<Statement> statements = parse_script(
-      text, [this](std::string_view name) { return signature_of(host_, name); }, &errors);
+  std::vector<Statement> statements;
+  try {
+    statements = parse_script(
+        text, [this](std::string_view name) { return signature_of(host_, name); }, &errors);
+  } catch (const LineOutOfMemory& e) {
+    usage(shown + ":", e.what());
+    return kExitFailed;
+  }
   if (!errors.empty()) {
-    for (const std::string& e : errors) usage(source + ":", e);
+    for (const std::string& e : errors) usage(shown + ":", e);
     return kExitUsage;
   }
   int worst = kExitOk;
   for (const Statement& st : statements) {
     line_ = st.line;
-    const int rc = execute(st, source + ":" + std::to_string(st.line) + ": ");
+    const std::string where = shown + ":" + std::to_string(st.line) + ": ";
+    int rc;
+    try {
+      rc = execute(st, where);
+    } catch (const std::bad_alloc&) {
+      usage(where, "out of memory");
+      rc = kExitFailed;
+    }
     worst = std::max(worst, rc);
     if (rc != kExitOk && !keep_going) break;
   }

@@ -874,6 +874,7 @@ std::int64_t Host::live_temp_blocks() const { return std::int64_t(impl_->temp_bl
 void Host::set_clock_seed(std::uint32_t seed) { impl_->fixed_clock = seed; }
 void Host::set_allocation_limit(std::uint64_t bytes) { impl_->limit = bytes; }
 void Host::set_memory_limit(std::uint64_t bytes) { impl_->total_limit = bytes; }
+std::uint64_t Host::memory_limit() const { return impl_->total_limit; }
 std::uint64_t Host::memory_in_use() const { return impl_->in_use; }
 
 Session::Session() {

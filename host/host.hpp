@@ -170,6 +170,7 @@ class Host {
   // The most memory live at once in work blocks, pools, temporary blocks and
   // the outputs of the current call (default: half the machine's memory).
   void set_memory_limit(std::uint64_t bytes);
+  std::uint64_t memory_limit() const;
   std::uint64_t memory_in_use() const;
 
   // Messages, notes and errors since the last call started.

@@ -5,6 +5,7 @@
 #include "module/farma/arfima_autocov.hpp"
 #include "module/farma/farma_model.hpp"
 #include "module/frame/entries.hpp"
+#include "module/frame/room.hpp"
 
 namespace mvtsa {
 namespace {
@@ -41,7 +42,9 @@ int farmacov(void** args, const std::int32_t* given) {
     if (int st = in.whole_number(kLag, &lag)) return st;
     if (lag >= 2147483647) return kStatusTooLarge;
   }
-  // 12. the result and the work space
+  // 12. the result and the work space, checked together before either is made
+  if (int st = check_room({doubles(lag + 1), doubles(arfima_autocov_work_size(p, q, lag))}))
+    return st;
   double* out = create_result(1, static_cast<std::int32_t>(lag + 1), 1);
   if (!out) return kStatusHostError;
   WorkBlock<double> work(std::uint64_t(arfima_autocov_work_size(p, q, lag)));

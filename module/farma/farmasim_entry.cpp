@@ -9,6 +9,7 @@
 #include "module/farma/frac_diff.hpp"
 #include "module/farma/poly_roots.hpp"
 #include "module/frame/entries.hpp"
+#include "module/frame/room.hpp"
 #include "module/frame/rng.hpp"
 
 namespace mvtsa {
@@ -62,6 +63,8 @@ int farmasim(void** args, const std::int32_t* given) {
   // The stream, then the deviates (scaled by sigma).
   std::uint32_t* seed_var = nullptr;
   if (int st = rng_start(Stream::kFarmasim, seed, &seed_var)) return st;
+  // x, y and the result are live together at the end: checked before the work.
+  if (int st = check_room({doubles(N), doubles(n), doubles(n)})) return st;
   WorkBlock<double> z{std::uint64_t(ndev)};
   if (!z) return z.status();
   WorkBlock<double> x{std::uint64_t(N)};

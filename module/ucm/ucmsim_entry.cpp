@@ -11,6 +11,7 @@
 
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
+#include "module/frame/room.hpp"
 #include "module/frame/rng.hpp"
 #include "module/ucm/ucm_sim.hpp"
 
@@ -136,7 +137,9 @@ int ucmsim(void** args, const std::int32_t* given) {
   std::uint32_t* seed = nullptr;
   if (int st = rng_start(Stream::kUcmsim, seed_arg, &seed)) return st;
 
-  // Set-up: y and the seasonal states.
+  // Set-up: y and the seasonal states; y and the result are checked
+  // together before the simulation.
+  if (int st = check_room({doubles(n), doubles(n)})) return st;
   WorkBlock<double> y{std::uint64_t(n)};
   if (!y) return y.status();
   WorkBlock<double> seas_work[kUcmMaxSeasonals];

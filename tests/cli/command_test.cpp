@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +18,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+
+// The bytes of a string literal, embedded NULs included.
+template <std::size_t N>
+std::string bytes(const char (&s)[N]) {
+  return std::string(s, N - 1);
+}
 
 struct Result {
   int status = -1;
@@ -184,6 +193,9 @@ TEST_F(Command, UsageErrorsExitTwoAndNameTheProblem) {
       {"help nosuch", "unknown function \"nosuch\""},
       {"run", "run needs one script"},
       {"run absent.mvts", "cannot read absent.mvts"},
+      {"vnormal mu=0x10", "\"0x10\": hexadecimal numbers are not read"},
+      {"vnormal mu=infinity", "\"infinity\": not a number mvts reads"},
+      {"vnormal 'mu=1 nan(12)'", "\"nan(12)\": not a number mvts reads"},
   };
   for (const auto& [args, problem] : cases) {
     Result r = mvts(args);
@@ -191,6 +203,53 @@ TEST_F(Command, UsageErrorsExitTwoAndNameTheProblem) {
     EXPECT_NE(r.err.find(problem), std::string::npos) << args << "\n" << r.err;
     EXPECT_EQ(r.out, "") << args;
   }
+}
+
+TEST_F(Command, BinaryFilesAreShownWithControlBytesEscaped) {
+  write("bin.dat", bytes("1,2\n3,\x1b[2J\x1b]0;owned\x07\0tail\n"));
+  Result r = mvts("vnormal mu=@bin.dat");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("bin.dat:2: \"\\x1B[2J\\x1B]0;owned\\x07\\x00tail\" is not a number"),
+            std::string::npos) << r.err;
+  for (char c : r.err) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << int(c);
+  // A script line, too, is shown escaped.
+  write("bin.mvts", bytes("VNORMAL mu=1\n\x1b[2J\x9b" "1m = 2\n"));
+  r = mvts("run bin.mvts");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("\\x1B[2J\\x9B1m"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+}
+
+TEST_F(Command, ByteOrderMarkStartsScriptsAndDataFiles) {
+  write("bom.csv", "\xEF\xBB\xBF" "1,2\n");
+  write("bom.mvts", "\xEF\xBB\xBF" "let x = @bom.csv\nprint x\n");
+  Result r = mvts("run bom.mvts --format csv");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "# x\n1,2\n");
+}
+
+TEST_F(Command, WriteFailuresGiveTheReasonAndExitOne) {
+  const std::string full = "cannot write /dev/full: " + std::string(std::strerror(ENOSPC));
+  Result r = mvts("run -", "y = VNORMAL mu='1 2' n=3 seed=1\nwrite y /dev/full\nprint y\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("stdin:2: " + full), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");  // the script stops at the failed line
+  // Standard output that cannot be written fails the run as well.
+  r = mvts("vnormal mu='1 2' n=3 seed=1 >/dev/full");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write standard output: " + std::string(std::strerror(ENOSPC))),
+            std::string::npos) << r.err;
+}
+
+TEST_F(Command, OutOfMemoryNamesTheLine) {
+  // A 1 x 1,000,000 variable: its covariance would take 8 TB.
+  std::string line = "let x = \"";
+  for (int i = 0; i < 1000000; ++i) line += "1 ";
+  write("wide.mvts", line + "\"\nstats x\n");
+  Result r = mvts("run wide.mvts");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("wide.mvts:2: stats: variable x has 1000000 columns"), std::string::npos)
+      << r.err;
 }
 
 TEST_F(Command, ListAndHelp) {

@@ -150,5 +150,18 @@ TEST(CliPrinter, MessagesToStandardErrorResultsToStandardOutput) {
   EXPECT_FALSE(nlohmann::json::parse(lines[1])["outputs"][0].contains("index"));
 }
 
+TEST(CliPrinter, ACallsNoteStandsBeforeItsResultsOnOneTerminal) {
+  // Both streams on one terminal: the blank line between blocks comes
+  // before the next call's note, not between the note and its results.
+  CallResult r;
+  r.notes.push_back("a note");
+  Matrix a(1, 1, {2});
+  std::ostringstream both;
+  Printer table(Format::kTable, both, both);
+  table.call("F", r, {{"a", 1, &a}}, "s:1: ");
+  table.call("F", r, {{"a", 1, &a}}, "s:2: ");
+  EXPECT_EQ(both.str(), "NOTE: s:1: a note\na: 1 x 1\n  2\n\nNOTE: s:2: a note\na: 1 x 1\n  2\n");
+}
+
 }  // namespace
 }  // namespace mvts::cli

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +22,12 @@ std::string temp_path(const std::string& name) {
 
 void write_text(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
+}
+
+// The bytes of a string literal, embedded NULs included.
+template <std::size_t N>
+std::string bytes(const char (&s)[N]) {
+  return std::string(s, N - 1);
 }
 
 Matrix numeric(const std::string& text) {
@@ -62,6 +70,50 @@ TEST(CliValues, MissingFormsEmptyTextAndCharacterValues) {
     EXPECT_EQ(v.kind, Value::Kind::kText) << text;
     EXPECT_EQ(v.text, text);
   }
+}
+
+TEST(CliValues, OnlyDecimalNumbersAndTheMissingWordsAreRead) {
+  // The missing-value words in any letter case, as other programs write them.
+  Matrix m = numeric("NaN INF -Inf nan inf -inf .5 5. +5 1E+2");
+  EXPECT_TRUE(std::isnan(m.data[0]));
+  EXPECT_TRUE(std::isinf(m.data[1]) && m.data[1] > 0);
+  EXPECT_TRUE(std::isinf(m.data[2]) && m.data[2] < 0);
+  EXPECT_EQ(std::vector<double>(m.data.begin() + 6, m.data.end()), (std::vector<double>{0.5, 5, 5, 100}));
+  // Forms that C reads as numbers and mvts does not: refused, saying why.
+  const std::pair<const char*, const char*> refused[] = {
+      {"0x10", "hexadecimal"},   {"-0X1p3", "hexadecimal"},  {"infinity", "missing value"},
+      {"nan(123)", "missing value"}, {"-nan", "missing value"}, {"+inf", "missing value"},
+      {"1 0x10", "hexadecimal"},  {"INFINITY; 2", "missing value"},
+  };
+  for (const auto& [text, why] : refused) {
+    try {
+      parse_value(text, nullptr);
+      ADD_FAILURE() << text << " was read";
+    } catch (const UsageError& e) {
+      EXPECT_NE(std::string(e.what()).find(why), std::string::npos) << text << ": " << e.what();
+    }
+  }
+  // A word among them makes the whole text a character value, as before.
+  EXPECT_EQ(parse_value("0x10 abc", nullptr).kind, Value::Kind::kText);
+  for (const char* text : {"1e", "e5", "1e+", ".", "+", "1.2.3", "0x"})
+    EXPECT_EQ(refused_number(text), "") << text;
+}
+
+TEST(CliValues, TextIsShownWithEveryControlByteEscaped) {
+  EXPECT_EQ(printable("plain text, 1.5"), "plain text, 1.5");
+  EXPECT_EQ(printable(bytes("a\0b\x1b[31mc\x7f\t\r\n")), "a\\x00b\\x1B[31mc\\x7F\\t\\r\\n");
+  EXPECT_EQ(printable("say \"hi\" \\"), "say \\\"hi\\\" \\\\");
+  // Valid UTF-8 stays; stray and truncated bytes, C1 controls (U+009B is a
+  // control sequence introducer) and bidirectional overrides are escaped.
+  EXPECT_EQ(printable("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC"), "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(printable("\xC2\x9B" "2J"), "\\u009B2J");
+  EXPECT_EQ(printable("\xE2\x80\xAE" "abc"), "\\u202Eabc");
+  EXPECT_EQ(printable("\xFF\xC3"), "\\xFF\\xC3");
+  EXPECT_EQ(printable("\xC0\xAF"), "\\xC0\\xAF");          // overlong '/'
+  EXPECT_EQ(printable("\xED\xA0\x80"), "\\xED\\xA0\\x80");  // a surrogate
+  // Quoted and cut at a character boundary.
+  const std::string long_text = std::string(59, 'x') + "\xC3\xA9" + "tail";
+  EXPECT_EQ(in_quotes(long_text), "\"" + std::string(59, 'x') + "...\"");
 }
 
 TEST(CliValues, MalformedMatricesAreUsageErrors) {
@@ -114,9 +166,22 @@ TEST(CliFiles, BadFilesNameTheFileAndLine) {
   EXPECT_NE(message("1,2\n3,4\n5\n").find(path + ":3:"), std::string::npos);
   EXPECT_NE(message("a,b\n1,2\n").find(path + ":1:"), std::string::npos);
   EXPECT_NE(message("# nothing\n\n").find("holds no numbers"), std::string::npos);
+  // A binary file: the bad field is shown whole, every control byte escaped.
+  const std::string shown = message(bytes("1,2\nab\0\x1b]0;x\x07,3\n"));
+  EXPECT_NE(shown.find(path + ":2: \"ab\\x00\\x1B]0;x\\x07\" is not a number"), std::string::npos)
+      << shown;
+  EXPECT_EQ(shown.find('\x1b'), std::string::npos);
+  EXPECT_NE(message("1,0x10\n").find(path + ":1: \"0x10\": hexadecimal"), std::string::npos);
   std::remove(path.c_str());
   EXPECT_THROW(read_matrix_file(temp_path("missing_file")), UsageError);
   EXPECT_THROW(read_matrix_file(std::filesystem::temp_directory_path().string()), UsageError);
+}
+
+TEST(CliFiles, ByteOrderMarkAtTheStartIsSkipped) {
+  const Matrix m = parse_matrix_file("\xEF\xBB\xBF" "1,2\n3,4\n", "bom.csv");
+  EXPECT_EQ(m.data, (std::vector<double>{1, 2, 3, 4}));
+  // Only at the start: elsewhere it is a field that is not a number.
+  EXPECT_THROW(parse_matrix_file("1,2\n\xEF\xBB\xBF" "3,4\n", "bom.csv"), UsageError);
 }
 
 TEST(CliFiles, WrittenFilesReadBackExactly) {
@@ -134,7 +199,22 @@ TEST(CliFiles, WrittenFilesReadBackExactly) {
   }
   EXPECT_TRUE(std::signbit(back.data[1]));
   std::remove(path.c_str());
-  EXPECT_THROW(write_matrix_file("/nonexistent_dir/x.csv", m), UsageError);
+}
+
+TEST(CliFiles, WriteFailuresGiveTheSystemsReason) {
+  const Matrix m(2, 1, {1, 2});
+  auto problem = [&](const std::string& path) -> std::string {
+    try {
+      write_matrix_file(path, m);
+    } catch (const ResourceError& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  // The data reaches /dev/full only when the file is closed.
+  EXPECT_EQ(problem("/dev/full"), "cannot write /dev/full: " + std::string(std::strerror(ENOSPC)));
+  EXPECT_EQ(problem("/nonexistent_dir/x.csv"),
+            "cannot write /nonexistent_dir/x.csv: " + std::string(std::strerror(ENOENT)));
 }
 
 TEST(CliWords, QuotesCommentsAndEqualsSigns) {
@@ -226,6 +306,24 @@ TEST(CliScripts, StatementForms) {
   EXPECT_EQ(st[7].call.function, "VNORMAL");
   EXPECT_TRUE(st[7].names.empty());
   EXPECT_EQ(st[7].line, 10);
+}
+
+TEST(CliScripts, BlankAndCommentLinesAreNoStatement) {
+  for (const char* line : {"", "   \t", "# note", "  # note \"unclosed"})
+    EXPECT_FALSE(parse_statement(line, lookup)) << line;
+  const std::optional<Statement> st = parse_statement("VNORMAL 1", lookup);
+  ASSERT_TRUE(st);
+  EXPECT_EQ(st->call.function, "VNORMAL");
+  // A quoted empty word is no function name.
+  EXPECT_THROW(parse_statement("'' 1", lookup), UsageError);
+}
+
+TEST(CliScripts, ByteOrderMarkAtTheStartIsSkipped) {
+  std::vector<std::string> errors;
+  auto st = parse_script("\xEF\xBB\xBF" "let x = 1\nprint x\n", lookup, &errors);
+  ASSERT_TRUE(errors.empty()) << errors[0];
+  ASSERT_EQ(st.size(), 2u);
+  EXPECT_EQ(st[0].kind, Statement::Kind::kLet);
 }
 
 TEST(CliScripts, EveryFaultyLineIsReportedWithItsNumber) {

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer in build-fuzz/, then runs each target for the
+# given number of seconds (default 60) over its corpus in tests/fuzz/corpus.
+# New inputs go to build-fuzz/corpus/<target>; a finding is written to
+# build-fuzz/ and ends the run with a non-zero status.
+#
+#   scripts/fuzz.sh [SECONDS] [TARGET ...]      TARGET: script, session
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(script session)
+
+CC="${CC_FUZZ:-clang}"
+CXX="${CXX_FUZZ:-clang++}"
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER="$CC" \
+  -DCMAKE_CXX_COMPILER="$CXX" -DMVTS_FUZZ=ON -DMVTS_SANITIZE=ON -DMVTS_TESTS=OFF \
+  -DMVTS_BENCH=OFF >/dev/null
+build=()
+for t in "${targets[@]}"; do build+=("fuzz_$t"); done
+cmake --build build-fuzz --target "${build[@]}" -j"$(nproc)"
+
+export OPENBLAS_NUM_THREADS=1
+export MVTS_MODULE_PATH="$PWD/build-fuzz/lib"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+for t in "${targets[@]}"; do
+  mkdir -p "build-fuzz/corpus/$t"
+  echo "fuzz_$t: ${seconds} s"
+  # The time limit of one input is wide: a sanitized fit takes a few seconds
+  # of processor time, and the machine may be shared.
+  build-fuzz/bin/fuzz_"$t" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
+    -max_len=4096 -artifact_prefix="build-fuzz/" -print_final_stats=1 ${FUZZ_FLAGS:-} \
+    "build-fuzz/corpus/$t" "tests/fuzz/corpus/$t"
+done

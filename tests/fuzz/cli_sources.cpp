@@ -1,0 +1,2 @@
+// The command line's parser, compiled into the fuzz targets.
+#include "cli/parse.cpp"
