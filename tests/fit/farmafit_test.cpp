@@ -17,6 +17,8 @@
 #include "host/host.hpp"
 #include "tests/fit/simulate.hpp"
 #include "module/farma/gph.hpp"
+#include "module/varma/covariance.hpp"
+#include "module/varma/varmafit.hpp"
 
 namespace {
 
@@ -202,9 +204,25 @@ TEST_F(NoOptimizer, FitsReturnTheirStartingPoints) {
   auto v = host_.call("VARMAFIT", {Value::matrix(100, 2, yy), Value::scalar(1), Value::scalar(2)});
   ASSERT_EQ(v.status, 0);
   ASSERT_EQ(v.notes.size(), 1u);
-  EXPECT_EQ(v.outputs[0]->data, std::vector<double>(4, 0.0));
+  // the start: least-squares AR block, zero MA blocks, residual covariance
+  const int lag1[1] = {1}, lag2[1] = {2};  // q = 2 is the one lag 2
+  mvtsa::VarmafitData data;
+  data.series = yy.data();
+  data.T = 100;
+  data.k = 2;
+  data.ar_lags = lag1;
+  data.P = 1;
+  data.pmax = 1;
+  data.ma_lags = lag2;
+  data.Q = 1;
+  data.qmax = 2;
+  std::vector<double> ar(4), ma(4), sigma(3), sigma_full(4), sw(mvtsa::varmafit_start_work_size(2, 1));
+  mvtsa::varmafit_start(data, ar.data(), ma.data(), sigma.data(), sw.data());
+  mvtsa::unpack_symmetric(sigma.data(), 2, sigma_full.data());
+  EXPECT_NE(ar, std::vector<double>(4, 0.0));
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(v.outputs[0]->data[i], ar[i], 1e-15);
   EXPECT_EQ(v.outputs[1]->data, std::vector<double>(4, 0.0));
-  EXPECT_EQ(v.outputs[2]->data, (std::vector<double>{1, 0, 0, 1}));
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(v.outputs[2]->data[i], sigma_full[i], 1e-15);
 }
 
 }  // namespace

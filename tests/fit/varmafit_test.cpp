@@ -13,6 +13,7 @@
 #include "module/frame/host.hpp"
 #include "module/varma/covariance.hpp"
 #include "module/varma/varmafit.hpp"
+#include "module/varma/varmafit_kalman.hpp"
 
 namespace {
 
@@ -99,6 +100,8 @@ TEST_F(VarmafitObjective, StartIsWhiteNoiseWithIdentityCovariance) {
   model.ar = ar.data();
   model.ma = ma.data();
   model.sigma_packed = sigma.data();
+  std::vector<double> filter(mvtsa::varmafit_kalman_work_size(2, 1, 1));
+  model.filter_work = filter.data();
   double value = 0.0;
   ASSERT_EQ(mvtsa::varmafit_evaluate(data, model, x.data(), &value), 0);
   EXPECT_NEAR(value, 0.5 * s, 1e-9 * s);
