@@ -47,6 +47,9 @@ double mean_square(const double* v, std::int64_t n) {
 
 // Typical sizes of d and of the ARMA coefficients for the optimizer.
 constexpr double kTypicalCoefficient = 0.5;
+// The second start's fit replaces the first only when its log-likelihood is
+// higher by more than this: two runs that end at one mode differ by rounding.
+constexpr double kSecondStartMargin = 1e-6;
 
 // Work the starting values need, taken once: the differenced series and the
 // filter's room, the Hannan-Rissanen regressions, the root finder.
@@ -264,7 +267,8 @@ int farmafit(void** args, const std::int32_t* given) {
     evaluable_start(data, model, sw, x2);
     const int report2 = run_optimizer(ctx, data, model, x2, bounds.data(), names.data(),
                                       typical);
-    if (report2 >= 0 && model.have_best && (!ok || model.best_loglik > loglik)) {
+    if (report2 >= 0 && model.have_best &&
+        (!ok || model.best_loglik > loglik + kSecondStartMargin)) {
       std::memcpy(x, x2, sizeof(double) * std::size_t(m));
       if (ok) {
         fit_report().second_start_won = true;
