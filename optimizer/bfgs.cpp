@@ -10,9 +10,19 @@
 namespace nlbrg {
 namespace {
 
-constexpr double kArmijo = 1e-4;       // sufficient-decrease constant c1
-constexpr double kDiffStep = 1e-6;     // h_i = 1e-6 * max(1, |x_i|)
-constexpr int kMaxHalvings = 60;
+constexpr double kArmijo = 1e-4;  // sufficient-decrease constant c1
+// Forward step sqrt(eps) and central step eps^(1/3), relative to max(|x_i|, s_i).
+constexpr double kForwardStep = 1.4901161193847656e-08;  // 2^-26
+constexpr double kCentralStep = 6.0554544523933395e-06;  // 2^(-52/3)
+// The first step moves no free parameter by more than this share of s_i.
+constexpr double kFirstStep = 0.1;
+// Backtracking: the interpolated step stays within [0.1, 0.5] of the last.
+constexpr double kShrinkLow = 0.1;
+constexpr double kShrinkHigh = 0.5;
+constexpr int kMaxBacktracks = 60;
+constexpr int kSmallChangesToStop = 3;
+// A typical size below this (a start of 1e-300) would make steps vanish.
+constexpr double kMinTypical = 1e-12;
 // s'y must exceed this multiple of |s| |y| for the update: a positive but
 // vanishing curvature would make rho = 1 / s'y blow H up.
 constexpr double kCurvatureFloor = 1e-12;
@@ -28,10 +38,25 @@ class Problem {
   double lo(std::int64_t i) const { return lower_ ? lower_[i] : -kInf; }
   double hi(std::int64_t i) const { return upper_ ? upper_[i] : kInf; }
   double clamp(std::int64_t i, double v) const { return std::min(std::max(v, lo(i)), hi(i)); }
+  bool fixed(std::int64_t i) const { return lo(i) == hi(i); }
+
+  // The previous iterate and its value: a backtracking step can land on it
+  // exactly, and is then answered without evaluating it again.
+  void remember(double* previous) { previous_ = previous; }
+  void set_previous(const double* x, double f) {
+    std::memcpy(previous_, x, sizeof(double) * std::size_t(n_));
+    previous_f_ = f;
+    have_previous_ = true;
+  }
 
   // One evaluation; a non-finite value counts as a failure.  Keeps the best
   // point evaluated so far.
   bool evaluate(const double* x, double* f) {
+    if (have_previous_ &&
+        std::memcmp(x, previous_, sizeof(double) * std::size_t(n_)) == 0) {
+      *f = previous_f_;
+      return true;
+    }
     ++stats_->evaluations;
     double v = 0.0;
     if (eval_(user_, x, &v) != 0 || !std::isfinite(v)) {
@@ -47,50 +72,55 @@ class Problem {
     return true;
   }
 
-  // Finite-difference gradient at x (where the objective is f).  Central
-  // differences g_i = (f(x + h e_i) - f(x - h e_i)) / (2h) where both probes
-  // lie in the box and evaluate; one-sided with f itself where only one
-  // does; failed[i] = 1 where neither does (g_i is then 0).
-  void gradient(const double* x, double f, double* g, double* failed, double* probe) {
-    std::memcpy(probe, x, sizeof(double) * std::size_t(n_));
+  // The probe x_i + delta (clamped into the box): false when it does not
+  // move x_i or fails to evaluate.
+  bool probe(double* p, std::int64_t i, double xi, double delta, double* value, double* at) {
+    const double v = clamp(i, xi + delta);
+    if (v == xi) return false;
+    p[i] = v;
+    const bool ok = evaluate(p, value);
+    p[i] = xi;
+    *at = v;
+    return ok;
+  }
+
+  // Finite-difference gradient at x (where the objective is f), forward or
+  // central (see the header); failed[i] = 1 where no difference could be
+  // formed (g_i is then 0).  Fixed parameters get g_i = 0 without probes.
+  void gradient(const double* x, double f, const double* typical, bool central, double* g,
+                double* failed, double* p) {
+    const std::int64_t before = stats_->evaluations;
+    std::memcpy(p, x, sizeof(double) * std::size_t(n_));
     for (std::int64_t i = 0; i < n_; ++i) {
-      const double xi = x[i];
-      const double h = kDiffStep * std::max(1.0, std::fabs(xi));
-      double up = xi + h, dn = xi - h;
-      bool use_up = up <= hi(i), use_dn = dn >= lo(i);
-      if (!use_up && !use_dn) {  // a box narrower than 2h: the wider side
-        const double room_up = hi(i) - xi, room_dn = xi - lo(i);
-        if (room_up >= room_dn && room_up > 0) {
-          up = hi(i);
-          use_up = true;
-        } else if (room_dn > 0) {
-          dn = lo(i);
-          use_dn = true;
-        }
-      }
-      double fu = 0.0, fd = 0.0;
-      bool ok_up = false, ok_dn = false;
-      if (use_up) {
-        probe[i] = up;
-        ok_up = evaluate(probe, &fu);
-      }
-      if (use_dn) {
-        probe[i] = dn;
-        ok_dn = evaluate(probe, &fd);
-      }
-      probe[i] = xi;
+      g[i] = 0.0;
       failed[i] = 0.0;
-      if (ok_up && ok_dn) {
-        g[i] = (fu - fd) / (up - dn);
-      } else if (ok_up) {
-        g[i] = (fu - f) / (up - xi);
-      } else if (ok_dn) {
-        g[i] = (f - fd) / (xi - dn);
+      if (fixed(i)) continue;
+      const double xi = x[i];
+      const double scale = std::max(std::fabs(xi), typical[i]);
+      double fu = 0.0, fd = 0.0, up = xi, dn = xi;
+      if (central) {
+        const double h = kCentralStep * scale;
+        const bool ok_up = probe(p, i, xi, h, &fu, &up);
+        const bool ok_dn = probe(p, i, xi, -h, &fd, &dn);
+        if (ok_up && ok_dn)
+          g[i] = (fu - fd) / (up - dn);
+        else if (ok_up)
+          g[i] = (fu - f) / (up - xi);
+        else if (ok_dn)
+          g[i] = (f - fd) / (xi - dn);
+        else
+          failed[i] = 1.0;
       } else {
-        g[i] = 0.0;
-        failed[i] = 1.0;
+        const double h = kForwardStep * scale;
+        if (probe(p, i, xi, h, &fu, &up))
+          g[i] = (fu - f) / (up - xi);
+        else if (probe(p, i, xi, -h, &fd, &dn))
+          g[i] = (f - fd) / (xi - dn);
+        else
+          failed[i] = 1.0;
       }
     }
+    stats_->gradient_evaluations += stats_->evaluations - before;
   }
 
   bool have_best() const { return have_best_; }
@@ -106,11 +136,15 @@ class Problem {
   BfgsStats* stats_;
   bool have_best_ = false;
   double best_f_ = 0.0;
+  double* previous_ = nullptr;
+  bool have_previous_ = false;
+  double previous_f_ = 0.0;
 };
 
-void set_identity(double* h, std::int64_t n, double scale) {
-  std::fill(h, h + n * n, 0.0);
-  for (std::int64_t i = 0; i < n; ++i) h[i * n + i] = scale;
+// H = c diag(d).
+void set_scaled_identity(double* H, std::int64_t n, const double* d, double c) {
+  std::fill(H, H + n * n, 0.0);
+  for (std::int64_t i = 0; i < n; ++i) H[i * n + i] = c * d[i];
 }
 
 }  // namespace
@@ -119,7 +153,7 @@ std::uint64_t bfgs_work_size(std::int64_t n) {
   if (n < 1) return 0;
   const std::uint64_t u = std::uint64_t(n);
   if (u > (std::uint64_t(1) << 31)) return std::numeric_limits<std::uint64_t>::max();
-  return u * u + 12 * u;
+  return u * u + 15 * u;
 }
 
 int bfgs_minimise(std::int64_t n, double* x, const double* lower, const double* upper,
@@ -130,47 +164,77 @@ int bfgs_minimise(std::int64_t n, double* x, const double* lower, const double* 
   for (std::int64_t i = 0; i < n; ++i) {
     const double lo = lower ? lower[i] : -kInf, hi = upper ? upper[i] : kInf;
     if (!(lo <= hi) || std::isnan(x[i])) return kBadSetup;
+    if (options.typical && !(options.typical[i] > 0 && std::isfinite(options.typical[i])))
+      return kBadSetup;
   }
-  // Work layout: H (n x n), then twelve vectors of n.
+  // Work layout: H (n x n), then fifteen vectors of n.
   const std::size_t nn = std::size_t(n);
   double* H = work;
-  double* g = H + nn * nn;   // gradient at x
-  double* d = g + nn;        // search direction
-  double* xt = d + nn;       // trial point
-  double* gt = xt + nn;      // gradient at the accepted trial point
-  double* s = gt + nn;       // x+ - x
-  double* y = s + nn;        // g+ - g
-  double* hy = y + nn;       // H y
-  double* best = hy + nn;    // best point evaluated
-  double* probe = best + nn; // gradient probes
-  double* held = probe + nn; // 1: parameter held this iteration
-  double* gfail = held + nn; // 1: gradient entry failed at x
+  double* g = H + nn * nn;    // gradient at x
+  double* d = g + nn;         // search direction
+  double* xt = d + nn;        // trial point
+  double* gt = xt + nn;       // gradient at the accepted trial point
+  double* s = gt + nn;        // x+ - x
+  double* y = s + nn;         // g+ - g
+  double* hy = y + nn;        // H y
+  double* best = hy + nn;     // best point evaluated
+  double* probe = best + nn;  // gradient probes
+  double* held = probe + nn;  // 1: parameter held this iteration
+  double* gfail = held + nn;  // 1: gradient entry failed at x
   double* gtfail = gfail + nn;  // 1: gradient entry failed at the trial point
+  double* typ = gtfail + nn;    // typical sizes s_i
+  double* dscale = typ + nn;    // s_i^2, the diagonal of D
+  double* previous = dscale + nn;  // the previous iterate
 
   Problem p(n, lower, upper, eval, user, best, stats);
-  for (std::int64_t i = 0; i < n; ++i) x[i] = p.clamp(i, x[i]);
+  p.remember(previous);
+  for (std::int64_t i = 0; i < n; ++i) {
+    x[i] = p.clamp(i, x[i]);
+    const double t = options.typical ? options.typical[i]
+                                     : (x[i] == 0.0 ? 1.0 : std::fabs(x[i]));
+    typ[i] = std::max(t, kMinTypical);
+    dscale[i] = typ[i] * typ[i];
+  }
   std::memcpy(best, x, sizeof(double) * nn);
 
   double f = 0.0;
   if (!p.evaluate(x, &f)) return kStartFailed;
-  p.gradient(x, f, g, gfail, probe);
+  bool central = false;
+  p.gradient(x, f, typ, central, g, gfail, probe);
 
-  set_identity(H, n, 1.0);
-  bool identity = true;       // H is the (unscaled) identity
+  // H0 = c D with the first step at most kFirstStep s_i on every free parameter.
+  {
+    double big = 0.0;
+    for (std::int64_t i = 0; i < n; ++i)
+      if (gfail[i] == 0.0) big = std::max(big, std::fabs(g[i]) * typ[i]);
+    set_scaled_identity(H, n, dscale, big > 0 ? kFirstStep / big : 1.0);
+  }
+  bool fresh = true;  // H is a multiple of D (no curvature learnt yet)
+  bool retried = false;
   int small_changes = 0;
   int code = kIterationLimit;
   for (std::int64_t iter = 0;; ++iter) {
-    // Held set: gradient failed, or on a bound with the gradient pushing out.
-    double gmax = 0.0;
+    // Held set: fixed, gradient failed, or on a bound with the gradient
+    // pushing out.  The relative projected gradient over the rest.
+    double rg = 0.0;
     bool any_failed = false;
     for (std::int64_t i = 0; i < n; ++i) {
-      const bool h = gfail[i] != 0.0 || p.lo(i) == p.hi(i) || (x[i] <= p.lo(i) && g[i] > 0) ||
+      const bool h = p.fixed(i) || gfail[i] != 0.0 || (x[i] <= p.lo(i) && g[i] > 0) ||
                      (x[i] >= p.hi(i) && g[i] < 0);
       held[i] = h ? 1.0 : 0.0;
       any_failed = any_failed || gfail[i] != 0.0;
-      if (!h) gmax = std::max(gmax, std::fabs(g[i]));
+      if (!h) rg = std::max(rg, std::fabs(g[i]) * std::max(std::fabs(x[i]), typ[i]));
     }
-    if (gmax <= options.gtol * std::max(1.0, std::fabs(f))) {
+    rg /= std::max(std::fabs(f), 1.0);
+    if (rg <= options.gtol) {
+      // A forward gradient carries an error of about h f'' / 2, which can
+      // hide a gradient larger than the tolerance: confirm by central
+      // differences, and go on from here with them if the test then fails.
+      if (!central) {
+        central = true;
+        p.gradient(x, f, typ, central, g, gfail, probe);
+        continue;
+      }
       // With failed gradient entries the small rest proves nothing.
       code = any_failed ? kNoProgress : kConvergedGradient;
       break;
@@ -191,64 +255,93 @@ int bfgs_minimise(std::int64_t n, double* x, const double* lower, const double* 
       d[i] = v;
       gd += g[i] * v;
     }
-    if (!(gd < 0)) {  // not a descent direction: restart from steepest descent
-      set_identity(H, n, 1.0);
-      identity = true;
-      for (std::int64_t i = 0; i < n; ++i) d[i] = held[i] != 0.0 ? 0.0 : -g[i];
+    if (!(gd < 0)) {  // not a descent direction: scaled steepest descent
+      double big = 0.0;
+      for (std::int64_t i = 0; i < n; ++i)
+        if (held[i] == 0.0) big = std::max(big, std::fabs(g[i]) * typ[i]);
+      set_scaled_identity(H, n, dscale, big > 0 ? kFirstStep / big : 1.0);
+      fresh = true;
+      for (std::int64_t i = 0; i < n; ++i) d[i] = held[i] != 0.0 ? 0.0 : -H[i * n + i] * g[i];
     }
     // Cap the relative change of the longest component.
     double r = 0.0;
     for (std::int64_t i = 0; i < n; ++i)
-      r = std::max(r, std::fabs(d[i]) / std::max(1.0, std::fabs(x[i])));
+      r = std::max(r, std::fabs(d[i]) / std::max(std::fabs(x[i]), typ[i]));
     if (r > options.max_relative_step) {
       const double c = options.max_relative_step / r;
       for (std::int64_t i = 0; i < n; ++i) d[i] *= c;
     }
 
-    // Backtracking along the clamped path x(t) = P(x + t d), t = 1, 1/2, ...
+    // Backtracking along the clamped path x(t) = P(x + t d) from t = 1.
     double t = 1.0, ft = 0.0;
     bool accepted = false;
-    for (int halving = 0; halving <= kMaxHalvings; ++halving, t *= 0.5) {
+    for (int step = 0; step <= kMaxBacktracks; ++step) {
       bool moved = false;
       double dir = 0.0;  // g'(x(t) - x)
+      bool clamped = false;
       for (std::int64_t i = 0; i < n; ++i) {
-        xt[i] = p.clamp(i, x[i] + t * d[i]);
+        const double v = x[i] + t * d[i];
+        xt[i] = p.clamp(i, v);
+        clamped = clamped || xt[i] != v;
         moved = moved || xt[i] != x[i];
         dir += g[i] * (xt[i] - x[i]);
       }
       if (!moved) break;
-      if (!p.evaluate(xt, &ft)) continue;
+      if (!p.evaluate(xt, &ft)) {
+        t *= kShrinkHigh;
+        continue;
+      }
       if (dir < 0 ? ft <= f + kArmijo * dir : ft < f) {
         accepted = true;
         break;
       }
+      // The minimiser of the quadratic through f, its slope dir / t and ft,
+      // kept within [0.1, 0.5] of t; halving on a clamped path.
+      double next = kShrinkHigh * t;
+      if (!clamped && dir < 0) {
+        const double curv = ft - f - dir;  // in units of t: q(t) = f + dir u + curv u^2
+        if (curv > 0) next = t * (-dir / (2.0 * curv));
+        next = std::min(std::max(next, kShrinkLow * t), kShrinkHigh * t);
+      }
+      t = next;
     }
     if (!accepted) {
-      if (identity) {
+      if (!central) {  // forward differences too coarse here: central from now on
+        central = true;
+        p.gradient(x, f, typ, central, g, gfail, probe);
+        continue;
+      }
+      if (fresh || retried) {
         code = kNoProgress;
         break;
       }
-      set_identity(H, n, 1.0);  // retry once from steepest descent
-      identity = true;
+      retried = true;  // once more from a scaled steepest descent
+      double big = 0.0;
+      for (std::int64_t i = 0; i < n; ++i)
+        if (gfail[i] == 0.0) big = std::max(big, std::fabs(g[i]) * typ[i]);
+      set_scaled_identity(H, n, dscale, big > 0 ? kFirstStep / big : 1.0);
+      fresh = true;
       continue;
     }
+    retried = false;
 
-    p.gradient(xt, ft, gt, gtfail, probe);
+    p.gradient(xt, ft, typ, central, gt, gtfail, probe);
     // s and y are zeroed on held parameters and where a gradient entry failed.
     for (std::int64_t i = 0; i < n; ++i) {
       const bool zero = held[i] != 0.0 || gtfail[i] != 0.0 || gfail[i] != 0.0;
       s[i] = zero ? 0.0 : xt[i] - x[i];
       y[i] = zero ? 0.0 : gt[i] - g[i];
     }
-    double sy = 0.0, yy = 0.0, ss = 0.0;
+    double sy = 0.0, ydy = 0.0, ss = 0.0, yy = 0.0;
     for (std::int64_t i = 0; i < n; ++i) {
       sy += s[i] * y[i];
-      yy += y[i] * y[i];
+      ydy += y[i] * dscale[i] * y[i];
       ss += s[i] * s[i];
+      yy += y[i] * y[i];
     }
     if (sy > 0 && sy > kCurvatureFloor * std::sqrt(ss * yy)) {
-      if (identity) set_identity(H, n, sy / yy);  // H0 = (s'y / y'y) I
-      identity = false;
+      if (fresh) set_scaled_identity(H, n, dscale, sy / ydy);  // H0 = (s'y / y'Dy) D
+      fresh = false;
       // H+ = H - rho (s (Hy)' + (Hy) s') + (rho^2 y'Hy + rho) s s'
       double yhy = 0.0;
       for (std::int64_t i = 0; i < n; ++i) {
@@ -264,19 +357,28 @@ int bfgs_minimise(std::int64_t n, double* x, const double* lower, const double* 
           H[i * n + j] += c * s[i] * s[j] - rho * (s[i] * hy[j] + hy[i] * s[j]);
     }
 
+    // A vanishing decrease along a forward gradient says that its error
+    // steers the search: central differences from the next point on.
     const double change = f - ft;
-    small_changes = change <= options.ftol * std::max(1.0, std::fabs(f)) ? small_changes + 1 : 0;
+    const bool small = change <= options.ftol * std::max(1.0, std::fabs(f));
+    small_changes = small && central ? small_changes + 1 : 0;
+    p.set_previous(x, f);
     std::memcpy(gfail, gtfail, sizeof(double) * nn);
     std::memcpy(x, xt, sizeof(double) * nn);
     std::memcpy(g, gt, sizeof(double) * nn);
     f = ft;
-    if (small_changes >= 2) {
+    if (small && !central) {
+      central = true;
+      p.gradient(x, f, typ, central, g, gfail, probe);
+    }
+    if (small_changes >= kSmallChangesToStop) {
       code = kConvergedFunction;
       break;
     }
   }
   std::memcpy(x, best, sizeof(double) * nn);
   stats->f = p.best_f();
+  stats->central = central;
   return code;
 }
 

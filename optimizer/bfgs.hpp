@@ -1,16 +1,43 @@
 // Dense BFGS quasi-Newton minimisation with simple bounds, for objectives
-// that may fail to evaluate at some points.
+// that may fail to evaluate at some points and whose parameters may differ
+// in scale by orders of magnitude.
 //
-// The inverse Hessian approximation H starts as the identity, is rescaled by
-// s'y / y'y after the first accepted step, and gets the BFGS update
+// Scale.  Each parameter has a typical size s_i: the magnitude of its start,
+// or 1 for a start of 0 (see BfgsOptions::typical).  Difference steps,
+// the first step and the stopping rule are measured in these units, so that
+// a problem and the same problem with rescaled parameters take the same path.
+//
+// Gradient.  Forward differences g_i = (f(x + h_i e_i) - f(x)) / h_i with
+// h_i = sqrt(eps) max(|x_i|, s_i) (the backward side at an upper bound or
+// where the forward probe fails).  When a line search along a forward
+// gradient makes no progress or only a vanishing decrease, or when a forward
+// gradient passes the stopping rule, the gradient is taken again by central differences,
+// h_i = eps^(1/3) max(|x_i|, s_i), and stays central for the rest of the
+// run: the forward error O(h f'') then matters against the gradient.
+// A parameter whose bounds coincide is fixed and never probed.
+//
+// Hessian.  The inverse Hessian approximation starts as H0 = c D with
+// D = diag(s_i^2) and c chosen from the first gradient so that the first
+// step moves no free parameter by more than a tenth of its typical size;
+// after the first accepted step it is rescaled to (s'y / y'D y) D and then
+// gets the BFGS update
 //   H+ = (I - rho s y') H (I - rho y s') + rho s s',   rho = 1 / s'y
-// only when s'y > 0.  Bounds are handled by projection: the start is clamped
-// into the box, a parameter on a bound whose gradient pushes outward is held
-// for the iteration, trial points are clamped, and s and y are zeroed on held
-// parameters before the update.  Gradients come from central differences
-// (one-sided at a bound or where one side fails).  The line search backtracks
-// from step 1 along the clamped path with the Armijo condition, halving after
-// a failed evaluation too.  The result is the best point evaluated.
+// when s'y > 0.  Bounds are handled by projection: the start is clamped into
+// the box, a parameter on a bound whose gradient pushes outward is held for
+// the iteration, trial points are clamped, and s and y are zeroed on held
+// parameters before the update.  The line search backtracks from step 1
+// along the clamped path with the Armijo condition, by safeguarded quadratic
+// interpolation (the new step within [0.1, 0.5] of the last), halving after
+// a failed evaluation.
+//
+// Stopping.  Converged when the relative projected gradient
+//   max over free i of |g_i| max(|x_i|, s_i) / max(|f|, 1)
+// is at most gtol, or when the relative decrease of f is at most ftol on
+// three iterations running with central differences.  No point is
+// evaluated twice: the value at the current point is carried from the line
+// search, a backtracking step that lands exactly on the previous iterate
+// takes its value, and the run's result is the best point evaluated, handed
+// back without evaluating it again.
 #pragma once
 
 #include <cstdint>
@@ -22,19 +49,23 @@ using EvalFn = int (*)(void* user, const double* x, double* f);
 
 struct BfgsOptions {
   std::int64_t max_iterations = 500;
-  double gtol = 1e-8;           // largest free |g_i| <= gtol * max(1, |f|)
-  double ftol = 1e-10;          // (f_old - f_new) <= ftol * max(1, |f_old|), twice running
-  double max_relative_step = 10.0;  // max_i |d_i| / max(1, |x_i|) of a trial step
+  double gtol = 1e-7;   // relative projected gradient
+  double ftol = 1e-12;  // (f_old - f_new) <= ftol * max(1, |f_old|), three times running
+  double max_relative_step = 10.0;  // max_i |d_i| / max(|x_i|, s_i) of a trial step
+  // Typical sizes s_i (n values, each > 0), or null: |x0_i|, or 1 where x0_i = 0.
+  const double* typical = nullptr;
 };
 
 struct BfgsStats {
   std::int64_t iterations = 0;
   std::int64_t evaluations = 0;
   std::int64_t failed = 0;
+  std::int64_t gradient_evaluations = 0;  // evaluations spent on differences
+  bool central = false;                   // the run ended with central differences
   double f = 0.0;
 };
 
-// Doubles of work space for n parameters (64-bit; n * n + 12 n).
+// Doubles of work space for n parameters (64-bit; n * n + 15 n).
 std::uint64_t bfgs_work_size(std::int64_t n);
 
 // Minimises over the box [lower, upper] (either may be null: unbounded).

@@ -89,6 +89,10 @@ inline constexpr std::size_t kOptOutEvaluations = 604;  // 32-bit
 inline constexpr std::size_t kOptOutFailed = 608;       // 32-bit failed evaluations
 inline constexpr std::size_t kOptOutCode = 612;         // 32-bit result code
 inline constexpr std::size_t kOptOutValue = 616;        // double, objective at the end
+inline constexpr std::size_t kOptOutGradient = 624;     // 32-bit evaluations spent on differences
+// Typical sizes of the parameters (n doubles, each > 0), or null for the
+// optimizer's own choice; set by the fitting function (the module's own field).
+inline constexpr std::size_t kOptTypical = 632;
 
 // Values the bridge sets.
 inline constexpr std::int32_t kDefaultDigits = 10;

@@ -9,19 +9,22 @@
 // Option record values that this method reads:
 //   byte 19  (8-bit)  bounds flag: lower and upper bounds at bytes 536, 544;
 //   byte 88  (32-bit) tolerance digits D (4..15, else 10): the run stops when
-//                     the relative decrease of f is at most 10^-D on two
-//                     iterations running, or when the largest free gradient
-//                     entry is at most 10^-(D-2) * max(1, |f|);
+//                     the relative projected gradient (bfgs.hpp) is at most
+//                     10^-(D-3), or when the relative decrease of f is at
+//                     most 10^-(D+5) on three iterations running;
 //   byte 120 (32-bit) n, the number of parameters;
 //   byte 208 (double) iterations per parameter F (finite, >= 0, else 50):
 //                     the iteration limit is floor(F * max(n, 2));
 //   byte 480 the parameter vector (start in, trial points, final point out);
-//   byte 560 the bridge context handed back to the objective.
+//   byte 560 the bridge context handed back to the objective;
+//   byte 632 typical sizes of the parameters (n doubles) or null.
 // Bytes 28, 32, 48, 49, 164 and 168 and the caller record carry nothing that
 // this method uses; the caller record keeps the names the bridge writes.
 // After a run the option record holds (the module's own fields) the
 // iterations at byte 600, the evaluations at 604, the failed evaluations at
-// 608, the result code at 612 and the final objective value at 616.
+// 608, the result code at 612, the objective at the returned point at 616
+// and the evaluations spent on finite differences at 624.  The returned
+// point is the best one evaluated; it is not evaluated again.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -99,8 +102,9 @@ BfgsOptions options_from(const unsigned char* options, std::int64_t n) {
   BfgsOptions o;
   std::int32_t digits = get<std::int32_t>(options, kOptDigits);
   if (digits < 4 || digits > 15) digits = kDefaultDigits;
-  o.ftol = std::pow(10.0, -digits);
-  o.gtol = std::pow(10.0, -(digits - 2));
+  o.ftol = std::pow(10.0, -(digits + 5));
+  o.gtol = std::pow(10.0, -(digits - 3));
+  o.typical = get<const double*>(options, kOptTypical);
   double factor = get<double>(options, kOptIterFactor);
   if (!std::isfinite(factor) || factor < 0) factor = kDefaultIterFactor;
   const double limit = std::floor(factor * double(n < 2 ? 2 : n));
@@ -138,17 +142,7 @@ int op_run(void* context) {
   BfgsStats stats;
   const int code = bfgs_minimise(n, point, lower, upper, evaluate, &e, options_from(options, n),
                                  work, &stats);
-  double final_value = stats.f;
-  if (code >= 0) {
-    // The last evaluation is at the returned point, so that whatever the
-    // objective keeps from its last call belongs to that point.
-    double f = 0.0;
-    ++stats.evaluations;
-    if (evaluate(&e, point, &f) == 0)
-      final_value = f;
-    else
-      ++stats.failed;
-  }
+  const double final_value = stats.f;
   std::memcpy(x, point, sizeof(double) * std::size_t(n));
   std::free(work);
 
@@ -159,6 +153,7 @@ int op_run(void* context) {
   put<std::int32_t>(options, kOptOutEvaluations, clip(stats.evaluations));
   put<std::int32_t>(options, kOptOutFailed, clip(stats.failed));
   put<std::int32_t>(options, kOptOutCode, code);
+  put<std::int32_t>(options, kOptOutGradient, clip(stats.gradient_evaluations));
   put<double>(options, kOptOutValue, code == kStartFailed || code == kBadSetup
                                          ? std::numeric_limits<double>::quiet_NaN()
                                          : final_value);

@@ -50,7 +50,7 @@ void farmafit_bounds(int m, double* bounds) {
 int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const double* x,
                        double* loglik) {
   const ArmaLags& l = data.lags;
-  // 1. The polynomials: a_lag = -phi, theta*_lag = -theta, zeros elsewhere.
+  // The polynomials: a_lag = -phi, theta*_lag = -theta, zeros elsewhere.
   model.last_error = 0;
   std::memset(model.ar, 0, sizeof(double) * (std::size_t(l.P) + 1));
   std::memset(model.ma, 0, sizeof(double) * (std::size_t(l.Q) + 1));
@@ -58,26 +58,42 @@ int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const dou
   model.ma[0] = 1.0;
   for (int i = 0; i < l.na; ++i) model.ar[l.ar[i]] = -x[1 + i];
   for (int i = 0; i < l.nm; ++i) model.ma[l.ma[i]] = -x[1 + l.na + i];
-  // 2. sigma^2: the SIGMA parameter, unused by the conditional method.
-  const bool exact = data.method == kFarmaExact;
-  const double sigma2 = exact ? x[1 + l.na + l.nm] : missing_value();
-  // 3. The likelihood.  A floating-point fault recorded by a vector kernel
+  // The likelihood.  A floating-point fault recorded by a vector kernel
   // belongs to this trial point only: it counts as an overflow (315).
+  const bool exact = data.method == kFarmaExact;
   const int before = fp_fault();
-  int code = farma_loglik(model.work, data.y, data.n, x[0], l.P, l.Q, model.ar, model.ma, sigma2,
-                          data.method);
+  ++model.evaluations;
+  int code = farma_loglik(model.work, data.y, data.n, x[0], l.P, l.Q, model.ar, model.ma,
+                          exact ? 1.0 : missing_value(), data.method);
   if (before == kFpNone && fp_fault() != kFpNone) {
     clear_fp_fault();
     if (code == 0) code = kStatusGammaFailed;
+  }
+  double L = 0.0, sigma2 = 0.0;
+  if (code == 0) {
+    const double n = double(data.n);
+    if (exact) {
+      // sigma^2 = q / n maximises -(q / sigma^2 + n ln sigma^2 + ln det R) / 2
+      sigma2 = model.work[2] / n;
+      L = -(n * std::log(sigma2) + n + model.work[1]) / 2.0;
+    } else {
+      const double kept = n - double(l.P > l.Q ? l.P : l.Q);
+      L = model.work[0];
+      sigma2 = std::exp(-2.0 * L / kept);
+    }
+    if (!(sigma2 > 0) || !std::isfinite(sigma2) || !std::isfinite(L)) code = kStatusGammaFailed;
   }
   if (code != 0) {
     model.last_error = code;
     return code;
   }
-  // 4. L; for the conditional method also exp(-2L/n), the variance result.
-  *loglik = model.work[0];
-  if (!exact) model.css_sigma2 = std::exp(-2.0 * *loglik / double(data.n));
-  model.evaluated = true;
+  *loglik = L;
+  model.sigma2 = sigma2;
+  if (!model.have_best || L > model.best_loglik) {
+    model.have_best = true;
+    model.best_loglik = L;
+    model.best_sigma2 = sigma2;
+  }
   return 0;
 }
 
@@ -87,7 +103,12 @@ int farmafit_callback(void* args) {
   auto* model = context_word<FarmafitModel*>(ctx, nlbrg::kCtxModel);
   const double* x = context_word<const double*>(ctx, nlbrg::kCtxParams);
   double L = 0.0;
-  if (farmafit_objective(*data, *model, x, &L) != 0 || !std::isfinite(L)) {
+  if (model->cache_valid &&
+      std::memcmp(x, model->cache_x, sizeof(double) * std::size_t(model->m)) == 0) {
+    model->cache_valid = false;  // answered once: the start the fit evaluated
+    L = model->cache_loglik;
+    model->sigma2 = model->cache_sigma2;
+  } else if (farmafit_objective(*data, *model, x, &L) != 0 || !std::isfinite(L)) {
     bridge_report_failure(args, kFarmafitFailedValue);
     return 1;
   }

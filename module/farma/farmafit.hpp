@@ -37,6 +37,11 @@ struct FarmafitData {
   std::int64_t n = 0;
 };
 
+// A start whose |d0| exceeds this is clamped to it (exact method).
+inline constexpr double kFarmafitStartDMax = 0.45;
+// Note: the fit from the second start reached the higher likelihood.
+inline constexpr int kMsgSecondStartWon = 397;
+
 // The fit's model record (context word 256).
 struct FarmafitModel {
   int last_error = 0;   // non-zero code of the last failed farma_loglik
@@ -44,8 +49,19 @@ struct FarmafitModel {
   double* ar = nullptr; // P + 1 doubles, ar[0] = 1, ar[lag] = -phi
   double* ma = nullptr; // Q + 1 doubles, ma[0] = 1, ma[lag] = -theta
   double* work = nullptr;  // farma_loglik's work space
-  double css_sigma2 = 0.0; // exp(-2L/n) of the last successful evaluation
-  bool evaluated = false;
+  // The profiled variance of the last successful evaluation, and the best
+  // (highest) log-likelihood of the run with its point's variance.
+  double sigma2 = 0.0;
+  bool have_best = false;
+  double best_loglik = 0.0;
+  double best_sigma2 = 0.0;
+  // One remembered evaluation (m doubles at cache_x): the optimizer's first
+  // call at the start the fit has already evaluated is answered from it.
+  double* cache_x = nullptr;
+  bool cache_valid = false;
+  double cache_loglik = 0.0;
+  double cache_sigma2 = 0.0;
+  int evaluations = 0;  // farma_loglik calls
 };
 
 // Writes the m name records: "D", "AR<lag>", "MA<lag>", "SIGMA" (exact).
@@ -54,8 +70,15 @@ void farmafit_names(const ArmaLags& lags, bool exact, unsigned char* records);
 // Lower bounds then upper bounds, 2m doubles (exact method).
 void farmafit_bounds(int m, double* bounds);
 
-// The log-likelihood at the parameter vector x: 0 with *loglik, or the
-// non-zero code of farma_loglik (kept as the model's last error).
+// The log-likelihood at the parameter vector x with sigma^2 at its optimum
+// given (d, phi, theta): 0 with *loglik (and model.sigma2), or the non-zero
+// code of farma_loglik (kept as the model's last error).
+//   exact: farma_loglik with sigma^2 = 1 gives ln det R and q = y' R^-1 y;
+//     sigma^2 = q / n and L = -(n ln sigma^2 + n + ln det R) / 2 (the SIGMA
+//     parameter is not read);
+//   conditional: L = -(n - m)/2 ln(S / (n - m)) from farma_loglik, m the
+//     larger of the AR and MA orders; sigma^2 = S / (n - m) = exp(-2L / (n - m)).
+// Each success updates the run's best point.
 int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const double* x,
                        double* loglik);
 

@@ -2,6 +2,7 @@
 // the ARFIMA(p, d, q) fit by maximum likelihood (conditional sum of squares
 // or exact), from a log-periodogram start for d and a Hannan-Rissanen start
 // for the ARMA part, through the optimizer bridge.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -44,19 +45,125 @@ double mean_square(const double* v, std::int64_t n) {
   return n > 0 ? s / double(n) : 0.0;
 }
 
+// Typical sizes of d and of the ARMA coefficients for the optimizer.
+constexpr double kTypicalCoefficient = 0.5;
+// The second start's fit replaces the first only when its log-likelihood is
+// higher by more than this: two runs that end at one mode differ by rounding.
+constexpr double kSecondStartMargin = 1e-6;
+
+// Work the starting values need, taken once: the differenced series and the
+// filter's room, the Hannan-Rissanen regressions, the root finder.
+struct StartWork {
+  WorkBlock<double> u, filter, hr, roots;
+  int allocate(std::int64_t n, const ArmaLags& lags) {
+    if (int st = u.allocate(std::uint64_t(n))) return st;
+    if (int st = filter.allocate(std::uint64_t(frac_diff_work_size(n)))) return st;
+    if (int st = hr.allocate(hannan_rissanen_work_size(n, lags))) return st;
+    const int order = lags.P > lags.Q ? lags.P : lags.Q;
+    return roots.allocate(arma_start_inside_work_size(order));
+  }
+};
+
+// The ARMA starting values (and sigma^2 for the exact method) at d: the
+// Hannan-Rissanen regressions on (1 - B)^d y, or the mean square of that
+// series for an exact fit without ARMA part.  Failures leave x unchanged.
+void arma_start(const FarmafitData& data, double d, StartWork& w, double* x) {
+  const ArmaLags& lags = data.lags;
+  const bool exact = data.method == kFarmaExact;
+  if (frac_diff_filter(w.u.data(), w.filter.data(), d, data.y, data.n,
+                       w.filter.data() + data.n) != 0)
+    return;
+  const double* us = w.u.data();
+  std::int64_t nu = data.n;
+  if (std::fabs(d) > kCloseTol) {  // the first value is the missing value
+    ++us;
+    --nu;
+  }
+  if (lags.na + lags.nm > 0 || !exact)
+    (void)hannan_rissanen_start(us, nu, lags, exact, x + 1, w.hr.data());
+  else
+    x[1 + lags.na + lags.nm] = mean_square(us, nu);
+}
+
+// Moves the AR and MA starting values inside their regions (see
+// arma_start_inside); true when either changed.
+bool move_inside(const ArmaLags& lags, StartWork& w, double* x) {
+  const int ar = arma_start_inside(x + 1, lags.ar, lags.na, lags.P, w.roots.data());
+  const int ma = arma_start_inside(x + 1 + lags.na, lags.ma, lags.nm, lags.Q, w.roots.data());
+  return ar > 0 || ma > 0;
+}
+
+// One optimizer run from x (the start, already evaluated when `evaluated`)
+// in a fresh bridge context.  Returns the bridge's report.
+int run_optimizer(void* ctx, const FarmafitData& data, FarmafitModel& model, double* x,
+                  const double* bounds, unsigned char* names, const double* typical) {
+  const int m = model.m;
+  std::memset(ctx, 0, nlbrg::kContextBytes);
+  set_context_word<std::int32_t>(ctx, nlbrg::kCtxCount, m);
+  set_context_word<double*>(ctx, nlbrg::kCtxParams, x);
+  if (bounds) {
+    set_context_word<const double*>(ctx, nlbrg::kCtxLower, bounds);
+    set_context_word<const double*>(ctx, nlbrg::kCtxUpper, bounds + m);
+  }
+  set_context_word<unsigned char*>(ctx, nlbrg::kCtxNames, names);
+  set_context_word<const FarmafitData*>(ctx, nlbrg::kCtxData, &data);
+  set_context_word<FarmafitModel*>(ctx, nlbrg::kCtxModel, &model);
+  set_context_word<void*>(ctx, nlbrg::kCtxHostWord, host_context_word());
+  BridgeCall call;
+  call.caller = FitCaller::kFarmafit;
+  call.objective = farmafit_callback;
+  call.reset_caller_state = data.option2 == 0;
+  call.typical = typical;
+  return optimizer_bridge(ctx, call);
+}
+
+// Evaluates the start x and remembers the value for the optimizer's first
+// call; resets the run's best point first.  True when it evaluates.
+bool evaluate_start(const FarmafitData& data, FarmafitModel& model, const double* x) {
+  model.have_best = false;
+  model.cache_valid = false;
+  double L = 0.0;
+  ++fit_report().extra_evaluations;
+  if (farmafit_objective(data, model, x, &L) != 0) return false;
+  std::memcpy(model.cache_x, x, sizeof(double) * std::size_t(model.m));
+  model.cache_valid = true;
+  model.cache_loglik = L;
+  model.cache_sigma2 = model.sigma2;
+  return true;
+}
+
+// A start that the objective can evaluate: x as given; then with its AR and
+// MA values moved inside; then without ARMA part at d; then at d = 0.
+void evaluable_start(const FarmafitData& data, FarmafitModel& model, StartWork& w, double* x) {
+  const ArmaLags& lags = data.lags;
+  const int arma = lags.na + lags.nm;
+  if (evaluate_start(data, model, x)) return;
+  if (arma > 0 && move_inside(lags, w, x)) {
+    fit_report().start_moved = true;
+    if (evaluate_start(data, model, x)) return;
+  }
+  std::fill(x + 1, x + 1 + arma, 0.0);
+  if (evaluate_start(data, model, x)) return;
+  if (x[0] != 0.0) {
+    x[0] = 0.0;
+    (void)evaluate_start(data, model, x);
+  }
+}
+
 int farmafit(void** args, const std::int32_t* given) {
   ArgList in(args, given);
-  // 1. The bridge context.
+  fit_report() = FitReport{};
+  // The bridge context.
   WorkBlock<unsigned char> context(nlbrg::kContextBytes);
   if (!context) return context.status();
-  // 2. y
+  // y
   if (!in.given(kY)) return kStatusNoValue;
   MatrixArg ym;
   if (int st = in.fetch(kY, &ym)) return st;
   if ((ym.rows < ym.cols ? ym.rows : ym.cols) != 1) return kStatusNotVector;
   if (has_missing(in.slot(kY))) return kStatusMissing;
   const std::int64_t n = ym.length();
-  // 3. the lags
+  // the lags
   WorkBlock<int> ar_lags, ma_lags;
   ArmaLags lags;
   if (in.given(kP))
@@ -65,63 +172,70 @@ int farmafit(void** args, const std::int32_t* given) {
     if (int st = fit_lag_list(in, kQ, &ma_lags, &lags.nm, &lags.Q)) return st;
   lags.ar = ar_lags.data();
   lags.ma = ma_lags.data();
-  // 4. opt
+  // opt
   int method = kFarmaCss, option2 = 0;
   if (in.given(kOpt))
     if (int st = read_options(in, &method, &option2)) return st;
   const bool exact = method == kFarmaExact;
-  // 5. enough observations: max(P + Q, 1) + 1 below n, so that a series of
+  // Enough observations: max(P + Q, 1) + 1 below n, so that a series of
   // length 3 cannot carry two AR lags beside d; then the polynomials and the
-  // likelihood's room
+  // likelihood's room.
   const std::int64_t order = std::int64_t(lags.P) + lags.Q;
   if ((order > 1 ? order : 1) + 1 >= n) return fail_message(kMsgTooFewObservations);
   const int m = 1 + lags.na + lags.nm + (exact ? 1 : 0);
+  const int arma = lags.na + lags.nm;
   WorkBlock<double> ar_poly(std::uint64_t(lags.P) + 1), ma_poly(std::uint64_t(lags.Q) + 1);
   if (!ar_poly) return ar_poly.status();
   if (!ma_poly) return ma_poly.status();
   WorkBlock<double> lik(farma_loglik_work_size(n, lags.P, lags.Q, method));
   if (!lik) return lik.status();
-  WorkBlock<double> x{std::uint64_t(m)};
-  if (!x) return x.status();
+  // x, the cache of one point, the second start, the first run's result,
+  // the typical sizes: m doubles each
+  WorkBlock<double> points(5 * std::uint64_t(m));
+  if (!points) return points.status();
+  double* x = points.data();
+  double* cache = x + m;
+  double* x2 = cache + m;
+  double* first = x2 + m;
+  double* typical = first + m;
+  StartWork sw;
+  if (int st = sw.allocate(n, lags)) return st;
 
-  // 6. d0 by the log-periodogram regression
-  const double* y = ym.data;
+  FarmafitData data;
+  data.lags = lags;
+  data.method = method;
+  data.option2 = option2;
+  data.y = ym.data;
+  data.n = n;
+  FarmafitModel model;
+  model.m = m;
+  model.ar = ar_poly.data();
+  model.ma = ma_poly.data();
+  model.work = lik.data();
+  model.cache_x = cache;
+
+  // d0 by the log-periodogram regression; an exact fit starts within
+  // +-0.45, where the covariance matrix of a series with an AR part is not
+  // yet close to singular.
   {
     WorkBlock<double> w{std::uint64_t(gph_work_size(n))};
     if (!w) return w.status();
-    x[0] = gph_start(y, n, w.data());
+    x[0] = gph_start(ym.data, n, w.data());
   }
-  // 7. the ARMA start on the fractionally differenced series
-  {
-    WorkBlock<double> u{std::uint64_t(n)};
-    if (!u) return u.status();
-    WorkBlock<double> fw{std::uint64_t(frac_diff_work_size(n))};
-    if (!fw) return fw.status();
-    if (frac_diff_filter(u.data(), fw.data(), x[0], y, n, fw.data() + n) == 0) {
-      const double* us = u.data();
-      std::int64_t nu = n;
-      if (std::fabs(x[0]) > kCloseTol) {  // the first value is the missing value
-        ++us;
-        --nu;
-      }
-      if (lags.na + lags.nm > 0 || !exact) {
-        WorkBlock<double> hw(hannan_rissanen_work_size(nu, lags));
-        if (!hw) return hw.status();
-        (void)hannan_rissanen_start(us, nu, lags, exact, x.data() + 1, hw.data());
-      } else {
-        x[m - 1] = mean_square(us, nu);
-      }
-    }
-  }
-  // The exact method cannot start from a variance of 0: the covariance
-  // matrix would be singular at the start.  Fall back to the mean square of
-  // y (the model has mean zero), or 1.
-  if (exact && !(x[m - 1] > 0)) {
-    x[m - 1] = mean_square(y, n);
+  if (exact && std::fabs(x[0]) > kFarmafitStartDMax)
+    x[0] = x[0] > 0 ? kFarmafitStartDMax : -kFarmafitStartDMax;
+  // The ARMA start on the fractionally differenced series.
+  arma_start(data, x[0], sw, x);
+  // The exact method's SIGMA parameter is held at its start (sigma^2 is
+  // profiled), which must be positive: the mean square of y, or 1.
+  if (exact && !(x[m - 1] > 0 && std::isfinite(x[m - 1]))) {
+    x[m - 1] = mean_square(ym.data, n);
     if (!(x[m - 1] > 0) || !std::isfinite(x[m - 1])) x[m - 1] = 1.0;
   }
+  evaluable_start(data, model, sw, x);
 
-  // 8. names and, for the exact method, bounds
+  // Names, bounds (exact: d within +-0.4999999894632879, SIGMA fixed at its
+  // start), typical sizes.
   WorkBlock<unsigned char> names(checked_mul(std::uint64_t(m), kNameRecordBytes));
   if (!names) return names.status();
   farmafit_names(lags, exact, names.data());
@@ -129,56 +243,55 @@ int farmafit(void** args, const std::int32_t* given) {
   if (exact) {
     if (int st = bounds.allocate(2 * std::uint64_t(m))) return st;
     farmafit_bounds(m, bounds.data());
+    bounds[m - 1] = bounds[2 * m - 1] = x[m - 1];
   }
+  for (int i = 0; i < m; ++i) typical[i] = kTypicalCoefficient;
+  if (exact) typical[m - 1] = x[m - 1];
 
-  // 9. the optimizer
-  FarmafitData data;
-  data.lags = lags;
-  data.method = method;
-  data.option2 = option2;
-  data.y = y;
-  data.n = n;
-  FarmafitModel model;
-  model.m = m;
-  model.ar = ar_poly.data();
-  model.ma = ma_poly.data();
-  model.work = lik.data();
+  // The optimizer from the first start.
   void* ctx = context.data();
-  set_context_word<std::int32_t>(ctx, nlbrg::kCtxCount, m);
-  set_context_word<double*>(ctx, nlbrg::kCtxParams, x.data());
-  if (exact) {
-    set_context_word<double*>(ctx, nlbrg::kCtxLower, bounds.data());
-    set_context_word<double*>(ctx, nlbrg::kCtxUpper, bounds.data() + m);
-  }
-  set_context_word<unsigned char*>(ctx, nlbrg::kCtxNames, names.data());
-  set_context_word<const FarmafitData*>(ctx, nlbrg::kCtxData, &data);
-  set_context_word<FarmafitModel*>(ctx, nlbrg::kCtxModel, &model);
-  set_context_word<void*>(ctx, nlbrg::kCtxHostWord, host_context_word());
-  BridgeCall call;
-  call.caller = FitCaller::kFarmafit;
-  call.objective = farmafit_callback;
-  call.reset_caller_state = option2 == 0;
-  const int report = optimizer_bridge(ctx, call);
+  int report = run_optimizer(ctx, data, model, x, exact ? bounds.data() : nullptr,
+                             names.data(), typical);
+  bool ok = report >= 0 && model.have_best;
+  double loglik = model.best_loglik, sigma2 = model.best_sigma2;
+  const int first_error = model.last_error;
 
-  // 10. the outcome
-  if (report < 0) {
-    if (report == kFarmafitOptimizerFailed)
+  // Exact method with an ARMA part: a second start at d = 0 with the
+  // Hannan-Rissanen values of y itself; the higher likelihood wins.
+  if (exact && arma > 0) {
+    std::memcpy(first, x, sizeof(double) * std::size_t(m));
+    std::fill(x2, x2 + m, 0.0);
+    x2[m - 1] = x[m - 1];
+    arma_start(data, 0.0, sw, x2);
+    x2[m - 1] = x[m - 1];  // SIGMA stays where the bounds hold it
+    evaluable_start(data, model, sw, x2);
+    const int report2 = run_optimizer(ctx, data, model, x2, bounds.data(), names.data(),
+                                      typical);
+    if (report2 >= 0 && model.have_best &&
+        (!ok || model.best_loglik > loglik + kSecondStartMargin)) {
+      std::memcpy(x, x2, sizeof(double) * std::size_t(m));
+      if (ok) {
+        fit_report().second_start_won = true;
+        issue_message(kMsgSecondStartWon, {model.best_loglik - loglik});
+      }
+      loglik = model.best_loglik;
+      sigma2 = model.best_sigma2;
+      ok = true;
+      report = report2;
+    }
+  }
+
+  // The outcome.
+  if (!ok) {
+    if (report == kFarmafitOptimizerFailed || (report >= 0 && !model.have_best))
       return fail_message(kMsgOptimizationFailed, {"QUANEW"});
-    const int e = model.last_error;
+    const int e = first_error;
     if (e == 390 || e == 373 || e == kStatusGammaFailed || e == kMsgSingular)
       return fail_message(e);
     return kStatusMessage;
   }
-  // The variance of the conditional method comes from the last evaluation;
-  // when the optimizer never ran, from an evaluation at the start.
-  double sigma2 = exact ? x[m - 1] : model.css_sigma2;
-  if (!exact && !model.evaluated) {
-    double L = 0.0;
-    sigma2 = farmafit_objective(data, model, x.data(), &L) == 0 ? model.css_sigma2
-                                                                 : missing_value();
-  }
 
-  // 11. the results
+  // The results.
   double* out = create_result(1, 1, 1);
   if (!out) return kStatusHostError;
   out[0] = x[0];

@@ -1,11 +1,13 @@
 #include "module/farma/farmafit_start.hpp"
 
 #include <algorithm>
+#include <complex>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "module/blas/blas.hpp"
+#include "module/farma/poly_roots.hpp"
 #include "module/frame/host.hpp"
 #include "module/varma/covariance.hpp"
 
@@ -121,6 +123,55 @@ int hannan_rissanen_start(const double* u, std::int64_t n, const ArmaLags& lags,
   std::memcpy(out, coef, sizeof(double) * std::size_t(m));
   if (exact) out[m] = s / double(n - t0);
   return 0;
+}
+
+// The largest modulus of a reciprocal zero after the start is moved inside.
+constexpr double kInsideModulus = 0.95;
+
+std::uint64_t arma_start_inside_work_size(int order) {
+  const std::uint64_t o = std::uint64_t(order) + 1;
+  // the polynomial (o), the zeros (2 o), the root finder (7 o), the
+  // rebuilt complex polynomial (2 o)
+  return 12 * o;
+}
+
+int arma_start_inside(double* c, const int* lags, int count, int order, double* work) {
+  if (count < 1 || order < 1) return 0;
+  const std::int64_t o = std::int64_t(order) + 1;
+  double* a = work;          // a_0 = 1, a_lag = -c: z^order + a_1 z^(order-1) + ...
+  double* re = a + o;
+  double* im = re + o;
+  double* rw = im + o;
+  double* poly = rw + 7 * o;  // complex coefficients, interleaved
+  std::fill(a, a + o, 0.0);
+  a[0] = 1.0;
+  for (int i = 0; i < count; ++i) a[lags[i]] = -c[i];
+  int degree = order;
+  while (degree > 0 && a[degree] == 0.0) --degree;  // zeros at the origin add nothing
+  if (degree == 0) return 0;
+  if (poly_roots(a, &degree, re, im, rw) != kRootsOk) return -1;
+  double largest = 0.0;
+  for (int i = 0; i < degree; ++i) largest = std::max(largest, std::hypot(re[i], im[i]));
+  if (!std::isfinite(largest)) return -1;
+  if (largest < 1.0) return 0;
+  if (count != order) {  // a subset of lags: scale every zero by s
+    const double s = kInsideModulus / largest;
+    for (int i = 0; i < count; ++i) c[i] *= std::pow(s, lags[i]);
+    return 1;
+  }
+  // Contiguous lags: reflect the zeros on or outside the unit circle and
+  // rebuild prod (z - w_i), whose coefficients are real for conjugate pairs.
+  auto* p = reinterpret_cast<std::complex<double>*>(poly);
+  std::fill(p, p + o, std::complex<double>(0.0));
+  p[0] = 1.0;
+  for (int i = 0; i < degree; ++i) {
+    std::complex<double> w(re[i], im[i]);
+    const double r = std::abs(w);
+    if (r >= 1.0) w *= std::min(1.0 / r, kInsideModulus) / r;
+    for (int j = i + 1; j >= 1; --j) p[j] -= w * p[j - 1];
+  }
+  for (int i = 0; i < count; ++i) c[i] = lags[i] <= degree ? -p[lags[i]].real() : 0.0;
+  return 1;
 }
 
 }  // namespace mvtsa

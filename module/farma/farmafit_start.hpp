@@ -38,4 +38,19 @@ std::uint64_t hannan_rissanen_work_size(std::int64_t n, const ArmaLags& lags);
 int hannan_rissanen_start(const double* u, std::int64_t n, const ArmaLags& lags, bool exact,
                           double* out, double* work);
 
+// Doubles of work space for arma_start_inside with the largest lag `order`.
+std::uint64_t arma_start_inside_work_size(int order);
+
+// Moves the starting coefficients c of 1 - sum_i c_i z^(lags_i) (count
+// coefficients, largest lag `order`) into the region where that polynomial
+// has every zero outside the unit circle.  In terms of the reciprocal zeros
+// w (the zeros of z^order - sum_i c_i z^(order - lags_i)): nothing changes
+// when every |w| < 1; otherwise, with contiguous lags, each w with |w| >= 1
+// is reflected to w / |w|^2 with its modulus capped at 0.95 and the
+// polynomial rebuilt from the zeros; with a subset of lags, c_i becomes
+// c_i s^(lags_i), s = 0.95 / max |w|, which scales every w by s.  Returns 1
+// when the coefficients changed, 0 when they were inside already, -1 when
+// the zeros could not be found (c unchanged).
+int arma_start_inside(double* c, const int* lags, int count, int order, double* work);
+
 }  // namespace mvtsa

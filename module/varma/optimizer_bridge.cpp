@@ -56,6 +56,7 @@ void fill_records(void* context, const BridgeCall& call) {
   put<const double*>(options, kOptUpper, bounds ? upper : nullptr);
   put<void*>(options, kOptContext, context);
   if (farma) put<void*>(options, kOptNames, get<void*>(context, kCtxNames));
+  put<const double*>(options, kOptTypical, call.typical);
 
   put<void*>(caller, kCallerHostWord, get<void*>(context, kCtxHostWord));
   put_name(caller, kCallerLanguage, kCallerLanguageLength, farma ? "QMX" : "Qmx");
@@ -68,6 +69,11 @@ void fill_records(void* context, const BridgeCall& call) {
 }
 
 }  // namespace
+
+FitReport& fit_report() {
+  thread_local FitReport report;
+  return report;
+}
 
 void* host_context_word() {
   const unsigned char* block = static_cast<const unsigned char*>(context_block());
@@ -107,14 +113,20 @@ int optimizer_bridge(void* context, const BridgeCall& call) {
   int report = kBridgeNotRun;
   if (prepare && run && prepare(context) == 0) {
     report = run(context);
-    if (call.stats) {
-      const unsigned char* options = word_record(context, kCtxOptions);
-      call.stats->iterations = get<std::int32_t>(options, kOptOutIterations);
-      call.stats->evaluations = get<std::int32_t>(options, kOptOutEvaluations);
-      call.stats->failed = get<std::int32_t>(options, kOptOutFailed);
-      call.stats->code = get<std::int32_t>(options, kOptOutCode);
-      call.stats->value = get<double>(options, kOptOutValue);
-    }
+    const unsigned char* options = word_record(context, kCtxOptions);
+    BridgeStats st;
+    st.iterations = get<std::int32_t>(options, kOptOutIterations);
+    st.evaluations = get<std::int32_t>(options, kOptOutEvaluations);
+    st.failed = get<std::int32_t>(options, kOptOutFailed);
+    st.gradient_evaluations = get<std::int32_t>(options, kOptOutGradient);
+    st.code = get<std::int32_t>(options, kOptOutCode);
+    st.value = get<double>(options, kOptOutValue);
+    if (call.stats) *call.stats = st;
+    FitReport& r = fit_report();
+    ++r.runs;
+    r.evaluations += st.evaluations;
+    r.gradient_evaluations += st.gradient_evaluations;
+    r.iterations += st.iterations;
   }
   if (cleanup) cleanup(context);
   return report;

@@ -32,9 +32,24 @@ struct BridgeStats {
   int iterations = 0;
   int evaluations = 0;
   int failed = 0;
+  int gradient_evaluations = 0;  // of evaluations, those spent on differences
   int code = 0;
   double value = 0.0;
 };
+
+// What the fits of this thread did in their last call, summed over their
+// optimizer runs: for tests and benchmarks that call the module in process.
+// A fit clears it when it starts; each optimizer run adds to it.
+struct FitReport {
+  int runs = 0;
+  int evaluations = 0;           // objective evaluations asked by the optimizer
+  int gradient_evaluations = 0;  // of those, spent on finite differences
+  int iterations = 0;
+  int extra_evaluations = 0;     // evaluations the fit made itself (starts)
+  bool second_start_won = false; // FARMAFIT: the fit from the second start was kept
+  bool start_moved = false;      // FARMAFIT: a start was moved inside the region
+};
+FitReport& fit_report();
 
 struct BridgeCall {
   FitCaller caller = FitCaller::kVarmafit;
@@ -45,6 +60,8 @@ struct BridgeCall {
   const char* module = kOptimizerModule;
   // Iterations per parameter handed to the optimizer (option byte 208).
   double iteration_factor = nlbrg::kDefaultIterFactor;
+  // Typical sizes of the n parameters (option byte 632), or null.
+  const double* typical = nullptr;
   // Filled after a run when not null.
   BridgeStats* stats = nullptr;
 };

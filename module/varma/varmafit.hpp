@@ -24,6 +24,12 @@ int fit_lag_list(const ArgList& in, int i, WorkBlock<int>* lags, int* count, int
 // Pivot tolerance of the Cholesky factor in the vector: 2^-53.
 inline constexpr double kVarmafitPivotTol = 1.110223024625157e-16;
 
+// A model with k (P + Q) coefficients per equation needs more complete rows
+// than that beyond its largest lag: message 395 (coefficients per equation,
+// rows available) otherwise.  A series without a complete row: message 396.
+inline constexpr int kMsgTooManyCoefficients = 395;
+inline constexpr int kMsgNoCompleteRow = 396;
+
 inline std::int64_t varmafit_parameter_count(std::int64_t k, std::int64_t P, std::int64_t Q) {
   return k * k * (P + Q) + k * (k + 1) / 2;
 }
@@ -54,16 +60,35 @@ struct VarmafitData {
 };
 
 // The fit's model record (context word 256): the model of the last trial
-// point and its likelihood (log-likelihood, D, S).
+// point and its likelihood (log-likelihood, D, S), and the filter's work
+// space (varmafit_kalman_work_size doubles, taken once per fit).
 struct VarmafitModel {
   double* ar = nullptr;
   double* ma = nullptr;
   double* sigma_packed = nullptr;
+  double* filter_work = nullptr;
   double loglik[3] = {0.0, 0.0, 0.0};
-  // A host error (a failed allocation) was raised in an evaluation: every
-  // later evaluation fails at once and the fit ends with status 1.
-  bool host_error = false;
 };
+
+// Complete rows of the T x k series (no missing value, no element above
+// 2^506 in magnitude): the rows the likelihood uses.
+std::int64_t varmafit_complete_rows(const double* series, std::int64_t T, int k);
+
+// The starting point: the AR blocks by least squares of Y(t) on Y(t - l),
+// l in the AR lags, over the complete stretches of the series; MA blocks 0;
+// Sigma the mean outer product of the residuals.  Without AR lags, or when
+// the regression has fewer complete rows than 2 k P or a singular cross-product
+// matrix, the AR blocks stay 0 and Sigma is the mean outer product of the
+// complete rows.  A Sigma that is not positive definite becomes I.  `work`
+// holds varmafit_start_work_size doubles; ar, ma and sigma_packed are written.
+std::uint64_t varmafit_start_work_size(int k, int P);
+void varmafit_start(const VarmafitData& data, double* ar, double* ma, double* sigma_packed,
+                    double* work);
+
+// Typical sizes of the parameters for the optimizer: s_i / s_j for the
+// coefficient of variable j in equation i (s the root mean square of the
+// complete rows' columns), and sqrt(Sigma_ii) of the start for row i of L.
+void varmafit_typical_sizes(const VarmafitData& data, const double* sigma_packed, double* typ);
 
 // The objective callback handed to the optimizer through the bridge: -L at
 // the point in the parameter vector, or a failed evaluation (the host's
@@ -71,8 +96,9 @@ struct VarmafitModel {
 int varmafit_objective(void* args);
 
 // -L at the parameter vector x without the optimizer (the same steps as the
-// callback): 0 with *value, or non-zero for a failed evaluation.  x gets its
-// L part replaced by the Cholesky factor of the Sigma used.
+// callback): 0 with *value, or non-zero for a failed evaluation (message 178
+// issued for a singular F(t), 369 for |L| above 2^506).  x gets its L part
+// replaced by the Cholesky factor of the Sigma used.
 int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x, double* value);
 
 }  // namespace mvtsa

@@ -10,6 +10,7 @@
 #include "module/varma/covariance.hpp"
 #include "module/varma/optimizer_bridge.hpp"
 #include "module/varma/varmafit.hpp"
+#include "module/varma/varmafit_kalman.hpp"
 
 namespace mvtsa {
 namespace {
@@ -35,8 +36,17 @@ int varmafit(void** args, const std::int32_t* given) {
   if (in.given(kMaLags))
     if (int st = fit_lag_list(in, kMaLags, &ma_lags, &Q, &qmax)) return st;
   if (P == 0 && Q == 0) return fail_message(kMsgNoCoefficients, {"order"});
+  // Identifiability: the rows the likelihood uses, against the coefficients
+  // of one equation.
+  const std::int64_t complete = varmafit_complete_rows(series.data(), T, k);
+  if (complete == 0) return fail_message(kMsgNoCompleteRow);
+  const std::int64_t per_equation = std::int64_t(k) * (P + Q);
+  const std::int64_t rows = complete - std::max(pmax, qmax);
+  if (per_equation >= rows)
+    return fail_message(kMsgTooManyCoefficients,
+                        {per_equation, rows > 0 ? rows : std::int64_t(0)});
 
-  // 2. work space
+  // Work space, all taken here once for the whole fit.
   const std::int64_t n = varmafit_parameter_count(k, P, Q);
   if (n > 2147483647) return allocation_failed();  // no parameter vector of that size
   const std::uint64_t kk = std::uint64_t(k) * std::uint64_t(k);
@@ -48,17 +58,17 @@ int varmafit(void** args, const std::int32_t* given) {
   if (!ma) return ma.status();
   WorkBlock<double> x{std::uint64_t(n)};
   if (!x) return x.status();
+  WorkBlock<double> typical{std::uint64_t(n)};
+  if (!typical) return typical.status();
   WorkBlock<double> tail(std::uint64_t(n) + 1);
   if (!tail) return tail.status();
+  const std::uint64_t filter_words = varmafit_kalman_work_size(k, pmax, qmax);
+  if (filter_words == 0) return allocation_failed();
+  WorkBlock<double> filter(filter_words);
+  if (!filter) return filter.status();
   WorkBlock<unsigned char> context(nlbrg::kContextBytes);
   if (!context) return context.status();
 
-  // 3. the start: zero blocks, Sigma = I, so L = I
-  packed_identity(k, sigma.data());
-  if (varmafit_model_to_vector(ar.data(), ma.data(), sigma.data(), k, P, Q, x.data()) != 0)
-    return kStatusMessage;
-
-  // 4. the optimizer through the bridge
   VarmafitData data;
   data.series = series.data();
   data.T = T;
@@ -69,10 +79,26 @@ int varmafit(void** args, const std::int32_t* given) {
   data.ma_lags = ma_lags.data();
   data.Q = Q;
   data.qmax = qmax;
+
+  // The start: least-squares AR blocks, zero MA blocks, the residual
+  // covariance; the optimizer's typical sizes from the series' scale.
+  {
+    WorkBlock<double> sw(varmafit_start_work_size(k, P));
+    if (!sw) return sw.status();
+    varmafit_start(data, ar.data(), ma.data(), sigma.data(), sw.data());
+  }
+  if (varmafit_model_to_vector(ar.data(), ma.data(), sigma.data(), k, P, Q, x.data()) != 0) {
+    packed_identity(k, sigma.data());
+    (void)varmafit_model_to_vector(ar.data(), ma.data(), sigma.data(), k, P, Q, x.data());
+  }
+  varmafit_typical_sizes(data, sigma.data(), typical.data());
+
+  // The optimizer through the bridge.
   VarmafitModel model;
   model.ar = ar.data();
   model.ma = ma.data();
   model.sigma_packed = sigma.data();
+  model.filter_work = filter.data();
   tail[n] = 0.6;
   tail[2] = 1.0;
   void* ctx = context.data();
@@ -86,8 +112,9 @@ int varmafit(void** args, const std::int32_t* given) {
   BridgeCall call;
   call.caller = FitCaller::kVarmafit;
   call.objective = varmafit_objective;
+  call.typical = typical.data();
+  fit_report() = FitReport{};
   const int report = optimizer_bridge(ctx, call);
-  if (model.host_error) return kStatusHostError;  // the error is already raised
   if (report < 0) return kStatusMessage;
 
   // 7. the final point -> model, and the outputs

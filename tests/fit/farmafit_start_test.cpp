@@ -4,6 +4,7 @@
 // Hannan-Rissanen regressions against normal equations solved here.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "module/farma/farmafit_start.hpp"
 #include "module/farma/gph.hpp"
 #include "module/farma/gph_fft.hpp"
+#include "module/farma/poly_roots.hpp"
 #include "module/frame/host.hpp"
 
 namespace {
@@ -253,6 +255,72 @@ TEST(FarmafitNames, RecordsAndBounds) {
   EXPECT_EQ(b[3], 0.4999999894632879);
   EXPECT_EQ(b[1], -1.7976931348623157e308);
   EXPECT_EQ(b[5], 1.7976931348623157e308);
+}
+
+}  // namespace
+
+namespace {
+
+// The reciprocal zeros of z^P - c_1 z^(P-1) - ... - c_P, by the module's root
+// finder.
+std::vector<std::complex<double>> reciprocal_zeros(const std::vector<double>& c,
+                                                   const std::vector<int>& lags) {
+  const int P = lags.back();
+  std::vector<double> a(P + 1, 0.0), re(P), im(P), work(mvtsa::poly_roots_work_size(P));
+  a[0] = 1.0;
+  for (std::size_t i = 0; i < c.size(); ++i) a[lags[i]] = -c[i];
+  int degree = P;
+  EXPECT_EQ(mvtsa::poly_roots(a.data(), &degree, re.data(), im.data(), work.data()), 0);
+  std::vector<std::complex<double>> z;
+  for (int i = 0; i < degree; ++i) z.emplace_back(re[i], im[i]);
+  return z;
+}
+
+double largest_modulus(const std::vector<std::complex<double>>& z) {
+  double m = 0.0;
+  for (auto w : z) m = std::max(m, std::abs(w));
+  return m;
+}
+
+TEST(ArmaStartInside, ReflectsTheZerosOutsideAndKeepsTheOthers) {
+  std::vector<double> work(mvtsa::arma_start_inside_work_size(4));
+  // AR(1) 1.839 -> 1 / 1.839
+  std::vector<int> one = {1};
+  std::vector<double> c = {1.839};
+  EXPECT_EQ(mvtsa::arma_start_inside(c.data(), one.data(), 1, 1, work.data()), 1);
+  EXPECT_NEAR(c[0], 1 / 1.839, 1e-14);
+  // (z - 1.25)(z - 0.5): 1.25 -> 0.8, 0.5 kept: (z - 0.8)(z - 0.5) = z^2 - 1.3 z + 0.4
+  std::vector<int> two = {1, 2};
+  c = {1.75, -0.625};
+  EXPECT_EQ(mvtsa::arma_start_inside(c.data(), two.data(), 2, 2, work.data()), 1);
+  EXPECT_NEAR(c[0], 1.3, 1e-13);
+  EXPECT_NEAR(c[1], -0.4, 1e-13);
+  // a complex pair of modulus 1.1 -> 1 / 1.1 at the same angles; a zero on
+  // the circle -> 0.95
+  c = {2 * 1.1 * std::cos(0.7), -1.21};
+  EXPECT_EQ(mvtsa::arma_start_inside(c.data(), two.data(), 2, 2, work.data()), 1);
+  EXPECT_NEAR(c[1], -1 / 1.21, 1e-13);
+  EXPECT_NEAR(c[0], 2 / 1.1 * std::cos(0.7), 1e-13);
+  c = {1.0};
+  EXPECT_EQ(mvtsa::arma_start_inside(c.data(), one.data(), 1, 1, work.data()), 1);
+  EXPECT_NEAR(c[0], 0.95, 1e-15);
+  // inside already: unchanged, bit for bit
+  c = {0.5, 0.3};
+  EXPECT_EQ(mvtsa::arma_start_inside(c.data(), two.data(), 2, 2, work.data()), 0);
+  EXPECT_EQ(c, (std::vector<double>{0.5, 0.3}));
+}
+
+TEST(ArmaStartInside, SubsetLagsAreScaled) {
+  std::vector<double> work(mvtsa::arma_start_inside_work_size(4));
+  const std::vector<int> lags = {1, 4};
+  std::vector<double> c = {0.6, 0.7};  // a zero outside
+  ASSERT_GT(largest_modulus(reciprocal_zeros(c, lags)), 1.0);
+  const std::vector<double> before = c;
+  EXPECT_EQ(mvtsa::arma_start_inside(c.data(), lags.data(), 2, 4, work.data()), 1);
+  EXPECT_NEAR(largest_modulus(reciprocal_zeros(c, lags)), 0.95, 1e-12);
+  // c_i s^lag with one s: c_4 / c_1 scales as s^3
+  const double s = c[0] / before[0];
+  EXPECT_NEAR(c[1], before[1] * s * s * s * s, 1e-15);
 }
 
 }  // namespace

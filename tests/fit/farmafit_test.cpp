@@ -16,7 +16,12 @@
 
 #include "host/host.hpp"
 #include "tests/fit/simulate.hpp"
+#include "module/farma/farmafit_start.hpp"
+#include "module/farma/frac_diff.hpp"
 #include "module/farma/gph.hpp"
+#include "module/frame/host.hpp"
+#include "module/varma/covariance.hpp"
+#include "module/varma/varmafit.hpp"
 
 namespace {
 
@@ -165,6 +170,160 @@ TEST_F(FarmafitEntry, ExactMethodKeepsDInsideItsBounds) {
   EXPECT_GT(d, 0.4);
 }
 
+// ---- The returned point is a maximum.
+//
+// sigma^2: the likelihood at sigma^2 (1 +- 1e-4) is not higher (exact: by
+// FARMALIK; conditional: -(n - m)/2 ln s - S/(2 s) with S from FARMALIK's
+// profiled value, and the reported sigma^2 must be S / (n - m)).
+// Gradient: central differences of FARMALIK over d and the coefficients
+// (h = 1e-5), each |dL/dx_i| max(|x_i|, 1/2) / max(|L|, 1) at most 1e-5
+// (the optimizer stops at 1e-7 in these units; the rest is the test's own
+// difference error), except at a bound of d that the gradient pushes against.
+class FarmafitOptimality : public FarmafitEntry {
+ protected:
+  struct Estimate {
+    double d, phi, theta, sigma2;
+    bool has_phi, has_theta;
+  };
+  static Estimate read(const mvts::CallResult& r) {
+    Estimate e{r.outputs[0]->at(0, 0), r.outputs[1]->at(0, 0), r.outputs[2]->at(0, 0),
+               r.outputs[3]->at(0, 0), !std::isnan(r.outputs[1]->at(0, 0)),
+               !std::isnan(r.outputs[2]->at(0, 0))};
+    return e;
+  }
+  // FARMALIK at (d, phi, theta, sigma2): ARMA(1, 1) lags where present.
+  double lik(const std::vector<double>& y, const Estimate& e, int method) {
+    auto r = s_.call("FARMALIK",
+                     {Value::column(y), Value::scalar(e.d),
+                      e.has_phi ? Value::scalar(e.phi) : Value::omitted(),
+                      e.has_theta ? Value::scalar(e.theta) : Value::omitted(),
+                      Value::scalar(e.sigma2), Value::omitted(), Value::omitted(),
+                      Value::scalar(method)});
+    return r.status == 0 ? r.outputs[0]->at(0, 0) : -HUGE_VAL;
+  }
+  void expect_maximum(const std::vector<double>& y, const mvts::CallResult& r, int method) {
+    ASSERT_EQ(r.status, 0);
+    const Estimate e = read(r);
+    const double n = double(y.size());
+    const double L = lik(y, e, method);
+    ASSERT_TRUE(std::isfinite(L));
+    if (method == 1) {
+      for (double f : {1 - 1e-4, 1 + 1e-4}) {
+        Estimate b = e;
+        b.sigma2 *= f;
+        EXPECT_LE(lik(y, b, 1), L) << f;
+      }
+    } else {
+      const double kept = n - ((e.has_phi || e.has_theta) ? 1.0 : 0.0);
+      const double s2 = std::exp(-2.0 * L / kept);
+      EXPECT_NEAR(e.sigma2, s2, 1e-12 * s2);
+      const double S = kept * s2;
+      auto css = [&](double v) { return -kept / 2 * std::log(v) - S / (2 * v); };
+      EXPECT_LE(css(e.sigma2 * (1 - 1e-4)), css(e.sigma2));
+      EXPECT_LE(css(e.sigma2 * (1 + 1e-4)), css(e.sigma2));
+    }
+    const double h = 1e-5;
+    for (int i = 0; i < 3; ++i) {
+      if ((i == 1 && !e.has_phi) || (i == 2 && !e.has_theta)) continue;
+      double Estimate::*field = i == 0 ? &Estimate::d : i == 1 ? &Estimate::phi : &Estimate::theta;
+      Estimate up = e, dn = e;
+      up.*field += h;
+      dn.*field -= h;
+      const double bound = 0.4999999894632879;
+      const double lu = lik(y, up, method), ld = lik(y, dn, method);
+      double g;
+      if (i == 0 && method == 1 && up.d > bound) {
+        g = (L - ld) / h;
+        if (g > 0) continue;  // on the upper bound, pushing out
+      } else if (i == 0 && method == 1 && dn.d < -bound) {
+        g = (lu - L) / h;
+        if (g < 0) continue;
+      } else {
+        g = (lu - ld) / (2 * h);
+      }
+      const double x = e.*field;
+      EXPECT_LE(std::fabs(g) * std::max(std::fabs(x), 0.5) / std::max(std::fabs(L), 1.0), 1e-5)
+          << "parameter " << i << " gradient " << g;
+    }
+  }
+};
+
+// The periodogram start of an ARFIMA(1, 0.45, 0) series with phi = 0.6 lies
+// far above 1/2; on the bound, with the AR term, the covariance matrix is
+// numerically singular (its log-determinant and quadratic form are not
+// finite), so a start projected there cannot be evaluated.  The fit starts
+// from d0 = 0.45 instead.
+TEST_F(FarmafitOptimality, PeriodogramStartAboveOneHalfWithAnArTerm) {
+  const int n = 150;
+  const auto y = fit_test::arfima11(0.45, 0.6, 0.0, n, 1);
+  std::vector<double> work(mvtsa::gph_work_size(n));
+  ASSERT_GT(mvtsa::gph_start(y.data(), n, work.data()), 0.5);
+  auto at_bound = s_.call("FARMALIK", {Value::column(y), Value::scalar(0.4999999894632879),
+                                       Value::scalar(0.6), Value::omitted(), Value::scalar(1.0),
+                                       Value::omitted(), Value::omitted(), Value::scalar(1)});
+  EXPECT_TRUE(at_bound.status != 0 || !std::isfinite(at_bound.outputs[0]->at(1, 0)));
+  auto r = fit(y, Value::scalar(1), Value::omitted(), Value::scalar(1));
+  expect_maximum(y, r, 1);
+  EXPECT_GE(lik(y, read(r), 1), lik(y, {0.45, 0.6, 0.0, 1.0, true, false}, 1));
+}
+
+// Near-cancelling AR and MA roots (phi = 0.5, theta = 0.45): the
+// Hannan-Rissanen start lands at a non-stationary AR and a non-invertible MA
+// coefficient, where the conditional sum of squares overflows.  The start's
+// roots are reflected inside and the fit goes on.
+TEST_F(FarmafitOptimality, NearCancellingRootsMakeTheRegressionStartExplode) {
+  const int n = 2000;
+  const auto y = fit_test::arfima11(0.2, 0.5, 0.45, n, 3);
+  std::vector<double> work(mvtsa::gph_work_size(n));
+  const double d0 = mvtsa::gph_start(y.data(), n, work.data());
+  std::vector<double> u(n), fw(mvtsa::frac_diff_work_size(n));
+  ASSERT_EQ(mvtsa::frac_diff_filter(u.data(), fw.data(), d0, y.data(), n, fw.data() + n), 0);
+  const int lag[1] = {1};
+  mvtsa::ArmaLags lags;
+  lags.ar = lags.ma = lag;
+  lags.na = lags.nm = lags.P = lags.Q = 1;
+  std::vector<double> hw(mvtsa::hannan_rissanen_work_size(n - 1, lags));
+  double start[2] = {0, 0};
+  {
+    mvts::Host h;
+    h.activate();
+    mvtsa::set_host_table(h.table());
+    ASSERT_EQ(mvtsa::hannan_rissanen_start(u.data() + 1, n - 1, lags, false, start, hw.data()), 0);
+  }
+  ASSERT_GT(std::fabs(start[0]), 1.0);
+  ASSERT_GT(std::fabs(start[1]), 1.0);
+  EXPECT_EQ(lik(y, {d0, start[0], start[1], 1.0, true, true}, 0), -HUGE_VAL);
+  auto r = fit(y, Value::scalar(1), Value::scalar(1));
+  expect_maximum(y, r, 0);
+}
+
+// An ARMA(1, 1) with phi = 0.93 and theta = 0.83 mimics long memory: its
+// exact likelihood over (d, phi, theta) has a mode with d near 0.3 and
+// small ARMA terms, where the periodogram start leads, and a higher one
+// with d below 0 and both roots near the unit circle.  The second start
+// (d = 0) finds the higher mode, and the note says so.
+TEST_F(FarmafitOptimality, BimodalLikelihoodTakesTheHigherMode) {
+  const auto y = fit_test::arfima11(0.0, 0.93, 0.83, 150, 4);
+  auto r = fit(y, Value::scalar(1), Value::scalar(1), Value::scalar(1));
+  expect_maximum(y, r, 1);
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_EQ(r.messages[0].number, 397);
+  EXPECT_GT(std::get<double>(r.messages[0].inserts[0]), 0.5);
+  EXPECT_GT(read(r).phi, 0.9);
+  EXPECT_LT(std::fabs(read(r).d), 0.1);
+}
+
+TEST_F(FarmafitOptimality, EveryReturnedPointIsAMaximum) {
+  const auto y = fit_test::arfima11(0.25, 0.0, 0.0, 600, 2);
+  expect_maximum(y, fit(y, Value::omitted(), Value::omitted()), 0);
+  const auto y2 = fit_test::arfima11(0.3, -0.5, 0.3, 2000, 7);
+  expect_maximum(y2, fit(y2, Value::scalar(1), Value::scalar(1)), 0);
+  const auto y3 = fit_test::arfima11(0.3, 0.0, 0.0, 200, 13);
+  expect_maximum(y3, fit(y3, Value::omitted(), Value::omitted(), Value::scalar(1)), 1);
+  const auto y4 = fit_test::arfima11(0.3, -0.5, 0.3, 100, 11);
+  expect_maximum(y4, fit(y4, Value::scalar(1), Value::scalar(1), Value::scalar(1)), 1);
+}
+
 // A module directory holding the product module and an optimizer module that
 // cannot be loaded: both fits go on from their starting points.
 class NoOptimizer : public ::testing::Test {
@@ -202,9 +361,25 @@ TEST_F(NoOptimizer, FitsReturnTheirStartingPoints) {
   auto v = host_.call("VARMAFIT", {Value::matrix(100, 2, yy), Value::scalar(1), Value::scalar(2)});
   ASSERT_EQ(v.status, 0);
   ASSERT_EQ(v.notes.size(), 1u);
-  EXPECT_EQ(v.outputs[0]->data, std::vector<double>(4, 0.0));
+  // the start: least-squares AR block, zero MA blocks, residual covariance
+  const int lag1[1] = {1}, lag2[1] = {2};  // q = 2 is the one lag 2
+  mvtsa::VarmafitData data;
+  data.series = yy.data();
+  data.T = 100;
+  data.k = 2;
+  data.ar_lags = lag1;
+  data.P = 1;
+  data.pmax = 1;
+  data.ma_lags = lag2;
+  data.Q = 1;
+  data.qmax = 2;
+  std::vector<double> ar(4), ma(4), sigma(3), sigma_full(4), sw(mvtsa::varmafit_start_work_size(2, 1));
+  mvtsa::varmafit_start(data, ar.data(), ma.data(), sigma.data(), sw.data());
+  mvtsa::unpack_symmetric(sigma.data(), 2, sigma_full.data());
+  EXPECT_NE(ar, std::vector<double>(4, 0.0));
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(v.outputs[0]->data[i], ar[i], 1e-15);
   EXPECT_EQ(v.outputs[1]->data, std::vector<double>(4, 0.0));
-  EXPECT_EQ(v.outputs[2]->data, (std::vector<double>{1, 0, 0, 1}));
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(v.outputs[2]->data[i], sigma_full[i], 1e-15);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include "module/frame/host.hpp"
 #include "module/varma/covariance.hpp"
 #include "module/varma/varmafit.hpp"
+#include "module/varma/varma_kalman.hpp"
+#include "module/varma/varmafit_kalman.hpp"
 
 namespace {
 
@@ -99,6 +101,8 @@ TEST_F(VarmafitObjective, StartIsWhiteNoiseWithIdentityCovariance) {
   model.ar = ar.data();
   model.ma = ma.data();
   model.sigma_packed = sigma.data();
+  std::vector<double> filter(mvtsa::varmafit_kalman_work_size(2, 1, 1));
+  model.filter_work = filter.data();
   double value = 0.0;
   ASSERT_EQ(mvtsa::varmafit_evaluate(data, model, x.data(), &value), 0);
   EXPECT_NEAR(value, 0.5 * s, 1e-9 * s);
@@ -108,6 +112,57 @@ TEST_F(VarmafitObjective, StartIsWhiteNoiseWithIdentityCovariance) {
   x[10] = 0.0;
   x[8] = 1.0;
   EXPECT_NE(mvtsa::varmafit_evaluate(data, model, x.data(), &value), 0);
+}
+
+// The fit's one-pass filter against VARMALIK's: the same likelihood to the
+// last bits (the dense stationary solve, f <= 12), and to 1e-10 relative
+// where the doubling iteration replaces it (f > 12).
+class VarmafitFilter : public VarmafitObjective {
+ protected:
+  void expect_same(const std::vector<double>& y, std::int64_t T, int k,
+                   const std::vector<double>& ar, const std::vector<int>& ar_lags,
+                   const std::vector<double>& ma, const std::vector<int>& ma_lags,
+                   const std::vector<double>& sigma_packed, double tol) {
+    const int P = int(ar_lags.size()), Q = int(ma_lags.size());
+    const int pmax = P ? ar_lags.back() : 0, qmax = Q ? ma_lags.back() : 0;
+    double want[3];
+    ASSERT_EQ(mvtsa::varma_kalman_loglik(&want[0], &want[1], &want[2], y.data(), T, k,
+                                         ar.data(), P, pmax, ar_lags.data(), ma.data(), Q, qmax,
+                                         ma_lags.data(), sigma_packed.data()),
+              0);
+    std::vector<double> work(mvtsa::varmafit_kalman_work_size(k, pmax, qmax));
+    double got[3];
+    ASSERT_EQ(mvtsa::varmafit_kalman_loglik(got, y.data(), T, k, ar.data(), P, pmax,
+                                            ar_lags.data(), ma.data(), Q, qmax, ma_lags.data(),
+                                            sigma_packed.data(), work.data()),
+              0);
+    const double scale = std::fabs(want[1]) + std::fabs(want[2]);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], want[i], tol * scale) << i;
+  }
+};
+
+TEST_F(VarmafitFilter, EqualsTheLikelihoodOfVarmalik) {
+  const double phi[4] = {0.5, 0.1, -0.2, 0.3}, theta[4] = {-0.4, 0.0, 0.2, 0.3};
+  const double c[3] = {1.0, 0.3, 0.8};
+  auto y = fit_test::varma11(phi, theta, c, 80, 3);
+  const std::vector<double> sigma = {1.0, 0.3, 0.73};
+  // VARMA(1, 1), then with missing values in rows 5 (partly) and 6
+  expect_same(y, 80, 2, {phi, phi + 4}, {1}, {theta, theta + 4}, {1}, sigma, 0x1p-50);
+  y[2 * 5] = std::nan("");
+  y[2 * 6] = y[2 * 6 + 1] = std::nan("");
+  expect_same(y, 80, 2, {phi, phi + 4}, {1}, {theta, theta + 4}, {1}, sigma, 0x1p-50);
+  // subset lags (AR 1 and 3, MA 2), and a non-stationary AR part (P(1) = 1e6 I)
+  expect_same(y, 80, 2, {0.3, 0.1, 0.0, 0.2, 0.2, 0.0, 0.1, -0.3}, {1, 3},
+              {0.4, 0.0, 0.1, 0.2}, {2}, sigma, 0x1p-50);
+  expect_same(y, 80, 2, {1.1, 0.0, 0.0, 0.5}, {1}, {}, {}, sigma, 0x1p-50);
+}
+
+TEST_F(VarmafitFilter, DoublingAgreesWithTheDenseSolve) {
+  // k = 2, AR lags 1 and 7: f = 14 > 12, roots well inside the unit circle
+  const double phi[4] = {0.4, 0.1, -0.1, 0.3}, theta[4] = {0, 0, 0, 0}, c[3] = {1, 0.2, 0.9};
+  const auto y = fit_test::varma11(phi, theta, c, 60, 4);
+  expect_same(y, 60, 2, {0.4, 0.1, -0.1, 0.3, 0.2, 0.0, 0.05, -0.25}, {1, 7}, {0.3, 0.0, 0.0, 0.2},
+              {6}, {1.0, 0.2, 0.85}, 1e-10);
 }
 
 class VarmafitEntry : public ::testing::Test {
@@ -208,6 +263,54 @@ TEST_F(VarmafitEntry, MissingAndInfiniteValues) {
   EXPECT_EQ(std::get<double>(r.messages[0].inserts[2]), 1.3407807929942597e152);
   EXPECT_EQ(r.outputs[0]->data, fit_nan.data);
   EXPECT_NEAR(fit_nan.at(0, 0), 0.5, 0.25);
+}
+
+// A model with at least as many coefficients per equation as complete rows
+// beyond its largest lag cannot be identified: refused at once, before any
+// work space or evaluation.
+TEST_F(VarmafitEntry, RefusesUnidentifiableFits) {
+  std::vector<double> one_row(20);
+  for (int i = 0; i < 20; ++i) one_row[i] = i + 1;
+  auto r = s_.call("VARMAFIT", {Value::matrix(1, 20, one_row), Value::scalar(1), Value::scalar(1)});
+  EXPECT_EQ(r.status, 100);
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_EQ(r.messages[0].number, 395);
+  EXPECT_EQ(std::get<std::int64_t>(r.messages[0].inserts[0]), 40);
+  EXPECT_EQ(std::get<std::int64_t>(r.messages[0].inserts[1]), 0);
+  for (auto& o : r.outputs) EXPECT_FALSE(o);
+  // 60 x 2 with AR lags 1..20 and one MA lag: 42 coefficients, 40 rows
+  const double phi[4] = {0.4, 0.0, 0.1, 0.2}, theta[4] = {0, 0, 0, 0}, c[3] = {1, 0, 1};
+  const auto y = fit_test::varma11(phi, theta, c, 60, 9);
+  std::vector<double> lags(20);
+  for (int i = 0; i < 20; ++i) lags[i] = i + 1;
+  r = s_.call("VARMAFIT", {Value::matrix(60, 2, y), Value::row(lags), Value::scalar(1)});
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_EQ(r.messages[0].number, 395);
+  EXPECT_EQ(std::get<std::int64_t>(r.messages[0].inserts[0]), 42);
+  EXPECT_EQ(std::get<std::int64_t>(r.messages[0].inserts[1]), 40);
+  // AR lags 1..3 fit
+  r = s_.call("VARMAFIT", {Value::matrix(60, 2, y), Value::row({1, 2, 3})});
+  EXPECT_EQ(r.status, 0);
+}
+
+// No complete row: every value missing, or every row holding one value
+// above the screening bound (each drawing 368 first).
+TEST_F(VarmafitEntry, FailsWithoutACompleteRow) {
+  std::vector<double> y(60, std::nan(""));
+  auto r = s_.call("VARMAFIT", {Value::matrix(30, 2, y), Value::scalar(1)});
+  EXPECT_EQ(r.status, 100);
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_EQ(r.messages[0].number, 396);
+  for (auto& o : r.outputs) EXPECT_FALSE(o);
+  for (int t = 0; t < 30; ++t) {
+    y[2 * t] = 0.1 * t;
+    y[2 * t + 1] = t % 2 ? 1e200 : std::nan("");
+  }
+  r = s_.call("VARMAFIT", {Value::matrix(30, 2, y), Value::scalar(1)});
+  EXPECT_EQ(r.status, 100);
+  ASSERT_EQ(r.messages.size(), 16u);
+  EXPECT_EQ(r.messages[0].number, 368);
+  EXPECT_EQ(r.messages.back().number, 396);
 }
 
 TEST_F(VarmafitEntry, ArgumentChecks) {
