@@ -67,6 +67,17 @@ const std::map<int, Text>& texts() {
                     "distinct roots."}},
       {376, {true, "UCMSIM simulates the trend, cycles, seasonals and irregular term of an "
                    "unobserved-components model."}},
+      {380, {false, "The seed {1} would leave the random number generator at 0, where it draws "
+                    "only zeros (a seed is cut to a whole number and taken modulo 2^32; 0 and "
+                    "multiples of 2147483647 are refused). Give a whole number from 1 to "
+                    "2147483646.",
+             kAboutArgument}},
+      {381, {false, "Result {1} holds a value that is not a finite number (row {2}, column {3}): "
+                    "the computation overflowed for these inputs, so the call fails rather than "
+                    "return missing values. Inputs of a smaller magnitude avoid it."}},
+      {382, {false, "The conditional log-likelihood (method 1) overflowed: the residuals of the "
+                    "MA recursion grow without bound, as they do when the MA part is far from "
+                    "invertible. Methods 0 and 2 compute the exact likelihood of such a model."}},
       {390, {false, "The AR polynomial has a root on or inside the unit circle: the model is not "
                     "stationary."}},
   };

@@ -96,7 +96,7 @@ TEST(FailedArgument, EveryInputOfEveryFunctionIsNamed) {
 }
 
 // Covariance checks (positive definite: status 8, symmetric: 10) name the
-// covariance input.
+// covariance input, and so does the refusal of a seed (message 380).
 TEST(FailedArgument, ValueChecksNameTheirInput) {
   mvts::Session s;
   const Value not_pd = Value::matrix(2, 2, {1, 2, 2, 1});
@@ -110,6 +110,10 @@ TEST(FailedArgument, ValueChecksNameTheirInput) {
   r = s.call("FARMASIM", {Value::scalar(0.2), kNone, kNone, kNone, Value::scalar(-1)});
   EXPECT_EQ(r.status, 8);
   EXPECT_EQ(r.argument, 5);
+  r = s.call("VARMASIM", {diag2(0.5), kNone, kNone, kNone, Value::scalar(5), kNone, kNone,
+                          Value::scalar(1), Value::scalar(0.5)});
+  EXPECT_EQ(r.status, 100);
+  EXPECT_EQ(r.argument, 9);
 }
 
 // A required input that is omitted is never read; the host names the first
