@@ -65,13 +65,14 @@ void get_arg_matrix(void* arg, MatrixArg* out) {
 double* create_result(int output, std::int32_t rows, std::int32_t cols) {
   double* out =
       op<mcn_create_result_fn>(MCN_GROUP_ARGS, MCN_SLOT_CREATE_RESULT)(output, rows, cols);
-  // A refused result ends the call with status 1; the host's reason is
-  // handed back so that the caller sees why.
   CreatedOutputs& c = t_created;
   int i = 0;
   while (i < c.count && c.list[i].output != output) ++i;
   if (!out) {
-    if (i < c.count) c.list[i] = c.list[--c.count];  // the old result is gone too
+    // A refused result ends the call with status 1; the host's reason is
+    // handed back so that the caller sees why.  An earlier result of the
+    // same number is gone too.
+    if (i < c.count) c.list[i] = c.list[--c.count];
     (void)check_host_error();
     return out;
   }

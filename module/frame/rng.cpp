@@ -92,10 +92,10 @@ bool rng_seed_is_zero(std::uint32_t seed) { return seed % kRngModulus == 0; }
 
 int rng_check_seed(Stream stream, double s) {
   if (s == 0) return kStatusOk;  // the stream continues, or the clock gives the seed
-  RngState::Entry e{};
-  void* word;
-  std::memcpy(&word, static_cast<unsigned char*>(context_block()) + MCN_CONTEXT_RNG_WORD,
-              sizeof word);
+  RngState::Entry e{};  // no record yet: the stream is not started
+  void* word = nullptr;
+  if (const auto* ctx = static_cast<const unsigned char*>(context_block()))
+    std::memcpy(&word, ctx + MCN_CONTEXT_RNG_WORD, sizeof word);
   if (word) e = static_cast<const RngState*>(word)->stream[static_cast<int>(stream)];
   rng_resolve_seed(&e, s, nullptr);  // a seed other than 0 never asks the clock
   return rng_seed_is_zero(e.seed) ? fail_message(kMsgZeroSeed, {s}) : kStatusOk;
