@@ -162,7 +162,7 @@ std::string json_number(double x) {
 }
 
 std::string json_call(const std::string& function, const CallResult& r,
-                      const std::vector<Shown>& outputs) {
+                      const std::vector<Shown>& outputs, const std::string& argument_name) {
   Json head;
   head["function"] = function;
   head["status"] = r.status;
@@ -183,24 +183,37 @@ std::string json_call(const std::string& function, const CallResult& r,
   head["messages"] = messages;
   std::string s = dump(head);
   s.pop_back();  // the closing brace
-  return s + "," + json_outputs(outputs) + "}";
+  const Json argument = r.argument > 0 ? Json{{"index", r.argument}, {"name", argument_name}}
+                                       : Json(nullptr);
+  return s + "," + json_outputs(outputs) + ",\"argument\":" + dump(argument) + "}";
 }
 
 std::string status_meaning(int status) { return status_text(status); }
 
+std::string argument_status_meaning(int status) { return argument_status_text(status); }
+
+std::string argument_label(int index, const std::string& name) {
+  return "argument " + std::to_string(index) + (name.empty() ? "" : " (`" + name + "`)");
+}
+
 std::vector<std::string> message_lines(const std::string& function, const CallResult& r,
-                                       const std::string& where) {
+                                       const std::string& where,
+                                       const std::string& argument_name) {
   std::vector<std::string> lines;
+  const std::string label = r.argument > 0 ? argument_label(r.argument, argument_name) : "";
   bool explained = false;
   for (const Message& m : r.messages) {
     // On a call that succeeded every message is a note: the call went on.
     const bool error = !m.note && r.status != 0;
     explained = explained || error;
-    lines.push_back((error ? "ERROR: " : "NOTE: ") + where + m.text);
+    lines.push_back((error ? "ERROR: " : "NOTE: ") + where +
+                    (error && !label.empty() ? label + ": " : "") + m.text);
   }
   for (const std::string& n : r.notes) lines.push_back("NOTE: " + where + n);
   if (r.status != 0 && !explained) {
-    const std::string meaning = status_meaning(r.status);
+    const std::string about = argument_status_meaning(r.status);
+    const std::string meaning =
+        !label.empty() && !about.empty() ? label + " " + about : status_meaning(r.status);
     lines.push_back("ERROR: " + where + function + " failed with status " +
                     std::to_string(r.status) + (meaning.empty() ? "" : ": " + meaning) + ".");
   }
@@ -223,9 +236,10 @@ void Printer::block(const std::string& text) {
 }
 
 void Printer::call(const std::string& function, const CallResult& r,
-                   const std::vector<Shown>& outputs, const std::string& where) {
+                   const std::vector<Shown>& outputs, const std::string& where,
+                   const std::string& argument_name) {
   if (format_ == Format::kJson) {
-    out_ << json_call(function, r, outputs) << '\n';
+    out_ << json_call(function, r, outputs, argument_name) << '\n';
     return;
   }
   // The blank line that separates this call's blocks from earlier output
@@ -236,7 +250,8 @@ void Printer::call(const std::string& function, const CallResult& r,
     out_ << '\n';
     started_ = false;
   }
-  for (const std::string& line : message_lines(function, r, where)) error_line(line);
+  for (const std::string& line : message_lines(function, r, where, argument_name))
+    error_line(line);
   for (const Shown& o : outputs) {
     if (o.m) block(format_ == Format::kTable ? table_text(o.name, *o.m) : csv_text(o.name, *o.m));
   }

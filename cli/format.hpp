@@ -45,19 +45,29 @@ std::string json_number(double x);
 
 // The object of one call:
 // {"function":..,"status":..,"messages":[{"number":..,"inserts":[..],"text":..,"note":..}],
-//  "outputs":[{"name":..,"index":..,"rows":..,"cols":..,"data":[[..],..]}]}
+//  "outputs":[{"name":..,"index":..,"rows":..,"cols":..,"data":[[..],..]}],
+//  "argument":{"index":..,"name":..} or null}
 // Notes written by the module with print_note are messages with number 0.
+// "argument" names the input whose check ended the call (r.argument, with
+// `argument_name` its name); null when there is none.
 std::string json_call(const std::string& function, const CallResult& r,
-                      const std::vector<Shown>& outputs);
+                      const std::vector<Shown>& outputs, const std::string& argument_name = {});
 
 // The standard-error lines of a call: "NOTE: ..." and "ERROR: ...", each
 // after `where` (e.g. "line 3: "), and a line explaining a non-zero status
-// that no error message explains.
+// that no error message explains.  When a check of an input ended the call
+// (r.argument), the lines name it: argument 8 (`initial`).
 std::vector<std::string> message_lines(const std::string& function, const CallResult& r,
-                                       const std::string& where);
+                                       const std::string& where,
+                                       const std::string& argument_name = {});
 
 // What a status code means.
 std::string status_meaning(int status);
+// What an argument status says of the named argument ("contains missing
+// values"); empty for a status that is not about an argument.
+std::string argument_status_meaning(int status);
+// "argument 8 (`initial`)"; "argument 8" without a name.
+std::string argument_label(int index, const std::string& name);
 
 // Writes results in one format to an output and an error stream.
 class Printer {
@@ -68,7 +78,7 @@ class Printer {
 
   // A call: its messages, then the outputs given (those not assigned).
   void call(const std::string& function, const CallResult& r, const std::vector<Shown>& outputs,
-            const std::string& where);
+            const std::string& where, const std::string& argument_name = {});
 
   // Variables or derived matrices of a script command (print, stats): in
   // json one object {"<command>":"<subject>", <extra>, "outputs":[...]}.

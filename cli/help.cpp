@@ -53,7 +53,9 @@ unless --keep-going is given.
 
 Formats: table (default), csv (# name, then %.17g rows), json (one object per
 call; JSON Lines in scripts). Messages go to standard error as NOTE: / ERROR:
-(in json they are part of the object).
+(in json they are part of the object). When the check of an input fails, the
+error names it, as in argument 8 (`initial`); in json the field "argument"
+holds its index and name (null when no input is at fault).
 
 Exit status: 0 every call succeeded, 1 a call failed, 2 usage error.
 )";

@@ -79,7 +79,11 @@ int Runner::run_call(const BoundCall& call, const std::vector<std::string>& name
       shown.push_back({name, int(i + 1), &*out});
     }
   }
-  printer_.call(call.function, r, shown, where);
+  const std::string argument_name =
+      sig && r.argument > 0 && std::size_t(r.argument) <= sig->input_names.size()
+          ? sig->input_names[std::size_t(r.argument) - 1]
+          : std::string();
+  printer_.call(call.function, r, shown, where, argument_name);
   return r.status == 0 ? kExitOk : kExitFailed;
 }
 

@@ -98,6 +98,19 @@ class HostImpl {
   std::uint32_t fixed_clock = 0;
   std::vector<std::optional<Matrix>>* outputs = nullptr;
   int output_count = 0;
+  // The argument slots of the current call and the input read last (1-based;
+  // 0: none), which names the argument of a failed check.
+  const std::vector<void*>* call_slots = nullptr;
+  int last_read = 0;
+
+  void note_read(const void* arg) {
+    if (!call_slots || !arg) return;
+    for (std::size_t i = 0; i < call_slots->size(); ++i)
+      if ((*call_slots)[i] == arg) {
+        last_read = int(i) + 1;
+        return;
+      }
+  }
 
   void* allocate(std::uint64_t size);
   bool should_fail();
@@ -203,6 +216,7 @@ void pool_free(mcn_allocator* self, void* block, std::int32_t, std::int32_t) {
 
 std::int32_t op_get_arg_matrix(void* arg, std::int32_t* rows, std::int32_t* cols,
                                std::int32_t* type, double** data) {
+  if (Host* host = t_active) host->impl()->note_read(arg);
   auto* a = static_cast<HostArg*>(arg);
   if (!a) {
     *rows = *cols = 0;
@@ -247,6 +261,7 @@ double* op_create_result(std::int32_t output, std::int32_t rows, std::int32_t co
 }
 
 std::int32_t op_has_missing(void* arg) {
+  if (Host* host = t_active) host->impl()->note_read(arg);
   auto* a = static_cast<HostArg*>(arg);
   if (!a || !a->data || a->type >= 0) return 0;
   for (double x : a->values) {
@@ -780,6 +795,53 @@ CallResult unknown_function() {
   return r;
 }
 
+// Statuses that an argument check returns without a message: no value (2),
+// not a vector (6), not positive definite (8), not symmetric (10), out of
+// range (11), character (13), not a scalar (15), missing values (17), a
+// whole number too large (18).
+bool is_argument_status(int status) {
+  switch (status) {
+    case 2: case 6: case 8: case 10: case 11: case 13: case 15: case 17: case 18: return true;
+    default: return false;
+  }
+}
+
+// The input (1-based) whose check ended the call, or 0.  Entry points check
+// their inputs in order, reading each through get_arg_matrix and
+// has_missing, so the input read last is the one whose check failed.  One
+// exception: a required input that was omitted is never read.  So status 2
+// (no value) when the last input read holds a value, and status 17 (missing
+// values) when it holds none, mean the first omitted input after it.
+int failed_argument(const CallResult& r, int last_read, const std::vector<void*>& slots,
+                    int max_inputs) {
+  bool about_argument = is_argument_status(r.status);
+  if (r.status != 0 && !about_argument)
+    for (const Message& m : r.messages)
+      if (!m.note && message_names_argument(m.number)) about_argument = true;
+  if (!about_argument) return 0;
+  auto arg = [&](int i) -> const HostArg* {  // 1-based; null when omitted
+    return std::size_t(i) <= slots.size() ? static_cast<const HostArg*>(slots[std::size_t(i) - 1])
+                                          : nullptr;
+  };
+  auto no_value = [&](int i) { return arg(i) && !arg(i)->data; };
+  auto holds_missing = [&](int i) {
+    const HostArg* a = arg(i);
+    if (!a || a->type >= 0) return false;
+    for (double x : a->values)
+      if (!std::isfinite(x)) return true;
+    return false;
+  };
+  const bool read_is_blameless = last_read == 0 || (r.status == 2 && !no_value(last_read)) ||
+                                 (r.status == 17 && !holds_missing(last_read));
+  if ((r.status == 2 || r.status == 17) && read_is_blameless) {
+    for (int i = last_read + 1; i <= max_inputs; ++i)
+      if (!arg(i)) return i;
+    return 0;
+  }
+  return last_read;
+}
+}
+
 }  // namespace
 
 CallResult Host::call(std::string_view name, const std::vector<Value>& args) {
@@ -800,10 +862,15 @@ CallResult Host::run(const FunctionInfo& f, ArgumentBlock& block) {
   CallScope scope(this);
   impl_->current = CallResult{};
   impl_->pending = 0;
+  impl_->call_slots = &block.slot_list();
+  impl_->last_read = 0;
   impl_->outputs = &impl_->current.outputs;
   impl_->output_count = f.outputs;
   impl_->current.outputs.assign(std::size_t(f.outputs), std::nullopt);
   impl_->current.status = f.entry(block.slots(), block.given());
+  impl_->current.argument =
+      failed_argument(impl_->current, impl_->last_read, block.slot_list(), f.max_inputs);
+  impl_->call_slots = nullptr;
   impl_->outputs = nullptr;
   impl_->pending = 0;
   // The outputs now belong to the caller.

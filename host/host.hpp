@@ -77,6 +77,10 @@ struct CallResult {
   std::vector<std::optional<Matrix>> outputs;  // index i: output i + 1, if created
   std::vector<std::string> notes;              // lines written with print_note
   int raised_error = 0;                        // host error code handed back, if any
+  // The input (1-based, as in the function's input list) whose check ended
+  // the call: the argument being read when a check failed.  0 when the call
+  // succeeded or failed for another reason (memory, a numerical failure).
+  int argument = 0;
 };
 
 struct FunctionInfo {
@@ -90,11 +94,17 @@ struct FunctionInfo {
 std::string message_text(int number, const std::vector<InsertValue>& inserts);
 // Whether a message number is a note (the call goes on).
 bool message_is_note(int number);
+// Whether a stopping message is about the input being checked (a shape,
+// dimension, count or value the input must have).
+bool message_names_argument(int number);
 // The host's text for a host error code.
 std::string error_text(int code);
 // What a status of the module's functions means, for a call that failed
 // without a message; empty for a status with no general meaning.
 std::string status_text(int status);
+// What an argument status says of the argument that CallResult::argument
+// names ("contains missing values"); empty for a status of no argument.
+std::string argument_status_text(int status);
 
 class HostImpl;
 
@@ -110,6 +120,7 @@ class ArgumentBlock {
   ArgumentBlock(const ArgumentBlock&) = delete;
   ArgumentBlock& operator=(const ArgumentBlock&) = delete;
   void** slots() { return slots_.empty() ? nullptr : slots_.data(); }
+  const std::vector<void*>& slot_list() const { return slots_; }
   const std::int32_t* given() const { return &given_; }
 
  private:

@@ -9,14 +9,20 @@
 namespace mvts {
 namespace {
 
+// A note does not stop the call.  A message about an argument says what the
+// input being checked must be; the host then names that input (its number
+// and name) beside the text.
+inline constexpr bool kAboutArgument = true;
 struct Text {
   bool note;
   const char* text;
+  bool argument = false;
 };
 
 const std::map<int, Text>& texts() {
   static const std::map<int, Text> t = {
-      {15, {false, "The method argument must be a scalar or a vector, not a matrix."}},
+      {15, {false, "The method argument must be a scalar or a vector, not a matrix.",
+            kAboutArgument}},
       {88, {false, "The AR polynomial has a zero leading coefficient: the root finder found no roots."}},
       {89, {false, "The root finder gave up after finding {1} roots of the AR polynomial."}},
       {143, {false, "The optimization with technique {1} failed: the likelihood could not be "
@@ -29,16 +35,17 @@ const std::map<int, Text>& texts() {
                     "orders, or a sum of squares or determinant overflowed or is not positive."}},
       {316, {false, "The simulated series overflowed: the model is explosive for these start "
                     "values."}},
-      {350, {false, "An argument has no rows or no columns."}},
-      {351, {false, "An argument is a {1} where a {2} is required."}},
-      {352, {false, "The dimensions of two arguments do not agree."}},
+      {350, {false, "An argument has no rows or no columns.", kAboutArgument}},
+      {351, {false, "An argument is a {1} where a {2} is required.", kAboutArgument}},
+      {352, {false, "The dimensions of two arguments do not agree.", kAboutArgument}},
       {353, {false, "A count or lag is below 1 once cut to a whole number, or a lag-list "
-                    "element is not positive."}},
+                    "element is not positive.", kAboutArgument}},
       {354, {false, "Neither AR nor MA {1}s are given: the model needs at least one of them."}},
       {355, {false, "The number of rows of the {1} coefficient matrix is not a multiple of its "
-                    "number of columns."}},
-      {356, {false, "The {1} lag list does not have one element per coefficient block."}},
-      {357, {false, "The covariance matrix is not square."}},
+                    "number of columns.", kAboutArgument}},
+      {356, {false, "The {1} lag list does not have one element per coefficient block.",
+             kAboutArgument}},
+      {357, {false, "The covariance matrix is not square.", kAboutArgument}},
       {358, {false, "The series to simulate must be longer than the AR order."}},
       {359, {true, "The simulated value at observation {1} exceeds {2}: the simulation stops "
                    "there and only the observations before it are returned."}},
@@ -54,11 +61,25 @@ const std::map<int, Text>& texts() {
                    "rejected."}},
       {371, {true, "The AR and MA coefficients are identical: they cancel, and the process is "
                    "white noise."}},
-      {372, {false, "The differencing parameter d is outside its permitted range."}},
+      {372, {false, "The differencing parameter d is outside its permitted range.",
+             kAboutArgument}},
       {373, {false, "The AR polynomial has repeated roots: the autocovariance method needs "
                     "distinct roots."}},
       {376, {true, "UCMSIM simulates the trend, cycles, seasonals and irregular term of an "
                    "unobserved-components model."}},
+      {380, {false, "The seed {1} would leave the random number generator at 0, where it draws "
+                    "only zeros (a seed is cut to a whole number and taken modulo 2^32; 0 and "
+                    "multiples of 2147483647 are refused). Give a whole number from 1 to "
+                    "2147483646.",
+             kAboutArgument}},
+      {381, {false, "Result {1} holds a value that is not a finite number (row {2}, column {3}): "
+                    "the computation overflowed for these inputs, so the call fails rather than "
+                    "return missing values. Inputs of a smaller magnitude avoid it."}},
+      {382, {false, "The conditional log-likelihood (method 1) overflowed: the residuals of the "
+                    "MA recursion grow without bound, as they do when the MA part is far from "
+                    "invertible. Methods 0 and 2 compute the exact likelihood of such a model."}},
+      {390, {false, "The AR polynomial has a root on or inside the unit circle: the model is not "
+                    "stationary."}},
       {395, {false, "The model has {1} coefficients in each equation, but the series has only "
                     "{2} complete rows beyond the largest lag: the fit cannot be identified. Use "
                     "fewer lags or a longer series."}},
@@ -67,8 +88,6 @@ const std::map<int, Text>& texts() {
       {397, {true, "The fit from a second start (d = 0 with Hannan-Rissanen ARMA values) reached a "
                    "log-likelihood {1} higher than the fit from the periodogram start; its "
                    "estimates are returned."}},
-      {390, {false, "The AR polynomial has a root on or inside the unit circle: the model is not "
-                    "stationary."}},
   };
   return t;
 }
@@ -112,6 +131,11 @@ bool message_is_note(int number) {
   return it != texts().end() && it->second.note;
 }
 
+bool message_names_argument(int number) {
+  auto it = texts().find(number);
+  return it != texts().end() && it->second.argument;
+}
+
 std::string error_text(int code) {
   switch (code) {
     case 1001: return "The host could not provide the memory the call needs.";
@@ -121,6 +145,21 @@ std::string error_text(int code) {
                       "occurred in a vector kernel; check the inputs for extreme values.";
     case 1018: return "An internal error occurred in the module.";
     default: return "Host error " + std::to_string(code) + ".";
+  }
+}
+
+std::string argument_status_text(int status) {
+  switch (status) {
+    case 2: return "holds no value";
+    case 6: return "must be a vector and is not one";
+    case 8: return "is not positive definite";
+    case 10: return "is not symmetric";
+    case 11: return "lies outside its permitted range";
+    case 13: return "is a character value where numbers are required";
+    case 15: return "must be a scalar and has more than one element";
+    case 17: return "contains missing values";
+    case 18: return "holds a whole number above 2147483647";
+    default: return {};
   }
 }
 

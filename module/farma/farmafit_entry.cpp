@@ -318,5 +318,6 @@ int farmafit(void** args, const std::int32_t* given) {
 }  // namespace mvtsa
 
 extern "C" std::int32_t farmafit_entry(void** args, const std::int32_t* given) noexcept {
-  return mvtsa::run_entry([&] { return mvtsa::farmafit(args, given); });
+  return mvtsa::run_entry([&] { return mvtsa::farmafit(args, given); },
+                          mvtsa::MissingByContract::kFarmafit);
 }

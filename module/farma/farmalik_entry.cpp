@@ -63,5 +63,6 @@ int farmalik(void** args, const std::int32_t* given) {
 }  // namespace mvtsa
 
 extern "C" std::int32_t farmalik_entry(void** args, const std::int32_t* given) noexcept {
-  return mvtsa::run_entry([&] { return mvtsa::farmalik(args, given); });
+  return mvtsa::run_entry([&] { return mvtsa::farmalik(args, given); },
+                          mvtsa::MissingByContract::kFarmalik);
 }

@@ -56,5 +56,6 @@ int fdif(void** args, const std::int32_t* given) {
 }  // namespace mvtsa
 
 extern "C" std::int32_t fdif_entry(void** args, const std::int32_t* given) noexcept {
-  return mvtsa::run_entry([&] { return mvtsa::fdif(args, given); });
+  return mvtsa::run_entry([&] { return mvtsa::fdif(args, given); },
+                          mvtsa::MissingByContract::kFdif);
 }

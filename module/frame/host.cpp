@@ -24,6 +24,13 @@ Fn op(int group, int slot) {
 
 constexpr std::uint64_t kImpossibleSize = std::numeric_limits<std::uint64_t>::max();
 
+// The outputs created during the call running on this thread.
+struct CreatedOutputs {
+  CreatedOutput list[kMaxOutputs];
+  int count = 0;
+};
+constinit thread_local CreatedOutputs t_created{};
+
 }  // namespace
 
 void set_host_table(const mcn_host_table* table) { t_host = table; }
@@ -58,11 +65,27 @@ void get_arg_matrix(void* arg, MatrixArg* out) {
 double* create_result(int output, std::int32_t rows, std::int32_t cols) {
   double* out =
       op<mcn_create_result_fn>(MCN_GROUP_ARGS, MCN_SLOT_CREATE_RESULT)(output, rows, cols);
-  // A refused result ends the call with status 1; the host's reason is
-  // handed back so that the caller sees why.
-  if (!out) (void)check_host_error();
+  CreatedOutputs& c = t_created;
+  int i = 0;
+  while (i < c.count && c.list[i].output != output) ++i;
+  if (!out) {
+    // A refused result ends the call with status 1; the host's reason is
+    // handed back so that the caller sees why.  An earlier result of the
+    // same number is gone too.
+    if (i < c.count) c.list[i] = c.list[--c.count];
+    (void)check_host_error();
+    return out;
+  }
+  if (i < kMaxOutputs) {
+    c.list[i] = CreatedOutput{output, rows, cols, out};
+    if (i == c.count) ++c.count;
+  }
   return out;
 }
+
+void forget_created_outputs() { t_created.count = 0; }
+int created_output_count() { return t_created.count; }
+const CreatedOutput& created_output(int i) { return t_created.list[i]; }
 
 bool has_missing(void* arg) {
   return op<mcn_has_missing_fn>(MCN_GROUP_ARGS, MCN_SLOT_HAS_MISSING)(arg) != 0;

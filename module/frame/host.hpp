@@ -46,6 +46,19 @@ void get_arg_matrix(void* arg, MatrixArg* out);
 // the caller returns status 1).
 double* create_result(int output, std::int32_t rows, std::int32_t cols);
 bool has_missing(void* arg);
+// The outputs that create_result has given during the current entry-point
+// call on this thread (the latest result of each output number), read back
+// by the check at the end of every call.
+struct CreatedOutput {
+  int output = 0;
+  std::int32_t rows = 0;
+  std::int32_t cols = 0;
+  const double* data = nullptr;
+};
+inline constexpr int kMaxOutputs = 8;
+void forget_created_outputs();
+int created_output_count();
+const CreatedOutput& created_output(int i);
 void* context_block();
 void result_complete();
 std::uint32_t clock_seed();

@@ -88,11 +88,28 @@ void rng_resolve_seed(RngState::Entry* entry, double s, std::uint32_t (*clock)()
   }
 }
 
+bool rng_seed_is_zero(std::uint32_t seed) { return seed % kRngModulus == 0; }
+
+int rng_check_seed(Stream stream, double s) {
+  if (s == 0) return kStatusOk;  // the stream continues, or the clock gives the seed
+  RngState::Entry e{};  // no record yet: the stream is not started
+  void* word = nullptr;
+  if (const auto* ctx = static_cast<const unsigned char*>(context_block()))
+    std::memcpy(&word, ctx + MCN_CONTEXT_RNG_WORD, sizeof word);
+  if (word) e = static_cast<const RngState*>(word)->stream[static_cast<int>(stream)];
+  rng_resolve_seed(&e, s, nullptr);  // a seed other than 0 never asks the clock
+  return rng_seed_is_zero(e.seed) ? fail_message(kMsgZeroSeed, {s}) : kStatusOk;
+}
+
 int rng_start(Stream stream, double s, std::uint32_t** seed_var) {
   RngState* state = nullptr;
   if (int st = rng_state(&state)) return st;
   RngState::Entry* e = &state->stream[static_cast<int>(stream)];
-  rng_resolve_seed(e, s, host_clock);
+  // The stream changes only when the seed it would get is usable.
+  RngState::Entry next = *e;
+  rng_resolve_seed(&next, s, host_clock);
+  if (rng_seed_is_zero(next.seed)) return fail_message(kMsgZeroSeed, {s});
+  *e = next;
   *seed_var = &e->seed;
   return kStatusOk;
 }

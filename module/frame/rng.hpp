@@ -49,7 +49,19 @@ int rng_state(RngState** out);
 //   else s < 0: seed := trunc(-s); started := 1;
 //   else: seed := clock_seed(); started := 1.
 // On success *seed_var points at the stream's seed inside the record.
+// A seed that is 0 modulo 2^31 - 1 would stay 0 (every uniform 0, every
+// deviate infinite): it is refused with message 380 (status 100) and the
+// stream is left as it was.
 int rng_start(Stream stream, double s, std::uint32_t** seed_var);
+
+// The same refusal, made right after the seed argument is read (before the
+// outputs exist): whether the seed argument s would start the stream at 0.
+// Seed 0 always passes (its seed comes from the stream or the clock).
+// Allocates nothing.
+int rng_check_seed(Stream stream, double s);
+
+// Whether a generator seed is 0 modulo 2^31 - 1.
+bool rng_seed_is_zero(std::uint32_t seed);
 
 // The seed rule alone, for a given entry (no host access but clock_seed).
 void rng_resolve_seed(RngState::Entry* entry, double s, std::uint32_t (*clock)());

@@ -39,6 +39,9 @@ inline constexpr int kMsgNoDimension = 365;
 inline constexpr int kMsgSeriesBound = 368;
 inline constexpr int kMsgLoglikBound = 369;
 inline constexpr int kMsgCancel = 371;
+inline constexpr int kMsgZeroSeed = 380;             // a seed that leaves the generator at 0
+inline constexpr int kMsgResultOverflow = 381;       // a promised number is not finite
+inline constexpr int kMsgConditionalOverflow = 382;  // VARMALIK method 1 diverged
 
 // Host error code raised when a vector kernel raised overflow, division by
 // zero or invalid operation.

@@ -86,6 +86,11 @@ int varma_cond_loglik(double* loglik, double* logdet, double* quad, const double
   *logdet = D;
   *quad = S;
   *loglik = -(D + S) / 2.0;
+  // Innovations that grew past the largest double (an MA part far from
+  // invertible) leave S, and so L, infinite or undefined: a failure, as the
+  // divergence of the exact methods is, never a missing value with status 0.
+  if (!std::isfinite(*loglik) || !std::isfinite(S))
+    return fail_message(kMsgConditionalOverflow);
   return det_status;
 }
 

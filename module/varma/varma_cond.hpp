@@ -17,7 +17,8 @@ std::uint64_t varma_cond_work_size(int k, int qmax);
 // likewise.  sigma_packed: packed lower triangle.  `flags` holds k
 // characters.  Fills the three values (L = -(D + S)/2, D, S).  Returns the
 // determinant status of Sigma (lu_solve), or 100 after message 178
-// when Sigma cannot be inverted by sweeping.
+// when Sigma cannot be inverted by sweeping, or 100 after message 382 when
+// S or L is not finite (the innovations overflowed).
 int varma_cond_loglik(double* loglik, double* logdet, double* quad, const double* series,
                       std::int64_t T, int k, const double* ar, int pmax, const double* ma,
                       int qmax, const double* sigma_packed, double* work, char* flags);

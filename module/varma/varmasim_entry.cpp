@@ -161,6 +161,7 @@ int varmasim(void** args, const std::int32_t* given) {
     if (int st = in.seed(kInitial, &x0)) return st;
   if (in.given(kSeed))
     if (int st = in.seed(kSeed, &seed)) return st;
+  if (int st = rng_check_seed(Stream::kVarmasim, seed)) return st;
   // 8. mode: a non-stationary AR part starts from zeros
   bool fixed = initial_given;
   if (!fixed && ar.order > 0) {

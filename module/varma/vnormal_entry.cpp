@@ -32,6 +32,7 @@ int vnormal(void** args, const std::int32_t* given) {
     if (int st = in.whole_number(kN, &n)) return st;
   if (in.given(kSeed))
     if (int st = in.seed(kSeed, &seed)) return st;
+  if (int st = rng_check_seed(Stream::kVnormal, seed)) return st;
   // 8. the output
   double* out = create_result(1, static_cast<std::int32_t>(n), k);
   if (!out) return kStatusHostError;

@@ -109,6 +109,25 @@ TEST_F(Command, VnormalJsonHoldsTheDrawsOfTheGenerator) {
     for (int m = 0; m < 2; ++m) EXPECT_DOUBLE_EQ(o["data"][t][m].get<double>(), mu[m] + z[2 * t + m]);
 }
 
+// The input whose check failed is named by number and name in every format.
+TEST_F(Command, AFailedCheckNamesItsArgument) {
+  const std::string call = "VARMASIM phi='0.5 0; 0 0.5' n=5 initial=.";
+  Result t = mvts(call);
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.err, "ERROR: VARMASIM failed with status 17: argument 8 (`initial`) contains "
+                   "missing values.\n");
+  Result c = mvts(call + " --format csv");
+  EXPECT_EQ(c.err, t.err);
+  Result j = mvts(call + " --format json");
+  EXPECT_EQ(j.status, 1);
+  const json o = json::parse(j.out);
+  EXPECT_EQ(o["argument"]["index"], 8);
+  EXPECT_EQ(o["argument"]["name"], "initial");
+  // A message about the argument is prefixed with its name; a script line too.
+  Result m = mvts("run -", "VARMACOV phi='0.5 0; 0 0.5' sigma='1 0 0; 0 1 0'\n");
+  EXPECT_EQ(m.err, "ERROR: stdin:1: argument 3 (`sigma`): The covariance matrix is not square.\n");
+}
+
 TEST_F(Command, TheThreeFormatsShowTheSameNumbers) {
   const std::string call = "VNORMAL '1 2' '1 0.5; 0.5 2' 4 9";
   Result j = mvts(call + " --format=json"), c = mvts(call + " --format csv"), t = mvts(call);

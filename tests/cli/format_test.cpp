@@ -128,6 +128,43 @@ TEST(CliMessages, ErrorsNotesAndUnexplainedStatuses) {
             (std::vector<std::string>{"NOTE: the optimizer stopped early", "NOTE: loaded"}));
 }
 
+TEST(CliMessages, TheArgumentWhoseCheckFailedIsNamed) {
+  CallResult status;
+  status.status = 17;
+  status.argument = 8;
+  EXPECT_EQ(message_lines("VARMASIM", status, "", "initial"),
+            std::vector<std::string>{"ERROR: VARMASIM failed with status 17: argument 8 "
+                                     "(`initial`) contains missing values."});
+  CallResult explained;
+  explained.status = 100;
+  explained.argument = 3;
+  explained.messages.push_back({361, {}, "pure MA", true});
+  explained.messages.push_back({357, {}, "The covariance matrix is not square.", false});
+  EXPECT_EQ(message_lines("VARMACOV", explained, "s.mvts:2: ", "sigma"),
+            (std::vector<std::string>{"NOTE: s.mvts:2: pure MA",
+                                      "ERROR: s.mvts:2: argument 3 (`sigma`): The covariance "
+                                      "matrix is not square."}));
+  // Without a name (a function the catalogue does not describe): the number.
+  EXPECT_EQ(message_lines("X", status, ""),
+            std::vector<std::string>{"ERROR: X failed with status 17: argument 8 contains "
+                                     "missing values."});
+}
+
+TEST(CliJson, TheArgumentWhoseCheckFailedIsAFieldAfterTheOutputs) {
+  CallResult r;
+  r.status = 17;
+  r.argument = 8;
+  std::string text = json_call("VARMASIM", r, {}, "initial");
+  nlohmann::json j = nlohmann::json::parse(text);
+  EXPECT_EQ(j["argument"]["index"], 8);
+  EXPECT_EQ(j["argument"]["name"], "initial");
+  EXPECT_EQ(text.rfind("{\"function\":\"VARMASIM\",\"status\":17,\"messages\":[", 0), 0u);
+  r.argument = 0;
+  j = nlohmann::json::parse(json_call("VARMASIM", r, {}));
+  ASSERT_TRUE(j.contains("argument"));
+  EXPECT_TRUE(j["argument"].is_null());
+}
+
 TEST(CliPrinter, MessagesToStandardErrorResultsToStandardOutput) {
   CallResult r;
   r.status = 0;

@@ -3,7 +3,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "host/host.hpp"
 #include "module/frame/host.hpp"
@@ -152,6 +155,66 @@ TEST(RngStreams, OtherStreamsNeverDisturbVnormal) {
   mvts::Session fresh;
   (void)vnormal(fresh, 2, -5);
   EXPECT_EQ(b.data, vnormal(fresh, 2, 0).data);
+}
+
+// Seeds whose whole part is 0 modulo 2^31 - 1 (modulo 2^32 first) would
+// leave the generator at 0 and every deviate infinite.  Each simulating
+// function refuses them before creating its output, names the seed input,
+// and leaves its stream as it was.
+TEST(RngStreams, SeedsThatLeaveTheGeneratorAtZeroAreRefused) {
+  const Value none = Value::omitted();
+  struct Sim {
+    const char* name;
+    std::vector<Value> args;  // the seed last
+  };
+  const std::vector<Sim> sims = {
+      {"VNORMAL", {Value::row({0.0, 0.0}), none, Value::scalar(3)}},
+      {"VARMASIM", {Value::matrix(2, 2, {0.5, 0, 0, 0.5}), none, none, none, Value::scalar(3),
+                    none, none, none}},
+      {"FARMASIM", {Value::scalar(0.2), none, none, none, none, Value::scalar(3), none, none,
+                    none}},
+      {"UCMSIM", {Value::row({0, 1}), none, none, none, none, none, none, none, none, none, none,
+                  none, Value::scalar(3)}},
+  };
+  for (const Sim& sim : sims) {
+    for (double seed : {2147483647.0, 0.5, -0.5, 1e-308, 1e308, 4294967294.0, -2147483647.9}) {
+      SCOPED_TRACE(std::string(sim.name) + " seed " + std::to_string(seed));
+      mvts::Session s;
+      std::vector<Value> args = sim.args;
+      args.push_back(Value::scalar(11));  // a positive seed: the stream is not started
+      ASSERT_EQ(s.call(sim.name, args).status, 0);
+      void* word = nullptr;
+      std::memcpy(&word, s.context() + MCN_CONTEXT_RNG_WORD, sizeof word);
+      ASSERT_NE(word, nullptr);
+      const mvtsa::RngState before = *static_cast<const mvtsa::RngState*>(word);
+      args.back() = Value::scalar(seed);
+      const mvts::CallResult r = s.call(sim.name, args);
+      EXPECT_EQ(r.status, 100);
+      ASSERT_FALSE(r.messages.empty());
+      EXPECT_EQ(r.messages.back().number, 380);
+      EXPECT_EQ(r.argument, int(args.size()));
+      for (const auto& out : r.outputs) EXPECT_FALSE(out.has_value());
+      EXPECT_EQ(std::memcmp(word, &before, sizeof before), 0);
+    }
+  }
+}
+
+TEST(RngStreams, ANegativeSeedBelowOneContinuesAStartedStream) {
+  // A started stream ignores a seed at or below 0, so -0.5 is not refused.
+  mvts::Session s, ref;
+  (void)vnormal(s, 2, -9);
+  (void)vnormal(ref, 2, -9);
+  EXPECT_EQ(vnormal(s, 2, -0.5).data, vnormal(ref, 2, 0).data);
+}
+
+TEST(RngSeedRules, OnlySeedsThatAreZeroModuloTheModulusAreZero) {
+  EXPECT_TRUE(mvtsa::rng_seed_is_zero(0));
+  EXPECT_TRUE(mvtsa::rng_seed_is_zero(2147483647u));
+  EXPECT_TRUE(mvtsa::rng_seed_is_zero(4294967294u));
+  EXPECT_FALSE(mvtsa::rng_seed_is_zero(1));
+  EXPECT_FALSE(mvtsa::rng_seed_is_zero(2147483646u));
+  EXPECT_FALSE(mvtsa::rng_seed_is_zero(2147483648u));
+  EXPECT_FALSE(mvtsa::rng_seed_is_zero(4294967295u));
 }
 
 TEST(RngStreams, GeneratorRecordIsParkedInTheContextWord) {

@@ -258,6 +258,32 @@ TEST_F(Varmalik, DivergingFilterStopsWithStatus100) {
   EXPECT_EQ(s_.open_utility_files(), 0);
 }
 
+// MA blocks near +-1000 are far from invertible: the conditional residuals
+// a(t) = r(t) + Theta a(t-1) grow by about 1000 per step and pass the largest
+// double after about 100 of the 200 rows.  Method 1 fails with message 382
+// instead of returning a null log-likelihood with status 0; the exact
+// methods, which do not run that recursion, stay finite.
+TEST_F(Varmalik, ConditionalMethodWhoseResidualsOverflowFails) {
+  std::vector<double> y(400);
+  for (int t = 0; t < 200; ++t) {
+    y[2 * t] = std::sin(0.9 * t);
+    y[2 * t + 1] = std::cos(1.7 * t + 0.2);
+  }
+  const Value series = Value::matrix(200, 2, y);
+  const Value theta = Value::matrix(2, 2, {1000, 3, 2, -1000});
+  const Value sigma = Value::matrix(2, 2, {1, 0.5, 0.5, 1});
+  const Value none = Value::omitted();
+  const auto r = call({series, none, theta, sigma, none, none, Value::scalar(1)});
+  EXPECT_EQ(r.status, 100);
+  EXPECT_EQ(first_message(r), 382);
+  for (double method : {0.0, 2.0}) {
+    const auto exact = call({series, none, theta, sigma, none, none, Value::scalar(method)});
+    ASSERT_EQ(exact.status, 0) << method;
+    for (double v : values(exact)) EXPECT_TRUE(std::isfinite(v)) << method;
+  }
+  EXPECT_EQ(s_.live_blocks(), 0);
+}
+
 // --- argument checks -------------------------------------------------------------------
 
 TEST_F(Varmalik, ArgumentChecksInTheirOrder) {
