@@ -99,7 +99,7 @@ int farma_ar_roots(const double* ar, int p, double* roots, double* work, bool* c
   double* jt = im + p;
   std::memset(re, 0, sizeof(double) * std::size_t(2 * p));
   int degree = p;
-  const int code = poly_roots(ar, &degree, re, im, jt);
+  const int code = poly_zeros(ar, &degree, re, im, jt);
   if (code == kRootsLeadingZero) issue_message(kMsgNoRoots);
   if (code == kRootsNoConvergence) issue_message(kMsgRootsGaveUp, {degree});
   *complex_flag = false;
