@@ -7,10 +7,13 @@
 // alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "host/host.hpp"
+#include "module/farma/farma_model.hpp"
+#include "module/frame/host.hpp"
 
 namespace {
 
@@ -138,6 +141,44 @@ TEST_F(FarmaModel, NonstationaryAndRepeatedRootsAtADistantLagAreRefused) {
   EXPECT_EQ(r.status, 100);
   ASSERT_FALSE(r.messages.empty());
   EXPECT_EQ(r.messages.front().number, 373);
+}
+
+// farma_ar_roots and farma_root_check at an order where comparing every
+// pair of roots (2 10^10 comparisons) would take minutes: the roots come
+// sorted, so the repeated-root test compares neighbours only.
+TEST(FarmaRoots, SortedRootsAreCheckedInLinearTime) {
+  mvts::Host host;
+  host.activate();
+  mvtsa::set_host_table(host.table());
+  const int p = 200000;
+  // 1 - 0.5 B^p, as the polynomial a_0 = 1, a_p = -0.5.
+  std::vector<double> ar(p + 1, 0.0), roots(2 * std::size_t(p)),
+      work(std::size_t(mvtsa::farma_roots_work_size(p)));
+  ar[0] = 1.0;
+  ar[p] = -0.5;
+  bool complex_roots = false;
+  ASSERT_EQ(mvtsa::farma_ar_roots(ar.data(), p, roots.data(), work.data(), &complex_roots), 0);
+  EXPECT_TRUE(complex_roots);
+  const double modulus = std::pow(0.5, 1.0 / p);
+  double worst = 0.0;
+  int out_of_order = 0;
+  for (int j = 0; j < p; ++j) {
+    worst = std::max(worst, std::fabs(std::hypot(roots[2 * j], roots[2 * j + 1]) - modulus));
+    if (j > 0 && (roots[2 * j - 2] > roots[2 * j] ||
+                  (roots[2 * j - 2] == roots[2 * j] && roots[2 * j - 1] >= roots[2 * j + 1])))
+      ++out_of_order;
+  }
+  EXPECT_LT(worst, 1e-15);
+  EXPECT_EQ(out_of_order, 0);
+  EXPECT_EQ(mvtsa::farma_root_check(roots.data(), p), 0);
+  // The same zeros twice: (1 - 0.5 B^(p/2))^2.
+  std::fill(ar.begin(), ar.end(), 0.0);
+  ar[0] = 1.0;
+  ar[p / 2] = -1.0;
+  ar[p] = 0.25;
+  ASSERT_EQ(mvtsa::farma_ar_roots(ar.data(), p, roots.data(), work.data(), &complex_roots), 0);
+  EXPECT_EQ(mvtsa::farma_root_check(roots.data(), p), 373);
+  EXPECT_EQ(host.live_blocks(), 0);
 }
 
 }  // namespace
