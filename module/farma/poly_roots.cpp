@@ -513,6 +513,10 @@ constexpr double kUnitRoundoff = 0x1p-53;
 constexpr double kResidualSlack = 8.0;
 // A polishing step below this many units of |z| counts as no move.
 constexpr double kStepSlack = 4.0;
+// An estimate nearer to its own conjugate than to any other estimate is a
+// real zero when its imaginary part is below sqrt(u) |z| (a multiple real
+// zero is found to about u^(1/m)); a larger one means it has not settled.
+const double kRealSlack = std::sqrt(0x1p-53);
 constexpr double kPi = 3.141592653589793;
 // Angle offset of the starting circles of the Aberth iteration (Bini 1996):
 // keeps the starting points off the real axis and off one another's circles.
@@ -628,7 +632,8 @@ void aberth_start(const double* c, int m, double* re, double* im, int* hull) {
 // pair becomes an exact conjugate pair (the means of the real parts and of
 // the imaginary magnitudes).  Writes the zeros to re/im in the order of
 // their estimates, each pair positive imaginary part first.  Returns false
-// when the matching is not mutual (nothing written).
+// (nothing written) when the matching is not mutual or a self-matched
+// estimate lies off the real axis by more than kRealSlack |z|.
 // work: 2m doubles and m ints.
 bool conjugate_structure(int m, double* re, double* im, double* work) {
   double* zr = work;
@@ -648,8 +653,11 @@ bool conjugate_structure(int m, double* re, double* im, double* work) {
     }
     partner[i] = best;
   }
-  for (int i = 0; i < m; ++i)
+  for (int i = 0; i < m; ++i) {
     if (partner[partner[i]] != i) return false;
+    // A real zero found as complex is off the axis by rounding only.
+    if (partner[i] == i && std::fabs(zi[i]) > kRealSlack * std::hypot(zr[i], zi[i])) return false;
+  }
   int at = 0;
   for (int i = 0; i < m; ++i) {
     const int j = partner[i];
@@ -673,9 +681,9 @@ bool conjugate_structure(int m, double* re, double* im, double* work) {
 // not settle (deflation at high degree can leave the estimates far off, or
 // the Jenkins-Traub stages give up), the Aberth iteration from the Newton
 // polygon.  work: 7 (m + 1) doubles.
-int settled_zeros(const double* c, int m, double* re, double* im, int* found, double* work) {
-  *found = m;
-  int code = poly_roots(c, found, re, im, work);
+int settled_zeros(const double* c, int m, double* re, double* im, double* work) {
+  int found = m;
+  const int code = poly_roots(c, &found, re, im, work);
   if (m <= 2 && code == kRootsOk) return kRootsOk;  // closed forms
   if (code == kRootsScaleHigh || code == kRootsScaleLow) {
     // Refused on the first pass: the polynomial itself is out of range.
@@ -691,11 +699,10 @@ int settled_zeros(const double* c, int m, double* re, double* im, int* found, do
       conjugate_structure(m, re, im, work))
     return kRootsOk;
   aberth_start(c, m, re, im, reinterpret_cast<int*>(work));
-  if (aberth(c, m, re, im, done, kAberthSweeps) && conjugate_structure(m, re, im, work)) {
-    *found = m;
+  if (aberth(c, m, re, im, done, kAberthSweeps) && conjugate_structure(m, re, im, work))
     return kRootsOk;
-  }
-  *found = 0;
+  std::memset(re, 0, sizeof(double) * std::size_t(m));
+  std::memset(im, 0, sizeof(double) * std::size_t(m));
   return kRootsNoConvergence;
 }
 
@@ -779,10 +786,9 @@ int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im
     if (coef[i] != 0.0) g = gcd(g, n - i);
   double* re = zero_re + s;
   double* im = zero_im + s;
-  int found = 0;
   if (g == 1) {
-    const int code = settled_zeros(coef, n, re, im, &found, work);
-    if (code == kRootsNoConvergence) *degree = s + found;
+    const int code = settled_zeros(coef, n, re, im, work);
+    if (code == kRootsNoConvergence) *degree = s;
     return code;
   }
   // Q(w) = sum_j c_(j g) w^(m - j), m = n / g, in the first m + 1 doubles;
@@ -790,20 +796,21 @@ int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im
   const int m = n / g;
   double* q = work;
   for (int j = 0; j <= m; ++j) q[j] = coef[std::int64_t(j) * g];
-  const int code = settled_zeros(q, m, re, im, &found, work + m + 1);
-  if (code != kRootsOk && code != kRootsNoConvergence) {
+  const int code = settled_zeros(q, m, re, im, work + m + 1);
+  if (code != kRootsOk) {
+    // Nothing but the zeros at the origin is reported.
     for (int j = 0; j < n; ++j) re[j] = im[j] = 0.0;
+    if (code == kRootsNoConvergence) *degree = s;
     return code;
   }
-  // The g-th roots, last zero first, so that the zeros of Q at 0..found-1
-  // are read before their places are written (zero j goes to j g.., j g >= j).
-  for (int j = found - 1; j >= 0; --j) {
+  // The g-th roots, last zero first, so that the zeros of Q at 0..m-1 are
+  // read before their places are written (zero j goes to j g.., j g >= j).
+  for (int j = m - 1; j >= 0; --j) {
     const bool pair = j > 0 && im[j] < 0.0 && re[j - 1] == re[j] && im[j - 1] == -im[j];
     if (pair) --j;
     put_gth_roots(re[j], im[j], pair, g, re, im, std::int64_t(j) * g);
   }
-  if (code == kRootsNoConvergence) *degree = s + found * g;
-  return code;
+  return kRootsOk;
 }
 
 }  // namespace mvtsa

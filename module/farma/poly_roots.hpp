@@ -33,23 +33,28 @@ int poly_roots(const double* coef, int* degree, double* zero_re, double* zero_im
 //  - zeros at the origin (trailing zero coefficients) first, as poly_roots;
 //  - when every remaining power of z is a multiple of g > 1 (the gcd of the
 //    powers with a non-zero coefficient), the polynomial is Q(w), w = z^g, of
-//    degree n / g: poly_roots finds the zeros w_j of Q and each gives its g
+//    degree n / g: its zeros w_j are found as below, and each gives its g
 //    g-th roots |w_j|^(1/g) exp(i (arg w_j + 2 pi l) / g), l = 0..g-1;
-//  - the zeros of the polynomial handed to poly_roots (Q, or the polynomial
-//    itself when g = 1) are then polished on that undeflated polynomial by
-//    simultaneous Newton steps with the Aberth-Ehrlich correction, which keeps
-//    each estimate away from the others, until each residual is within the
-//    rounding bound of its evaluation (at most kPolishSweeps sweeps).
-//    Deflation in the Jenkins-Traub stages loses accuracy at high degree
-//    (the zeros of z^100 - 0.5, all of modulus 0.5^(1/100) = 0.9931, came out
-//    with moduli from 0.81 to 1.04); the polished zeros have residuals at the
-//    rounding level of the undeflated polynomial.
-// Order: zeros at the origin, then for each zero (or conjugate pair) of the
-// polynomial handed to poly_roots, in the order found, its g-th roots, a
-// conjugate pair adjacent with the positive imaginary part first; real zeros
-// have imaginary part exactly 0.  On code 2 the zeros found are reported
-// (unpolished) and *degree is their number; on the scaling codes no zero
-// beyond those at the origin is reported when g > 1.
+//  - the zeros of Q (the polynomial itself when g = 1) come from poly_roots
+//    and are polished on the undeflated Q by the Aberth-Ehrlich iteration
+//    (simultaneous Newton steps, each corrected so that it stays away from
+//    the zeros the other estimates approximate; at most kPolishSweeps
+//    sweeps) until each residual is within the rounding bound of its
+//    evaluation.  Deflation in the Jenkins-Traub stages loses accuracy at
+//    high degree (the zeros of z^100 - 0.5, all of modulus 0.9931, came out
+//    with moduli from 0.81 to 1.04; at degree 500 some missed by 7); when the
+//    polishing does not settle, or poly_roots gives up, the iteration starts
+//    again from the Newton polygon of Q (at most kAberthSweeps sweeps).
+//    Measured (tests): degree 100 to 500 with zeros 1e-3 inside and outside
+//    the unit circle, every zero within 1e-12 of its exact value; random
+//    degree 3 to 30, backward error below 1e-14 per zero.
+// Order: zeros at the origin, then for each zero (or conjugate pair) of Q,
+// in the order found, its g-th roots, a conjugate pair adjacent with the
+// positive imaginary part first; real zeros have imaginary part exactly 0.
+// Code 2: the iteration did not settle; only the zeros at the origin are
+// reported (*degree is their number).  Scaling codes: the polynomial's own
+// largest coefficient is out of range (or not finite); nothing beyond the
+// zeros at the origin is reported when g > 1.
 inline constexpr int kPolishSweeps = 10;
 inline constexpr int kAberthSweeps = 200;
 int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im, double* work);
