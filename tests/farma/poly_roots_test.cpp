@@ -283,8 +283,7 @@ TEST(PolyZeros, ModuliNearTheUnitCircleAtHighDegree) {
   struct Case {
     int n1, n2;
     double s1, s2;
-  } cases[] = {{51, 50, 1, 1}, {101, 150, 1, -1}, {199, 2, -1, 1}, {201, 299, -1, -1},
-               {333, 167, 1, 1}};
+  } cases[] = {{51, 50, 1, 1}, {101, 150, 1, -1}, {199, 2, -1, 1}, {333, 167, -1, -1}};
   const double inside = 1 - 1e-3, outside = 1 + 1e-3;
   for (const Case& c : cases)
     for (const bool swap : {false, true}) {
