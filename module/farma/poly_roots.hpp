@@ -27,6 +27,38 @@ inline std::int64_t poly_roots_work_size(std::int64_t n) { return 7 * (n + 1); }
 // zeros found for code 2, and unchanged for the scaling codes.
 int poly_roots(const double* coef, int* degree, double* zero_re, double* zero_im, double* work);
 
+// Zeros of c_0 z^n + c_1 z^(n-1) + ... + c_n for the model functions, with
+// the return codes of poly_roots, in the same work space
+// (poly_roots_work_size(n) doubles):
+//  - zeros at the origin (trailing zero coefficients) first, as poly_roots;
+//  - when every remaining power of z is a multiple of g > 1 (the gcd of the
+//    powers with a non-zero coefficient), the polynomial is Q(w), w = z^g, of
+//    degree n / g: its zeros w_j are found as below, and each gives its g
+//    g-th roots |w_j|^(1/g) exp(i (arg w_j + 2 pi l) / g), l = 0..g-1;
+//  - the zeros of Q (the polynomial itself when g = 1) come from poly_roots
+//    and are polished on the undeflated Q by the Aberth-Ehrlich iteration
+//    (simultaneous Newton steps, each corrected so that it stays away from
+//    the zeros the other estimates approximate; at most kPolishSweeps
+//    sweeps) until each residual is within the rounding bound of its
+//    evaluation.  Deflation in the Jenkins-Traub stages loses accuracy at
+//    high degree (the zeros of z^100 - 0.5, all of modulus 0.9931, came out
+//    with moduli from 0.81 to 1.04; at degree 500 some missed by 7); when the
+//    polishing does not settle, or poly_roots gives up, the iteration starts
+//    again from the Newton polygon of Q (at most kAberthSweeps sweeps).
+//    Measured (tests): degree 100 to 500 with zeros 1e-3 inside and outside
+//    the unit circle, every zero within 1e-12 of its exact value; random
+//    degree 3 to 30, backward error below 1e-14 per zero.
+// Order: zeros at the origin, then for each zero (or conjugate pair) of Q,
+// in the order found, its g-th roots, a conjugate pair adjacent with the
+// positive imaginary part first; real zeros have imaginary part exactly 0.
+// Code 2: the iteration did not settle; only the zeros at the origin are
+// reported (*degree is their number).  Scaling codes: the polynomial's own
+// largest coefficient is out of range (or not finite); nothing beyond the
+// zeros at the origin is reported when g > 1.
+inline constexpr int kPolishSweeps = 10;
+inline constexpr int kAberthSweeps = 200;
+int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im, double* work);
+
 // Zeros of a z^2 + b1 z + c without overflow in the discriminant: the
 // smaller zero in (*sr, *si) and the larger in (*lr, *li); a complex pair
 // is -b/a +- i |d/a| with the positive imaginary part in (*sr, *si).

@@ -62,4 +62,11 @@ inline std::int64_t general_eigenvalues_work(std::int64_t n) { return 3 * n + kE
 // work: general_eigenvalues_work(n) doubles.
 int general_eigenvalues(int n, double* a, int lda, double* wr, double* wi, double* work);
 
+// The final ordering of general_eigenvalues applied to n eigenvalues given
+// in wr/wi, a complex conjugate pair adjacent with the positive imaginary
+// part first (as the QR step delivers them): real parts descending, ties
+// within kEigSortTol by |imaginary part| descending, pairs kept adjacent.
+// Returns 0, kEigStackOverflow or kEigPairFixup.  work: n doubles.
+int order_eigenvalues(int n, double* wr, double* wi, double* work);
+
 }  // namespace mvtsa

@@ -883,11 +883,15 @@ int general_eigenvalues(int n, double* a, int lda, double* wr, double* wi, doubl
     safe_scale(cscale, anrm, n, 1, wi, n);
   }
 
-  // Ordering: tags record each eigenvalue's position from the QR step
-  // (positive for real, negative for complex), then quicksort and the
-  // conjugate fix-up.  Two int32 arrays of n entries over the n doubles of
-  // hwork.
-  auto* tag = reinterpret_cast<std::int32_t*>(hwork);
+  return order_eigenvalues(n, wr, wi, hwork);
+}
+
+int order_eigenvalues(int n, double* wr, double* wi, double* work) {
+  if (n <= 0) return 0;
+  // Tags record each eigenvalue's position as delivered (positive for real,
+  // negative for complex), then quicksort and the conjugate fix-up.  Two
+  // int32 arrays of n entries over the n doubles of work.
+  auto* tag = reinterpret_cast<std::int32_t*>(work);
   std::int32_t* stack = tag + n;
   for (int i = 0; i < n; ++i) tag[i] = wi[i] == 0.0 ? i + 1 : -(i + 1);
   const Order order{wr, wi, tag};

@@ -49,17 +49,10 @@ int general_roots(const double* c, int k, double* roots) {
   return kRootsOk;
 }
 
-}  // namespace
-
-int companion_roots(double* coef, int k, int p, double* roots) {
-  if (k < 1 || p < 1 || !coef || !roots) return kRootsFailed;
-  if (p == 1) {
-    const int sym = sym_check(coef, k);
-    if (sym == kStatusMissing) return kRootsMissing;
-    return sym == 0 ? symmetric_roots(coef, k, roots) : general_roots(coef, k, roots);
-  }
-  // One block of m^2 + 5m + 260 doubles from the temporary pair A: the
-  // companion matrix (m x m), wr (m), wi (m), work (3m + 260).
+// The m = k p eigenvalues of the companion matrix itself (p > 1), from one
+// block of m^2 + 5m + 260 doubles of the temporary pair A: the companion
+// matrix (m x m), wr (m), wi (m), work (3m + 260).
+int full_companion_roots(const double* coef, int k, int p, double* roots) {
   const std::uint64_t m = std::uint64_t(k) * std::uint64_t(p);
   if (m > 0x7fffffffULL) return kRootsFailed;  // beyond any 32-bit order
   const std::uint64_t count = checked_mul(m, m) + 5 * m + kEigFixedArea;
@@ -88,6 +81,175 @@ int companion_roots(double* coef, int k, int p, double* roots) {
     }
   temp_a_release(&block);
   return st == 0 ? kRootsOk : kRootsFailed;
+}
+
+int gcd(int a, int b) {
+  while (b != 0) {
+    const int r = a % b;
+    a = b;
+    b = r;
+  }
+  return a;
+}
+
+bool all_zero(const double* x, std::int64_t n) {
+  for (std::int64_t i = 0; i < n; ++i)
+    if (x[i] != 0.0) return false;  // a NaN counts as non-zero
+  return true;
+}
+
+constexpr double kPi = 3.141592653589793;
+
+// Appends the g roots of lambda^g = mu to wr/wi at *at, a conjugate pair
+// adjacent with the positive imaginary part first.  mu = (re, im); when
+// `pair` is set, mu has im > 0 and its conjugate is taken with it (2g
+// roots).  With rho = |mu|^(1/g) and theta = arg mu the roots are
+//   lambda_j = rho exp(i (theta + 2 pi j) / g),   j = 0..g-1,
+// and those of conj(mu) their conjugates.  For real mu only the angles in
+// [0, pi] are computed, so that real roots have imaginary part exactly 0 and
+// each pair is exactly conjugate.
+void append_gth_roots(double re, double im, bool pair, int g, double* wr, double* wi,
+                      std::int64_t* at) {
+  auto put = [&](double x, double y) {
+    wr[*at] = x;
+    wi[*at] = y;
+    ++*at;
+  };
+  auto put_pair = [&](double x, double y) {
+    y = std::fabs(y);
+    put(x, y);
+    put(x, y == 0.0 ? 0.0 : -y);
+  };
+  if (g == 1) {
+    put(re, im);
+    if (pair) put(re, -im);
+    return;
+  }
+  const double z[2] = {re, im};
+  const double r = complex_modulus(z);
+  if (r == 0.0) {
+    for (int j = 0; j < (pair ? 2 * g : g); ++j) put(0.0, 0.0);
+    return;
+  }
+  const double rho = std::pow(r, 1.0 / g);
+  if (pair) {
+    const double theta = std::atan2(im, re);  // in (0, pi)
+    for (int j = 0; j < g; ++j) {
+      const double phi = (theta + 2.0 * kPi * j) / g;
+      put_pair(rho * std::cos(phi), rho * std::sin(phi));
+    }
+  } else if (im != 0.0) {
+    // A complex value without its conjugate: its own g roots, unpaired.
+    const double theta = std::atan2(im, re);
+    for (int j = 0; j < g; ++j) {
+      const double phi = (theta + 2.0 * kPi * j) / g;
+      put(rho * std::cos(phi), rho * std::sin(phi));
+    }
+  } else if (re > 0.0) {
+    // Angles 2 pi j / g: 0, the pairs strictly inside (0, pi), pi when g is even.
+    put(rho, 0.0);
+    for (int j = 1; 2 * j < g; ++j) {
+      const double phi = 2.0 * kPi * j / g;
+      put_pair(rho * std::cos(phi), rho * std::sin(phi));
+    }
+    if (g % 2 == 0) put(-rho, 0.0);
+  } else {
+    // Angles (2j + 1) pi / g: the pairs strictly inside (0, pi), pi when g is odd.
+    for (int j = 0; 2 * j + 1 < g; ++j) {
+      const double phi = kPi * (2 * j + 1) / g;
+      put_pair(rho * std::cos(phi), rho * std::sin(phi));
+    }
+    if (g % 2 == 1) put(-rho, 0.0);
+  }
+}
+
+// The roots through the polynomial in w = z^g.  Blocks C_j that are zero
+// except at lags j = g, 2g, ..., r g (g the gcd of the lags of the non-zero
+// blocks, r g = top the largest of them) give
+//   det(lambda^p I - sum_j C_j lambda^(p-j))
+//     = lambda^(k (p - top)) det(mu^r I - sum_i C_(ig) mu^(r-i)),   mu = lambda^g,
+// so the k p roots are k (p - top) zeros and the g-th roots of the k r
+// eigenvalues mu of the companion matrix of the blocks C_g, C_2g, ..., C_rg.
+// The reduced companion matrix has order k r instead of k p; the roots are
+// then put in the order of general_eigenvalues.
+int reduced_companion_roots(const double* coef, int k, int p, int g, int top, double* roots) {
+  const int r = top / g;
+  const std::uint64_t kk = std::uint64_t(k) * std::uint64_t(k);
+  const std::uint64_t mr = std::uint64_t(k) * std::uint64_t(r);
+  const std::uint64_t m = std::uint64_t(k) * std::uint64_t(p);
+  // The reduced blocks, and the k r eigenvalues mu as (real, imaginary) pairs.
+  WorkBlock<double> blocks(checked_mul(kk, std::uint64_t(r)));
+  if (!blocks) return kRootsHostError;
+  for (int i = 0; i < r; ++i)
+    std::memcpy(blocks.data() + i * kk, coef + (std::uint64_t(i + 1) * g - 1) * kk,
+                sizeof(double) * kk);
+  WorkBlock<double> mu(2 * mr);
+  if (!mu) return kRootsHostError;
+  int st = kRootsOk;
+  if (r > 1) {
+    st = full_companion_roots(blocks.data(), k, r, mu.data());
+  } else {
+    // One block: the symmetric solver only when it is exactly symmetric, so
+    // that no averaging changes the block.
+    bool symmetric = true;
+    for (int i = 0; i < k && symmetric; ++i)
+      for (int j = 0; j < i && symmetric; ++j)
+        symmetric = blocks[std::int64_t(i) * k + j] == blocks[std::int64_t(j) * k + i];
+    st = symmetric ? symmetric_roots(blocks.data(), k, mu.data())
+                   : general_roots(blocks.data(), k, mu.data());
+  }
+  if (st != kRootsOk) return st;
+  blocks.reset();
+  // wr (m), wi (m), ordering work (m).
+  WorkBlock<double> w(3 * m);
+  if (!w) return kRootsHostError;
+  double* wr = w.data();
+  double* wi = wr + m;
+  std::int64_t at = 0;
+  for (std::uint64_t i = 0; i < mr; ++i) {
+    const double re = mu[2 * i], im = mu[2 * i + 1];
+    const bool pair = im > 0.0 && i + 1 < mr && mu[2 * i + 2] == re && mu[2 * i + 3] == -im;
+    append_gth_roots(re, im, pair, g, wr, wi, &at);
+    if (pair) ++i;
+  }
+  while (at < std::int64_t(m)) {
+    wr[at] = 0.0;
+    wi[at] = 0.0;
+    ++at;
+  }
+  if (order_eigenvalues(static_cast<int>(m), wr, wi, wi + m) != 0) return kRootsFailed;
+  for (std::uint64_t i = 0; i < m; ++i) {
+    roots[2 * i] = wr[i];
+    roots[2 * i + 1] = wi[i];
+  }
+  return kRootsOk;
+}
+
+}  // namespace
+
+int companion_roots(double* coef, int k, int p, double* roots) {
+  if (k < 1 || p < 1 || !coef || !roots) return kRootsFailed;
+  if (std::uint64_t(k) * std::uint64_t(p) > 0x7fffffffULL) return kRootsFailed;
+  // The lags of the non-zero blocks: their gcd g and the largest, top.
+  const std::int64_t kk = std::int64_t(k) * k;
+  int g = 0, top = 0;
+  for (int j = 0; j < p; ++j)
+    if (!all_zero(coef + j * kk, kk)) {
+      g = gcd(j + 1, g);
+      top = j + 1;
+    }
+  if (top > 0 && (g > 1 || top < p)) return reduced_companion_roots(coef, k, p, g, top, roots);
+  if (top == 0) {
+    // Every block zero: every root is 0.
+    std::memset(roots, 0, sizeof(double) * 2 * std::size_t(k) * std::size_t(p));
+    return kRootsOk;
+  }
+  if (p == 1) {
+    const int sym = sym_check(coef, k);
+    if (sym == kStatusMissing) return kRootsMissing;
+    return sym == 0 ? symmetric_roots(coef, k, roots) : general_roots(coef, k, roots);
+  }
+  return full_companion_roots(coef, k, p, roots);
 }
 
 int is_nonstationary(double* coef, int blocks, int p, const int* lags, int k, double* roots,

@@ -13,11 +13,43 @@
 
 #include "host/host.hpp"
 #include "module/frame/host.hpp"
+#include "module/roots/eigenvalues.hpp"
 
 namespace {
 
 using Vec = std::vector<double>;
 using cd = std::complex<double>;
+
+// The reference for the roots of a polynomial whose lags share a factor:
+// the eigenvalues of its full k p x k p companion matrix, as (real,
+// imaginary) pairs in the order of general_eigenvalues.
+Vec full_companion_eigenvalues(const Vec& coef, int k, int p) {
+  const int m = k * p;
+  Vec c(std::size_t(m) * m, 0.0), wr(m), wi(m), work(mvtsa::general_eigenvalues_work(m));
+  for (int i = 0; i < k; ++i)
+    for (int j = 0; j < p; ++j)
+      for (int l = 0; l < k; ++l)
+        c[std::size_t(i) * m + j * k + l] = coef[std::size_t(j) * k * k + i * k + l];
+  for (int j = 0; j < m - k; ++j) c[std::size_t(k + j) * m + j] = 1.0;
+  EXPECT_EQ(mvtsa::general_eigenvalues(m, c.data(), m, wr.data(), wi.data(), work.data()), 0);
+  Vec r;
+  for (int i = 0; i < m; ++i) {
+    r.push_back(wr[i]);
+    r.push_back(wi[i]);
+  }
+  return r;
+}
+
+// p blocks of k x k, zero except the given lags (1-based), which get random
+// entries of standard deviation sd.
+Vec lagged_blocks(int k, int p, const std::vector<int>& lags, double sd, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  std::normal_distribution<double> g(0.0, sd);
+  Vec coef(std::size_t(k) * k * p, 0.0);
+  for (int lag : lags)
+    for (int i = 0; i < k * k; ++i) coef[std::size_t(lag - 1) * k * k + i] = g(rng);
+  return coef;
+}
 
 class Stationarity : public ::testing::Test {
  protected:
@@ -117,6 +149,120 @@ TEST_F(Stationarity, RootsAnnihilateTheMatrixPolynomial) {
     } else {
       EXPECT_EQ(r[2 * i + 1], 0.0) << "negative imaginary part leads a pair at " << i;
     }
+}
+
+// Lags with a common factor g go through the polynomial in z^g; the k p
+// roots must agree with the eigenvalues of the full companion matrix, in the
+// same order, to 1e-12.  The order compares real parts with an absolute
+// tolerance of 1.1e-15, so roots whose real parts both lie within rounding
+// of one value (0 for the roots +-i r of a block at an even lag) may come in
+// either order: root i may match the reference root j when the reference
+// real parts at i and j agree to 1e-12.
+TEST_F(Stationarity, CommonLagFactorAgreesWithTheFullCompanionMatrix) {
+  struct Case {
+    int k, p;
+    std::vector<int> lags;
+    double sd;
+  };
+  const Case cases[] = {
+      {2, 100, {100}, 0.4},          // one block at a distant lag (g = 100, even)
+      {2, 75, {75}, 0.4},            // g odd
+      {3, 12, {3, 6, 12}, 0.3},      // g = 3, reduced order 4
+      {2, 40, {8, 16, 24}, 0.3},     // g = 8 and zero blocks beyond the last lag
+      {3, 7, {1, 2, 4}, 0.3},        // g = 1 with three zero blocks at the end
+      {1, 60, {20, 40, 60}, 0.5},    // univariate
+      {4, 30, {10, 30}, 0.25},
+  };
+  unsigned seed = 11;
+  for (const Case& c : cases)
+    for (int rep = 0; rep < 2; ++rep) {
+      const Vec coef = lagged_blocks(c.k, c.p, c.lags, c.sd, seed++);
+      const Vec ref = full_companion_eigenvalues(coef, c.k, c.p);
+      Vec r(2 * std::size_t(c.k) * c.p, 0.0), copy = coef;
+      ASSERT_EQ(mvtsa::companion_roots(copy.data(), c.k, c.p, r.data()), mvtsa::kRootsOk);
+      const std::size_t m = r.size() / 2;
+      std::vector<bool> used(m, false);
+      double worst = 0.0;
+      for (std::size_t i = 0; i < m; ++i) {
+        std::size_t best = m;
+        double dist = 1.0;
+        for (std::size_t j = 0; j < m; ++j) {
+          if (used[j] || std::fabs(ref[2 * j] - ref[2 * i]) > 1e-12) continue;
+          const double d = std::hypot(r[2 * i] - ref[2 * j], r[2 * i + 1] - ref[2 * j + 1]);
+          if (d < dist) dist = d, best = j;
+        }
+        ASSERT_LT(best, m) << "k " << c.k << " p " << c.p << " seed " << seed - 1 << " root " << i;
+        used[best] = true;
+        worst = std::max(worst, dist);
+      }
+      EXPECT_LT(worst, 1e-12) << "k " << c.k << " p " << c.p << " seed " << seed - 1;
+      // Real roots exactly real, pairs exactly conjugate and adjacent.
+      for (std::size_t i = 0; i < r.size(); i += 2)
+        if (r[i + 1] > 0.0) {
+          EXPECT_EQ(r[i + 2], r[i]);
+          EXPECT_EQ(r[i + 3], -r[i + 1]);
+          i += 2;
+        } else {
+          EXPECT_EQ(r[i + 1], 0.0);
+        }
+    }
+}
+
+TEST_F(Stationarity, CommonLagFactorSpecialBlocks) {
+  // A symmetric block at lag 4 with eigenvalues 0.6 and -0.4: the fourth
+  // roots of 0.6 are +-0.6^(1/4) and +-0.6^(1/4) i, those of -0.4 lie on
+  // the diagonals.  Roots exactly real or exactly conjugate.
+  Vec coef(4 * 4, 0.0);
+  const double phi[4] = {0.1, 0.5, 0.5, 0.1};
+  std::copy(phi, phi + 4, coef.begin() + 12);
+  Vec r(16, 0.0);
+  ASSERT_EQ(mvtsa::companion_roots(coef.data(), 2, 4, r.data()), mvtsa::kRootsOk);
+  const double a = std::pow(0.6, 0.25), b = std::pow(0.4, 0.25) / std::sqrt(2.0);
+  const Vec want = {a, 0, b, b, b, -b, 0, a, 0, -a, -b, b, -b, -b, -a, 0};
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(r[i], want[i], 4e-16) << i;
+  EXPECT_EQ(r[1], 0.0);
+  EXPECT_EQ(r[15], 0.0);
+  // Every block zero: k p roots at the origin, and stationary.
+  Vec zero(2 * 2 * 3, 0.0);
+  r.assign(12, 1.0);
+  EXPECT_EQ(test(zero, 2, 3, &r), 0);
+  EXPECT_EQ(r, Vec(12, 0.0));
+  // A missing value in the block at the common lag: no roots written.
+  Vec bad(2 * 2 * 6, 0.0);
+  bad[5 * 4 + 1] = std::numeric_limits<double>::quiet_NaN();
+  bad[5 * 4] = 0.5;
+  int st = -1;
+  EXPECT_EQ(test(bad, 2, 6, &r, &st), 1);
+  EXPECT_EQ(st, mvtsa::kRootsFailed);
+  EXPECT_EQ(r, Vec(24, 0.0));
+}
+
+TEST_F(Stationarity, CommonLagFactorAtHighOrder) {
+  // Phi at lag 1000 alone (the full companion matrix has order 2000): the
+  // roots lie on the circles of radius 0.6^(1/1000) and 0.4^(1/1000).
+  const int p = 1000;
+  Vec coef(4 * std::size_t(p), 0.0);
+  const double phi[4] = {0.5, 0.1, 0.1, 0.5};
+  std::copy(phi, phi + 4, coef.end() - 4);
+  Vec r;
+  EXPECT_EQ(test(coef, 2, p, &r), 0);
+  const double r6 = std::pow(0.6, 1.0 / p), r4 = std::pow(0.4, 1.0 / p);
+  int outer = 0;
+  for (int i = 0; i < 2 * p; ++i) {
+    const double m = std::hypot(r[2 * i], r[2 * i + 1]);
+    EXPECT_TRUE(std::fabs(m - r6) < 1e-15 || std::fabs(m - r4) < 1e-15) << i;
+    outer += std::fabs(m - r6) < 1e-15;
+  }
+  EXPECT_EQ(outer, p);
+  // Every root satisfies z^1000 = 0.6 or 0.4.
+  for (int i = 0; i < 2 * p; ++i) {
+    const cd w = std::pow(cd(r[2 * i], r[2 * i + 1]), p);
+    EXPECT_LT(std::min(std::abs(w - 0.6), std::abs(w - 0.4)), 1e-12) << i;
+  }
+  // Phi = 0.5 I + 0.5 at lag 1000: eigenvalue 1, on the circle.
+  const double unit[4] = {0.75, 0.25, 0.25, 0.75};
+  std::copy(unit, unit + 4, coef.end() - 4);
+  EXPECT_EQ(test(coef, 2, p, &r), 1);
 }
 
 TEST_F(Stationarity, HugeRootIsMeasuredWithoutOverflow) {

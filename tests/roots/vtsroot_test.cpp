@@ -2,6 +2,7 @@
 // checks in order, and the allocation-failure loop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -110,6 +111,36 @@ TEST_F(Vtsroot, LagListsExpandTheOrder) {
   r = call({kNone, Value::matrix(2, 2, b1), kNone, Value::scalar(2)});
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.outputs[0]->rows, 4);
+}
+
+// One block at lag 1000 (a companion matrix of order 2000): 2000 rows on
+// the circles of radius 0.6^(1/1000) and 0.4^(1/1000), at the angles
+// 2 pi j / 1000; an MA block at lag 3 after them.
+TEST_F(Vtsroot, OneBlockAtADistantLag) {
+  const int p = 1000;
+  auto r = call({Value::matrix(2, 2, {0.5, 0.1, 0.1, 0.5}), Value::matrix(2, 2, {0, 0.5, 0.5, 0}),
+                 Value::scalar(p), Value::scalar(3)});
+  ASSERT_EQ(r.status, 0);
+  const mvts::Matrix& m = *r.outputs[0];
+  ASSERT_EQ(m.rows, 2 * p + 6);
+  const double r6 = std::pow(0.6, 1.0 / p), r4 = std::pow(0.4, 1.0 / p);
+  int outer = 0;
+  double worst = 0.0;
+  for (int i = 0; i < 2 * p; ++i) {
+    const double mod = m.at(i, 2), step = 2 * M_PI / p;
+    worst = std::max(worst, std::min(std::fabs(mod - r6), std::fabs(mod - r4)));
+    outer += std::fabs(mod - r6) < 1e-15;
+    // The argument is a multiple of 2 pi / 1000.
+    const double k = m.at(i, 3) / step;
+    worst = std::max(worst, std::fabs(k - std::round(k)) * step);
+    if (i > 0) {
+      EXPECT_GE(m.at(i - 1, 0), m.at(i, 0) - 1e-15) << i;
+    }
+  }
+  EXPECT_LT(worst, 1e-14);
+  EXPECT_EQ(outer, p);
+  // Theta = [0 0.5; 0.5 0] at lag 3: the cube roots of 0.5 and -0.5.
+  for (int i = 2 * p; i < 2 * p + 6; ++i) EXPECT_NEAR(m.at(i, 2), std::cbrt(0.5), 1e-15) << i;
 }
 
 TEST_F(Vtsroot, ArgumentChecksInOrder) {

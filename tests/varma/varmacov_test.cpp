@@ -2,6 +2,7 @@
 // lists, and a general model against the Lyapunov reference.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -122,6 +123,32 @@ TEST_F(Varmacov, GeneralModelMatchesLyapunovReference) {
     for (int a = 0; a < k; ++a)
       for (int b = 0; b < k; ++b)
         EXPECT_NEAR(g.at(h * k + a, b), ref[(h * k + a) * k + b], 1e-10) << h;
+}
+
+// y_t = Phi y_(t-p) + e_t with one block at lag p = 200 and S = I:
+// Gamma(0) = Phi Gamma(0) Phi' + I = (I - Phi^2)^-1 for symmetric Phi,
+// Gamma(h) = 0 for 0 < h < p and Gamma(p) = Gamma(0) Phi'.
+TEST_F(Varmacov, OneBlockAtADistantLag) {
+  const int p = 200;
+  auto r = call({Value::matrix(2, 2, {0.5, 0.1, 0.1, 0.5}), kNone, kNone, Value::scalar(p), kNone,
+                 Value::scalar(p)});
+  ASSERT_EQ(r.status, 0);
+  const mvts::Matrix& g = *r.outputs[0];
+  ASSERT_EQ(g.rows, 2 * (p + 1));
+  // I - Phi^2 = [0.74 -0.1; -0.1 0.74], det 0.5376.
+  const double g0[4] = {0.74 / 0.5376, 0.1 / 0.5376, 0.1 / 0.5376, 0.74 / 0.5376};
+  const double gp[4] = {0.5 * g0[0] + 0.1 * g0[1], 0.1 * g0[0] + 0.5 * g0[1],
+                        0.5 * g0[2] + 0.1 * g0[3], 0.1 * g0[2] + 0.5 * g0[3]};
+  for (int a = 0; a < 2; ++a)
+    for (int b = 0; b < 2; ++b) {
+      EXPECT_NEAR(g.at(a, b), g0[2 * a + b], 1e-13);
+      EXPECT_NEAR(g.at(2 * p + a, b), gp[2 * a + b], 1e-13);
+    }
+  double off = 0.0;
+  for (int h = 1; h < p; ++h)
+    for (int a = 0; a < 2; ++a)
+      for (int b = 0; b < 2; ++b) off = std::max(off, std::fabs(g.at(2 * h + a, b)));
+  EXPECT_LT(off, 1e-13);
 }
 
 TEST_F(Varmacov, LagListsPlaceBlocksAtTheirLags) {
