@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "module/frame/host.hpp"
+#include "module/linalg/lu.hpp"
 #include "module/varma/covariance.hpp"
 #include "module/varma/sweep_inverse.hpp"
 #include "module/varma/varma_kalman.hpp"
@@ -409,7 +410,7 @@ int varmafit_kalman_loglik(double out[3], const double* series, std::int64_t T, 
       for (int r = 0; r < k; ++r)
         for (int c = 0; c < k; ++c) Fd[r * k + c] = P[std::int64_t(r) * f + c];
       double det = 0.0;
-      det_status = lu_determinant(Fd, k, scratch, &det);
+      det_status = lu_solve(Fd, k, nullptr, scratch, &det);
       D += floored_log_det(Fd, k, det, kDetFloor);
       for (int r = 0; r < k; ++r) v[r] = miss ? 0.0 : y[r] - a[r];
       if (det > kDetFloor) {

@@ -44,7 +44,7 @@ class TestErrors:
         assert info.value.messages[0].inserts == ("AR",)
 
     def test_failure_without_message_says_what_the_status_means(self, session):
-        with pytest.raises(mvts.MvtsError, match="status 2: an argument holds no value") as info:
+        with pytest.raises(mvts.MvtsError, match=r"status 2 \(argument series\): an argument holds no value") as info:
             session.fdif(mvts.EMPTY, 0.3)
         assert info.value.messages == []
 
