@@ -58,8 +58,8 @@ int Runner::run_call(const BoundCall& call, const std::vector<std::string>& name
     return kExitUsage;
   }
   const std::optional<Signature> sig = signature_of(host_, call.function);
-  CallResult r = host_.call(call.function, args);
-  args.clear();  // the copies of the arguments are given back before results are stored
+  // The arguments are handed over, so no copy of them outlives the call.
+  CallResult r = host_.call(call.function, std::move(args));
   std::vector<Shown> shown;
   for (std::size_t i = 0; i < r.outputs.size(); ++i) {
     std::optional<Matrix>& out = r.outputs[i];

@@ -2,8 +2,10 @@
 # Builds the libFuzzer targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-fuzz/, then runs each target for the
 # given number of seconds (default 60) over its corpus in tests/fuzz/corpus.
-# New inputs go to build-fuzz/corpus/<target>; a finding is written to
-# build-fuzz/ and ends the run with a non-zero status.
+# New inputs go to build-fuzz/corpus/<target>; a finding (a crash, a
+# sanitizer report, a failed property, an input running past the time limit)
+# is written to build-fuzz/ and ends the run with a non-zero status.
+# FUZZ_FLAGS adds libFuzzer flags (e.g. "-seed=1 -runs=100000").
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET ...]      TARGET: script, session
 set -euo pipefail

@@ -16,7 +16,7 @@ int check_room(std::initializer_list<std::uint64_t> sizes) {
   std::size_t count = 0;
   int status = kStatusOk;
   for (std::uint64_t s : sizes) {
-    if (count == sizeof held / sizeof held[0]) break;
+    if (count == sizeof held / sizeof held[0]) break;  // beyond eight: not checked
     void* p = host_alloc(s);
     if (!p) {
       status = allocation_failed();

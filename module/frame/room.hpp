@@ -12,8 +12,8 @@ namespace mvtsa {
 // then cheap where it happens.
 inline constexpr std::uint64_t kRoomCheckFrom = std::uint64_t(16) << 20;
 
-// Whether blocks of `sizes` bytes, all live at once on top of what the call
-// holds now, fit the host's limits.  Each is taken from the work allocator
+// Whether blocks of `sizes` bytes (at most eight), all live at once on top
+// of what the call holds now, fit the host's limits.  Each is taken from the work allocator
 // and all are given back before returning, so the host applies its own
 // limits (one block, everything live) exactly as it will to the real
 // blocks.  Returns 0, or status 1 after raising the host's error.
