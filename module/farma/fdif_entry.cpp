@@ -38,7 +38,7 @@ int fdif(void** args, const std::int32_t* given) {
   if (!out) return kStatusHostError;
   x = in.refetch(kSeries);
   // 6. Result, weights and the filter's scratch in one block: 3n doubles
-  //    below the FFT length, about 8n from it on.
+  //    below the FFT length, 8n to 9n from it on.
   WorkBlock<double> work(std::uint64_t(n) + std::uint64_t(frac_diff_work_size(n)));
   if (!work) return work.status();
   double* res = work.data();

@@ -24,8 +24,8 @@ std::int64_t fft_convolve_work_size(std::int64_t n);
 // out_t = sum_{j=0..t} a_j b_(t-j) for t = 0..n-1 (n >= 1), through
 // N-point transforms of a and b zero-padded.  out may be a or b.  Returns
 // false, with out untouched, when FFTW makes no plan; the caller then
-// convolves directly.  The rounding error of each term is of the order of
-// 1e-16 sqrt(log2 N) ||a||_2 rms(b).
+// convolves directly.  The rounding error of a term is typically of the
+// order of 1e-16 sqrt(log2 N) ||a||_2 rms(b).
 bool fft_convolve_head(double* out, const double* a, const double* b, std::int64_t n,
                        double* work);
 

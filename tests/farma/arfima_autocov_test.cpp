@@ -371,12 +371,12 @@ SeriesValue series_autocov(const RootModel& m, long s) {
   return out;
 }
 
-// The lags checked: every lag up to 40, every 7th to 400 (where the gamma
-// ratios change method and the series change sign), then about forty more
+// The lags checked: every lag up to 30, every 11th to 400 (where the gamma
+// ratios change method and the series change sign), then about twenty more
 // to the last.
 std::vector<long> checked_lags(long lag) {
   std::vector<long> v;
-  for (long k = 0; k <= lag; k += k < 40 ? 1 : k < 400 ? 7 : lag / 40) v.push_back(k);
+  for (long k = 0; k <= lag; k += k < 30 ? 1 : k < 400 ? 11 : lag / 20) v.push_back(k);
   if (v.back() != lag) v.push_back(lag);
   return v;
 }
@@ -436,7 +436,7 @@ TEST(ArfimaAutocovTable, HyperTableAgreesWithLongDoubleSums) {
       std::vector<double> Fr(2 * X + 1);
       mvtsa::hyper_table_complex(d, rho, X, F.data());
       if (rho.imag() == 0) mvtsa::hyper_table_real(d, rho.real(), X, Fr.data());
-      for (long x = -X; x <= X; x += std::labs(x) <= 40 ? 1 : std::labs(x) < 400 ? 17 : 199) {
+      for (long x = -X; x <= X; x += std::labs(x) <= 30 ? 1 : std::labs(x) < 400 ? 29 : 317) {
         long double abs_sum;
         const Cl want =
             series_in<long double>((long double)d, x, Cl(rho.real(), rho.imag()), &abs_sum);
