@@ -12,10 +12,12 @@ inline constexpr int kMsgGammaFailed = 315;
 
 // From this series length on the filter convolves by FFT, below it by the
 // direct sums.  With the plans cached the FFT is the faster from about 16
-// values on (bench_fdif: BM_ConvolveDirect against BM_ConvolveFft, 0.7 and
-// 1.5 us of CPU at 64); the first call at a new transform length also makes
-// its plans (0.1 to 0.3 ms up to 4096 points), which 64 keeps off the
-// shortest series.  A constant, so that the route never depends on timing.
+// values on (bench_fdif: BM_ConvolveDirect against BM_ConvolveFft, 1.5 and
+// 0.7 us of CPU at 64), which is what repeated calls at one length (the
+// conditional fit) see.  The first call at a new transform length also makes
+// its plans, 5 to 18 ms of FFTW_ESTIMATE planning up to 2^17 points; 64
+// keeps that off the shortest series.  A constant, so that the route never
+// depends on timing.
 inline constexpr std::int64_t kFracDiffFftMin = 64;
 
 // Doubles of work space frac_diff_filter needs beside the result: the
