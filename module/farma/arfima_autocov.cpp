@@ -1,5 +1,6 @@
 #include "module/farma/arfima_autocov.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -102,6 +103,25 @@ T hyper_series_t(double a, double c, T rho) {
   return sum;
 }
 
+// F(d + x, 1 - d + x, rho) for x = -X..X into F[x + X] (X >= 0): the series
+// at x = X, then downwards by the contiguous relation of consecutive shifts,
+//   F(a, c, rho) = 1 + rho (a / c) F(a + 1, c + 1, rho),
+// which is the series itself evaluated from its tail inwards.  A relative
+// error in F(x + 1) reaches F(x) multiplied by |F(x) - 1| / |F(x)|, so the
+// step loses accuracy only where F(x) itself nearly vanishes, as the series
+// summed at that x would.
+template <class T>
+void hyper_table(double d, T rho, std::int64_t X, T* F) {
+  F += X;
+  F[X] = hyper_series_t(d + double(X), 1.0 - d + double(X), rho);
+  // a = d + x and c = (x + 1) - d are each rounded once: c near 0 (x = -1,
+  // c = -d) keeps the relative accuracy of d.
+  for (std::int64_t x = X - 1; x >= -X; --x) {
+    const double dx = double(x);
+    F[x] = 1.0 + rho * ((d + dx) / ((dx + 1.0) - d)) * F[x + 1];
+  }
+}
+
 // R(h) = Gamma(d + h) / Gamma(1 - d + h) for h = hlo..hhi into R[h - hlo].
 // Both gammas by gamma_eval where both succeed; where either overflows
 // (|h| beyond about 170) by the recursion R(h + 1) = R(h) (d + h) / (1 - d + h)
@@ -141,6 +161,14 @@ int gamma_ratio_table(double d, std::int64_t hlo, std::int64_t hhi, double* R) {
 bool gamma_ok(double x, double* v) { return gamma_eval(x, v) == 0; }
 
 }  // namespace
+
+void hyper_table_real(double d, double rho, std::int64_t X, double* F) {
+  hyper_table(d, rho, X, F);
+}
+void hyper_table_complex(double d, std::complex<double> rho, std::int64_t X,
+                         std::complex<double>* F) {
+  hyper_table(d, rho, X, F);
+}
 
 double hyper_series(double a, double c, double rho) { return hyper_series_t(a, c, rho); }
 std::complex<double> hyper_series(double a, double c, std::complex<double> rho) {
@@ -218,7 +246,11 @@ std::int64_t arfima_autocov_work_size(int p, int q, std::int64_t lag) {
   const std::int64_t table = lag + 2 * std::int64_t(q) + 1;
   const std::int64_t arma = (std::int64_t(p) + 1) + 2 * (std::int64_t(q) + 1) +
                             arma_autocov_work_size(p, q);
-  const std::int64_t frac = (2 * std::int64_t(q) + 1) + 2 * std::int64_t(p) + table;
+  // With p > 0 also the root sums S(h) over the same h and the complex
+  // table of F(d + x, 1 - d + x, rho) over x = -X..X, X = max(-hlo, hhi).
+  const std::int64_t x = std::max(lag + q - std::int64_t(p), std::int64_t(p) + q);
+  const std::int64_t roots = p > 0 ? table + 2 * (2 * x + 1) : 0;
+  const std::int64_t frac = (2 * std::int64_t(q) + 1) + 2 * std::int64_t(p) + table + roots;
   return frac > arma ? frac : arma;
 }
 
@@ -272,7 +304,9 @@ int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, cons
   // 4-5. The lags enter only through h = p + l - s, from p - q - lag to
   // p + q: G(h) = [Gamma(d + h) / Gamma(1 - d + h)] sum_j Re(zeta_j C(d, h, rho_j))
   // (the sum is 1 when p = 0) is formed once per h, then
-  // gamma(s) = K sum_{l=-q..q} psi(l) G(p + l - s).
+  // gamma(s) = K sum_{l=-q..q} psi(l) G(p + l - s).  The two series of each
+  // C(d, h, rho_j) come from one table per root, so that the cost is one
+  // series and O(lag) steps per root rather than two series per lag.
   double* zeta = work + 2 * std::int64_t(q) + 1;  // p complex (or p real) weights
   double* G = zeta + 2 * std::int64_t(p);
   const std::int64_t hlo = std::int64_t(p) - q - lag, hhi = std::int64_t(p) + q;
@@ -306,19 +340,35 @@ int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, cons
         zeta[2 * j + 1] = 0.0;
       }
     }
-    for (std::int64_t h = hlo; h <= hhi; ++h) {
-      double s = 0.0;
-      for (int j = 0; j < p; ++j) {
-        if (complex_roots) {
-          const std::complex<double> rj(roots[2 * j], roots[2 * j + 1]);
-          const std::complex<double> zj(zeta[2 * j], zeta[2 * j + 1]);
-          s += (zj * hyper_c_complex(d, h, rj, p)).real();
-        } else {
-          s += zeta[2 * j] * hyper_c_real(d, h, roots[2 * j], p);
-        }
+    // S(h) = sum_j Re(zeta_j C(d, h, rho_j)), C from the table of
+    // F(d + x, 1 - d + x, rho_j) over x = -X..X, one root at a time.
+    const std::int64_t X = -hlo > hhi ? -hlo : hhi;
+    const std::int64_t nh = hhi - hlo + 1;
+    double* S = G + nh;
+    double* F = S + nh;  // 2X + 1 values, complex when the roots are
+    std::fill_n(S, nh, 0.0);
+    for (int j = 0; j < p; ++j) {
+      if (complex_roots) {
+        const std::complex<double> rj(roots[2 * j], roots[2 * j + 1]);
+        const std::complex<double> zj(zeta[2 * j], zeta[2 * j + 1]);
+        auto* Fc = reinterpret_cast<std::complex<double>*>(F);
+        hyper_table_complex(d, rj, X, Fc);
+        Fc += X;  // Fc[x] = F(d + x, 1 - d + x, rho_j)
+        std::complex<double> rho2p = 1.0;
+        for (int i = 0; i < 2 * p; ++i) rho2p *= rj;
+        for (std::int64_t h = hlo; h <= hhi; ++h)
+          S[h - hlo] += (zj * (rho2p * Fc[h] + Fc[-h] - 1.0)).real();
+      } else {
+        const double rj = roots[2 * j];
+        hyper_table_real(d, rj, X, F);
+        const double* Fr = F + X;
+        double rho2p = 1.0;
+        for (int i = 0; i < 2 * p; ++i) rho2p *= rj;
+        for (std::int64_t h = hlo; h <= hhi; ++h)
+          S[h - hlo] += zeta[2 * j] * (rho2p * Fr[h] + Fr[-h] - 1.0);
       }
-      G[h - hlo] *= s;
     }
+    for (std::int64_t i = 0; i < nh; ++i) G[i] *= S[i];
   }
 
   for (std::int64_t s = 0; s <= lag; ++s) {

@@ -34,6 +34,15 @@ std::complex<double> hyper_series(double a, double c, std::complex<double> rho);
 double hyper_c_real(double d, std::int64_t h, double rho, int p);
 std::complex<double> hyper_c_complex(double d, std::int64_t h, std::complex<double> rho, int p);
 
+// F(d + x, 1 - d + x, rho) for x = -X..X into F[0 .. 2X] (F[x + X]), X >= 0:
+// hyper_series at x = X, then one step per shift downwards,
+// F(a, c, rho) = 1 + rho (a / c) F(a + 1, c + 1, rho), stable in that
+// direction.  C(d, h, rho) = rho^(2p) F[X + h] + F[X - h] - 1 for |h| <= X
+// gives what hyper_c_real and hyper_c_complex sum anew for each h.
+void hyper_table_real(double d, double rho, std::int64_t X, double* F);
+void hyper_table_complex(double d, std::complex<double> rho, std::int64_t X,
+                         std::complex<double>* F);
+
 // Doubles of work space for arma_autocov: the (p + 1) x (p + 1) system,
 // its right-hand side and row scales, and the weights pi.
 std::int64_t arma_autocov_work_size(int p, int q);
@@ -46,7 +55,8 @@ std::int64_t arma_autocov_work_size(int p, int q);
 void arma_autocov(int p, int q, const double* ar, const double* ma, double* gamma, double* c,
                   double* r, double* work);
 
-// Doubles of work space for arfima_autocov up to lag L.
+// Doubles of work space for arfima_autocov up to lag L: with p > 0 about
+// 6 (L + q) for the gamma ratios, the root sums and one complex table.
 std::int64_t arfima_autocov_work_size(int p, int q, std::int64_t lag);
 
 // gamma(0..lag) of ARFIMA(p, d, q) for unit innovation variance.  roots

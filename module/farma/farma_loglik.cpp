@@ -146,7 +146,7 @@ std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method) {
   // Series lengths are 32-bit counts; anything else cannot be given.
   if (n < 1 || n > 2147483647 || p < 0 || q < 0) return ~std::uint64_t(0);
   if (method == kFarmaExact) return exact_layout(n, p, q).total;
-  return 3 + checked_mul(4, std::uint64_t(n));
+  return 3 + 2 * std::uint64_t(n) + std::uint64_t(frac_diff_work_size(n));
 }
 
 int farma_loglik(double* work, const double* y, std::int64_t n, double d, int p, int q,

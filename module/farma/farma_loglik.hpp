@@ -21,7 +21,7 @@ inline constexpr int kFarmaExact = 1;  // exact method
 // Doubles of work space farma_loglik needs (the three results included):
 //   exact: 3 + 2n (gamma and the Durbin-Levinson coefficients) plus the
 //   autocovariance routine's and the root finder's room, O(n + p + q);
-//   conditional: 3 + 4n.
+//   conditional: 3 + 2n + frac_diff_work_size(n).
 // Computed in 64 bits; a size no host can give makes the allocation fail.
 std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
 

@@ -37,12 +37,13 @@ int fdif(void** args, const std::int32_t* given) {
   double* out = create_result(1, static_cast<std::int32_t>(n), 1);
   if (!out) return kStatusHostError;
   x = in.refetch(kSeries);
-  // 6. Weights, result and scratch copy in one block of 3n doubles.
-  WorkBlock<double> work(checked_mul(3, std::uint64_t(n)));
+  // 6. Result, weights and the filter's scratch in one block: 3n doubles
+  //    below the FFT length, 8n to 9n from it on.
+  WorkBlock<double> work(std::uint64_t(n) + std::uint64_t(frac_diff_work_size(n)));
   if (!work) return work.status();
-  double* w = work.data();
-  double* res = w + n;
-  double* scratch = res + n;
+  double* res = work.data();
+  double* w = res + n;
+  double* scratch = w + n;
   // 7. Filter; on a gamma failure the result stays unfilled.
   if (frac_diff_filter(res, w, d, x.data, n, scratch) != 0) {
     issue_message(kMsgGammaFailed);

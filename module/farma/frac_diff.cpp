@@ -4,10 +4,50 @@
 #include <cmath>
 
 #include "module/blas/blas.hpp"
+#include "module/farma/fft_convolve.hpp"
 #include "module/farma/gamma.hpp"
 #include "module/frame/status.hpp"
 
 namespace mvtsa {
+namespace {
+
+// out_t = sum_{j=0..t} w_j y_{t-j}, t = 1..n-1, by FFT: directly for
+// d <= 1/2; for d > 1/2 by summation by parts,
+//   sum_j w_j y_{t-j} = sum_j W_j z_{t-j} + W_t y_0,
+// W_j = w_0 + ... + w_j, z_0 = 0, z_s = y_s - y_{s-1}, so that the transform
+// sees the differences rather than the level of y.  work holds w's partial
+// sums and the differences (n each) and the transform arrays.  false when no
+// FFT plan is available.
+bool frac_diff_fft(double* out, const double* w, double d, const double* y, std::int64_t n,
+                   double* work) {
+  if (!(d > 0.5)) return fft_convolve_head(out, w, y, n, work);
+  double* W = work;
+  double* z = W + n;
+  double s = 0.0;
+  for (std::int64_t k = 0; k < n; ++k) W[k] = s += w[k];
+  z[0] = 0.0;
+  for (std::int64_t t = 1; t < n; ++t) z[t] = y[t] - y[t - 1];
+  const double y0 = y[0];
+  if (!fft_convolve_head(out, W, z, n, z + n)) return false;
+  for (std::int64_t t = 0; t < n; ++t) out[t] += W[t] * y0;
+  return true;
+}
+
+}  // namespace
+
+std::int64_t frac_diff_work_size(std::int64_t n) {
+  if (n < kFracDiffFftMin) return 2 * n;
+  return 3 * n + fft_convolve_work_size(n);
+}
+
+void frac_diff_direct(double* out, const double* w, const double* y, std::int64_t n,
+                      double* rev) {
+  // The series reversed, so that each output is one contiguous dot product:
+  // sum_{j=0..t} w_j y_{t-j} = w[0..t] . rev[n-1-t .. n-1].
+  for (std::int64_t t = 0; t < n; ++t) rev[n - 1 - t] = y[t];
+  for (std::int64_t t = 1; t < n; ++t)
+    out[t] = blas_ddot(static_cast<int>(t + 1), w, rev + (n - 1 - t));
+}
 
 int frac_diff_filter(double* out, double* w, double d, const double* x, std::int64_t n,
                      double* work) {
@@ -32,20 +72,17 @@ int frac_diff_filter(double* out, double* w, double d, const double* x, std::int
     y = out;
     d += 1.0;
   }
-  // 4. The series reversed into work, so that each output is one contiguous
-  //    dot product: sum_{j=0..t} w_j y_{t-j} = w[0..t] . rev[n-1-t .. n-1].
-  for (std::int64_t t = 0; t < n; ++t) work[n - 1 - t] = y[t];
-  // 5. Binomial weights of (1 - B)^d = sum_k w_k B^k.
+  // 4. Binomial weights of (1 - B)^d = sum_k w_k B^k.
   double g_num, g_den;
   if (gamma_eval(1.0 - d, &g_num) != 0 || gamma_eval(-d, &g_den) != 0)
     return kStatusGammaFailed;
   w[0] = 1.0;
   if (n > 1) w[1] = g_num / g_den;  // = -d
   for (std::int64_t k = 2; k < n; ++k) w[k] = w[k - 1] * (double(k) - 1.0 - d) / double(k);
-  // 6. The filter, truncated at the start of the series.
+  // 5. The filter, truncated at the start of the series.
+  if (n < kFracDiffFftMin || !frac_diff_fft(out, w, d, y, n, work))
+    frac_diff_direct(out, w, y, n, work);
   out[0] = missing_value();
-  for (std::int64_t t = 1; t < n; ++t)
-    out[t] = blas_ddot(static_cast<int>(t + 1), w, work + (n - 1 - t));
   return 0;
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 std::vector<double> filter(double d, const std::vector<double>& x, int* status = nullptr) {
   const auto n = std::int64_t(x.size());
-  std::vector<double> out(n, -12345.0), w(n), work(n);
+  std::vector<double> out(n, -12345.0), w(n), work(mvtsa::frac_diff_work_size(n) - n);
   const int st = mvtsa::frac_diff_filter(out.data(), w.data(), d, x.data(), n, work.data());
   if (status) *status = st;
   return out;
