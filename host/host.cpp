@@ -840,7 +840,6 @@ int failed_argument(const CallResult& r, int last_read, const std::vector<void*>
   }
   return last_read;
 }
-}
 
 }  // namespace
 
