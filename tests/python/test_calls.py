@@ -44,9 +44,11 @@ class TestErrors:
         assert info.value.messages[0].inserts == ("AR",)
 
     def test_failure_without_message_says_what_the_status_means(self, session):
-        with pytest.raises(mvts.MvtsError, match=r"status 2 \(argument series\): an argument holds no value") as info:
+        with pytest.raises(mvts.MvtsError,
+                           match=r"status 2 \(argument series\): an argument holds no value") as info:
             session.fdif(mvts.EMPTY, 0.3)
         assert info.value.messages == []
+        assert info.value.argument == "series"
 
     def test_usage_errors_are_type_errors(self, session):
         with pytest.raises(TypeError, match="unexpected keyword argument 'sigmaa'"):
