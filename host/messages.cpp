@@ -59,6 +59,8 @@ const std::map<int, Text>& texts() {
                     "distinct roots."}},
       {376, {true, "UCMSIM simulates the trend, cycles, seasonals and irregular term of an "
                    "unobserved-components model."}},
+      {390, {false, "The AR polynomial has a root on or inside the unit circle: the model is not "
+                    "stationary."}},
       {395, {false, "The model has {1} coefficients in each equation, but the series has only "
                     "{2} complete rows beyond the largest lag: the fit cannot be identified. Use "
                     "fewer lags or a longer series."}},
@@ -67,8 +69,6 @@ const std::map<int, Text>& texts() {
       {397, {true, "The fit from a second start (d = 0 with Hannan-Rissanen ARMA values) reached a "
                    "log-likelihood {1} higher than the fit from the periodogram start; its "
                    "estimates are returned."}},
-      {390, {false, "The AR polynomial has a root on or inside the unit circle: the model is not "
-                    "stationary."}},
   };
   return t;
 }
