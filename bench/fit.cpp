@@ -121,6 +121,7 @@ void BM_Farmafit(benchmark::State& state) {
   state.counters["runs"] = report.runs;
   state.counters["evaluations"] = report.evaluations + report.extra_evaluations;
   state.counters["gradient_evaluations"] = report.gradient_evaluations;
+  state.counters["evaluations_first_run"] = report.run_evaluations[0];
   state.counters["second_start_won"] = report.second_start_won;
 }
 BENCHMARK(BM_Farmafit)

@@ -2,6 +2,19 @@
 // the ARFIMA(p, d, q) fit by maximum likelihood (conditional sum of squares
 // or exact), from a log-periodogram start for d and a Hannan-Rissanen start
 // for the ARMA part, through the optimizer bridge.
+//
+// sigma^2 is profiled out of the objective (farmafit.hpp): the variance
+// result is its closed-form optimum at the returned (d, phi, theta), q / n
+// for the exact method and S / (n - m) for the conditional one, and the
+// SIGMA parameter of the exact method is held fixed by its bounds.
+//
+// The start must evaluate: the exact method clamps d0 to +-0.45; a start
+// that fails is retried with its AR and MA zeros moved inside the unit
+// circle (arma_start_inside), then without ARMA part, then at d = 0.  The
+// exact method with an ARMA part also runs from d = 0 with the
+// Hannan-Rissanen values of y itself, keeps the higher likelihood and says
+// so in note 397 when the second start won (the likelihood can have a mode
+// of long memory and one of near-cancelling ARMA roots).
 #include <algorithm>
 #include <cmath>
 #include <cstring>

@@ -123,6 +123,7 @@ int optimizer_bridge(void* context, const BridgeCall& call) {
     st.value = get<double>(options, kOptOutValue);
     if (call.stats) *call.stats = st;
     FitReport& r = fit_report();
+    if (r.runs < 2) r.run_evaluations[r.runs] = st.evaluations;
     ++r.runs;
     r.evaluations += st.evaluations;
     r.gradient_evaluations += st.gradient_evaluations;

@@ -45,6 +45,7 @@ struct FitReport {
   int evaluations = 0;           // objective evaluations asked by the optimizer
   int gradient_evaluations = 0;  // of those, spent on finite differences
   int iterations = 0;
+  int run_evaluations[2] = {0, 0};  // of the first two runs
   int extra_evaluations = 0;     // evaluations the fit made itself (starts)
   bool second_start_won = false; // FARMAFIT: the fit from the second start was kept
   bool start_moved = false;      // FARMAFIT: a start was moved inside the region
