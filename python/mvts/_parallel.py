@@ -7,11 +7,13 @@ and says how long the items took.  The function and its payload travel to
 the workers by pickle; the workers import mvts themselves (they need the
 same PYTHONPATH), once per process.
 
-Chunks: the first item of each worker runs as a task of its own; the
-measured time of the first to finish sets the chunk size of the rest, so
-that a task runs for at least about ``TARGET_SECONDS`` while every worker
-still gets work.  About three tasks per worker are in flight at a time;
-more are submitted as results come back.  Results come back in item order,
+Chunks: the first item of each worker runs as a task of its own; from then
+on the mean time per item of the tasks back so far sizes each new chunk, so
+that a task runs for at least about ``TARGET_SECONDS``, but no chunk takes
+more than a quarter of a worker's share of what is left: chunks shrink
+towards the end (guided self-scheduling), so that no worker waits long for
+another's last chunk.  About three tasks per worker are in flight at a
+time; more are submitted as results come back.  Results come back in item order,
 whatever the order in which the tasks finished, the chunking, or the
 retries after a worker died.
 """
@@ -20,6 +22,7 @@ import contextlib
 import math
 import os
 import sys
+import time
 
 TARGET_SECONDS = 0.1  # least compute time of one task, against the scheduler's cost per task
 
@@ -120,18 +123,27 @@ def connect(client, workers=None):
 
 def chunk_size(seconds_per_item, remaining, workers):
     """Items per task: enough for TARGET_SECONDS of work, but no more than a
-    quarter of each worker's share of the remaining items, so that a slow
-    worker does not hold the last large chunk."""
+    quarter of each worker's share of the remaining items."""
     want = math.ceil(TARGET_SECONDS / seconds_per_item) if seconds_per_item > 0 else remaining
     share = math.ceil(remaining / (4 * max(workers, 1)))
     return max(1, min(want, share))
 
 
-def _worker_count(client):
-    try:
-        return max(1, len(client.scheduler_info()["workers"]))
-    except Exception:  # pragma: no cover - an unusual scheduler
-        return 1
+class _Workers:
+    """The cluster's worker count, asked of the scheduler (a round trip) at
+    most once a second: a cluster may grow or shrink during a study."""
+
+    def __init__(self, client):
+        self._client = client
+        self._asked = -math.inf
+        self._count = 1
+
+    def __call__(self):
+        now = time.monotonic()
+        if now - self._asked >= 1.0:
+            self._asked = now
+            self._count = max(1, len(self._client.scheduler_info().get("workers", ())))
+        return self._count
 
 
 def _result(future):
@@ -178,10 +190,10 @@ class _Sealed:
         self.value = value
 
     def __getstate__(self):
-        return self.value
+        return (self.value,)  # a tuple: pickle skips __setstate__ for a false state
 
-    def __setstate__(self, value):
-        self.value = value
+    def __setstate__(self, state):
+        (self.value,) = state
 
 
 def _task(work, payload, items):
@@ -203,34 +215,37 @@ def _distributed(dask, work, payload, items, chunk, bar):
         pending.add(f)
 
     try:
-        workers = _worker_count(dask)
+        count = _Workers(dask)
+        workers = count()
         position = 0  # the first item not yet submitted
+        spent = [0.0, 0]  # seconds and items of the tasks back so far
 
-        def fill(size):
+        def fill():
             # A few tasks per worker in flight, not the whole study: the
             # scheduler's memory stays small, and Ctrl-C finds little queued.
             nonlocal position
             while position < len(items) and len(futures) < 3 * workers:
+                size = chunk or chunk_size(spent[0] / spent[1], len(items) - position, workers)
                 stop = min(position + size, len(items))
                 submit(position, stop)
                 position = stop
 
         if chunk is None:
-            # One single-item task per worker; the first back sets the chunk.
+            # One single-item task per worker; the first back sets the size.
             position = min(workers, len(items))
             for start in range(position):
                 submit(start, start + 1)
         else:
-            fill(chunk)
+            fill()
         for f in pending:
             start, stop = futures.pop(f)
             results, seconds = _result(f)
             done[start] = results
             bar.update(len(results))
-            if chunk is None:
-                chunk = chunk_size(seconds / (stop - start), len(items) - position, workers)
-            workers = _worker_count(dask)
-            fill(chunk)
+            spent[0] += seconds
+            spent[1] += stop - start
+            workers = count()
+            fill()
         out = []
         for start in sorted(done):
             out.extend(done[start])

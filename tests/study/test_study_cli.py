@@ -10,7 +10,7 @@ import pandas as pd
 import pytest
 
 from mvts import study, study_cli
-from conftest import CLI, TIMEOUT, assert_same_table
+from conftest import CLI, ROOT, TIMEOUT, assert_same_table
 
 GOOD = {
     "simulate": {"function": "FARMASIM", "arguments": {"d": 0.3, "phi": [0.5], "n": 300}},
@@ -64,6 +64,12 @@ class TestStudyFile:
         assert "12 of 12 rows failed" in capsys.readouterr().err
         table = read_table(out)
         assert (table["status"] == 100).all() and (table["messages"] == "316").all()
+
+    def test_the_example_file_reads(self):
+        spec = study_cli.read_study(ROOT / "examples" / "study.json")
+        assert spec["replications"] == 200 and list(spec["fits"]) == ["ARFIMA(1,d,0)",
+                                                                      "ARFIMA(0,d,0)"]
+        assert spec["simulate"].function == "FARMASIM" and spec["truth"]["d"] == 0.3
 
     def test_help_describes_the_file(self):
         done = subprocess.run([CLI, "help", "study"], capture_output=True, text=True, check=False)
