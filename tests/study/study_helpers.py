@@ -35,3 +35,9 @@ class DieOnce:
 def series_sum(session, series):
     """A fit written in Python: the sum, and the FDIF of the series."""
     return {"total": float(sum(series)), "first": session.fdif(series, 0.4)[:2]}
+
+
+def resident_session():
+    """The id of the session a worker keeps between tasks, or None."""
+    import mvts.study
+    return None if mvts.study._resident is None else id(mvts.study._resident)

@@ -10,7 +10,7 @@ import pytest
 import mvts
 from mvts import study
 from conftest import TIMEOUT, assert_same_table
-from study_helpers import DieOnce, FailOnOddSeeds, series_sum
+from study_helpers import DieOnce, FailOnOddSeeds, resident_session, series_sum
 
 SIM = study.Call("FARMASIM", d=0.3, phi=[0.5], n=300)
 FITS = {"css": study.Call("FARMAFIT", p=1), "d only": study.Call("FARMAFIT")}
@@ -178,9 +178,9 @@ class TestOnACluster:
         assert (table["status"] == 0).all()
         client.wait_for_workers(2, timeout=TIMEOUT)  # the nanny restarted it
 
-    def test_workers_load_the_module_once(self, client):
+    def test_workers_keep_their_session_between_tasks(self, client):
         study.run(SIM, FITS, 8, 1, client=client, chunk=1, progress=False)
-        resident = client.run(lambda: id(__import__("mvts.study").study._resident))
-        again = (study.run(SIM, FITS, 8, 2, client=client, chunk=1, progress=False),
-                 client.run(lambda: id(__import__("mvts.study").study._resident)))[1]
-        assert resident == again and all(v != id(None) for v in resident.values())
+        first = {w: i for w, i in client.run(resident_session).items() if i is not None}
+        study.run(SIM, FITS, 8, 2, client=client, chunk=1, progress=False)
+        again = client.run(resident_session)
+        assert first and all(again[w] == i for w, i in first.items())
