@@ -25,6 +25,8 @@ std::string usage_text() {
        mvts run FILE|-  [--format table|csv|json] [--keep-going]
        mvts list                 the twelve functions with their inputs and outputs
        mvts help FUNCTION        inputs, defaults and outputs of one function
+       mvts study FILE.json [--workers N | --scheduler ADDRESS] [--out FILE.csv]
+                                 a Monte-Carlo study (mvts help study: the file)
 
 FUNCTION is case-insensitive; inputs are given by position or by name.
 

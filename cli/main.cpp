@@ -3,7 +3,8 @@
 //   mvts FUNCTION [VALUE | NAME=VALUE ...] [--format table|csv|json]
 //   mvts run FILE|-  [--format ...] [--keep-going]
 //   mvts list
-//   mvts help [FUNCTION]
+//   mvts help [FUNCTION | study]
+//   mvts study FILE.json [--workers N | --scheduler ADDRESS] [--out FILE.csv]
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -19,6 +20,7 @@
 #include "cli/help.hpp"
 #include "cli/parse.hpp"
 #include "cli/run.hpp"
+#include "cli/study.hpp"
 #include "host/host.hpp"
 
 namespace {
@@ -83,6 +85,8 @@ std::optional<std::string> parse_options(int argc, char** argv, Options* o) {
 }
 
 int run(int argc, char** argv) {
+  // mvts study has options of its own, read by the study runner.
+  if (argc >= 2 && std::string(argv[1]) == "study") return exec_study({argv + 2, argv + argc});
   Options o;
   if (std::optional<std::string> problem = parse_options(argc, argv, &o)) return usage_error(*problem);
   if (o.help || (!o.words.empty() && o.words[0] == "-h")) {
@@ -107,6 +111,7 @@ int run(int argc, char** argv) {
       return finish(kExitOk);
     }
     if (extra > 1) return usage_error("help takes one function name");
+    if (o.words[1] == "study") return exec_study({"--help"});
     const mvts::FunctionDoc* doc = mvts::find_doc(o.words[1]);
     if (!doc) return usage_error("unknown function " + in_quotes(o.words[1]) + " (mvts list shows the functions)");
     std::cout << help_text(*doc);

@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 PACKAGES="g++ libtsan2 cmake make libopenblas-dev liblapack-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   python3-dev pybind11-dev python3-pybind11 python3-numpy python3-matplotlib python3-pytest python3-pandas
+  python3-distributed python3-tqdm python3-psutil
   clang libfuzzer-14-dev libclang-rt-14-dev libfftw3-dev"
 missing=""
 for p in $PACKAGES; do

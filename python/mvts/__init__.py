@@ -279,8 +279,9 @@ del _entry
 
 
 def __getattr__(name):
-    # mvts.plot without importing matplotlib before it is used.
-    if name == "plot":
+    # mvts.plot, mvts.study and mvts.batch without importing matplotlib,
+    # pandas or Dask before they are used.
+    if name in ("plot", "study", "batch"):
         import importlib
-        return importlib.import_module(".plot", __name__)
+        return importlib.import_module("." + name, __name__)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
