@@ -62,9 +62,9 @@ class PlanCache {
     std::call_once(once, [] { fftw_make_planner_thread_safe(); });
     PlanPair made;
     const int n = static_cast<int>(N);
-    auto* spec = reinterpret_cast<fftw_complex*>(buf);
-    made.fwd = fftw_plan_dft_r2c_1d(n, buf, spec, FFTW_ESTIMATE);
-    made.inv = fftw_plan_dft_c2r_1d(n, spec, buf, FFTW_ESTIMATE);
+    auto* spectrum = reinterpret_cast<fftw_complex*>(buf);
+    made.fwd = fftw_plan_dft_r2c_1d(n, buf, spectrum, FFTW_ESTIMATE);
+    made.inv = fftw_plan_dft_c2r_1d(n, spectrum, buf, FFTW_ESTIMATE);
     if (!made.fwd || !made.inv) {
       destroy(&made);
       return false;

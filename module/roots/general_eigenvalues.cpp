@@ -5,7 +5,8 @@
 // the same eigenvalues.  All indices below are 0-based and column-major:
 // H(i, j) = a[i + j * lda].
 //
-// Steps (published algorithms, written here from their descriptions):
+// The stages, each a published method (balancing after Parlett and Reinsch,
+// Householder reduction to Hessenberg form, the shifted QR iteration):
 //  1. scaling of the whole matrix into [kEigSmallNorm, kEigBigNorm] with a
 //     safe-step scaling routine;
 //  2. balancing: permutations isolating eigenvalues, then diagonal

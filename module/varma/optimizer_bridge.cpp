@@ -29,7 +29,7 @@ void put_name(unsigned char* rec, std::size_t at, std::size_t length_at, const c
   put<std::int32_t>(rec, length_at, static_cast<std::int32_t>(len));
 }
 
-// Step 5: the objective callback, the option record and the caller record.
+// Fills the objective callback, the option record and the caller record.
 void fill_records(void* context, const BridgeCall& call) {
   using namespace nlbrg;
   unsigned char* objective = word_record(context, kCtxObjective);

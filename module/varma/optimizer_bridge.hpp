@@ -67,7 +67,7 @@ struct BridgeCall {
   BridgeStats* stats = nullptr;
 };
 
-// Runs steps 2 to 7 of the bridge on a prepared context.  Returns 1 (after
+// Loads the optimizer, fills its records and runs it on a prepared context.  Returns 1 (after
 // the load note where one is due) when the optimizer could not be loaded,
 // initialized or prepared, else the optimizer's result code: negative for a
 // failure, zero or positive when the parameter vector holds the solution.

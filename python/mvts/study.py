@@ -71,13 +71,13 @@ def replication_seed(base, i):
 _resident = None
 
 
-def _replicate(spec, indices):
+def _replicate(plan, indices):
     """Runs the replications ``indices`` of a study (on a worker or here):
     a list per replication of its rows, and the seconds they took."""
     global _resident
     if _resident is None:
         _resident = mvts.Session()
-    simulate, fits, base = spec
+    simulate, fits, base = plan
     start = time.perf_counter()
     out = []
     for i in indices:

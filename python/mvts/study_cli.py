@@ -155,31 +155,31 @@ def read_study(path):
     except UnicodeDecodeError:
         raise StudyFileError("the study file is not UTF-8 text") from None
     try:
-        spec = json.loads(text, object_pairs_hook=_no_duplicates)
+        given = json.loads(text, object_pairs_hook=_no_duplicates)
     except json.JSONDecodeError as e:
         raise StudyFileError(f"not JSON: {e.msg} at line {e.lineno}, column {e.colno}") from None
-    if not isinstance(spec, dict):
+    if not isinstance(given, dict):
         raise StudyFileError("the study file must hold one JSON object")
-    unknown = set(spec) - _KEYS
+    unknown = set(given) - _KEYS
     if unknown:
         raise StudyFileError(f"unknown key {sorted(unknown)[0]!r} (known: "
                              f"{', '.join(sorted(_KEYS))})")
     for key in ("simulate", "fits", "replications", "seed"):
-        if key not in spec:
+        if key not in given:
             raise StudyFileError(f"the key {key!r} is missing")
-    fits = spec["fits"]
+    fits = given["fits"]
     if not isinstance(fits, dict) or not fits:
         raise StudyFileError("fits must be an object of label: {function, arguments}, "
                              "with at least one fit")
     study = {
-        "simulate": _call(spec["simulate"], "simulate", "simulate"),
+        "simulate": _call(given["simulate"], "simulate", "simulate"),
         "fits": {label: _call(entry, f"fits.{label}", "fit") for label, entry in fits.items()},
-        "replications": _whole(spec["replications"], "replications", 1),
-        "seed": _whole(spec["seed"], "seed", -2**63),
+        "replications": _whole(given["replications"], "replications", 1),
+        "seed": _whole(given["seed"], "seed", -2**63),
     }
-    if "chunk" in spec:
-        study["chunk"] = _whole(spec["chunk"], "chunk", 1)
-    truth = spec.get("truth")
+    if "chunk" in given:
+        study["chunk"] = _whole(given["chunk"], "chunk", 1)
+    truth = given.get("truth")
     if truth is not None:
         if not isinstance(truth, dict):
             raise StudyFileError("truth must be an object of output: value")

@@ -100,7 +100,7 @@ TEST(CliJson, CallObjectHoldsStatusMessagesNotesAndGivenOutputs) {
   EXPECT_EQ(j["outputs"][0]["rows"], 2);
   EXPECT_EQ(j["outputs"][0]["data"][0][0], 1.5);
   EXPECT_TRUE(j["outputs"][0]["data"][1][0].is_null());
-  // Keys in the documented order.
+  // Keys in the order the JSON format fixes.
   EXPECT_EQ(text.rfind("{\"function\":\"VARMASIM\",\"status\":0,\"messages\":[", 0), 0u);
 }
 

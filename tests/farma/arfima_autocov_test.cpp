@@ -180,7 +180,7 @@ TEST_F(FarmacovCross, FractionalNoiseMatchesTheClosedFormToLagOneThousand) {
     for (int k : {0, 1, 2, 10, 171, 500, 1000})
       EXPECT_NEAR(g[k], fn_autocov(d, k), 1e-12 * std::fabs(fn_autocov(d, k))) << d << " " << k;
   }
-  // The documented values for d = 0.2.
+  // The closed-form values for d = 0.2.
   const std::vector<double> g = farmacov(0.2, {}, {}, 12);
   EXPECT_NEAR(g[0], 1.09869, 5e-6);
   EXPECT_NEAR(g[1], 0.27467, 5e-6);

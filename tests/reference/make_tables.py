@@ -582,7 +582,7 @@ def farmalik_tables(mvts, report):
 # ---------------------------------------------------------------- roots
 
 def order_roots(z):
-    """Documented order: real parts descending, a conjugate pair with the
+    """Root-array order: real parts descending, a conjugate pair with the
     positive imaginary part first."""
     return sorted(z, key=lambda w: (-round(w.real, 12), -w.imag))
 
@@ -640,7 +640,7 @@ def vtsroot_tables(mvts, report):
                       cvec(np.vstack(theta) if theta else []), cvec(c.get("ar_lags") or []),
                       cvec(c.get("ma_lags") or []), tol, cvec(rows)))
     head = ("// Peer: numpy %s linalg.eigvals of the companion matrix (first block row\n"
-            "// Phi_1 .. Phi_p, identity below), each polynomial's roots in the documented order.\n"
+            "// Phi_1 .. Phi_p, identity below), each polynomial's roots in root-array order.\n"
             "// Rows: real, imaginary.  Tolerance: absolute, tol * eps.\n" % np.__version__)
     return head + "const RootCase kRootCases[] = {\n" + "\n".join(out) + "\n};\n"
 
@@ -670,7 +670,7 @@ def poly_tables():
                    % (c["name"], c["region"], cvec(coef), c["tol"], cvec(rows)))
     head = ("// Peer: numpy %s roots (companion eigenvalues).  Coefficients c_0 .. c_n of\n"
             "// c_0 z^n + ... + c_n, exactly representable.  Rows: real, imaginary, in the\n"
-            "// documented order.  Tolerance: absolute, tol * eps, ten times the error\n"
+            "// root-array order.  Tolerance: absolute, tol * eps, ten times the error\n"
             "// poly_roots showed against 50-digit mpmath roots: Degree8's last two pairs\n"
             "// (0.5 +- 0.5i, -0.954 +- 0.285i) are off by 2.7e-14 and 1.1e-13 where the\n"
             "// root condition allows 2e-16; ClusterTriple by 1.5e-10 where it allows\n"

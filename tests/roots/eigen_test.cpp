@@ -56,7 +56,7 @@ void expect_values(const Eig& r, const Vec& wr, const Vec& wi, double tol) {
   }
 }
 
-// ---- general_eigenvalues: documented cases
+// ---- general_eigenvalues: matrices with known eigenvalues
 
 TEST(GeneralEigenvalues, EmptyAndOneByOne) {
   Eig r = eig(0, {});

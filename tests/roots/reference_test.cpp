@@ -29,12 +29,12 @@ struct PolyCase {
   const char* region;
   std::vector<double> coef;   // c_0 z^n + ... + c_n
   int tol;                    // absolute, in units of eps
-  std::vector<double> roots;  // (real, imaginary) rows in the documented order
+  std::vector<double> roots;  // (real, imaginary) rows in root-array order
 };
 
 // BEGIN GENERATED TABLE (tests/reference/make_tables.py)
 // Peer: numpy 1.24.2 linalg.eigvals of the companion matrix (first block row
-// Phi_1 .. Phi_p, identity below), each polynomial's roots in the documented order.
+// Phi_1 .. Phi_p, identity below), each polynomial's roots in root-array order.
 // Rows: real, imaginary.  Tolerance: absolute, tol * eps.
 const RootCase kRootCases[] = {
   {"Var1Symmetric", "well separated", 2, {
@@ -104,7 +104,7 @@ const RootCase kRootCases[] = {
 
 // Peer: numpy 1.24.2 roots (companion eigenvalues).  Coefficients c_0 .. c_n of
 // c_0 z^n + ... + c_n, exactly representable.  Rows: real, imaginary, in the
-// documented order.  Tolerance: absolute, tol * eps, ten times the error
+// root-array order.  Tolerance: absolute, tol * eps, ten times the error
 // poly_roots showed against 50-digit mpmath roots: Degree8's last two pairs
 // (0.5 +- 0.5i, -0.954 +- 0.285i) are off by 2.7e-14 and 1.1e-13 where the
 // root condition allows 2e-16; ClusterTriple by 1.5e-10 where it allows

@@ -1,4 +1,4 @@
-// companion_roots and is_nonstationary: the documented cases, the path
+// companion_roots and is_nonstationary: the worked cases, the path
 // choice for first-order blocks, the determinant property of the roots,
 // lag spreading and the failure paths.
 #include "module/roots/stationarity.hpp"

@@ -1,4 +1,4 @@
-// VTSROOT through the host: the documented examples, lag lists, argument
+// VTSROOT through the host: the worked examples, lag lists, argument
 // checks in order, and the allocation-failure loop.
 #include <gtest/gtest.h>
 

@@ -22,9 +22,9 @@ GOOD = {
 }
 
 
-def mvts_study(tmp_path, spec, *options, timeout=TIMEOUT):
+def mvts_study(tmp_path, study_file, *options, timeout=TIMEOUT):
     path = tmp_path / "study.json"
-    path.write_text(spec if isinstance(spec, str) else json.dumps(spec))
+    path.write_text(study_file if isinstance(study_file, str) else json.dumps(study_file))
     return subprocess.run([CLI, "study", str(path), *options], capture_output=True, text=True,
                           timeout=timeout, check=False)
 
@@ -56,20 +56,20 @@ class TestStudyFile:
         assert_same_table(read_table(out), python_table())
 
     def test_failed_replications_are_rows_not_errors(self, tmp_path, capsys):
-        spec = dict(GOOD, simulate={"function": "FARMASIM",
+        study_file = dict(GOOD, simulate={"function": "FARMASIM",
                                     "arguments": {"d": 0.2, "phi": [2.0], "n": 600}})
         path, out = tmp_path / "study.json", tmp_path / "results.csv"
-        path.write_text(json.dumps(spec))
+        path.write_text(json.dumps(study_file))
         assert study_cli.main([str(path), "--out", str(out)]) == 0
         assert "12 of 12 rows failed" in capsys.readouterr().err
         table = read_table(out)
         assert (table["status"] == 100).all() and (table["messages"] == "316").all()
 
     def test_the_example_file_reads(self):
-        spec = study_cli.read_study(ROOT / "examples" / "study.json")
-        assert spec["replications"] == 200 and list(spec["fits"]) == ["ARFIMA(1,d,0)",
+        study_file = study_cli.read_study(ROOT / "examples" / "study.json")
+        assert study_file["replications"] == 200 and list(study_file["fits"]) == ["ARFIMA(1,d,0)",
                                                                       "ARFIMA(0,d,0)"]
-        assert spec["simulate"].function == "FARMASIM" and spec["truth"]["d"] == 0.3
+        assert study_file["simulate"].function == "FARMASIM" and study_file["truth"]["d"] == 0.3
 
     def test_help_describes_the_file(self):
         done = subprocess.run([CLI, "help", "study"], capture_output=True, text=True, check=False)
@@ -80,7 +80,7 @@ class TestStudyFile:
         usage = subprocess.run([CLI, "help"], capture_output=True, text=True, check=False)
         assert "mvts study FILE.json" in usage.stdout
 
-    @pytest.mark.parametrize("spec, error", [
+    @pytest.mark.parametrize("study_file, error", [
         ("{\"simulate\": ", "not JSON: Expecting value at line 1, column 14"),
         ("[1, 2]", "one JSON object"),
         ({k: v for k, v in GOOD.items() if k != "fits"}, "'fits' is missing"),
@@ -109,11 +109,11 @@ class TestStudyFile:
         (dict(GOOD, truth={"phi": 0.5}), "truth.phi: no fit has an output 'phi'"),
         (dict(GOOD, chunk=0), "chunk must be at least 1"),
     ])
-    def test_bad_files_say_what_is_wrong(self, tmp_path, capsys, spec, error):
+    def test_bad_files_say_what_is_wrong(self, tmp_path, capsys, study_file, error):
         # In this process (a new interpreter per file would take seconds);
         # the command line below shows the same path end to end.
         path = tmp_path / "study.json"
-        path.write_text(spec if isinstance(spec, str) else json.dumps(spec))
+        path.write_text(study_file if isinstance(study_file, str) else json.dumps(study_file))
         assert study_cli.main([str(path)]) == 2
         captured = capsys.readouterr()
         assert captured.err.startswith(f"mvts study: {path}: ") and captured.out == ""

@@ -1,4 +1,4 @@
-// VARMACOV through the host: the documented examples, notes and checks, lag
+// VARMACOV through the host: the worked examples, notes and checks, lag
 // lists, and a general model against the Lyapunov reference.
 #include <gtest/gtest.h>
 
