@@ -12,13 +12,11 @@ cluster's start-up is timed apart: a long study pays it once.
 """
 
 import argparse
-import logging
 import os
 import resource
 import statistics
 import time
 
-import numpy as np
 
 import mvts
 from mvts import _parallel, study
@@ -90,65 +88,62 @@ def main():
     wall_s, cpu_s, _, _, serial = timed(lambda: the_study(R, n), args.repeat)
     print(f"serial           wall {wall_s:7.3f} s   CPU {cpu_s:7.3f} s")
 
-    import distributed
     t = time.perf_counter()
-    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                       host="127.0.0.1", dashboard_address=":0",
-                                       silence_logs=logging.ERROR)
-    client = distributed.Client(cluster, set_as_default=False)
-    client.wait_for_workers(2)
-    startup = time.perf_counter() - t
-    try:
-        the_study(4, n, client=client)  # the workers import mvts once
-        # The cluster's own CPU use while idle (heartbeats, monitors; the
-        # scheduler and the nannies run in this process): per wall second.
-        quiet = 5.0
-        _, idle_client, _, idle_workers, _ = timed(lambda: time.sleep(quiet), 1, client)
-        idle_client /= quiet
-        idle_workers /= quiet
-        print(f"idle cluster: {idle_client:.3f} CPU s/s in this process, {idle_workers:.3f} in "
-              "the workers")
-        wall_c, cpu_client, cpu_busiest, cpu_workers, parallel = timed(
-            lambda: the_study(R, n, client=client), args.repeat, client)
-        same = parallel.drop(columns="time").equals(serial.drop(columns="time"))
-        print(f"2-worker cluster wall {wall_c:7.3f} s   CPU: client {cpu_client:.3f} s, workers "
-              f"{cpu_workers:.3f} s (busiest {cpu_busiest:.3f} s)   start-up {startup:.1f} s")
-        # On two idle cores the run would take at least the busiest worker's
-        # CPU time and at least half of all the CPU time it used; the idle
-        # cost grows with the wall time, which a loaded machine stretches,
-        # so it is taken out at its measured rate and put back for the
-        # estimated wall time.
-        work_client = cpu_client - idle_client * wall_c
-        work_workers = cpu_workers - idle_workers * wall_c
-        work_busiest = cpu_busiest - idle_workers / 2 * wall_c
-        ideal = max(work_busiest, (work_client + work_workers) / 2)
-        ideal += (idle_client + idle_workers) / 2 * ideal
-        print(f"speed-up measured {wall_s / wall_c:.2f}x (target 1.7x); CPU per wall second: "
-              f"serial {cpu_s / wall_s:.2f}, cluster {(cpu_client + cpu_workers) / wall_c:.2f} "
-              f"(2.00 = both cores ours); estimated from CPU times for two idle cores: "
-              f"{cpu_s / ideal:.2f}x; tables identical: {same}")
+    with _parallel.connect("local", workers=2) as client:  # the cluster client="local" starts
+        client.wait_for_workers(2)
+        startup = time.perf_counter() - t
+        on_cluster(client, R, n, args.repeat, serial, wall_s, cpu_s, startup)
 
-        # The scheduler's cost per task: tasks that do nothing, through the
-        # same path as a study (submission window, result gathering).
-        tasks = 200
-        wall_e, cpu_e, _, cpu_ew, _ = timed(
-            lambda: _parallel.run(nothing, None, range(tasks), client=client, chunk=1,
-                                  progress=False), args.repeat, client)
-        t = time.perf_counter()
-        for _ in range(20):
-            client.submit(nothing, None, [], pure=False).result()
-        latency = (time.perf_counter() - t) / 20
-        per_rep = cpu_s / R  # CPU seconds of one replication
-        chunk = _parallel.chunk_size(per_rep, R, 2)
-        per_task = (cpu_e + cpu_ew) / tasks
-        print(f"empty tasks: {wall_e / tasks * 1e3:.2f} ms wall, {per_task * 1e3:.2f} ms CPU each "
-              f"(client {cpu_e / tasks * 1e3:.2f}, workers {cpu_ew / tasks * 1e3:.2f}); one "
-              f"task's round trip {latency * 1e3:.1f} ms; against a task of {chunk} replications "
-              f"({chunk * per_rep * 1e3:.0f} ms CPU of work): {100 * per_task / (chunk * per_rep):.1f}% "
-              "CPU overhead")
-    finally:
-        client.close()
-        cluster.close()
+
+def on_cluster(client, R, n, repeat, serial, wall_s, cpu_s, startup):
+    """The study on the cluster, its CPU use, and the cost per task."""
+    the_study(4, n, client=client)  # the workers import mvts once
+    # The cluster's own CPU use while idle (heartbeats, monitors; the
+    # scheduler and the nannies run in this process): per wall second.
+    quiet = 5.0
+    _, idle_client, _, idle_workers, _ = timed(lambda: time.sleep(quiet), 1, client)
+    idle_client /= quiet
+    idle_workers /= quiet
+    print(f"idle cluster: {idle_client:.3f} CPU s/s in this process, {idle_workers:.3f} in "
+          "the workers")
+    wall_c, cpu_client, cpu_busiest, cpu_workers, parallel = timed(
+        lambda: the_study(R, n, client=client), repeat, client)
+    same = parallel.drop(columns="time").equals(serial.drop(columns="time"))
+    print(f"2-worker cluster wall {wall_c:7.3f} s   CPU: client {cpu_client:.3f} s, workers "
+          f"{cpu_workers:.3f} s (busiest {cpu_busiest:.3f} s)   start-up {startup:.1f} s")
+    # On two idle cores the run would take at least the busiest worker's
+    # CPU time and at least half of all the CPU time it used; the idle
+    # cost grows with the wall time, which a loaded machine stretches,
+    # so it is taken out at its measured rate and put back for the
+    # estimated wall time.
+    work_client = cpu_client - idle_client * wall_c
+    work_workers = cpu_workers - idle_workers * wall_c
+    work_busiest = cpu_busiest - idle_workers / 2 * wall_c
+    ideal = max(work_busiest, (work_client + work_workers) / 2)
+    ideal += (idle_client + idle_workers) / 2 * ideal
+    print(f"speed-up measured {wall_s / wall_c:.2f}x (target 1.7x); CPU per wall second: "
+          f"serial {cpu_s / wall_s:.2f}, cluster {(cpu_client + cpu_workers) / wall_c:.2f} "
+          f"(2.00 = both cores ours); estimated from CPU times for two idle cores: "
+          f"{cpu_s / ideal:.2f}x; tables identical: {same}")
+
+    # The scheduler's cost per task: tasks that do nothing, through the
+    # same path as a study (submission window, result gathering).
+    tasks = 200
+    wall_e, cpu_e, _, cpu_ew, _ = timed(
+        lambda: _parallel.run(nothing, None, range(tasks), client=client, chunk=1,
+                              progress=False), repeat, client)
+    t = time.perf_counter()
+    for _ in range(20):
+        client.submit(nothing, None, [], pure=False).result()
+    latency = (time.perf_counter() - t) / 20
+    per_rep = cpu_s / R  # CPU seconds of one replication
+    chunk = _parallel.chunk_size(per_rep, R, 2)
+    per_task = (cpu_e + cpu_ew) / tasks
+    print(f"empty tasks: {wall_e / tasks * 1e3:.2f} ms wall, {per_task * 1e3:.2f} ms CPU each "
+          f"(client {cpu_e / tasks * 1e3:.2f}, workers {cpu_ew / tasks * 1e3:.2f}); one "
+          f"task's round trip {latency * 1e3:.1f} ms; against a task of {chunk} replications "
+          f"({chunk * per_rep * 1e3:.0f} ms CPU of work): {100 * per_task / (chunk * per_rep):.1f}% "
+          "CPU overhead")
 
 
 if __name__ == "__main__":

@@ -3,16 +3,18 @@ local cluster of worker processes, or on an existing Dask cluster.
 
 The work is a list of items and a function ``work(payload, items) ->
 (results, seconds)`` that handles a chunk of items, one result per item,
-and says how long the items took.  The function and its payload travel to
+and says how much CPU time the items took (CPU rather than wall time: on a
+machine shared with other work, wall time would make the chunks small and
+the scheduler's share large).  The function and its payload travel to
 the workers by pickle; the workers import mvts themselves (they need the
 same PYTHONPATH), once per process.
 
 Chunks: the first item of each worker runs as a task of its own; from then
 on the mean time per item of the tasks back so far sizes each new chunk, so
-that a task runs for at least about ``TARGET_SECONDS``, but no chunk takes
-more than a quarter of a worker's share of what is left: chunks shrink
-towards the end (guided self-scheduling), so that no worker waits long for
-another's last chunk.  About three tasks per worker are in flight at a
+that a task runs for about ``TARGET_SECONDS``, but no chunk takes more than
+a quarter of a worker's share of what is left: chunks shrink towards the
+end (guided self-scheduling, down to a quarter of the target), so that no
+worker waits long for another's last chunk.  About three tasks per worker are in flight at a
 time; more are submitted as results come back.  Results come back in item order,
 whatever the order in which the tasks finished, the chunking, or the
 retries after a worker died.
@@ -25,6 +27,28 @@ import sys
 import time
 
 TARGET_SECONDS = 0.1  # least compute time of one task, against the scheduler's cost per task
+
+# Dask starts worker processes with MALLOC_TRIM_THRESHOLD_=65536, which hands
+# freed memory back to the system at once; a call that allocates a work block
+# of megabytes (FARMASIM's packed n x n Toeplitz factor: 4 MB at n = 1000)
+# then faults it in afresh on every call: 30% more CPU time for FARMASIM and
+# FARMAFIT at n = 1000.  The workers of a cluster started here keep freed
+# blocks below 32 MiB for reuse, as glibc's own adaptive thresholds do.
+WORKER_MALLOC = {"MALLOC_MMAP_THRESHOLD_": "33554432", "MALLOC_TRIM_THRESHOLD_": "67108864"}
+
+# Dask's own background work in a cluster started here: a worker samples its
+# task thread's stack every 10 ms for the dashboard's profile, and every
+# process wakes every 20 ms to time its event loop and every 100 ms to read
+# its memory use.  Idle, that costs 0.10 CPU-second per second in two workers
+# and 0.065 in this process (where the scheduler and the nannies run);
+# without the profiler and with the wake-ups below, 0.014 and 0.02.  The
+# calls run one per worker, so nothing here needs the finer sampling.
+QUIET_CLUSTER = {
+    "distributed.worker.profile.enabled": False,
+    "distributed.admin.tick.interval": "500ms",
+    "distributed.worker.memory.monitor-interval": "1s",
+    "distributed.admin.system-monitor.interval": "2s",
+}
 
 
 def local_workers():
@@ -81,10 +105,18 @@ def connect(client, workers=None):
             if isinstance(n, bool) or not isinstance(n, int) or n < 1:
                 raise ValueError(f"workers must be a positive whole number, not {workers!r}")
             cluster = own = None
+            import dask
+            environ = dict(dask.config.get("distributed.nanny.pre-spawn-environ", {}))
+            environ.update(WORKER_MALLOC)
+            # The nanny takes these from this process's environment where it
+            # has them, and copies them into it before each worker starts.
+            os.environ.update(WORKER_MALLOC)
             try:
-                cluster = distributed.LocalCluster(
-                    n_workers=n, threads_per_worker=1, processes=True, host="127.0.0.1",
-                    dashboard_address=":0", silence_logs=logging.ERROR)
+                with dask.config.set({"distributed.nanny.pre-spawn-environ": environ,
+                                      **QUIET_CLUSTER}):
+                    cluster = distributed.LocalCluster(
+                        n_workers=n, threads_per_worker=1, processes=True, host="127.0.0.1",
+                        dashboard_address=":0", silence_logs=logging.ERROR)
                 own = distributed.Client(cluster, set_as_default=False)
                 yield own
             finally:
@@ -123,10 +155,11 @@ def connect(client, workers=None):
 
 def chunk_size(seconds_per_item, remaining, workers):
     """Items per task: enough for TARGET_SECONDS of work, but no more than a
-    quarter of each worker's share of the remaining items."""
+    quarter of each worker's share of the remaining items, and no less than
+    a quarter of TARGET_SECONDS of work (the last tasks of a study)."""
     want = math.ceil(TARGET_SECONDS / seconds_per_item) if seconds_per_item > 0 else remaining
     share = math.ceil(remaining / (4 * max(workers, 1)))
-    return max(1, min(want, share))
+    return max(1, min(want, max(share, math.ceil(want / 4))))
 
 
 class _Workers:

@@ -53,17 +53,17 @@ _resident = None  # keeps the module loaded in a worker process between tasks
 
 def _fit_each(call, items):
     """Applies ``call`` to each (position, series): one row per series, and
-    the seconds they took."""
+    the CPU seconds they took."""
     global _resident
     if _resident is None:
         _resident = mvts.Session()
-    start = time.perf_counter()
+    start = time.process_time()
     rows = []
     for _, series in items:
         status, messages, result, seconds = _calls.invoke(mvts.Session(), call, "series", series)
         numbers_, text = _calls.message_columns(status, messages)
         rows.append((status, numbers_, text, seconds, _calls.outputs_of(result)))
-    return rows, time.perf_counter() - start
+    return rows, time.process_time() - start
 
 
 def apply(function, data, *, client=None, workers=None, chunk=None, progress=None,

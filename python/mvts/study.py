@@ -73,12 +73,12 @@ _resident = None
 
 def _replicate(plan, indices):
     """Runs the replications ``indices`` of a study (on a worker or here):
-    a list per replication of its rows, and the seconds they took."""
+    a list per replication of its rows, and the CPU seconds they took."""
     global _resident
     if _resident is None:
         _resident = mvts.Session()
     simulate, fits, base = plan
-    start = time.perf_counter()
+    start = time.process_time()
     out = []
     for i in indices:
         seed = replication_seed(base, i)
@@ -97,7 +97,7 @@ def _replicate(plan, indices):
                 cells = _calls.flatten(_calls.outputs_of(result))
                 rows.append((i, seed, label, "fit", status, numbers_, text, seconds, cells))
         out.append(rows)
-    return out, time.perf_counter() - start
+    return out, time.process_time() - start
 
 
 def _replications(replications):
@@ -178,7 +178,7 @@ def run(simulate, fits, replications, seed, *, truth=None, client=None, workers=
     status              0, or the status of the failed call
     messages, text      message numbers ("359 360") and texts of the
                         simulation and the fit, failed or not
-    time                seconds the fit (or the failed simulation) took
+    time                wall-clock seconds of the fit (or the failed simulation)
     then one column per estimate: "d", "ar[1]", "sigma[1,2]", ...; NaN where
     a call failed.
 

@@ -4,7 +4,7 @@
 import os
 import signal
 
-import mvts
+
 
 
 class FailOnOddSeeds:
