@@ -160,7 +160,9 @@ def run(simulate, fits, replications, seed, *, truth=None, client=None, workers=
                   (``{"d": 0.3, "ar": [0.5]}``); kept in ``table.attrs``
     client        None: in this process; "local": a LocalCluster of
                   ``workers`` single-threaded processes (default one per
-                  core), closed at the end or on Ctrl-C; an address
+                  core), closed at the end or on Ctrl-C (the workers
+                  import the main script: guard its work with
+                  ``if __name__ == "__main__":``); an address
                   ("tcp://host:8786") or a ``distributed.Client``: that
                   cluster, whose workers must import mvts (the same
                   PYTHONPATH)
