@@ -12,9 +12,9 @@ same PYTHONPATH), once per process.
 Chunks: the first item of each worker runs as a task of its own; from then
 on the mean time per item of the tasks back so far sizes each new chunk, so
 that a task runs for about ``TARGET_SECONDS``, but no chunk takes more than
-a quarter of a worker's share of what is left: chunks shrink towards the
-end (guided self-scheduling, down to a quarter of the target), so that no
-worker waits long for another's last chunk.  About three tasks per worker are in flight at a
+a third of a worker's share of what is left: chunks shrink towards the end
+(guided self-scheduling, down to half the target), so that no worker waits
+long for another's last chunk.  About three tasks per worker are in flight at a
 time; more are submitted as results come back.  Results come back in item order,
 whatever the order in which the tasks finished, the chunking, or the
 retries after a worker died.
@@ -155,11 +155,13 @@ def connect(client, workers=None):
 
 def chunk_size(seconds_per_item, remaining, workers):
     """Items per task: enough for TARGET_SECONDS of work, but no more than a
-    quarter of each worker's share of the remaining items, and no less than
-    a quarter of TARGET_SECONDS of work (the last tasks of a study)."""
+    third of each worker's share of the remaining items, and no less than
+    half of TARGET_SECONDS of work (the last tasks of a study).  Measured on
+    two idle cores, 200 replications of 2.3 ms: 1.4x with quarters for
+    both bounds, 1.5 to 1.6x with these."""
     want = math.ceil(TARGET_SECONDS / seconds_per_item) if seconds_per_item > 0 else remaining
-    share = math.ceil(remaining / (4 * max(workers, 1)))
-    return max(1, min(want, max(share, math.ceil(want / 4))))
+    share = math.ceil(remaining / (3 * max(workers, 1)))
+    return max(1, min(want, max(share, math.ceil(want / 2))))
 
 
 class _Workers:
