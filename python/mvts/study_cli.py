@@ -8,6 +8,7 @@ import argparse
 import json
 import math
 import numbers
+import os
 import sys
 
 FORMAT = """\
@@ -54,8 +55,8 @@ uses a running Dask cluster, whose workers must import mvts (the same
 PYTHONPATH).  The table is the same bit for bit in every case.
 
 Exit status: 0 the study ran (failed replications included); 1 it could not
-run (the scheduler unreachable, the workers without mvts); 2 a usage error
-or a bad study file; 130 interrupted."""
+run (the scheduler unreachable, the workers without mvts) or its output could
+not be written; 2 a usage error or a bad study file; 130 interrupted."""
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_INTERRUPTED = 0, 1, 2, 130
 
@@ -240,7 +241,13 @@ def main(argv=None):
     except (OSError, ImportError) as e:
         print(f"mvts study: {e}", file=sys.stderr)
         return EXIT_FAILED
-    print(runner.summary(table).to_string())
+    try:
+        print(runner.summary(table).to_string(), flush=True)
+    except OSError as e:  # a closed pipe (mvts study ... | head), a full disk
+        # Nothing more goes to standard output, not even at exit.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        print(f"mvts study: cannot write standard output: {e.strerror}", file=sys.stderr)
+        return EXIT_FAILED
     failed = int((table["status"] != 0).sum())
     if failed:
         print(f"mvts study: {failed} of {len(table)} rows failed (status and messages in the "

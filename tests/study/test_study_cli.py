@@ -48,6 +48,15 @@ class TestStudyFile:
         assert_same_table(read_table(out), python_table())
         assert "bias" in done.stdout and "rmse" in done.stdout and "css" in done.stdout
 
+    def test_an_unwritable_standard_output_is_a_failure(self, tmp_path):
+        path = tmp_path / "study.json"
+        path.write_text(json.dumps(dict(GOOD, replications=1)))
+        with open("/dev/full", "w") as full:
+            done = subprocess.run([CLI, "study", str(path)], stdout=full, stderr=subprocess.PIPE,
+                                  text=True, timeout=TIMEOUT, check=False)
+        assert done.returncode == 1
+        assert done.stderr == "mvts study: cannot write standard output: No space left on device\n"
+
     def test_a_scheduler_address_gives_the_same_table(self, tmp_path, client):
         out = tmp_path / "results.csv"
         done = mvts_study(tmp_path, GOOD, "--scheduler", client.scheduler.address,
