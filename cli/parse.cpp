@@ -197,7 +197,12 @@ std::optional<double> parse_number(std::string_view token) {
   if (same_name(token, "-inf")) return -HUGE_VAL;
   if (!is_decimal(token)) return std::nullopt;
   const std::string s(token);
-  return std::strtod(s.c_str(), nullptr);  // overflow gives an infinity, which is a missing value
+  const double x = std::strtod(s.c_str(), nullptr);
+  // A decimal beyond the largest double is refused rather than read as an
+  // infinity, which would silently turn a typed number into a missing value.
+  // One below the smallest subnormal reads as zero, as in every C reader.
+  if (std::isinf(x)) return std::nullopt;
+  return x;
 }
 
 std::string refused_number(std::string_view token) {
@@ -206,6 +211,9 @@ std::string refused_number(std::string_view token) {
   char* end = nullptr;
   (void)std::strtod(s.c_str(), &end);
   if (end != s.c_str() + s.size()) return {};  // not a number in any form
+  if (is_decimal(token))
+    return "beyond the largest number a double holds (about 1.8e308); a missing value is "
+           "written ., nan, inf or -inf";
   std::string_view digits = token;
   if (digits[0] == '+' || digits[0] == '-') digits.remove_prefix(1);
   if (digits.size() > 1 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))

@@ -75,6 +75,7 @@ TEST(CliValues, MissingFormsEmptyTextAndCharacterValues) {
 TEST(CliValues, OnlyDecimalNumbersAndTheMissingWordsAreRead) {
   // The missing-value words in any letter case, as other programs write them.
   Matrix m = numeric("NaN INF -Inf nan inf -inf .5 5. +5 1E+2");
+  EXPECT_EQ(numeric("1e-999 1.7976931348623157e308").data, (std::vector<double>{0, 1.7976931348623157e308}));
   EXPECT_TRUE(std::isnan(m.data[0]));
   EXPECT_TRUE(std::isinf(m.data[1]) && m.data[1] > 0);
   EXPECT_TRUE(std::isinf(m.data[2]) && m.data[2] < 0);
@@ -84,6 +85,7 @@ TEST(CliValues, OnlyDecimalNumbersAndTheMissingWordsAreRead) {
       {"0x10", "hexadecimal"},   {"-0X1p3", "hexadecimal"},  {"infinity", "missing value"},
       {"nan(123)", "missing value"}, {"-nan", "missing value"}, {"+inf", "missing value"},
       {"1 0x10", "hexadecimal"},  {"INFINITY; 2", "missing value"},
+      {"1 1e999 3", "beyond the largest number"}, {"-2E+400", "beyond the largest number"},
   };
   for (const auto& [text, why] : refused) {
     try {
@@ -172,6 +174,7 @@ TEST(CliFiles, BadFilesNameTheFileAndLine) {
       << shown;
   EXPECT_EQ(shown.find('\x1b'), std::string::npos);
   EXPECT_NE(message("1,0x10\n").find(path + ":1: \"0x10\": hexadecimal"), std::string::npos);
+  EXPECT_NE(message("1,2\n3,1e400\n").find(path + ":2: \"1e400\": beyond the largest"), std::string::npos);
   std::remove(path.c_str());
   EXPECT_THROW(read_matrix_file(temp_path("missing_file")), UsageError);
   EXPECT_THROW(read_matrix_file(std::filesystem::temp_directory_path().string()), UsageError);
