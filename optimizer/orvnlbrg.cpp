@@ -31,8 +31,8 @@
 #include <initializer_list>
 #include <limits>
 
+#include "abi/nlbrg_records.hpp"
 #include "optimizer/bfgs.hpp"
-#include "optimizer/nlbrg_records.hpp"
 
 namespace nlbrg {
 namespace {

@@ -5,10 +5,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "module/fit/lag_list.hpp"
+#include "module/fit/optimizer_bridge.hpp"
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
-#include "module/varma/covariance.hpp"
-#include "module/varma/optimizer_bridge.hpp"
+#include "module/linalg/covariance.hpp"
 #include "module/varma/varmafit.hpp"
 #include "module/varma/varmafit_kalman.hpp"
 

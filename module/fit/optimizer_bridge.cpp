@@ -1,4 +1,4 @@
-#include "module/varma/optimizer_bridge.hpp"
+#include "module/fit/optimizer_bridge.hpp"
 
 #include <cstring>
 
