@@ -20,7 +20,7 @@
 
 #include "abi/mcn_abi.h"
 #include "host/host.hpp"
-#include "module/varma/optimizer_bridge.hpp"
+#include "module/fit/optimizer_bridge.hpp"
 #include "tests/fit/simulate.hpp"
 
 extern "C" void* mcn_main(const mcn_host_table* table, void* second);

@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "module/roots/eigenvalues.hpp"
+#include "module/linalg/general_eigenvalues.hpp"
 
 extern "C" void dgeev_(const char* jobvl, const char* jobvr, const int* n, double* a,
                        const int* lda, double* wr, double* wi, double* vl, const int* ldvl,

@@ -19,7 +19,7 @@
 
 #include "host/host.hpp"
 #include "module/frame/host.hpp"
-#include "module/roots/stationarity.hpp"
+#include "module/linalg/companion_roots.hpp"
 
 extern "C" void dgeev_(const char* jobvl, const char* jobvr, const int* n, double* a,
                        const int* lda, double* wr, double* wi, double* vl, const int* ldvl,

@@ -11,7 +11,7 @@
 
 #include "host/host.hpp"
 #include "module/frame/host.hpp"
-#include "module/varma/covariance.hpp"
+#include "module/linalg/covariance.hpp"
 #include "module/varma/varma_autocov.hpp"
 #include "module/varma/varma_cond.hpp"
 #include "module/varma/varma_innov.hpp"

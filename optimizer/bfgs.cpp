@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "optimizer/nlbrg_records.hpp"
+#include "abi/nlbrg_records.hpp"
 
 namespace nlbrg {
 namespace {

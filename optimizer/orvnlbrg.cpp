@@ -18,8 +18,9 @@
 //   byte 480 the parameter vector (start in, trial points, final point out);
 //   byte 560 the bridge context handed back to the objective;
 //   byte 632 typical sizes of the parameters (n doubles) or null.
-// Bytes 28, 32, 48, 49, 164 and 168 and the caller record carry nothing that
-// this method uses; the caller record keeps the names the bridge writes.
+// The Unread option fields (bytes 28, 32, 48, 49, 164 and 168) and the
+// caller record carry nothing that this method uses; the caller record keeps
+// the names the bridge writes.
 // After a run the option record holds (the module's own fields) the
 // iterations at byte 600, the evaluations at 604, the failed evaluations at
 // 608, the result code at 612, the objective at the returned point at 616
@@ -31,8 +32,8 @@
 #include <initializer_list>
 #include <limits>
 
+#include "abi/nlbrg_records.hpp"
 #include "optimizer/bfgs.hpp"
-#include "optimizer/nlbrg_records.hpp"
 
 namespace nlbrg {
 namespace {
@@ -50,17 +51,17 @@ struct Evaluator {
   double* shared_x = nullptr;
   std::int64_t n = 0;
   alignas(8) unsigned char a[kArgBytes] = {};
-  alignas(8) unsigned char r1[kR1Bytes] = {};
-  alignas(8) unsigned char r2[kR2Bytes] = {};
-  alignas(8) unsigned char r3[kR3Bytes] = {};
+  alignas(8) unsigned char links[kLinkBytes] = {};
+  alignas(8) unsigned char state[kStateBytes] = {};
+  alignas(8) unsigned char values[kValuesBytes] = {};
   double slot = 0.0;
 
   void link(void* context) {
-    put<void*>(a, kArgLink, r1);
-    put<void*>(r1, kR1State, r2);
-    put<void*>(r1, kR1Values, r3);
-    put<void*>(r2, kR2Context, context);
-    put<double*>(r3, kR3ValuePtr, &slot);
+    put<void*>(a, kArgLink, links);
+    put<void*>(links, kLinkState, state);
+    put<void*>(links, kLinkValues, values);
+    put<void*>(state, kStateContext, context);
+    put<double*>(values, kValuesSlot, &slot);
   }
 };
 
@@ -68,7 +69,7 @@ int evaluate(void* user, const double* x, double* f) {
   auto* e = static_cast<Evaluator*>(user);
   std::memcpy(e->shared_x, x, sizeof(double) * std::size_t(e->n));
   e->slot = std::numeric_limits<double>::quiet_NaN();
-  put<double>(e->r2, kR2Value, e->slot);
+  put<double>(e->state, kStateValue, e->slot);
   if (e->callback(e->a) != 0) return 1;
   *f = e->slot;
   return 0;
@@ -182,13 +183,10 @@ extern "C" __attribute__((visibility("default"))) int mcn_main(void* context, vo
     std::free(options);
     return 1;
   }
-  put<std::int32_t>(options, kOpt28, 4);
-  put<std::int32_t>(options, kOpt32, 4);
-  put<std::uint8_t>(options, kOpt48, 4);
-  put<std::uint8_t>(options, kOpt49, 4);
+  for (std::size_t at : kOptUnreadWordsSetToFour) put<std::int32_t>(options, at, 4);
+  for (std::size_t at : kOptUnreadBytesSetToFour) put<std::uint8_t>(options, at, 4);
   put<std::int32_t>(options, kOptDigits, kDefaultDigits);
-  put<std::int32_t>(options, kOpt164, 1);
-  put<std::int32_t>(options, kOpt168, 1);
+  for (std::size_t at : kOptUnreadWordsSetToOne) put<std::int32_t>(options, at, 1);
   put<double>(options, kOptIterFactor, kDefaultIterFactor);
   put<void*>(context, kCtxObjective, objective);
   put<void*>(context, kCtxCaller, caller);

@@ -7,7 +7,7 @@
 #include "module/farma/frac_diff.hpp"
 #include "module/farma/gamma.hpp"
 #include "module/frame/status.hpp"
-#include "module/varma/covariance.hpp"
+#include "module/linalg/covariance.hpp"
 
 namespace mvtsa {
 namespace {

@@ -7,8 +7,8 @@
 #include "module/blas/blas.hpp"
 #include "module/farma/farma_loglik.hpp"
 #include "module/farma/frac_diff.hpp"
+#include "module/fit/optimizer_bridge.hpp"
 #include "module/frame/status.hpp"
-#include "module/varma/optimizer_bridge.hpp"
 
 namespace mvtsa {
 namespace {

@@ -24,10 +24,10 @@
 #include "module/farma/farmafit_start.hpp"
 #include "module/farma/frac_diff.hpp"
 #include "module/farma/gph.hpp"
+#include "module/fit/lag_list.hpp"
+#include "module/fit/optimizer_bridge.hpp"
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
-#include "module/varma/optimizer_bridge.hpp"
-#include "module/varma/varmafit.hpp"
 
 namespace mvtsa {
 namespace {

@@ -9,7 +9,7 @@
 #include "module/blas/blas.hpp"
 #include "module/farma/poly_roots.hpp"
 #include "module/frame/host.hpp"
-#include "module/varma/covariance.hpp"
+#include "module/linalg/covariance.hpp"
 
 namespace mvtsa {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
+#include "module/linalg/companion_roots.hpp"
 #include "module/linalg/complex_modulus.hpp"
-#include "module/roots/stationarity.hpp"
 
 namespace mvtsa {
 namespace {

@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "module/frame/host.hpp"
+#include "module/linalg/covariance.hpp"
 #include "module/linalg/lu.hpp"
-#include "module/varma/covariance.hpp"
-#include "module/varma/sweep_inverse.hpp"
+#include "module/linalg/sweep_inverse.hpp"
 
 namespace mvtsa {
 

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "module/frame/host.hpp"
+#include "module/linalg/covariance.hpp"
 #include "module/linalg/lu.hpp"
-#include "module/varma/covariance.hpp"
-#include "module/varma/sweep_inverse.hpp"
+#include "module/linalg/sweep_inverse.hpp"
 
 namespace mvtsa {
 namespace {

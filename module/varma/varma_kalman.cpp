@@ -20,11 +20,11 @@
 #include "module/frame/host.hpp"
 #include "module/frame/pool.hpp"
 #include "module/frame/utility_files.hpp"
+#include "module/linalg/covariance.hpp"
 #include "module/linalg/lu.hpp"
 #include "module/linalg/lyapunov.hpp"
+#include "module/linalg/sweep_inverse.hpp"
 #include "module/linalg/symmetric_eigenvalues.hpp"
-#include "module/varma/covariance.hpp"
-#include "module/varma/sweep_inverse.hpp"
 
 namespace mvtsa {
 namespace {

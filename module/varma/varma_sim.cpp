@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "module/frame/status.hpp"
-#include "module/roots/stationarity.hpp"
-#include "module/varma/covariance.hpp"
+#include "module/linalg/companion_roots.hpp"
+#include "module/linalg/covariance.hpp"
 
 namespace mvtsa {
 namespace {

@@ -5,10 +5,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "module/fit/lag_list.hpp"
+#include "module/fit/optimizer_bridge.hpp"
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
-#include "module/varma/covariance.hpp"
-#include "module/varma/optimizer_bridge.hpp"
+#include "module/linalg/covariance.hpp"
 #include "module/varma/varmafit.hpp"
 #include "module/varma/varmafit_kalman.hpp"
 
@@ -104,8 +105,8 @@ int varmafit(void** args, const std::int32_t* given) {
   void* ctx = context.data();
   set_context_word<std::int32_t>(ctx, nlbrg::kCtxCount, static_cast<std::int32_t>(n));
   set_context_word<double*>(ctx, nlbrg::kCtxParams, x.data());
-  set_context_word<double*>(ctx, nlbrg::kCtxTailArray, tail.data());
-  set_context_word<double*>(ctx, nlbrg::kCtxTailLast, tail.data() + n);
+  set_context_word<double*>(ctx, nlbrg::kCtxUnreadTail, tail.data());
+  set_context_word<double*>(ctx, nlbrg::kCtxUnreadTailLast, tail.data() + n);
   set_context_word<const VarmafitData*>(ctx, nlbrg::kCtxData, &data);
   set_context_word<VarmafitModel*>(ctx, nlbrg::kCtxModel, &model);
   set_context_word<void*>(ctx, nlbrg::kCtxHostWord, host_context_word());

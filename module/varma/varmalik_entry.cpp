@@ -6,8 +6,8 @@
 
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
-#include "module/roots/stationarity.hpp"
-#include "module/varma/covariance.hpp"
+#include "module/linalg/companion_roots.hpp"
+#include "module/linalg/covariance.hpp"
 #include "module/varma/varma_autocov.hpp"
 #include "module/varma/varma_cond.hpp"
 #include "module/varma/varma_innov.hpp"

@@ -5,7 +5,7 @@
 
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
-#include "module/varma/covariance.hpp"
+#include "module/linalg/covariance.hpp"
 #include "module/varma/varma_autocov.hpp"
 #include "module/varma/varma_sim.hpp"
 

@@ -3,7 +3,7 @@
 
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
-#include "module/varma/covariance.hpp"
+#include "module/linalg/covariance.hpp"
 
 namespace mvtsa {
 namespace {

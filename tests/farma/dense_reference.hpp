@@ -14,8 +14,8 @@
 
 #include "module/farma/frac_diff.hpp"
 #include "module/frame/status.hpp"
-#include "module/varma/covariance.hpp"
-#include "module/varma/sweep_inverse.hpp"
+#include "module/linalg/covariance.hpp"
+#include "module/linalg/sweep_inverse.hpp"
 
 namespace farma_test {
 

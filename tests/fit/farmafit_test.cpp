@@ -20,7 +20,7 @@
 #include "module/farma/frac_diff.hpp"
 #include "module/farma/gph.hpp"
 #include "module/frame/host.hpp"
-#include "module/varma/covariance.hpp"
+#include "module/linalg/covariance.hpp"
 #include "module/varma/varmafit.hpp"
 
 namespace {

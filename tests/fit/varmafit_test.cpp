@@ -11,7 +11,7 @@
 #include "host/host.hpp"
 #include "tests/fit/simulate.hpp"
 #include "module/frame/host.hpp"
-#include "module/varma/covariance.hpp"
+#include "module/linalg/covariance.hpp"
 #include "module/varma/varmafit.hpp"
 #include "module/varma/varma_kalman.hpp"
 #include "module/varma/varmafit_kalman.hpp"

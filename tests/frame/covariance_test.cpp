@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "module/frame/status.hpp"
-#include "module/varma/covariance.hpp"
+#include "module/linalg/covariance.hpp"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "abi/mcn_abi.h"
 #include "host/host.hpp"
 #include "module/frame/host.hpp"
-#include "module/varma/covariance.hpp"
-#include "module/varma/sweep_inverse.hpp"
+#include "module/linalg/covariance.hpp"
+#include "module/linalg/sweep_inverse.hpp"
 
 namespace {
 

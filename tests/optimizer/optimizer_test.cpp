@@ -13,7 +13,7 @@
 
 #include "host/host.hpp"
 #include "module/frame/host.hpp"
-#include "module/varma/optimizer_bridge.hpp"
+#include "module/fit/optimizer_bridge.hpp"
 
 namespace {
 

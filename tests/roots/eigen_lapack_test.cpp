@@ -26,7 +26,7 @@
 #include <random>
 #include <vector>
 
-#include "module/roots/eigenvalues.hpp"
+#include "module/linalg/general_eigenvalues.hpp"
 
 extern "C" {
 void dgeevx_(const char* balanc, const char* jobvl, const char* jobvr, const char* sense,

@@ -1,6 +1,6 @@
 // general_eigenvalues: edge cases with known eigenvalues, closed forms,
 // argument and failure statuses.
-#include "module/roots/eigenvalues.hpp"
+#include "module/linalg/general_eigenvalues.hpp"
 
 #include <gtest/gtest.h>
 

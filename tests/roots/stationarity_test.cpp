@@ -1,7 +1,7 @@
 // companion_roots and is_nonstationary: the worked cases, the path
 // choice for first-order blocks, the determinant property of the roots,
 // lag spreading and the failure paths.
-#include "module/roots/stationarity.hpp"
+#include "module/linalg/companion_roots.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 
 #include "host/host.hpp"
 #include "module/frame/host.hpp"
-#include "module/roots/eigenvalues.hpp"
+#include "module/linalg/general_eigenvalues.hpp"
 
 namespace {
 

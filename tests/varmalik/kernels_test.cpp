@@ -9,8 +9,8 @@
 
 #include "host/host.hpp"
 #include "module/frame/host.hpp"
+#include "module/linalg/covariance.hpp"
 #include "module/linalg/lu.hpp"
-#include "module/varma/covariance.hpp"
 #include "module/varma/varma_autocov.hpp"
 #include "module/varma/varma_cond.hpp"
 #include "module/varma/varma_innov.hpp"

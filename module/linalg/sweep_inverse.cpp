@@ -1,9 +1,9 @@
-#include "module/varma/sweep_inverse.hpp"
+#include "module/linalg/sweep_inverse.hpp"
 
 #include <cstring>
 
 #include "module/frame/host.hpp"
-#include "module/varma/covariance.hpp"
+#include "module/linalg/covariance.hpp"
 
 namespace mvtsa {
 

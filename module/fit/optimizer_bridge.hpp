@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "optimizer/nlbrg_records.hpp"
+#include "abi/nlbrg_records.hpp"
 
 namespace mvtsa {
 

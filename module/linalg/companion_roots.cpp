@@ -1,4 +1,4 @@
-#include "module/roots/stationarity.hpp"
+#include "module/linalg/companion_roots.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -7,9 +7,9 @@
 #include "module/frame/host.hpp"
 #include "module/frame/status.hpp"
 #include "module/linalg/complex_modulus.hpp"
+#include "module/linalg/covariance.hpp"
+#include "module/linalg/general_eigenvalues.hpp"
 #include "module/linalg/symmetric_eigenvalues.hpp"
-#include "module/roots/eigenvalues.hpp"
-#include "module/varma/covariance.hpp"
 
 namespace mvtsa {
 namespace {

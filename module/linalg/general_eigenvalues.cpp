@@ -24,7 +24,7 @@
 
 #include "module/blas/blas.hpp"
 #include "module/frame/status.hpp"
-#include "module/roots/eigenvalues.hpp"
+#include "module/linalg/general_eigenvalues.hpp"
 
 namespace mvtsa {
 namespace {

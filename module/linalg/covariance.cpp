@@ -1,4 +1,4 @@
-#include "module/varma/covariance.hpp"
+#include "module/linalg/covariance.hpp"
 
 #include <cmath>
 #include <cstring>

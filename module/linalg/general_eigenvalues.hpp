@@ -1,6 +1,6 @@
 // Eigenvalues of general real matrices: the kernel under every
 // characteristic-root computation of the module (the symmetric case is in
-// module/linalg).  Pure routines: the caller supplies every array, nothing is
+// symmetric_eigenvalues.hpp).  Pure routines: the caller supplies every array, nothing is
 // allocated, no host service is called.
 #pragma once
 

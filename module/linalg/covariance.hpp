@@ -1,6 +1,6 @@
-// Routines on covariance matrices shared by the VARMA functions: the
-// symmetry check, packed symmetric storage, the positive-definiteness test,
-// the Cholesky factorisation and multivariate normal draws.
+// Routines on covariance matrices shared by the VARMA and ARFIMA functions:
+// the symmetry check, packed symmetric storage, the positive-definiteness
+// test, the Cholesky factorisation and multivariate normal draws.
 #pragma once
 
 #include <cstdint>

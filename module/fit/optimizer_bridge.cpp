@@ -1,4 +1,4 @@
-#include "module/varma/optimizer_bridge.hpp"
+#include "module/fit/optimizer_bridge.hpp"
 
 #include <cstring>
 
@@ -42,14 +42,11 @@ void fill_records(void* context, const BridgeCall& call) {
   const double* upper = get<double*>(context, kCtxUpper);
   const bool bounds = farma && lower && upper;
   put<std::uint8_t>(options, kOptBounds, bounds ? 1 : 0);
-  put<std::int32_t>(options, kOpt28, 4);
-  put<std::int32_t>(options, kOpt32, 4);
-  put<std::uint8_t>(options, kOpt48, 4);
-  put<std::uint8_t>(options, kOpt49, 4);
+  for (std::size_t at : kOptUnreadWordsSetToFour) put<std::int32_t>(options, at, 4);
+  for (std::size_t at : kOptUnreadBytesSetToFour) put<std::uint8_t>(options, at, 4);
   put<std::int32_t>(options, kOptDigits, kDefaultDigits);
   put<std::int32_t>(options, kOptCount, get<std::int32_t>(context, kCtxCount));
-  put<std::int32_t>(options, kOpt164, 1);
-  put<std::int32_t>(options, kOpt168, 1);
+  for (std::size_t at : kOptUnreadWordsSetToOne) put<std::int32_t>(options, at, 1);
   put<double>(options, kOptIterFactor, call.iteration_factor);
   put<void*>(options, kOptParams, get<void*>(context, kCtxParams));
   put<const double*>(options, kOptLower, bounds ? lower : nullptr);
@@ -62,9 +59,8 @@ void fill_records(void* context, const BridgeCall& call) {
   put_name(caller, kCallerLanguage, kCallerLanguageLength, farma ? "QMX" : "Qmx");
   put_name(caller, kCallerName, kCallerNameLength, farma ? "FARMAFIT" : "farmafit");
   if (farma && call.reset_caller_state) {
-    std::memset(caller + kCallerStateFrom, 0, kCallerStateBytes);
-    put<std::int32_t>(caller, kCallerWord4, 1);
-    put<std::int32_t>(caller, kCallerWord44, 1);
+    std::memset(caller + kCallerUnreadStateFrom, 0, kCallerUnreadStateBytes);
+    for (std::size_t at : kCallerUnreadWordsSetToOne) put<std::int32_t>(caller, at, 1);
   }
 }
 
@@ -135,25 +131,25 @@ int optimizer_bridge(void* context, const BridgeCall& call) {
 
 void* bridge_context(void* args) {
   using namespace nlbrg;
-  unsigned char* r1 = get<unsigned char*>(args, kArgLink);
-  unsigned char* r2 = get<unsigned char*>(r1, kR1State);
-  return get<void*>(r2, kR2Context);
+  unsigned char* links = get<unsigned char*>(args, kArgLink);
+  unsigned char* state = get<unsigned char*>(links, kLinkState);
+  return get<void*>(state, kStateContext);
 }
 
 void bridge_report_value(void* args, double value) {
   using namespace nlbrg;
-  unsigned char* r1 = get<unsigned char*>(args, kArgLink);
-  unsigned char* r2 = get<unsigned char*>(r1, kR1State);
-  unsigned char* r3 = get<unsigned char*>(r1, kR1Values);
-  *get<double*>(r3, kR3ValuePtr) = value;
-  put<double>(r2, kR2Value, value);
+  unsigned char* links = get<unsigned char*>(args, kArgLink);
+  unsigned char* state = get<unsigned char*>(links, kLinkState);
+  unsigned char* values = get<unsigned char*>(links, kLinkValues);
+  *get<double*>(values, kValuesSlot) = value;
+  put<double>(state, kStateValue, value);
 }
 
 void bridge_report_failure(void* args, double marker) {
   using namespace nlbrg;
-  unsigned char* r1 = get<unsigned char*>(args, kArgLink);
-  unsigned char* r2 = get<unsigned char*>(r1, kR1State);
-  put<double>(r2, kR2Value, marker);
+  unsigned char* links = get<unsigned char*>(args, kArgLink);
+  unsigned char* state = get<unsigned char*>(links, kLinkState);
+  put<double>(state, kStateValue, marker);
 }
 
 }  // namespace mvtsa

@@ -9,9 +9,15 @@
 //   caller record    host-language and caller names     (optimizer allocates);
 //   option record    options, parameter vector, bounds  (optimizer allocates);
 //   operation table  cleanup, run, prepare              (optimizer, static);
-//   argument record  what the objective callback receives: the context is at
-//                    A -> 72 -> 104 -> 80, the value slots at
+//   argument record  what the objective callback receives (A); it links to
+//                    the link record (A -> 72), which links to the state
+//                    record (-> 104) and the value record (-> 144).  The
+//                    context is at A -> 72 -> 104 -> 80, the value slots at
 //                    *(A -> 72 -> 144 -> 416) and A -> 72 -> 104 + 56.
+//
+// Fields named Unread have offsets and values fixed by the layout but no use
+// in this project: orvnlbrg never reads them.  The bridge fills them all the
+// same, so that any optimizer module built to this layout finds them set.
 #pragma once
 
 #include <cstddef>
@@ -31,8 +37,8 @@ inline constexpr std::size_t kCtxCount = 184;      // n, 32-bit
 inline constexpr std::size_t kCtxParams = 192;     // n doubles
 inline constexpr std::size_t kCtxLower = 200;      // n doubles or null
 inline constexpr std::size_t kCtxUpper = 208;      // n doubles or null
-inline constexpr std::size_t kCtxTailArray = 216;  // n + 1 doubles (VARMAFIT)
-inline constexpr std::size_t kCtxTailLast = 224;   // its last element
+inline constexpr std::size_t kCtxUnreadTail = 216;      // n + 1 doubles (VARMAFIT)
+inline constexpr std::size_t kCtxUnreadTailLast = 224;  // its last element
 inline constexpr std::size_t kCtxNames = 232;      // parameter name records
 inline constexpr std::size_t kCtxData = 248;       // the fit's data record
 inline constexpr std::size_t kCtxModel = 256;      // the fit's model record
@@ -55,11 +61,11 @@ using Initializer = int (*)(void* context, void* zero_word);
 
 // ---- Caller record
 inline constexpr std::size_t kCallerBytes = 768;
-inline constexpr std::size_t kCallerWord4 = 4;     // 32-bit
-inline constexpr std::size_t kCallerWord44 = 44;   // 32-bit
+// 32-bit words set to 1 when FARMAFIT resets the caller state.
+inline constexpr std::size_t kCallerUnreadWordsSetToOne[] = {4, 44};
 inline constexpr std::size_t kCallerHostWord = 192;
-inline constexpr std::size_t kCallerStateFrom = 336;  // bytes 336..687
-inline constexpr std::size_t kCallerStateBytes = 352;
+inline constexpr std::size_t kCallerUnreadStateFrom = 336;  // bytes 336..687
+inline constexpr std::size_t kCallerUnreadStateBytes = 352;
 inline constexpr std::size_t kCallerLanguage = 696;   // 32 characters
 inline constexpr std::size_t kCallerLanguageLength = 728;
 inline constexpr std::size_t kCallerName = 732;       // 32 characters
@@ -69,14 +75,12 @@ inline constexpr std::size_t kCallerNameRoom = 32;
 // ---- Option record
 inline constexpr std::size_t kOptionBytes = 768;
 inline constexpr std::size_t kOptBounds = 19;        // 8-bit flag: bounds present
-inline constexpr std::size_t kOpt28 = 28;            // 32-bit, 4
-inline constexpr std::size_t kOpt32 = 32;            // 32-bit, 4
-inline constexpr std::size_t kOpt48 = 48;            // 8-bit, 4
-inline constexpr std::size_t kOpt49 = 49;            // 8-bit, 4
 inline constexpr std::size_t kOptDigits = 88;        // 32-bit tolerance digits, 10
 inline constexpr std::size_t kOptCount = 120;        // 32-bit n
-inline constexpr std::size_t kOpt164 = 164;          // 32-bit, 1
-inline constexpr std::size_t kOpt168 = 168;          // 32-bit, 1
+// Fields set to fixed values by the initializer and again by the bridge.
+inline constexpr std::size_t kOptUnreadWordsSetToFour[] = {28, 32};  // 32-bit
+inline constexpr std::size_t kOptUnreadBytesSetToFour[] = {48, 49};  // 8-bit
+inline constexpr std::size_t kOptUnreadWordsSetToOne[] = {164, 168}; // 32-bit
 inline constexpr std::size_t kOptIterFactor = 208;   // double, 50.0
 inline constexpr std::size_t kOptParams = 480;       // parameter vector
 inline constexpr std::size_t kOptLower = 536;
@@ -99,16 +103,16 @@ inline constexpr std::int32_t kDefaultDigits = 10;
 inline constexpr double kDefaultIterFactor = 50.0;
 
 // ---- Argument record of the objective callback and the records behind it
-inline constexpr std::size_t kArgLink = 72;         // A -> R1
-inline constexpr std::size_t kR1State = 104;        // R1 -> R2
-inline constexpr std::size_t kR1Values = 144;       // R1 -> R3
-inline constexpr std::size_t kR2Context = 80;       // R2 -> context
-inline constexpr std::size_t kR2Value = 56;         // double in R2
-inline constexpr std::size_t kR3ValuePtr = 416;     // R3 -> double
+inline constexpr std::size_t kArgLink = 72;         // A -> link record
+inline constexpr std::size_t kLinkState = 104;      // link -> state record
+inline constexpr std::size_t kLinkValues = 144;     // link -> value record
+inline constexpr std::size_t kStateContext = 80;    // state -> bridge context
+inline constexpr std::size_t kStateValue = 56;      // double in the state record
+inline constexpr std::size_t kValuesSlot = 416;     // value record -> double
 inline constexpr std::size_t kArgBytes = 80;
-inline constexpr std::size_t kR1Bytes = 152;
-inline constexpr std::size_t kR2Bytes = 88;
-inline constexpr std::size_t kR3Bytes = 424;
+inline constexpr std::size_t kLinkBytes = 152;
+inline constexpr std::size_t kStateBytes = 88;
+inline constexpr std::size_t kValuesBytes = 424;
 
 // ---- Result codes of the run operation
 inline constexpr int kConvergedGradient = 0;   // largest free gradient entry small
@@ -118,6 +122,16 @@ inline constexpr int kIterationLimit = 3;
 inline constexpr int kBadSetup = -1;           // records inconsistent or bounds crossed
 inline constexpr int kNoMemory = -2;
 inline constexpr int kStartFailed = -10000000; // the objective fails at the start
+
+// Every field lies inside its record, and the cleared caller state ends
+// before the names.
+static_assert(kCtxHostWord + 8 <= kContextBytes && kObjCallback + 8 <= kObjectiveBytes);
+static_assert(kCallerNameLength + 4 <= kCallerBytes &&
+              kCallerUnreadStateFrom + kCallerUnreadStateBytes <= kCallerLanguage);
+static_assert(kOptNames + 8 <= kOptionBytes && kOptTypical + 8 <= kOptionBytes);
+static_assert(kArgLink + 8 <= kArgBytes && kLinkValues + 8 <= kLinkBytes &&
+              kStateContext + 8 <= kStateBytes && kStateValue + 8 <= kStateBytes &&
+              kValuesSlot + 8 <= kValuesBytes);
 
 // ---- Accessors: records are addressed by byte offset, unaligned-safe.
 template <class T>
