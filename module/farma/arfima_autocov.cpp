@@ -129,20 +129,22 @@ std::complex<double> hyper_series(double a, double c, std::complex<double> rho) 
   return hyper_series_t(a, c, rho);
 }
 
-double hyper_c_real(double d, std::int64_t h, double rho, int p) {
-  double rho2p = 1.0;
+namespace {
+
+template <class T>
+T hyper_c_t(double d, std::int64_t h, T rho, int p) {
+  T rho2p = 1.0;
   for (int i = 0; i < 2 * p; ++i) rho2p *= rho;
   const double hd = double(h);
-  return rho2p * hyper_series(d + hd, 1.0 - d + hd, rho) + hyper_series(d - hd, 1.0 - d - hd, rho) -
-         1.0;
+  return rho2p * hyper_series_t(d + hd, 1.0 - d + hd, rho) +
+         hyper_series_t(d - hd, 1.0 - d - hd, rho) - 1.0;
 }
 
+}  // namespace
+
+double hyper_c_real(double d, std::int64_t h, double rho, int p) { return hyper_c_t(d, h, rho, p); }
 std::complex<double> hyper_c_complex(double d, std::int64_t h, std::complex<double> rho, int p) {
-  std::complex<double> rho2p = 1.0;
-  for (int i = 0; i < 2 * p; ++i) rho2p *= rho;
-  const double hd = double(h);
-  return rho2p * hyper_series(d + hd, 1.0 - d + hd, rho) + hyper_series(d - hd, 1.0 - d - hd, rho) -
-         1.0;
+  return hyper_c_t(d, h, rho, p);
 }
 
 std::int64_t arma_autocov_work_size(int p, int q) {
