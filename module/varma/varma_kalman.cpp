@@ -292,8 +292,8 @@ struct FilterLayout {
   std::uint64_t R, Q, rs, a, att, P, Ptt, X, K, Fp, G, v, work, tol, flags, Tm, init, total;
 };
 
-// Largest state dimension the work size is computed for (f^2 stays below
-// 2^52, so no sum below overflows).
+// Largest state dimension the work size is computed for: f^2 stays below
+// 2^52, so the sum of the layout cannot overflow.
 constexpr std::uint64_t kMaxStateDim = std::uint64_t(1) << 26;
 
 FilterLayout filter_layout(std::uint64_t k, std::uint64_t f, std::uint64_t init) {

@@ -177,6 +177,15 @@ TEST_F(VarmafitFilter, DivergingFilterFails) {
             mvtsa::kKalmanDiverged);
 }
 
+// A state dimension beyond what the filter can hold has no work size (the fit
+// then fails its allocation), nor has a model without variables.
+TEST_F(VarmafitFilter, UnrepresentableStateHasNoWorkSize) {
+  EXPECT_EQ(mvtsa::varmafit_kalman_work_size(2, 1 << 30, 0), 0u);
+  EXPECT_EQ(mvtsa::varmafit_kalman_work_size(0, 1, 0), 0u);
+  EXPECT_EQ(mvtsa::kalman_filter_work(4, 0, 1 << 29), UINT64_MAX);
+  EXPECT_GT(mvtsa::varmafit_kalman_work_size(2, 1, 1), 0u);
+}
+
 class VarmafitEntry : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_EQ(s_.live_blocks(), 0); }
