@@ -8,60 +8,14 @@
 #include "module/farma/frac_diff.hpp"
 #include "module/farma/gamma.hpp"
 #include "module/frame/status.hpp"
+#include "module/linalg/lu.hpp"
 
 namespace mvtsa {
 namespace {
 
-// Smallest scaled pivot the LU solve accepts: 2^-44.
-constexpr double kLuPivotTol = 5.684341886080804e-14;
 // Half a unit in the last place: a tail below this fraction of the sum
 // cannot change it.
 constexpr double kHalfUlp = 0.5 * std::numeric_limits<double>::epsilon();
-
-// Solves A x = b for the m x m row-major A (overwritten) by LU factorisation
-// with scaled partial pivoting: each row is scaled by the reciprocal of its
-// largest |element|, and the pivot of column k is the row with the largest
-// scaled |a_ik|.  x replaces b.  Returns false when a scaled pivot is below
-// 2^-44 (or a row is zero).
-bool lu_solve_scaled(double* A, double* b, double* scale, int m) {
-  auto at = [&](int i, int j) -> double& { return A[std::int64_t(i) * m + j]; };
-  for (int i = 0; i < m; ++i) {
-    double big = 0.0;
-    for (int j = 0; j < m; ++j) big = std::fmax(big, std::fabs(at(i, j)));
-    if (!(big > 0.0)) return false;
-    scale[i] = 1.0 / big;
-  }
-  for (int k = 0; k < m; ++k) {
-    int piv = k;
-    double best = -1.0;
-    for (int i = k; i < m; ++i) {
-      const double s = std::fabs(at(i, k)) * scale[i];
-      if (s > best) {
-        best = s;
-        piv = i;
-      }
-    }
-    if (!(best >= kLuPivotTol)) return false;
-    if (piv != k) {
-      for (int j = 0; j < m; ++j) std::swap(at(k, j), at(piv, j));
-      std::swap(b[k], b[piv]);
-      std::swap(scale[k], scale[piv]);
-    }
-    const double pivot = at(k, k);
-    for (int i = k + 1; i < m; ++i) {
-      const double f = at(i, k) / pivot;
-      if (f == 0.0) continue;
-      for (int j = k + 1; j < m; ++j) at(i, j) -= f * at(k, j);
-      b[i] -= f * b[k];
-    }
-  }
-  for (int k = m - 1; k >= 0; --k) {
-    double s = b[k];
-    for (int j = k + 1; j < m; ++j) s -= at(k, j) * b[j];
-    b[k] = s / at(k, k);
-  }
-  return true;
-}
 
 // Tail bound of F(a, c, rho) after a term: with the current a and c (those
 // of the next ratio) and c - a in (0, 2), every later term is
@@ -175,20 +129,22 @@ std::complex<double> hyper_series(double a, double c, std::complex<double> rho) 
   return hyper_series_t(a, c, rho);
 }
 
-double hyper_c_real(double d, std::int64_t h, double rho, int p) {
-  double rho2p = 1.0;
+namespace {
+
+template <class T>
+T hyper_c_t(double d, std::int64_t h, T rho, int p) {
+  T rho2p = 1.0;
   for (int i = 0; i < 2 * p; ++i) rho2p *= rho;
   const double hd = double(h);
-  return rho2p * hyper_series(d + hd, 1.0 - d + hd, rho) + hyper_series(d - hd, 1.0 - d - hd, rho) -
-         1.0;
+  return rho2p * hyper_series_t(d + hd, 1.0 - d + hd, rho) +
+         hyper_series_t(d - hd, 1.0 - d - hd, rho) - 1.0;
 }
 
+}  // namespace
+
+double hyper_c_real(double d, std::int64_t h, double rho, int p) { return hyper_c_t(d, h, rho, p); }
 std::complex<double> hyper_c_complex(double d, std::int64_t h, std::complex<double> rho, int p) {
-  std::complex<double> rho2p = 1.0;
-  for (int i = 0; i < 2 * p; ++i) rho2p *= rho;
-  const double hd = double(h);
-  return rho2p * hyper_series(d + hd, 1.0 - d + hd, rho) + hyper_series(d - hd, 1.0 - d - hd, rho) -
-         1.0;
+  return hyper_c_t(d, h, rho, p);
 }
 
 std::int64_t arma_autocov_work_size(int p, int q) {
@@ -233,7 +189,9 @@ void arma_autocov(int p, int q, const double* ar, const double* ma, double* gamm
     for (int j = 1; j <= p; ++j) A[std::int64_t(k) * m + std::abs(k - j)] += ar[j];
     rhs[k] = k <= q ? r[k] : 0.0;
   }
-  if (!lu_solve_scaled(A, rhs, scale, m)) {
+  // LU with scaled partial pivoting; a scaled pivot below 2^-44 (a zero row
+  // among them) fails the solve
+  if (lu_solve(A, m, rhs, scale, nullptr) != kLuOk) {
     gamma[0] = -1.0;
     return;
   }

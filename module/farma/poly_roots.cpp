@@ -18,6 +18,7 @@
 
 #include "module/blas/blas.hpp"
 #include "module/frame/status.hpp"
+#include "module/linalg/lag_gcd.hpp"
 
 namespace mvtsa {
 namespace {
@@ -706,62 +707,6 @@ int settled_zeros(const double* c, int m, double* re, double* im, double* work) 
   return kRootsNoConvergence;
 }
 
-int gcd(int a, int b) {
-  while (b != 0) {
-    const int r = a % b;
-    a = b;
-    b = r;
-  }
-  return a;
-}
-
-// The g roots of z^g = w (w = (re, im); with `pair`, w and its conjugate:
-// 2g roots) at re/im from position at, each pair positive imaginary part
-// first.  For real w only the angles in [0, pi] are evaluated, so that real
-// roots are exactly real and pairs exactly conjugate.
-void put_gth_roots(double wre, double wim, bool pair, int g, double* re, double* im,
-                   std::int64_t at) {
-  auto put = [&](double x, double y) {
-    re[at] = x;
-    im[at] = y;
-    ++at;
-  };
-  auto put_pair = [&](double x, double y) {
-    y = std::fabs(y);
-    put(x, y);
-    put(x, y == 0.0 ? 0.0 : -y);
-  };
-  const double r = std::hypot(wre, wim);
-  if (r == 0.0) {
-    for (int j = 0; j < (pair ? 2 * g : g); ++j) put(0.0, 0.0);
-    return;
-  }
-  const double rho = std::pow(r, 1.0 / g);
-  if (wim != 0.0) {
-    const double theta = std::atan2(wim, wre);
-    for (int j = 0; j < g; ++j) {
-      const double phi = (theta + 2.0 * kPi * j) / g;
-      if (pair)
-        put_pair(rho * std::cos(phi), rho * std::sin(phi));
-      else
-        put(rho * std::cos(phi), rho * std::sin(phi));
-    }
-  } else if (wre > 0.0) {
-    put(rho, 0.0);
-    for (int j = 1; 2 * j < g; ++j) {
-      const double phi = 2.0 * kPi * j / g;
-      put_pair(rho * std::cos(phi), rho * std::sin(phi));
-    }
-    if (g % 2 == 0) put(-rho, 0.0);
-  } else {
-    for (int j = 0; 2 * j + 1 < g; ++j) {
-      const double phi = kPi * (2 * j + 1) / g;
-      put_pair(rho * std::cos(phi), rho * std::sin(phi));
-    }
-    if (g % 2 == 1) put(-rho, 0.0);
-  }
-}
-
 }  // namespace
 
 int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im, double* work) {
@@ -783,7 +728,7 @@ int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im
   // g: the gcd of the powers n - i of the non-zero coefficients c_i.
   int g = n;
   for (int i = 1; i < n && g > 1; ++i)
-    if (coef[i] != 0.0) g = gcd(g, n - i);
+    if (coef[i] != 0.0) g = lag_gcd(g, n - i);
   double* re = zero_re + s;
   double* im = zero_im + s;
   if (g == 1) {
@@ -808,7 +753,8 @@ int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im
   for (int j = m - 1; j >= 0; --j) {
     const bool pair = j > 0 && im[j] < 0.0 && re[j - 1] == re[j] && im[j - 1] == -im[j];
     if (pair) --j;
-    put_gth_roots(re[j], im[j], pair, g, re, im, std::int64_t(j) * g);
+    std::int64_t at = std::int64_t(j) * g;
+    append_gth_roots(re[j], im[j], pair, g, re, im, &at);
   }
   return kRootsOk;
 }

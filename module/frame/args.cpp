@@ -7,12 +7,6 @@
 namespace mvtsa {
 namespace {
 
-const char* shape_word(const MatrixArg& m) {
-  if (m.is_scalar()) return "scalar";
-  if (m.is_vector()) return "vector";
-  return "matrix";
-}
-
 // rows < 1 or cols < 1 -> 350
 int check_dims(const MatrixArg& m) {
   if (m.rows < 1 || m.cols < 1) return fail_message(kMsgDimension);
@@ -21,11 +15,23 @@ int check_dims(const MatrixArg& m) {
 
 }  // namespace
 
+const char* shape_word(const MatrixArg& m) {
+  if (m.is_scalar()) return "scalar";
+  if (m.is_vector()) return "vector";
+  return "matrix";
+}
+
 int ArgList::fetch(int i, MatrixArg* m) const {
   get_arg_matrix(args_[i], m);
   if (m->data == nullptr) return kStatusNoValue;
   if (m->type >= 0) return kStatusCharacter;
   return kStatusOk;
+}
+
+int ArgList::fetch_complete(int i, MatrixArg* m) const {
+  if (int st = fetch(i, m)) return st;
+  if (has_missing(args_[i])) return kStatusMissing;
+  return check_dims(*m);
 }
 
 MatrixArg ArgList::refetch(int i) const {
@@ -35,9 +41,7 @@ MatrixArg ArgList::refetch(int i) const {
 }
 
 int ArgList::coefficients(int i, const char* which, int* dim, MatrixArg* m, int* blocks) const {
-  if (int st = fetch(i, m)) return st;
-  if (has_missing(args_[i])) return kStatusMissing;
-  if (int st = check_dims(*m)) return st;
+  if (int st = fetch_complete(i, m)) return st;
   if (!(m->rows > 1 && m->cols > 1)) return fail_message(kMsgShape, {shape_word(*m), "matrix"});
   if (m->rows % m->cols != 0) return fail_message(kMsgNotMultiple, {which});
   if (*dim != 0 && m->cols != *dim) return fail_message(kMsgDisagree);
@@ -66,9 +70,7 @@ int ArgList::series(int i, MatrixArg* m) const {
 }
 
 int ArgList::square(int i, int* dim, MatrixArg* m) const {
-  if (int st = fetch(i, m)) return st;
-  if (has_missing(args_[i])) return kStatusMissing;
-  if (int st = check_dims(*m)) return st;
+  if (int st = fetch_complete(i, m)) return st;
   if (!(m->rows > 1 && m->cols > 1)) return fail_message(kMsgShape, {shape_word(*m), "matrix"});
   if (m->rows != m->cols) return fail_message(kMsgNotSquare);
   if (*dim != 0 && m->rows != *dim) return fail_message(kMsgDisagree);
@@ -77,9 +79,7 @@ int ArgList::square(int i, int* dim, MatrixArg* m) const {
 }
 
 int ArgList::vector(int i, int* dim, MatrixArg* m) const {
-  if (int st = fetch(i, m)) return st;
-  if (has_missing(args_[i])) return kStatusMissing;
-  if (int st = check_dims(*m)) return st;
+  if (int st = fetch_complete(i, m)) return st;
   if (!m->is_vector()) return fail_message(kMsgShape, {shape_word(*m), "vector"});
   if (*dim != 0 && m->length() != *dim) return fail_message(kMsgDisagree);
   *dim = static_cast<int>(m->length());
@@ -89,9 +89,7 @@ int ArgList::vector(int i, int* dim, MatrixArg* m) const {
 int ArgList::lag_list(int i, int blocks, const char* which, LagList* out) const {
   *out = LagList{};
   MatrixArg m;
-  if (int st = fetch(i, &m)) return st;
-  if (has_missing(args_[i])) return kStatusMissing;
-  if (int st = check_dims(m)) return st;
+  if (int st = fetch_complete(i, &m)) return st;
   if (m.rows > 1 && m.cols > 1) return fail_message(kMsgShape, {"matrix", "vector"});
   if (m.size() != blocks) return fail_message(kMsgLagCount, {which});
   for (std::int64_t j = 0; j < m.size(); ++j)

@@ -19,6 +19,9 @@ struct LagList {
   std::int64_t order = 0;       // largest lag, truncated
 };
 
+// The shape of m as message 351 names it: "scalar", "vector" or "matrix".
+const char* shape_word(const MatrixArg& m);
+
 class ArgList {
  public:
   ArgList(void** args, const std::int32_t* given)
@@ -57,6 +60,10 @@ class ArgList {
   int seed(int i, double* value) const;
 
  private:
+  // The checks every numeric array role starts with: fetch, then no missing
+  // value (17), then at least one row and one column (350).
+  int fetch_complete(int i, MatrixArg* m) const;
+
   void** args_;
   int count_;
 };

@@ -9,6 +9,7 @@
 #include "module/linalg/complex_modulus.hpp"
 #include "module/linalg/covariance.hpp"
 #include "module/linalg/general_eigenvalues.hpp"
+#include "module/linalg/lag_gcd.hpp"
 #include "module/linalg/symmetric_eigenvalues.hpp"
 
 namespace mvtsa {
@@ -83,84 +84,10 @@ int full_companion_roots(const double* coef, int k, int p, double* roots) {
   return st == 0 ? kRootsOk : kRootsFailed;
 }
 
-int gcd(int a, int b) {
-  while (b != 0) {
-    const int r = a % b;
-    a = b;
-    b = r;
-  }
-  return a;
-}
-
 bool all_zero(const double* x, std::int64_t n) {
   for (std::int64_t i = 0; i < n; ++i)
     if (x[i] != 0.0) return false;  // a NaN counts as non-zero
   return true;
-}
-
-constexpr double kPi = 3.141592653589793;
-
-// Appends the g roots of lambda^g = mu to wr/wi at *at, a conjugate pair
-// adjacent with the positive imaginary part first.  mu = (re, im); when
-// `pair` is set, mu has im > 0 and its conjugate is taken with it (2g
-// roots).  With rho = |mu|^(1/g) and theta = arg mu the roots are
-//   lambda_j = rho exp(i (theta + 2 pi j) / g),   j = 0..g-1,
-// and those of conj(mu) their conjugates.  For real mu only the angles in
-// [0, pi] are computed, so that real roots have imaginary part exactly 0 and
-// each pair is exactly conjugate.
-void append_gth_roots(double re, double im, bool pair, int g, double* wr, double* wi,
-                      std::int64_t* at) {
-  auto put = [&](double x, double y) {
-    wr[*at] = x;
-    wi[*at] = y;
-    ++*at;
-  };
-  auto put_pair = [&](double x, double y) {
-    y = std::fabs(y);
-    put(x, y);
-    put(x, y == 0.0 ? 0.0 : -y);
-  };
-  if (g == 1) {
-    put(re, im);
-    if (pair) put(re, -im);
-    return;
-  }
-  const double z[2] = {re, im};
-  const double r = complex_modulus(z);
-  if (r == 0.0) {
-    for (int j = 0; j < (pair ? 2 * g : g); ++j) put(0.0, 0.0);
-    return;
-  }
-  const double rho = std::pow(r, 1.0 / g);
-  if (pair) {
-    const double theta = std::atan2(im, re);  // in (0, pi)
-    for (int j = 0; j < g; ++j) {
-      const double phi = (theta + 2.0 * kPi * j) / g;
-      put_pair(rho * std::cos(phi), rho * std::sin(phi));
-    }
-  } else if (im != 0.0) {
-    // A complex value without its conjugate: its own g roots, unpaired.
-    const double theta = std::atan2(im, re);
-    for (int j = 0; j < g; ++j) {
-      const double phi = (theta + 2.0 * kPi * j) / g;
-      put(rho * std::cos(phi), rho * std::sin(phi));
-    }
-  } else if (re > 0.0) {
-    // Angles 2 pi j / g: 0, the pairs strictly inside (0, pi), pi when g is even.
-    put(rho, 0.0);
-    for (int j = 1; 2 * j < g; ++j) {
-      const double phi = 2.0 * kPi * j / g;
-      put_pair(rho * std::cos(phi), rho * std::sin(phi));
-    }
-    if (g % 2 == 0) put(-rho, 0.0);
-  } else {
-    // Angles (2j + 1) pi / g: the pairs strictly inside (0, pi), pi when g is odd.
-    for (int j = 0; 2 * j + 1 < g; ++j) {
-      const double phi = kPi * (2 * j + 1) / g;
-      put_pair(rho * std::cos(phi), rho * std::sin(phi));
-    }
-    if (g % 2 == 1) put(-rho, 0.0);
-  }
 }
 
 // The roots through the polynomial in w = z^g.  Blocks C_j that are zero
@@ -235,7 +162,7 @@ int companion_roots(double* coef, int k, int p, double* roots) {
   int g = 0, top = 0;
   for (int j = 0; j < p; ++j)
     if (!all_zero(coef + j * kk, kk)) {
-      g = gcd(j + 1, g);
+      g = lag_gcd(j + 1, g);
       top = j + 1;
     }
   if (top > 0 && (g > 1 || top < p)) return reduced_companion_roots(coef, k, p, g, top, roots);

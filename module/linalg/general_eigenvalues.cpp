@@ -25,6 +25,7 @@
 #include "module/blas/blas.hpp"
 #include "module/frame/status.hpp"
 #include "module/linalg/general_eigenvalues.hpp"
+#include "module/linalg/real_schur.hpp"
 
 namespace mvtsa {
 namespace {
@@ -325,70 +326,14 @@ int find_split(Mat H, int l, int i, double smlnum, bool stalled) {
   return k;
 }
 
-// Standard form of the real 2 x 2 block [[a, b], [c, d]] (a Schur
-// factorisation by one rotation) and its eigenvalues (rt1r, rt1i),
-// (rt2r, rt2i); a complex pair is returned with the positive imaginary part
-// first.
-void standardize_2x2(double& a, double& b, double& c, double& d, double& rt1r, double& rt1i,
-                     double& rt2r, double& rt2i) {
-  const double multpl = 4.0;
-  if (c == 0.0) {
-  } else if (b == 0.0) {
-    // Swap rows and columns.
-    std::swap(a, d);
-    b = -c;
-    c = 0.0;
-  } else if (a - d == 0.0 && std::signbit(b) != std::signbit(c)) {
-  } else {
-    const double temp = a - d;
-    double p = 0.5 * temp;
-    const double bcmax = std::fabs(b) > std::fabs(c) ? std::fabs(b) : std::fabs(c);
-    const double bcmis = (std::fabs(b) < std::fabs(c) ? std::fabs(b) : std::fabs(c)) *
-                         std::copysign(1.0, b) * std::copysign(1.0, c);
-    const double scale = std::fabs(p) > bcmax ? std::fabs(p) : bcmax;
-    double z = (p / scale) * p + (bcmax / scale) * bcmis;
-    if (z >= multpl * kEigPrecision) {
-      // Real eigenvalues.
-      z = p + std::copysign(std::sqrt(scale) * std::sqrt(z), p);
-      a = d + z;
-      d = d - (bcmax / z) * bcmis;
-      b = b - c;
-      c = 0.0;
-    } else {
-      // Complex, or real and almost equal: make the diagonal entries equal.
-      const double sigma = b + c;
-      const double tau = pythag(sigma, temp);
-      const double cs = std::sqrt(0.5 * (1.0 + std::fabs(sigma) / tau));
-      const double sn = -(p / (tau * cs)) * std::copysign(1.0, sigma);
-      // [aa bb; cc dd] = [a b; c d] [cs -sn; sn cs]
-      const double aa = a * cs + b * sn, bb = -a * sn + b * cs;
-      const double cc = c * cs + d * sn, dd = -c * sn + d * cs;
-      // [a b; c d] = [cs sn; -sn cs] [aa bb; cc dd]
-      a = aa * cs + cc * sn;
-      b = bb * cs + dd * sn;
-      c = -aa * sn + cc * cs;
-      d = -bb * sn + dd * cs;
-      const double mid = 0.5 * (a + d);
-      a = mid;
-      d = mid;
-      if (c != 0.0) {
-        if (b != 0.0) {
-          if (std::signbit(b) == std::signbit(c)) {
-            // Real eigenvalues: reduce to upper triangular form.
-            const double sab = std::sqrt(std::fabs(b)), sac = std::sqrt(std::fabs(c));
-            p = std::copysign(sab * sac, c);
-            a = mid + p;
-            d = mid - p;
-            b = b - c;
-            c = 0.0;
-          }
-        } else {
-          b = -c;
-          c = 0.0;
-        }
-      }
-    }
-  }
+// Standard form of the real 2 x 2 block [[a, b], [c, d]] (standardize_2x2,
+// the rotation not needed) and its eigenvalues (rt1r, rt1i), (rt2r, rt2i); a
+// complex pair is returned with the positive imaginary part first.
+void standard_form_eigenvalues(double& a, double& b, double& c, double& d, double& rt1r,
+                               double& rt1i, double& rt2r, double& rt2i) {
+  constexpr double kRealPairMargin = 4.0 * kEigPrecision;
+  double cs = 0.0, sn = 0.0;
+  standardize_2x2(a, b, c, d, kRealPairMargin, pythag, &cs, &sn);
   rt1r = a;
   rt2r = d;
   if (c == 0.0) {
@@ -518,8 +463,8 @@ int double_shift_qr(Mat H, int ilo, int ihi, double* wr, double* wi) {
     } else {
       // H(i-1, i-2) negligible: a 2 x 2 block in standard form gives two
       // real eigenvalues or a conjugate pair.
-      standardize_2x2(H(i - 1, i - 1), H(i - 1, i), H(i, i - 1), H(i, i), wr[i - 1], wi[i - 1],
-                      wr[i], wi[i]);
+      standard_form_eigenvalues(H(i - 1, i - 1), H(i - 1, i), H(i, i - 1), H(i, i), wr[i - 1],
+                                wi[i - 1], wr[i], wi[i]);
     }
     itn -= its;
     i = l - 1;

@@ -92,11 +92,11 @@ void rotate_cols(double* m, i64 n, i64 c0, i64 c1, i64 r0, i64 r1, double c, dou
   }
 }
 
-// Standard form of the 2 x 2 block [[a, b], [c, d]]:
-//   [[a, b], [c, d]] = [[cs, -sn], [sn, cs]] [[a', b'], [c', d']] [[cs, sn], [-sn, cs]]
-// with c' = 0 for real eigenvalues, and a' = d', b' c' < 0 for a complex
-// pair.  The block is overwritten by the standard form.
-void standardize(double& a, double& b, double& c, double& d, double* cs_out, double* sn_out) {
+}  // namespace
+
+// Standard form of a 2 x 2 block, shared with general_eigenvalues.
+void standardize_2x2(double& a, double& b, double& c, double& d, double real_margin,
+                     Hypot hypot, double* cs_out, double* sn_out) {
   double cs = 1.0, sn = 0.0;
   if (c == 0.0) {
   } else if (b == 0.0) {  // swap rows and columns
@@ -114,12 +114,12 @@ void standardize(double& a, double& b, double& c, double& d, double* cs_out, dou
         std::min(std::fabs(b), std::fabs(c)) * std::copysign(1.0, b) * std::copysign(1.0, c);
     const double scale = std::max(std::fabs(p), bcmax);
     double z = (p / scale) * p + (bcmax / scale) * bcmis;
-    if (z >= kRealPairMargin * kUlp) {
+    if (z >= real_margin) {
       // Real eigenvalues a' = d + z, d' = d - bcmax / z * bcmis.
       z = p + std::copysign(std::sqrt(scale) * std::sqrt(z), p);
       a = d + z;
       d = d - (bcmax / z) * bcmis;
-      const double tau = std::hypot(c, z);
+      const double tau = hypot(c, z);
       cs = z / tau;
       sn = c / tau;
       b = b - c;
@@ -128,7 +128,7 @@ void standardize(double& a, double& b, double& c, double& d, double* cs_out, dou
       // Complex or nearly equal real eigenvalues: one rotation makes the
       // diagonal entries equal.
       const double sigma = b + c;
-      const double tau = std::hypot(sigma, temp);
+      const double tau = hypot(sigma, temp);
       cs = std::sqrt(0.5 * (1.0 + std::fabs(sigma) / tau));
       sn = -(p / (tau * cs)) * std::copysign(1.0, sigma);
       // [aa bb; cc dd] = [a b; c d] [cs -sn; sn cs]
@@ -171,6 +171,8 @@ void standardize(double& a, double& b, double& c, double& d, double* cs_out, dou
   *cs_out = cs;
   *sn_out = sn;
 }
+
+namespace {
 
 // Householder reduction of the n x n matrix h to upper Hessenberg form,
 // h := Q' h Q, u := Q.  work: 2n doubles.
@@ -391,7 +393,8 @@ int real_schur(std::int64_t n, double* a, double* u, double* work, std::int64_t 
       // A 2 x 2 block: its standard form, the rotation applied to the rest
       // of S and to U.
       double cs, sn;
-      standardize(H(i - 1, i - 1), H(i - 1, i), H(i, i - 1), H(i, i), &cs, &sn);
+      standardize_2x2(H(i - 1, i - 1), H(i - 1, i), H(i, i - 1), H(i, i), kRealPairMargin * kUlp,
+                      [](double x, double y) { return std::hypot(x, y); }, &cs, &sn);
       if (i + 1 < n) rotate_rows(a, n, i - 1, i, i + 1, n - 1, cs, sn);
       if (i >= 2) rotate_cols(a, n, i - 1, i, 0, i - 2, cs, sn);
       rotate_cols(u, n, i - 1, i, 0, n - 1, cs, sn);

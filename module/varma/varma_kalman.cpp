@@ -7,10 +7,12 @@
 // (m-1, m-l); R = [Psi_0; ...; Psi_{m-1}] holds the first m MA(infinity)
 // weights; Q = R Sigma R'.
 //
-// The call runs in three parts: the stationary initial covariance P(1)
-// (kalman_initial_covariance), the filter steps (update, then prediction)
-// whose predicted moments go to the utility files, and the likelihood formed
-// from the moments read back.
+// kalman_filter sets up the form and P(1) (kalman_initial_covariance) in the
+// caller's work and runs the filter steps (update, then prediction), handing
+// each step's moments to a sink.  varma_kalman_loglik's sink writes them to
+// the utility files and the likelihood is formed from the predicted moments
+// read back (kalman_step_loglik); VARMAFIT's objective (varmafit_kalman)
+// forms the same sums in the same pass.
 #include "module/varma/varma_kalman.hpp"
 
 #include <algorithm>
@@ -285,57 +287,51 @@ bool filter_predict(const StateSpace& s, const double* att, const double* Ptt, d
   return !nan && big < kDivergenceLimit;
 }
 
-// The likelihood from the predicted moments read back from the utility files
-// (rewound), chunk steps at a time through buf_a (chunk f) and buf_p
-// (chunk f^2), t = 1 .. T: F(t) = the top-left k x k block of P(t),
-//   D += log max(det F(t), 2^-26.5)                       (every row)
-//   S += v' F(t)^-1 v,  v = Y(t) - a(t)[0:k]              when det F(t) > 2^-26.5
-//   S += v' v / 2^-26.5                                   otherwise
-// with v = 0 for a row with a missing value.  *det_status gets the status of
-// the last determinant.  Returns 0, or 100 (message 178, or a utility file).
-int likelihood(UtilityFiles* files, const double* series, std::int64_t T, int k,
-               std::int64_t f, std::int64_t chunk, double* buf_a, double* buf_p,
-               const StepWork& w, double* D_out, double* S_out, int* det_status) {
-  const std::int64_t ff = f * f;
-  if (int st = files->rewind(kFilePredictedState)) return st;
-  if (int st = files->rewind(kFilePredictedCov)) return st;
-  double D = 0.0, S = 0.0;
-  double* Fd = w.G;  // k x k scratch for the determinant
-  for (std::int64_t t0 = 0; t0 < T; t0 += chunk) {
-    const std::int64_t n = std::min<std::int64_t>(chunk, T - t0);
-    if (int st = files->read(kFilePredictedState, buf_a, n * f)) return st;
-    if (int st = files->read(kFilePredictedCov, buf_p, n * ff)) return st;
-    for (std::int64_t i = 0; i < n; ++i) {
-      const double* at = buf_a + i * f;
-      const double* Pt = buf_p + i * ff;
-      const double* y = series + (t0 + i) * k;
-      for (int r = 0; r < k; ++r)
-        for (int c = 0; c < k; ++c) Fd[r * k + c] = Pt[std::int64_t(r) * f + c];
-      double det = 0.0;
-      *det_status = lu_solve(Fd, k, nullptr, w.work, &det);
-      D += floored_log_det(Fd, k, det, kDetFloor);
-      const bool miss = row_missing(y, k);
-      for (int r = 0; r < k; ++r) w.v[r] = miss ? 0.0 : y[r] - at[r];
-      double q = 0.0;
-      if (det > kDetFloor) {
-        for (int r = 0; r < k; ++r)
-          for (int c = 0; c <= r; ++c) w.Fp[packed_index(r, c)] = Pt[std::int64_t(r) * f + c];
-        if (sweep_inverse(w.Fp, k, w.flags, w.work) < k) return fail_message(kMsgSingular);
-        for (int r = 0; r < k; ++r) {
-          double acc = 0.0;
-          for (int c = 0; c < k; ++c) acc += w.Fp[packed_index(r, c)] * w.v[c];
-          q += w.v[r] * acc;
-        }
-        S += q;
-      } else {
-        for (int r = 0; r < k; ++r) q += w.v[r] * w.v[r];
-        S += q / kDetFloor;
-      }
-    }
-  }
-  *D_out = D;
-  *S_out = S;
-  return kStatusOk;
+// Work of kalman_filter, in doubles, in this order.
+struct FilterLayout {
+  std::uint64_t R, Q, rs, a, att, P, Ptt, X, K, Fp, G, v, work, tol, flags, Tm, init, total;
+};
+
+// Largest state dimension the work size is computed for: f^2 stays below
+// 2^52, so the sum of the layout cannot overflow.
+constexpr std::uint64_t kMaxStateDim = std::uint64_t(1) << 26;
+
+FilterLayout filter_layout(std::uint64_t k, std::uint64_t f, std::uint64_t init) {
+  const std::uint64_t ff = f * f, fk = f * k;
+  FilterLayout l{};
+  std::uint64_t at = 0;
+  auto take = [&at](std::uint64_t n) {
+    const std::uint64_t here = at;
+    at += n;
+    return here;
+  };
+  l.R = take(fk);
+  l.Q = take(ff);
+  l.rs = take(fk);
+  l.a = take(f);
+  l.att = take(f);
+  l.P = take(ff);
+  l.Ptt = take(ff);
+  l.X = take(ff);
+  l.K = take(fk);
+  l.Fp = take(k * (k + 1) / 2);
+  l.G = take(k * k);
+  l.v = take(k);
+  l.work = take(k);
+  l.tol = take(k);
+  l.flags = take(k / sizeof(double) + 1);  // k characters
+  l.Tm = take(ff);
+  l.init = take(init);
+  l.total = at;
+  return l;
+}
+
+// The state dimension f = k max(pmax, qmax + 1), or 0 when the sizes cannot
+// describe a filter this code can hold.
+std::uint64_t state_dim(int k, int pmax, int qmax) {
+  if (k < 1 || pmax < 0 || qmax < 0) return 0;
+  const std::uint64_t f = std::uint64_t(k) * std::uint64_t(std::max(pmax, qmax + 1));
+  return f > kMaxStateDim ? 0 : f;
 }
 
 }  // namespace
@@ -381,6 +377,153 @@ int kalman_initial_covariance(std::int64_t f, const double* T, const double* Q, 
   return outcome;
 }
 
+std::uint64_t kalman_filter_work(int k, int pmax, int qmax) {
+  const std::uint64_t f = state_dim(k, pmax, qmax);
+  if (f == 0) return UINT64_MAX;
+  const std::uint64_t init = kalman_initial_covariance_work(std::int64_t(f));
+  if (init == UINT64_MAX) return UINT64_MAX;
+  return filter_layout(std::uint64_t(k), f, init).total;
+}
+
+int kalman_filter(const double* series, std::int64_t T, int k, const double* ar, int ar_count,
+                  int pmax, const int* ar_lags, const double* ma, int ma_count, int qmax,
+                  const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink) {
+  StateSpace s;
+  s.k = k;
+  s.m = std::max(pmax, qmax + 1);
+  s.f = std::int64_t(k) * s.m;
+  s.ar = ar;
+  s.ar_lags = ar_lags;
+  s.ar_count = ar_count;
+  const std::int64_t f = s.f;
+  const FilterLayout l = filter_layout(std::uint64_t(k), std::uint64_t(f),
+                                       kalman_initial_covariance_work(f));
+  s.R = work + l.R;
+  s.Q = work + l.Q;
+  double* a = work + l.a;
+  double* att = work + l.att;
+  double* P = work + l.P;
+  double* Ptt = work + l.Ptt;
+  double* X = work + l.X;
+  StepWork w;
+  w.K = work + l.K;
+  w.Fp = work + l.Fp;
+  w.G = work + l.G;
+  w.v = work + l.v;
+  w.work = work + l.work;
+  w.tol = work + l.tol;
+  w.flags = reinterpret_cast<char*>(work + l.flags);
+  // build_noise accumulates into R, and a(1) = 0
+  std::memset(s.R, 0, sizeof(double) * std::size_t(f * k));
+  std::memset(a, 0, sizeof(double) * std::size_t(f));
+
+  build_noise(&s, ma, ma_count, ma_lags, sigma_packed, work + l.rs);
+  double* Tm = work + l.Tm;
+  dense_transition(s, Tm);
+  (void)kalman_initial_covariance(f, Tm, s.Q, P, work + l.init);
+
+  if (int st = sink->predicted(0, a, P)) return st;
+  for (std::int64_t t = 0; t < T; ++t) {
+    filter_update(s, series + t * k, a, P, att, Ptt, w);
+    if (int st = sink->filtered(t, att, Ptt)) return st;
+    if (t == T - 1) break;  // the last observation is updated, not predicted
+    if (!filter_predict(s, att, Ptt, a, P, X)) return kKalmanDiverged;
+    if (int st = sink->predicted(t + 1, a, P)) return st;
+  }
+  return 0;
+}
+
+std::uint64_t kalman_step_work(int k) {
+  const std::uint64_t uk = std::uint64_t(k < 1 ? 1 : k);
+  // F (k x k), its packed copy, v, the sweep's work and k flag characters
+  return uk * uk + uk * (uk + 1) / 2 + 2 * uk + uk / sizeof(double) + 1;
+}
+
+int kalman_step_loglik(const double* y, const double* a, const double* P, int k, std::int64_t f,
+                       double* scratch, KalmanSums* sums) {
+  const std::int64_t kk = std::int64_t(k) * k;
+  double* Fd = scratch;
+  double* Fp = Fd + kk;
+  double* v = Fp + packed_size(k);
+  double* work = v + k;
+  char* flags = reinterpret_cast<char*>(work + k);
+  for (int r = 0; r < k; ++r)
+    for (int c = 0; c < k; ++c) Fd[r * k + c] = P[std::int64_t(r) * f + c];
+  double det = 0.0;
+  sums->det_status = lu_solve(Fd, k, nullptr, work, &det);
+  sums->D += floored_log_det(Fd, k, det, kDetFloor);
+  const bool miss = row_missing(y, k);
+  for (int r = 0; r < k; ++r) v[r] = miss ? 0.0 : y[r] - a[r];
+  double q = 0.0;
+  if (det > kDetFloor) {
+    for (int r = 0; r < k; ++r)
+      for (int c = 0; c <= r; ++c) Fp[packed_index(r, c)] = P[std::int64_t(r) * f + c];
+    if (sweep_inverse(Fp, k, flags, work) < k) return kKalmanSingular;
+    for (int r = 0; r < k; ++r) {
+      double acc = 0.0;
+      for (int c = 0; c < k; ++c) acc += Fp[packed_index(r, c)] * v[c];
+      q += v[r] * acc;
+    }
+    sums->S += q;
+  } else {
+    for (int r = 0; r < k; ++r) q += v[r] * v[r];
+    sums->S += q / kDetFloor;
+  }
+  return kStatusOk;
+}
+
+namespace {
+
+// Writes each step's moments to the four utility files through StepWriters.
+class FileSink final : public KalmanSink {
+ public:
+  FileSink(UtilityFiles* files, double* const* buf, std::int64_t f, std::int64_t chunk)
+      : a_(files, kFilePredictedState, buf[0], f, chunk),
+        p_(files, kFilePredictedCov, buf[1], f * f, chunk),
+        att_(files, kFileFilteredState, buf[2], f, chunk),
+        ptt_(files, kFileFilteredCov, buf[3], f * f, chunk) {}
+  int predicted(std::int64_t, const double* a, const double* P) override {
+    if (int st = a_.put(a)) return st;
+    return p_.put(P);
+  }
+  int filtered(std::int64_t, const double* att, const double* Ptt) override {
+    if (int st = att_.put(att)) return st;
+    return ptt_.put(Ptt);
+  }
+  int flush() {
+    for (StepWriter* sw : {&a_, &p_, &att_, &ptt_})
+      if (int st = sw->flush()) return st;
+    return kStatusOk;
+  }
+
+ private:
+  StepWriter a_, p_, att_, ptt_;
+};
+
+// The likelihood from the predicted moments read back from the utility files
+// (rewound), chunk steps at a time through buf_a (chunk f) and buf_p
+// (chunk f^2), by kalman_step_loglik for t = 1 .. T.  Returns 0, or 100
+// (message 178, or a utility file).
+int likelihood(UtilityFiles* files, const double* series, std::int64_t T, int k,
+               std::int64_t f, std::int64_t chunk, double* buf_a, double* buf_p,
+               double* scratch, KalmanSums* sums) {
+  const std::int64_t ff = f * f;
+  if (int st = files->rewind(kFilePredictedState)) return st;
+  if (int st = files->rewind(kFilePredictedCov)) return st;
+  for (std::int64_t t0 = 0; t0 < T; t0 += chunk) {
+    const std::int64_t n = std::min<std::int64_t>(chunk, T - t0);
+    if (int st = files->read(kFilePredictedState, buf_a, n * f)) return st;
+    if (int st = files->read(kFilePredictedCov, buf_p, n * ff)) return st;
+    for (std::int64_t i = 0; i < n; ++i)
+      if (kalman_step_loglik(series + (t0 + i) * k, buf_a + i * f, buf_p + i * ff, k, f, scratch,
+                             sums) != kStatusOk)
+        return fail_message(kMsgSingular);
+  }
+  return kStatusOk;
+}
+
+}  // namespace
+
 int varma_kalman_loglik(double* loglik, double* logdet, double* quad, const double* series,
                         std::int64_t T, int k, const double* ar, int ar_count, int pmax,
                         const int* ar_lags, const double* ma, int ma_count, int qmax,
@@ -391,15 +534,8 @@ int varma_kalman_loglik(double* loglik, double* logdet, double* quad, const doub
   HostPool pool;
   if (!pool.ok()) return allocation_failed();
 
-  StateSpace s;
-  s.k = k;
-  s.m = std::max(pmax, qmax + 1);
-  s.f = std::int64_t(k) * s.m;
-  s.ar = ar;
-  s.ar_count = ar_count;
-  const std::int64_t f = s.f, kk = std::int64_t(k) * k, ff = f * f;
+  const std::int64_t f = std::int64_t(k) * std::max(pmax, qmax + 1);
   const std::uint64_t uff = checked_mul(std::uint64_t(f), std::uint64_t(f));
-  const std::uint64_t ufk = checked_mul(std::uint64_t(f), std::uint64_t(k));
 
   // Lag lists (1 .. count when none is given).
   int* arl = pool.get<int>(std::uint64_t(ar_count));
@@ -407,75 +543,34 @@ int varma_kalman_loglik(double* loglik, double* logdet, double* quad, const doub
   if (!arl || !mal) return kStatusHostError;
   for (int i = 0; i < ar_count; ++i) arl[i] = ar_lags ? ar_lags[i] : i + 1;
   for (int i = 0; i < ma_count; ++i) mal[i] = ma_lags ? ma_lags[i] : i + 1;
-  s.ar_lags = arl;
 
-  s.R = pool.get<double>(ufk);
-  s.Q = pool.get<double>(uff);
-  double* rs = pool.get<double>(ufk);
-  double* a = pool.get<double>(std::uint64_t(f));
-  double* att = pool.get<double>(std::uint64_t(f));
-  double* P = pool.get<double>(uff);
-  double* Ptt = pool.get<double>(uff);
-  double* X = pool.get<double>(uff);
-  StepWork w;
-  w.K = pool.get<double>(ufk);
-  w.Fp = pool.get<double>(std::uint64_t(packed_size(k)));
-  w.G = pool.get<double>(std::uint64_t(kk));
-  w.v = pool.get<double>(std::uint64_t(k));
-  w.work = pool.get<double>(std::uint64_t(k));
-  w.tol = pool.get<double>(std::uint64_t(k));
-  w.flags = pool.get<char>(std::uint64_t(k));
+  double* work = pool.get<double>(kalman_filter_work(k, pmax, qmax));
+  double* scratch = pool.get<double>(kalman_step_work(k));
   // chunk buffers of the four files, in the order of FilterFile
-  const std::int64_t chunk = chunk_steps(ff);
+  const std::int64_t chunk = chunk_steps(std::int64_t(uff));
   const std::uint64_t chunk_a = checked_mul(std::uint64_t(chunk), std::uint64_t(f));
   const std::uint64_t chunk_p = checked_mul(std::uint64_t(chunk), uff);
   double* buf[UtilityFiles::kCount] = {pool.get<double>(chunk_a), pool.get<double>(chunk_p),
                                        pool.get<double>(chunk_a), pool.get<double>(chunk_p)};
-  if (!s.R || !s.Q || !rs || !a || !att || !P || !Ptt || !X || !w.K || !w.Fp || !w.G || !w.v ||
-      !w.work || !w.tol || !w.flags || !buf[0] || !buf[1] || !buf[2] || !buf[3])
-    return kStatusHostError;
-
-  build_noise(&s, ma, ma_count, mal, sigma_packed, rs);
-  {
-    // P(1); the dense T and the solver's work stay in the pool until the end.
-    double* Tm = pool.get<double>(uff);
-    double* init_work = pool.get<double>(kalman_initial_covariance_work(f));
-    if (!Tm || !init_work) return kStatusHostError;
-    dense_transition(s, Tm);
-    (void)kalman_initial_covariance(f, Tm, s.Q, P, init_work);
-  }
+  if (!work || !scratch || !buf[0] || !buf[1] || !buf[2] || !buf[3]) return kStatusHostError;
 
   UtilityFiles files;
   if (int st = files.create_all()) return st;
-  StepWriter w_a(&files, kFilePredictedState, buf[0], f, chunk),
-      w_p(&files, kFilePredictedCov, buf[1], ff, chunk),
-      w_att(&files, kFileFilteredState, buf[2], f, chunk),
-      w_ptt(&files, kFileFilteredCov, buf[3], ff, chunk);
+  FileSink sink(&files, buf, f, chunk);
+  const int st = kalman_filter(series, T, k, ar, ar_count, pmax, arl, ma, ma_count, qmax, mal,
+                               sigma_packed, work, &sink);
+  if (st == kKalmanDiverged) return kStatusMessage;  // without a message
+  if (st != kStatusOk) return st;
+  if (int fl = sink.flush()) return fl;
 
-  // a(1) = 0, P(1)
-  if (int st = w_a.put(a)) return st;
-  if (int st = w_p.put(P)) return st;
-  for (std::int64_t t = 0; t < T; ++t) {
-    filter_update(s, series + t * k, a, P, att, Ptt, w);
-    if (int st = w_att.put(att)) return st;
-    if (int st = w_ptt.put(Ptt)) return st;
-    if (t == T - 1) break;  // the last observation is updated, not predicted
-    if (!filter_predict(s, att, Ptt, a, P, X)) return kStatusMessage;
-    if (int st = w_a.put(a)) return st;
-    if (int st = w_p.put(P)) return st;
-  }
-  for (StepWriter* sw : {&w_a, &w_p, &w_att, &w_ptt})
-    if (int st = sw->flush()) return st;
-
-  double D = 0.0, S = 0.0;
-  int det_status = kStatusOk;
-  if (int st = likelihood(&files, series, T, k, f, chunk, buf[0], buf[1], w, &D, &S, &det_status))
-    return st;
-  if (int st = files.close_all()) return st;
-  *logdet = D;
-  *quad = S;
-  *loglik = -(D + S) / 2.0;
-  return det_status;
+  KalmanSums sums;
+  if (int lk = likelihood(&files, series, T, k, f, chunk, buf[0], buf[1], scratch, &sums))
+    return lk;
+  if (int cl = files.close_all()) return cl;
+  *logdet = sums.D;
+  *quad = sums.S;
+  *loglik = -(sums.D + sums.S) / 2.0;
+  return sums.det_status;
 }
 
 }  // namespace mvtsa

@@ -43,6 +43,69 @@ std::uint64_t kalman_initial_covariance_work(std::int64_t f);
 int kalman_initial_covariance(std::int64_t f, const double* T, const double* Q, double* P,
                               double* work);
 
+// ---- The filter in work space the caller gives: nothing is allocated and no
+// utility file is used; only the sweeps of F go through the host's sweep
+// operation.
+
+// Outcomes of kalman_filter and kalman_step_loglik besides 0 and the
+// statuses a sink returns (which are passed on).
+enum KalmanOutcome : int {
+  kKalmanDiverged = -1,  // P(t+1) reached kDivergenceLimit in magnitude, or holds a NaN
+  kKalmanSingular = -2,  // F(t) could not be inverted (sweep_inverse left a pivot)
+};
+
+// What kalman_filter hands on at each step t = 0 .. T-1 (0-based rows); a
+// non-zero return stops the filter with that status.
+class KalmanSink {
+ public:
+  // a(t), P(t): the moments of row t predicted from the rows before it
+  // (t = 0: a(1) = 0 and P(1), handed on also when T = 0).
+  virtual int predicted(std::int64_t t, const double* a, const double* P) = 0;
+  // a(t|t), P(t|t): the moments after the update with row t.
+  virtual int filtered(std::int64_t t, const double* att, const double* Ptt) = 0;
+
+ protected:
+  ~KalmanSink() = default;
+};
+
+// Doubles of work kalman_filter needs for k variables and m = max(pmax,
+// qmax + 1) blocks (UINT64_MAX when that cannot be represented).
+std::uint64_t kalman_filter_work(int k, int pmax, int qmax);
+
+// The Kalman filter of the model below on the T x k series, in `work`
+// (kalman_filter_work doubles; its contents on entry do not matter):
+// R, Q = R Sigma R' and T from the blocks, P(1) by kalman_initial_covariance,
+// a(1) = 0, then for each row the update (a missing row, or one with an
+// element above 2^506 in magnitude, leaves the moments as they are; otherwise
+// the gain through the generalized inverse of F = Z P Z' by sweeping with
+// tolerance kFilterTol) and, except after the last row, the prediction
+// a(t+1) = T a(t|t), P(t+1) = T P(t|t) T' + Q.  ar_lags and ma_lags are
+// required.  Returns 0, kKalmanDiverged, or the first non-zero status of the
+// sink.
+int kalman_filter(const double* series, std::int64_t T, int k, const double* ar, int ar_count,
+                  int pmax, const int* ar_lags, const double* ma, int ma_count, int qmax,
+                  const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink);
+
+// The sums of the likelihood over the steps so far (kalman_step_loglik).
+struct KalmanSums {
+  double D = 0.0;      // sum of log max(det F(t), 2^-26.5)
+  double S = 0.0;      // sum of the quadratic forms
+  int det_status = 0;  // lu_solve's status for the last det F(t)
+};
+
+// Doubles of scratch kalman_step_loglik needs for k variables.
+std::uint64_t kalman_step_work(int k);
+
+// Adds the terms of row y (k values) from its predicted moments a (f) and P
+// (f x f), F = the top-left k x k block of P:
+//   D += log max(det F, 2^-26.5)                       (every row)
+//   S += v' F^-1 v,  v = y - a[0:k]                    when det F > 2^-26.5
+//   S += v' v / 2^-26.5                                otherwise
+// with v = 0 for a missing row.  Returns 0, or kKalmanSingular.
+// scratch: kalman_step_work(k) doubles.
+int kalman_step_loglik(const double* y, const double* a, const double* P, int k, std::int64_t f,
+                       double* scratch, KalmanSums* sums);
+
 // log-likelihood of the k-variate VARMA model for the T x k series (row
 // major; a row holding a missing value, or an element above 2^506 in
 // magnitude, is treated as missing) by the Kalman filter.
@@ -56,8 +119,10 @@ int kalman_initial_covariance(std::int64_t f, const double* T, const double* Q, 
 // and *quad = S (sum of v(t)' F(t)^-1 v(t)); the constant -(T k/2) log(2 pi)
 // is not included.
 //
-// Uses the host: a memory pool for the filter's arrays, four utility files for
-// the filter output, and the host's sweep operation.  Returns 0; 1 after a
+// Runs kalman_filter with the predicted and filtered moments written to four
+// utility files, then sums kalman_step_loglik over the predicted moments
+// read back.  Uses the host: a memory pool for the work, the utility files
+// and the host's sweep operation.  Returns 0; 1 after a
 // host error (allocation); 100 after message 178 (a singular F(t)) or after
 // error_code_report (a utility file operation failed), or without a message
 // when the filter covariance diverges; otherwise the determinant status

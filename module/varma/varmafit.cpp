@@ -8,6 +8,7 @@
 #include "module/fit/optimizer_bridge.hpp"
 #include "module/frame/host.hpp"
 #include "module/linalg/covariance.hpp"
+#include "module/varma/varma_kalman.hpp"
 #include "module/varma/varmafit_kalman.hpp"
 
 namespace mvtsa {
@@ -235,7 +236,7 @@ int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x,
     clear_fp_fault();
     if (st == 0) st = kStatusMessage;
   }
-  if (st == kVarmafitFilterSingular) return fail_message(kMsgSingular);
+  if (st == kKalmanSingular) return fail_message(kMsgSingular);
   if (st != 0) return kStatusMessage;
   // a log-likelihood beyond 2^506 in magnitude rejects the point
   const double L = model.loglik[0];

@@ -19,12 +19,6 @@ namespace {
 enum { kSeries = 0, kPhi = 1, kTheta = 2, kSigma = 3, kArLags = 4, kMaLags = 5, kMethod = 6 };
 enum { kMethodInnovations = 0, kMethodConditional = 1, kMethodKalman = 2 };
 
-const char* shape_word(const MatrixArg& m) {
-  if (m.is_scalar()) return "scalar";
-  if (m.is_vector()) return "vector";
-  return "matrix";
-}
-
 // theta: the coefficient-matrix checks without the no-value test, so that a
 // theta holding no value meets the row and column tests (message 350).
 int check_theta(const ArgList& in, int* dim, MatrixArg* m, int* blocks) {
