@@ -12,11 +12,8 @@
 namespace mvtsa {
 namespace {
 
-// Smallest scaled pivot the LU solve accepts: 2^-44.
-constexpr double kLuPivotTol = 5.684341886080804e-14;
-// Half a unit in the last place: a tail below this fraction of the sum
-// cannot change it.
-constexpr double kHalfUlp = 0.5 * std::numeric_limits<double>::epsilon();
+// The LU solve accepts a scaled pivot down to kLuPivotTol (2^-44), and a
+// tail below kUnitRoundoff (half an ulp) of the sum cannot change it.
 
 // Solves A x = b for the m x m row-major A (overwritten) by LU factorisation
 // with scaled partial pivoting: each row is scaled by the reciprocal of its
@@ -96,7 +93,7 @@ T hyper_series_t(double a, double c, T rho) {
                     : std::numeric_limits<double>::infinity();
       }
       const double tail = std::abs(term) * bound * r / (1.0 - r);
-      if (tail <= kHalfUlp * std::abs(sum)) break;
+      if (tail <= kUnitRoundoff * std::abs(sum)) break;
     }
     if (k >= kHyperMaxTerms || !(std::abs(term) < std::numeric_limits<double>::infinity())) break;
   }

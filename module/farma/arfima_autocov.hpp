@@ -9,13 +9,10 @@
 #include <complex>
 #include <cstdint>
 
+#include "module/frame/status.hpp"  // kStatusNonstationary, kStatusGammaFailed
+
 namespace mvtsa {
 
-inline constexpr int kStatusNonstationary = 390;  // arma_autocov gave gamma(0) < 0
-inline constexpr int kMsgNonstationaryRoot = 390;
-inline constexpr int kMsgRepeatedRoots = 373;
-inline constexpr int kMsgNoRoots = 88;
-inline constexpr int kMsgRootsGaveUp = 89;
 // The series F(a, c, rho) sums at least this many terms after the leading 1.
 inline constexpr int kHyperMinTerms = 30;
 // and at most this many: enough for every |rho| below about 1 - 5e-5.

@@ -15,7 +15,7 @@ namespace {
 // Sigma singular for the sweep (178); one not above kLoglikCholeskyTol
 // makes the Cholesky factor's diagonal 0, a determinant that is not
 // positive (315).
-constexpr double kLoglikCholeskyTol = 1.110223024625157e-14;
+constexpr double kLoglikCholeskyTol = kHundredRoundoffTol;  // 100 u
 
 struct ExactLayout {
   std::uint64_t gamma, acov, roots, rwork, levinson, total;

@@ -149,7 +149,7 @@ int arma_start_inside(double* c, const int* lags, int count, int order, double* 
   int degree = order;
   while (degree > 0 && a[degree] == 0.0) --degree;  // zeros at the origin add nothing
   if (degree == 0) return 0;
-  if (poly_roots(a, &degree, re, im, rw) != kRootsOk) return -1;
+  if (poly_roots(a, &degree, re, im, rw) != kPolyRootsOk) return -1;
   double largest = 0.0;
   for (int i = 0; i < degree; ++i) largest = std::max(largest, std::hypot(re[i], im[i]));
   if (!std::isfinite(largest)) return -1;

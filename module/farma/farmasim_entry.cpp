@@ -125,7 +125,7 @@ int farmasim(void** args, const std::int32_t* given) {
         return fail_message(kMsgSimOverflow);
       // A root finder that failed other than by giving up: the series stands,
       // but the call reports it.
-      if (code != kRootsOk && code != kRootsNoConvergence) status = kStatusHostError;
+      if (code != kPolyRootsOk && code != kPolyRootsNoConvergence) status = kStatusHostError;
     }
   }
 

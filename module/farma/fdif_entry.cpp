@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "module/farma/farma_model.hpp"
 #include "module/farma/frac_diff.hpp"
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
@@ -11,9 +12,8 @@ namespace {
 
 enum { kSeries = 0, kD = 1 };
 
-inline constexpr int kMsgDRange = 372;
 // d must lie in (-(1 - 2^-26.5), 1 - 2^-26.5) and away from 0 by 2^-26.5.
-inline constexpr double kDBound = 0.9999999894632878;
+inline constexpr double kDBound = kDBoundOne;
 
 int fdif(void** args, const std::int32_t* given) {
   ArgList in(args, given);

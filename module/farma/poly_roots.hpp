@@ -8,12 +8,14 @@
 
 namespace mvtsa {
 
-// Return codes of poly_roots.
-inline constexpr int kRootsOk = 0;
-inline constexpr int kRootsLeadingZero = 1;     // c_0 = 0; degree set to 0
-inline constexpr int kRootsNoConvergence = 2;   // 20 fixed-shift passes failed
-inline constexpr int kRootsScaleHigh = 1011988; // largest |coefficient| above 2^512, or not finite
-inline constexpr int kRootsScaleLow = 1011989;  // largest |coefficient| below 2^-511
+// Return codes of poly_roots and poly_zeros.
+enum PolyRootsCode : int {
+  kPolyRootsOk = 0,
+  kPolyRootsLeadingZero = 1,      // c_0 = 0; degree set to 0
+  kPolyRootsNoConvergence = 2,    // 20 fixed-shift passes failed
+  kPolyRootsScaleHigh = 1011988,  // largest |coefficient| above 2^512, or not finite
+  kPolyRootsScaleLow = 1011989,   // largest |coefficient| below 2^-511
+};
 
 // Doubles of work space for a polynomial of degree n: seven arrays of n + 1
 // (p, qp, k, qk, saved k, second saved k, coefficient moduli).

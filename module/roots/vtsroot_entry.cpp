@@ -85,10 +85,10 @@ int vtsroot(void** args, const std::int32_t* given) {
     WorkBlock<double>& scratch = poly == &ar ? ar_roots : ma_roots;
     const int st = companion_roots(poly->expanded, k, static_cast<int>(poly->order),
                                    scratch.data());
-    if (st == kRootsHostError) return kStatusHostError;
+    if (st == kCompanionRootsHostError) return kStatusHostError;
     const std::int64_t m = std::int64_t(k) * poly->order;
     for (std::int64_t i = 0; i < m; ++i, ++at) {
-      if (st == kRootsOk) {
+      if (st == kCompanionRootsOk) {
         table[2 * at] = scratch[2 * i];
         table[2 * at + 1] = scratch[2 * i + 1];
         modulus[at] = complex_modulus(scratch.data() + 2 * i);

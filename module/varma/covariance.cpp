@@ -115,7 +115,7 @@ int pd_check_work(double* packed, int k, double tolerance, double* A) {
     } else {
       const double a = at(j, j), b = at(j + 1, j + 1), c = at(j + 1, j);
       const double ac = std::fabs(c);
-      count(ac > 2.225073858507202e-308 ? (a * b - c * c) / ac : 0.0);
+      count(ac > kTinyNormal ? (a * b - c * c) / ac : 0.0);
       count(ac);
       const double det = a * b - c * c;
       // Schur complement: A22 -= [x y] D^-1 [x y]'

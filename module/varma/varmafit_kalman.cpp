@@ -15,10 +15,10 @@ namespace mvtsa {
 namespace {
 
 constexpr double kDetFloor = kCloseTol;  // 2^-26.5
-// Threshold of the generalized inverse of F: b = 1.11e-14 max|diag F| when
-// that maximum lies in (kTinyDiag, 1), else 1.11e-14.
-constexpr double kGinvScale = 1.110223024625157e-14;
-constexpr double kTinyDiag = 1.491668147e-154;
+// Threshold of the generalized inverse of F: b = 100 u max|diag F| when that
+// maximum lies in (kTinyDiag, 1), else 100 u.
+constexpr double kGinvScale = kHundredRoundoffTol;
+constexpr double kTinyDiag = kSqrtDblMin;
 // The doubling has converged when |A|_F^2 <= 2^-56.
 constexpr double kDoublingTail = 0x1p-56;
 constexpr int kJacobiSweeps = 64;

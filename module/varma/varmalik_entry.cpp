@@ -134,7 +134,7 @@ int varmalik(void** args, const std::int32_t* given) {
     int roots_status = 0;
     nonstationary = is_nonstationary(copy.data(), pmax, pmax, nullptr, k, roots.data(),
                                      &roots_status);
-    if (roots_status == kRootsHostError) return kStatusHostError;
+    if (roots_status == kCompanionRootsHostError) return kStatusHostError;
   }
 
   // 1.9 method

@@ -42,7 +42,7 @@ int draw(double* out, const SimModel& s, i64 count) {
 
 // Fixed start: y_{1-p} .. y_0 and e_{1-q} .. e_0 all equal to x0.  The
 // simulation stops (note 359) at the first observation with an element
-// beyond 2^506.
+// beyond 2^512 / 100.
 int simulate_fixed(const SimModel& s, double x0, SimResult* r) {
   const i64 k = s.k, p = s.p, q = s.q, n = s.n;
   if (int st = r->series.allocate(checked_mul(u64(n + p), u64(k)))) return st;
