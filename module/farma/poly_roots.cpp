@@ -1,4 +1,6 @@
-// Three-stage Jenkins-Traub zero finder for real polynomials.
+// Three-stage Jenkins-Traub zero finder for real polynomials (Jenkins and
+// Traub 1970, the real-coefficient variant with quadratic iteration), and
+// the Aberth-Ehrlich polishing of poly_zeros.
 //
 // Notation: the working polynomial p has degree n and coefficients
 // p_0..p_n (p_0 of the highest power); the shift polynomial k has degree

@@ -1,7 +1,12 @@
 // Zeros of a polynomial with real coefficients by the three-stage
 // Jenkins-Traub method for real polynomials (no-shift stage, fixed-shift
 // stage, variable-shift stage with linear or quadratic iteration, deflation
-// after each zero or conjugate pair).
+// after each zero or conjugate pair): M. A. Jenkins and J. F. Traub, "A
+// three-stage algorithm for real polynomials using quadratic iteration",
+// SIAM J. Numer. Anal. 7 (1970) 545-566.  Tested (tests/farma/
+// poly_roots_test.cpp): random degree 1 to 30 with zeros of modulus 0.2 to
+// 1.25, backward error below 1e-11 per zero, each zero matching an
+// eigenvalue of the companion matrix.
 #pragma once
 
 #include <cstdint>

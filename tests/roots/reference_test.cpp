@@ -170,8 +170,10 @@ Value list(const std::vector<double>& v) {
   return v.empty() ? Value::omitted() : Value::column(v);
 }
 
-// Rows are (real, imaginary, modulus, radians, degrees); the order is the
-// documented one, so the table is compared row by row without re-sorting.
+// Rows are (real, imaginary, modulus, radians, degrees), AR roots before MA
+// roots, each with real parts descending and a conjugate pair adjacent
+// (positive imaginary part first): the table is in that order, so it is
+// compared row by row without re-sorting.
 TEST(RootsReference, VtsrootMatchesThePeerEigenvalues) {
   mvts::Session s;
   for (const RootCase& c : kRootCases) {
