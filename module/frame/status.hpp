@@ -28,7 +28,7 @@ inline constexpr int kStatusMessage = 100;     // a message explains the failure
 // holds the text of each; an entry point issues one with issue_message (a
 // note) or fail_message (the call fails with status 100).
 inline constexpr int kMsgScalarOrVector = 15;        // a matrix where a scalar or vector is needed
-inline constexpr int kMsgNoRoots = 88;               // AR polynomial with a zero leading coefficient
+inline constexpr int kMsgNoRoots = 88;               // AR polynomial, zero leading coefficient
 inline constexpr int kMsgRootsGaveUp = 89;           // the root finder stopped after {1} roots
 inline constexpr int kMsgOptimizationFailed = 143;   // the optimizer could not run
 inline constexpr int kMsgSingular = 178;             // a model covariance matrix is singular
@@ -43,7 +43,7 @@ inline constexpr int kMsgNoCoefficients = 354;
 inline constexpr int kMsgNotMultiple = 355;
 inline constexpr int kMsgLagCount = 356;
 inline constexpr int kMsgNotSquare = 357;
-inline constexpr int kMsgSimTooShort = 358;          // series to simulate not longer than the AR order
+inline constexpr int kMsgSimTooShort = 358;          // series not longer than the AR order
 inline constexpr int kMsgOverflow = 359;
 inline constexpr int kMsgNonstationary = 360;
 inline constexpr int kMsgPureMaLag = 361;
@@ -57,16 +57,20 @@ inline constexpr int kMsgUcmNote = 376;              // UCMSIM's note on what it
 inline constexpr int kMsgZeroSeed = 380;             // a seed that leaves the generator at 0
 inline constexpr int kMsgResultOverflow = 381;       // a promised number is not finite
 inline constexpr int kMsgConditionalOverflow = 382;  // VARMALIK method 1 diverged
-inline constexpr int kMsgNonstationaryRoot = 390;    // an ARFIMA AR root on or inside the unit circle
-inline constexpr int kMsgTooManyCoefficients = 395;  // VARMAFIT: fewer complete rows than coefficients
+inline constexpr int kMsgNonstationaryRoot = 390;    // ARFIMA AR root on or inside the circle
+inline constexpr int kMsgTooManyCoefficients = 395;  // VARMAFIT: fewer rows than coefficients
 inline constexpr int kMsgNoCompleteRow = 396;        // VARMAFIT: no complete row in the series
 inline constexpr int kMsgSecondStartWon = 397;       // FARMAFIT: the second start fitted better
 
 // Failure codes of the ARFIMA kernels.  Each is the number of the message
 // that reports it, so that an entry point passes the code to fail_message.
-inline constexpr int kStatusGammaFailed = kMsgGammaFailed;      // frac_diff_filter, the likelihood
-inline constexpr int kStatusSimOverflow = kMsgSimOverflow;      // farma_sim
-inline constexpr int kStatusNonstationary = kMsgNonstationaryRoot;  // arma_autocov: gamma(0) < 0
+// kStatusGammaFailed: a gamma evaluation or a likelihood pivot failed;
+// kStatusSimOverflow: a simulated value reached 2^512; kStatusNonstationary:
+// an AR root on or inside the unit circle (farma_root_check), or the ARMA
+// system gave gamma(0) < 0 (arma_autocov).
+inline constexpr int kStatusGammaFailed = kMsgGammaFailed;
+inline constexpr int kStatusSimOverflow = kMsgSimOverflow;
+inline constexpr int kStatusNonstationary = kMsgNonstationaryRoot;
 
 // Host error code raised when a vector kernel raised overflow, division by
 // zero or invalid operation.

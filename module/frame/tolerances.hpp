@@ -4,7 +4,7 @@
 // u = 2^-53 is the unit roundoff of the double format.  Several tolerances
 // are a few ulps above the power of two they stand for: they were first
 // written as rounded decimals, and are kept to the bit so that every result
-// stays as the tests record it (tests/frame/constants_test.cpp pins each one).
+// stays as the tests record it (tests/frame/status_test.cpp pins each one).
 // A role-named alias next to its kernel (kEigPrecision, kVarmafitPivotTol,
 // ...) says what a particular use tolerates.
 #pragma once

@@ -172,9 +172,10 @@ void swap_rows_cols(Mat A, int n, int j, int m, int k, int l) {
 // and column pair of the active block by the power of 10 that brings the
 // column's off-diagonal norm within about a factor of 10 of the row's; a
 // scaling is kept only when it lowers their sum below kBalanceFactor (0.95)
-// of what it was, and the sweeps stop when none is kept.  On return the active block is ilo..ihi (ilo may
-// exceed ihi when every eigenvalue is isolated); scale[i] records the swap
-// index (outside) or the scale factor (inside).
+// of what it was, and the sweeps stop when none is kept.  On return the
+// active block is ilo..ihi (ilo may exceed ihi when every eigenvalue is
+// isolated); scale[i] records the swap index (outside) or the scale factor
+// (inside).
 void balance(int n, Mat A, double* scale, int* ilo_out, int* ihi_out) {
   int k = 0, l = n - 1;
   // Rows whose off-diagonal entries within columns 0..l are zero go to the
