@@ -94,7 +94,7 @@ void run_companion_roots(benchmark::State& state, const std::vector<double>& c, 
   std::vector<double> copy(c.size()), roots(2 * std::size_t(k) * p);
   for (auto _ : state) {
     std::memcpy(copy.data(), c.data(), sizeof(double) * c.size());
-    if (mvtsa::companion_roots(copy.data(), k, p, roots.data()) != mvtsa::kRootsOk)
+    if (mvtsa::companion_roots(copy.data(), k, p, roots.data()) != mvtsa::kCompanionRootsOk)
       state.SkipWithError("companion_roots failed");
     benchmark::DoNotOptimize(roots.data());
   }

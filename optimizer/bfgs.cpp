@@ -12,8 +12,8 @@ namespace {
 
 constexpr double kArmijo = 1e-4;  // sufficient-decrease constant c1
 // Forward step sqrt(eps) and central step eps^(1/3), relative to max(|x_i|, s_i).
-constexpr double kForwardStep = 1.4901161193847656e-08;  // 2^-26
-constexpr double kCentralStep = 6.0554544523933395e-06;  // 2^(-52/3)
+constexpr double kForwardStep = 0x1p-26;
+constexpr double kCentralStep = 0x1.965fea53d6e3dp-18;  // 2^(-52/3), rounded
 // The first step moves no free parameter by more than this share of s_i.
 constexpr double kFirstStep = 0.1;
 // Backtracking: the interpolated step stays within [0.1, 0.5] of the last.

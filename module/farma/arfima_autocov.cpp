@@ -13,9 +13,7 @@
 namespace mvtsa {
 namespace {
 
-// Half a unit in the last place: a tail below this fraction of the sum
-// cannot change it.
-constexpr double kHalfUlp = 0.5 * std::numeric_limits<double>::epsilon();
+// A tail below kUnitRoundoff (half an ulp) of the sum cannot change it.
 
 // Tail bound of F(a, c, rho) after a term: with the current a and c (those
 // of the next ratio) and c - a in (0, 2), every later term is
@@ -50,7 +48,7 @@ T hyper_series_t(double a, double c, T rho) {
                     : std::numeric_limits<double>::infinity();
       }
       const double tail = std::abs(term) * bound * r / (1.0 - r);
-      if (tail <= kHalfUlp * std::abs(sum)) break;
+      if (tail <= kUnitRoundoff * std::abs(sum)) break;
     }
     if (k >= kHyperMaxTerms || !(std::abs(term) < std::numeric_limits<double>::infinity())) break;
   }
@@ -214,8 +212,8 @@ std::int64_t arfima_autocov_work_size(int p, int q, std::int64_t lag) {
 
 int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, const double* ma,
                    const double* ar, const double* roots, bool complex_roots, double* work) {
-  // 1. d = 0: the ARMA(p, q) autocovariances, then the AR recursion
-  //    gamma(k) = sum_j phi_j gamma(k - j) + r_k (k <= q) for k > p.
+  // d = 0: the ARMA(p, q) autocovariances, then the AR recursion
+  // gamma(k) = sum_j phi_j gamma(k - j) + r_k (k <= q) for k > p.
   if (std::fabs(d) <= kCloseTol) {
     double* g = work;
     double* c = g + p + 1;
@@ -235,8 +233,8 @@ int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, cons
     return 0;
   }
 
-  // 2. Fractional noise: gamma(0) = Gamma(1 - 2d) / Gamma(1 - d)^2,
-  //    gamma(k) = gamma(k - 1) (k - 1 + d) / (k - d).
+  // Fractional noise (p = q = 0): gamma(0) = Gamma(1 - 2d) / Gamma(1 - d)^2,
+  // gamma(k) = gamma(k - 1) (k - 1 + d) / (k - d).
   if (p == 0 && q == 0) {
     double g12, g1;
     if (!gamma_ok(1.0 - 2.0 * d, &g12) || !gamma_ok(1.0 - d, &g1)) return kStatusGammaFailed;
@@ -246,8 +244,9 @@ int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, cons
     return 0;
   }
 
-  // 3. psi(l) = sum_{s=max(0,l)..min(q,q+l)} theta*_s theta*_(s-l), l = -q..q,
-  //    and K = Gamma(1 - 2d) / (Gamma(1 - d) Gamma(d)).
+  // Otherwise Sowell's sum.  The MA part enters through
+  // psi(l) = sum_{s=max(0,l)..min(q,q+l)} theta*_s theta*_(s-l), l = -q..q,
+  // and the scale is K = Gamma(1 - 2d) / (Gamma(1 - d) Gamma(d)).
   double* psi = work + q;  // psi[l], l = -q..q
   for (int l = -q; l <= q; ++l) {
     double s = 0.0;
@@ -259,7 +258,7 @@ int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, cons
     return kStatusGammaFailed;
   const double K = g12 / (g1 * gd);
 
-  // 4-5. The lags enter only through h = p + l - s, from p - q - lag to
+  // The lags enter only through h = p + l - s, from p - q - lag to
   // p + q: G(h) = [Gamma(d + h) / Gamma(1 - d + h)] sum_j Re(zeta_j C(d, h, rho_j))
   // (the sum is 1 when p = 0) is formed once per h, then
   // gamma(s) = K sum_{l=-q..q} psi(l) G(p + l - s).  The two series of each

@@ -1,21 +1,30 @@
 // Autocovariances of a stationary ARFIMA(p, d, q) process
 //   phi(B) (1 - B)^d y_t = theta(B) eps_t,   var(eps_t) = 1,
-// by the hypergeometric-series method over the roots rho_j of the AR
+// by Sowell's hypergeometric-series method over the roots rho_j of the AR
 // polynomial (the zeros of z^p - phi_1 z^(p-1) - ... - phi_p), and of the
 // ARMA(p, q) process (d = 0) by the linear equations of its first p + 1
 // autocovariances.
+//
+// Sowell's method (F. Sowell, "Maximum likelihood estimation of stationary
+// univariate fractionally integrated time series models", J. Econometrics 53
+// (1992) 165-188), for distinct AR roots:
+//   gamma(s) = K sum_{l=-q..q} psi(l) G(p + l - s),
+//   G(h) = [Gamma(d + h) / Gamma(1 - d + h)] sum_j zeta_j C(d, h, rho_j),
+//   C(d, h, rho) = rho^(2p) F(d + h, 1 - d + h, rho) + F(d - h, 1 - d - h, rho) - 1,
+// with K, psi and zeta_j as in arfima_autocov.cpp and F the series below.
+// Tested (tests/farma/arfima_autocov_test.cpp): fractional noise within
+// 1e-12 relative of its closed form to lag 1000; ARFIMA(p, d, q) with AR
+// roots up to modulus 0.95 within 1e-10 gamma(0) of a truncated
+// MA(infinity) sum over fractional noise, to lag 1000.
 #pragma once
 
 #include <complex>
 #include <cstdint>
 
+#include "module/frame/status.hpp"  // kStatusNonstationary, kStatusGammaFailed
+
 namespace mvtsa {
 
-inline constexpr int kStatusNonstationary = 390;  // arma_autocov gave gamma(0) < 0
-inline constexpr int kMsgNonstationaryRoot = 390;
-inline constexpr int kMsgRepeatedRoots = 373;
-inline constexpr int kMsgNoRoots = 88;
-inline constexpr int kMsgRootsGaveUp = 89;
 // The series F(a, c, rho) sums at least this many terms after the leading 1.
 inline constexpr int kHyperMinTerms = 30;
 // and at most this many: enough for every |rho| below about 1 - 5e-5.

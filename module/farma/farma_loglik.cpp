@@ -15,7 +15,7 @@ namespace {
 // Sigma singular for the sweep (178); one not above kLoglikCholeskyTol
 // makes the Cholesky factor's diagonal 0, a determinant that is not
 // positive (315).
-constexpr double kLoglikCholeskyTol = 1.110223024625157e-14;
+constexpr double kLoglikCholeskyTol = kHundredRoundoffTol;  // 100 u
 
 struct ExactLayout {
   std::uint64_t gamma, acov, roots, rwork, levinson, total;
@@ -83,22 +83,22 @@ int exact_loglik(double* work, const double* y, std::int64_t n, double d, int p,
   const ExactLayout l = exact_layout(n, p, q);
   double* gamma = work + l.gamma;
   double* roots = work + l.roots;
-  // 1. AR roots: inside the unit circle and distinct.
+  // AR roots: inside the unit circle and distinct.
   bool complex_roots = false;
   if (p > 0) {
     farma_ar_roots(ar, p, roots, work + l.rwork, &complex_roots);
     if (int st = farma_root_check(roots, p)) return st;
   }
-  // 2. gamma(0..n-1) for sigma^2 = 1, then scaled.
+  // gamma(0..n-1) for sigma^2 = 1, then scaled.
   if (int st = arfima_autocov(gamma, n - 1, d, p, q, ma, ar, roots, complex_roots,
                               work + l.acov))
     return st;
   if (sigma2 != 1.0)
     for (std::int64_t k = 0; k < n; ++k) gamma[k] *= sigma2;
-  // 3. ln det Sigma and y' Sigma^-1 y by the prediction-error decomposition.
+  // ln det Sigma and y' Sigma^-1 y by the prediction-error decomposition.
   double logdet = 0.0, qy = 0.0;
   if (int st = toeplitz_loglik(gamma, y, n, work + l.levinson, &logdet, &qy)) return st;
-  // 4. The three values.
+  // The three values: the log-likelihood, ln det Sigma, y' Sigma^-1 y.
   work[0] = -0.5 * (qy + logdet);
   work[1] = logdet;
   work[2] = qy;
@@ -111,11 +111,11 @@ int css_loglik(double* work, const double* y, std::int64_t n, double d, int p, i
   double* e = u + n;
   double* w = e + n;
   double* scratch = w + n;
-  // 1. u = (1 - B)^d y, u_0 = 0 (it is the missing value).
+  // u = (1 - B)^d y, u_0 = 0 (it is the missing value).
   if (int st = frac_diff_filter(u, w, d, y, n, scratch)) return st;
   u[0] = 0.0;
-  // 2. e_t = u_t - sum_{j<=min(p,t)} phi_j u_(t-j), then + sum_{j<=min(q,t)} theta_j e_(t-j)
-  //    (phi_j = -a_j, theta_j = -theta*_j).
+  // e_t = u_t - sum_{j<=min(p,t)} phi_j u_(t-j), then + sum_{j<=min(q,t)} theta_j e_(t-j)
+  // (phi_j = -a_j, theta_j = -theta*_j).
   for (std::int64_t t = 0; t < n; ++t) {
     double s = u[t];
     for (int j = 1; j <= p && j <= t; ++j) s += ar[j] * u[t - j];
@@ -123,7 +123,7 @@ int css_loglik(double* work, const double* y, std::int64_t n, double d, int p, i
     for (int j = 1; j <= q && j <= t; ++j) s -= ma[j] * e[t - j];
     e[t] = s;
   }
-  // 3-4. S over t = m..n-1.
+  // S = sum e_t^2 over t = m..n-1, m = max(p, q).
   const std::int64_t m = p > q ? p : q;
   if (m >= n) return kStatusGammaFailed;
   double S = 0.0;
@@ -132,7 +132,7 @@ int css_loglik(double* work, const double* y, std::int64_t n, double d, int p, i
     if (S >= kDivergenceLimit) return kStatusGammaFailed;
   }
   if (!(S > 0.0)) return kStatusGammaFailed;
-  // 5. -(n - m)/2 ln(S / (n - m))
+  // The concentrated log-likelihood -(n - m)/2 ln(S / (n - m)).
   const double nm = double(n - m);
   work[0] = -0.5 * nm * std::log(S / nm);
   work[1] = missing_value();

@@ -32,10 +32,10 @@ std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
 // doubles.  The pivot v_t is the value that sweeping pivots 0..t-1 of Sigma
 // leaves at t, and the rules are those of sweeping every pivot with the
 // tolerance 2^-26.5 gamma(0) and then factoring Sigma = L L' by rows with the
-// tolerance 1.11e-14:
+// tolerance 100 x 2^-53 (kHundredRoundoffTol):
 //   178 at the first t with |v_t| not above 2^-26.5 gamma(0) (the sweep stops
 //       short of n pivots);
-//   otherwise 315 when some v_t is not above 1.11e-14 (a zero diagonal in L,
+//   otherwise 315 when some v_t is not above 100 x 2^-53 (a zero diagonal in L,
 //       a determinant that is not positive);
 //   otherwise 0.
 // Agrees with the dense sweep and factorisation to 2.3e-11 relative or

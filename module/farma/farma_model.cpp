@@ -101,8 +101,8 @@ int farma_ar_roots(const double* ar, int p, double* roots, double* work, bool* c
   std::memset(re, 0, sizeof(double) * std::size_t(2 * p));
   int degree = p;
   const int code = poly_zeros(ar, &degree, re, im, jt);
-  if (code == kRootsLeadingZero) issue_message(kMsgNoRoots);
-  if (code == kRootsNoConvergence) issue_message(kMsgRootsGaveUp, {degree});
+  if (code == kPolyRootsLeadingZero) issue_message(kMsgNoRoots);
+  if (code == kPolyRootsNoConvergence) issue_message(kMsgRootsGaveUp, {degree});
   // Real parts ascending, then imaginary parts (a missing value last), so
   // that equal roots are neighbours; the index array lies over the root
   // finder's work space, free again.

@@ -11,11 +11,8 @@
 namespace mvtsa {
 
 // 1 - 2^-26.5 and 1/2 - 2^-26.5: the open bounds on |d|.
-inline constexpr double kDBoundOne = 0.9999999894632878;
-inline constexpr double kDBoundHalf = 0.4999999894632879;
-inline constexpr int kMsgDRange = 372;
-inline constexpr int kMsgSimOverflow = 316;
-inline constexpr int kMsgSimTooShort = 358;
+inline constexpr double kDBoundOne = 1.0 - kCloseTol;
+inline constexpr double kDBoundHalf = 0.5 - kCloseTol;
 
 // A polynomial in host memory, coef[0] = 1 and coef[j] the coefficient of
 // B^j, order its degree.

@@ -12,8 +12,8 @@
 namespace mvtsa {
 namespace {
 
-// Pivot tolerance of the Cholesky factors of simulation.
-constexpr double kSimCholeskyTol = 1.110223024625157e-14;
+// Pivot tolerance of the Cholesky factors of simulation: 100 u.
+constexpr double kSimCholeskyTol = kHundredRoundoffTol;
 
 }  // namespace
 

@@ -4,10 +4,9 @@
 
 #include <cstdint>
 
-namespace mvtsa {
+#include "module/frame/status.hpp"  // kStatusSimOverflow, kStatusGammaFailed
 
-// arma_filter_fixed: a simulated value reached 2^512.
-inline constexpr int kStatusSimOverflow = 316;
+namespace mvtsa {
 
 // Number of moving-average weights of the truncated fractional noise.
 inline constexpr int kFracMaTerms = 100;
@@ -18,7 +17,7 @@ inline constexpr int kFracMaTerms = 100;
 // and x = L z with L L' the N x N Toeplitz matrix of gamma_X, row by row by
 // the Durbin-Levinson recursion (module/farma/durbin_levinson.hpp):
 //   x_t = sum_{j=1..t} phi_(t,j) x_(t-j) + sqrt(v_t) z_t,
-// in O(N^2) operations and O(N) memory; a pivot v_t not above 1.11e-14
+// in O(N^2) operations and O(N) memory; a pivot v_t not above 100 x 2^-53
 // gives L_tt = 0 as in the packed Cholesky factorisation.  work:
 // frac_noise_work_size(N) doubles.  Returns 0 or 315 (a gamma evaluation
 // failed).

@@ -14,8 +14,8 @@ enum { kD = 0, kPhi = 1, kTheta = 2, kSigma = 3, kArLags = 4, kMaLags = 5, kLag 
 
 int farmacov(void** args, const std::int32_t* given) {
   ArgList in(args, given);
-  // 1-8. d, phi, theta, sigma, and the polynomials from the lag lists with
-  // small trailing terms dropped
+  // d, phi, theta, sigma, and the polynomials from the lag lists with
+  // small trailing terms dropped.
   FarmaModel model;
   if (int st = farma_model_args(in, {kD, kPhi, kTheta, kSigma, kArLags, kMaLags}, kDBoundHalf,
                                 &model))
@@ -24,7 +24,7 @@ int farmacov(void** args, const std::int32_t* given) {
   FarmaPoly& ar = model.ar;
   FarmaPoly& ma = model.ma;
   const int p = ar.order, q = ma.order;
-  // 9. AR roots: inside the unit circle and distinct
+  // AR roots: inside the unit circle and distinct.
   farma_negate(&ar);
   WorkBlock<double> roots(std::uint64_t(2 * std::int64_t(p) + farma_roots_work_size(p)));
   if (!roots) return roots.status();
@@ -34,22 +34,23 @@ int farmacov(void** args, const std::int32_t* given) {
                    &complex_roots);
     if (int st = farma_root_check(roots.data(), p)) return fail_message(st);
   }
-  // 10. the MA polynomial 1 - theta_1 B - ...
+  // The MA polynomial 1 - theta_1 B - ...
   farma_negate(&ma);
-  // 11. lag; the result has lag + 1 rows, which must fit a 32-bit count.
+  // lag (12 when absent); the result has lag + 1 rows, which must fit a
+  // 32-bit count.
   std::int64_t lag = 12;
   if (in.given(kLag)) {
     if (int st = in.whole_number(kLag, &lag)) return st;
     if (lag >= 2147483647) return kStatusTooLarge;
   }
-  // 12. the result and the work space, checked together before either is made
+  // The result and the work space, checked together before either is made.
   if (int st = check_room({doubles(lag + 1), doubles(arfima_autocov_work_size(p, q, lag))}))
     return st;
   double* out = create_result(1, static_cast<std::int32_t>(lag + 1), 1);
   if (!out) return kStatusHostError;
   WorkBlock<double> work(std::uint64_t(arfima_autocov_work_size(p, q, lag)));
   if (!work) return work.status();
-  // 13. gamma(0..lag), written into the result, scaled by sigma^2
+  // gamma(0..lag), written into the result, scaled by sigma^2.
   if (int st = arfima_autocov(out, lag, d, p, q, ma.coef.data(), ar.coef.data(), roots.data(),
                               complex_roots, work.data())) {
     issue_message(st);

@@ -8,20 +8,19 @@
 
 #include <cstdint>
 
+#include "module/farma/farma_model.hpp"
 #include "module/farma/farmafit_start.hpp"
 
 namespace mvtsa {
 
 // d within +-(1/2 - 2^-26.5) for the exact method; every other parameter
 // within the largest finite doubles.
-inline constexpr double kFarmafitDBound = 0.4999999894632879;
-inline constexpr double kFarmafitWideBound = 1.7976931348623157e308;
+inline constexpr double kFarmafitDBound = kDBoundHalf;
+inline constexpr double kFarmafitWideBound = 0x1.fffffffffffffp+1023;  // DBL_MAX
 // The value reported to the optimizer for a failed evaluation.
-inline constexpr double kFarmafitFailedValue = 1.3407807929942596e154;
+inline constexpr double kFarmafitFailedValue = kDivergenceLimit;
 // The optimizer's code for a run that could not start.
 inline constexpr int kFarmafitOptimizerFailed = -10000000;
-inline constexpr int kMsgOptimizationFailed = 143;
-inline constexpr int kMsgTooFewObservations = 248;
 
 // A parameter name record: a 16-bit length and up to 32 characters, not
 // terminated.
@@ -39,8 +38,6 @@ struct FarmafitData {
 
 // A start whose |d0| exceeds this is clamped to it (exact method).
 inline constexpr double kFarmafitStartDMax = 0.45;
-// Note: the fit from the second start reached the higher likelihood.
-inline constexpr int kMsgSecondStartWon = 397;
 
 // The fit's model record (context word 256).
 struct FarmafitModel {

@@ -247,7 +247,7 @@ int farmafit(void** args, const std::int32_t* given) {
   }
   evaluable_start(data, model, sw, x);
 
-  // Names, bounds (exact: d within +-0.4999999894632879, SIGMA fixed at its
+  // Names, bounds (exact: d within +-(1/2 - 2^-26.5), SIGMA fixed at its
   // start), typical sizes.
   WorkBlock<unsigned char> names(checked_mul(std::uint64_t(m), kNameRecordBytes));
   if (!names) return names.status();

@@ -84,7 +84,8 @@ int hannan_rissanen_start(const double* u, std::int64_t n, const ArmaLags& lags,
   double* coef = eps + n;
   double* reg = coef + std::max(P + Q, m) + 1;
 
-  // 1. The long autoregression, only with an MA part.
+  // First stage, only with an MA part: the long autoregression whose
+  // residuals stand in for the innovations.
   int h = 0;
   if (Q > 0) {
     double best = std::numeric_limits<double>::infinity();
@@ -110,7 +111,7 @@ int hannan_rissanen_start(const double* u, std::int64_t n, const ArmaLags& lags,
       eps[t] = e;
     }
   }
-  // 2. The ARMA regression.
+  // Second stage: the ARMA regression on the lagged series and residuals.
   const std::int64_t t0 = std::int64_t(Q) + std::max(P, h);
   auto row = [&](std::int64_t t, double* z) {
     int i = 0;
@@ -149,7 +150,7 @@ int arma_start_inside(double* c, const int* lags, int count, int order, double* 
   int degree = order;
   while (degree > 0 && a[degree] == 0.0) --degree;  // zeros at the origin add nothing
   if (degree == 0) return 0;
-  if (poly_roots(a, &degree, re, im, rw) != kRootsOk) return -1;
+  if (poly_roots(a, &degree, re, im, rw) != kPolyRootsOk) return -1;
   double largest = 0.0;
   for (int i = 0; i < degree; ++i) largest = std::max(largest, std::hypot(re[i], im[i]));
   if (!std::isfinite(largest)) return -1;

@@ -17,14 +17,14 @@ enum {
 
 int farmalik(void** args, const std::int32_t* given) {
   ArgList in(args, given);
-  // 1. the series
+  // The series: a vector without missing values.
   if (!in.given(kSeries)) return kStatusNoValue;
   MatrixArg y;
   if (int st = in.fetch(kSeries, &y)) return st;
   if ((y.rows != 1 && y.cols != 1) || y.size() < 1) return kStatusNotVector;
   if (has_missing(in.slot(kSeries))) return kStatusMissing;
   const std::int64_t n = y.length();
-  // 2-3. d, phi, theta, sigma and the polynomials
+  // d, phi, theta, sigma and the polynomials.
   FarmaModel model;
   if (int st = farma_model_args(in, {kD, kPhi, kTheta, kSigma, kArLags, kMaLags}, kDBoundOne,
                                 &model))
@@ -32,7 +32,7 @@ int farmalik(void** args, const std::int32_t* given) {
   const double d = model.d, sigma2 = model.sigma2;
   FarmaPoly& ar = model.ar;
   FarmaPoly& ma = model.ma;
-  // 4. opt in [0, 1]; 1 (truncated) selects the exact method, which needs |d| < 1/2
+  // opt in [0, 1]; 1 (truncated) selects the exact method, which needs |d| < 1/2.
   double opt = 0.0;
   if (in.given(kOpt)) {
     if (int st = farma_scalar_arg(in, kOpt, &opt)) return st;
@@ -40,16 +40,16 @@ int farmalik(void** args, const std::int32_t* given) {
   }
   const int method =
       std::trunc(opt) == 1.0 && std::fabs(d) < kDBoundHalf ? kFarmaExact : kFarmaCss;
-  // 5. 1 - phi_1 B - ... and 1 - theta_1 B - ...
+  // The polynomials as 1 - phi_1 B - ... and 1 - theta_1 B - ...
   farma_negate(&ar);
   farma_negate(&ma);
-  // 6. the result, the series again, the work space
+  // The result, the series fetched again, the work space.
   double* out = create_result(1, 3, 1);
   if (!out) return kStatusHostError;
   const MatrixArg y2 = in.refetch(kSeries);
   WorkBlock<double> work(farma_loglik_work_size(n, ar.order, ma.order, method));
   if (!work) return work.status();
-  // 7. the likelihood
+  // The likelihood; a kernel failure is its message.
   if (int st = farma_loglik(work.data(), y2.data, n, d, ar.order, ma.order, ar.coef.data(),
                             ma.coef.data(), sigma2, method)) {
     issue_message(st);

@@ -22,7 +22,7 @@ enum {
 
 int farmasim(void** args, const std::int32_t* given) {
   ArgList in(args, given);
-  // 1-3. d, phi, theta, mu, sigma, n
+  // d, phi, theta, mu, sigma and n, each checked as it is read.
   double d = 0.0;
   if (int st = farma_d_arg(in, kD, kDBoundOne, &d)) return st;
   MatrixArg phi, theta;
@@ -37,19 +37,19 @@ int farmasim(void** args, const std::int32_t* given) {
   std::int64_t n = 100;
   if (in.given(kN))
     if (int st = in.whole_number(kN, &n)) return st;
-  // 4-5. the polynomials; the series must be longer than the AR order
+  // The polynomials; the series must be longer than the AR order.
   FarmaPoly ar, ma;
   if (int st = farma_polynomial(in, kArLags, phi.data, np, "AR", &ar)) return st;
   if (ar.order >= n) return fail_message(kMsgSimTooShort);
   if (int st = farma_polynomial(in, kMaLags, theta.data, nq, "MA", &ma)) return st;
   const int p = ar.order, q = ma.order;
-  // 6. initial and seed
+  // The initial value and the seed.
   double initial = 0.0, seed = 0.0;
   if (in.given(kInitial))
     if (int st = farma_scalar_arg(in, kInitial, &initial)) return st;
   if (in.given(kSeed))
     if (int st = in.seed(kSeed, &seed)) return st;
-  // 7. 1 - phi_1 B - ... and 1 - theta_1 B - ...
+  // The polynomials as 1 - phi_1 B - ... and 1 - theta_1 B - ...
   farma_negate(&ar);
   farma_negate(&ma);
 
@@ -125,7 +125,7 @@ int farmasim(void** args, const std::int32_t* given) {
         return fail_message(kMsgSimOverflow);
       // A root finder that failed other than by giving up: the series stands,
       // but the call reports it.
-      if (code != kRootsOk && code != kRootsNoConvergence) status = kStatusHostError;
+      if (code != kPolyRootsOk && code != kPolyRootsNoConvergence) status = kStatusHostError;
     }
   }
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "module/farma/farma_model.hpp"
 #include "module/farma/frac_diff.hpp"
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
@@ -11,40 +12,39 @@ namespace {
 
 enum { kSeries = 0, kD = 1 };
 
-inline constexpr int kMsgDRange = 372;
 // d must lie in (-(1 - 2^-26.5), 1 - 2^-26.5) and away from 0 by 2^-26.5.
-inline constexpr double kDBound = 0.9999999894632878;
+inline constexpr double kDBound = kDBoundOne;
 
 int fdif(void** args, const std::int32_t* given) {
   ArgList in(args, given);
-  // 1-2. The series: any vector (or a single value), no missing values.
+  // The series: any vector (or a single value), no missing values.
   if (!in.given(kSeries)) return kStatusNoValue;
   MatrixArg x;
   if (int st = in.fetch(kSeries, &x)) return st;
   if (std::min(x.rows, x.cols) != 1) return kStatusNotVector;
   if (has_missing(in.slot(kSeries))) return kStatusMissing;
-  // 3. d: a given 1 x 1 value.
+  // d: a given 1 x 1 value.
   if (!in.given(kD)) return kStatusMissing;
   MatrixArg dm;
   if (int st = in.fetch(kD, &dm)) return st;
   if (std::max(dm.rows, dm.cols) != 1) return kStatusNotScalar;
   if (has_missing(in.slot(kD))) return kStatusMissing;
   const double d = dm.data[0];
-  // 4. d = 0 and |d| >= 1 - 2^-26.5 are refused.
+  // d = 0 and |d| >= 1 - 2^-26.5 are refused.
   if (!(-kDBound < d && d < kDBound && std::fabs(d) > kCloseTol)) return fail_message(kMsgDRange);
-  // 5. The result, then the series anew.
+  // The result, then the series anew.
   const std::int64_t n = x.length();
   double* out = create_result(1, static_cast<std::int32_t>(n), 1);
   if (!out) return kStatusHostError;
   x = in.refetch(kSeries);
-  // 6. Result, weights and the filter's scratch in one block: 3n doubles
-  //    below the FFT length, 8n to 9n from it on.
+  // Result, weights and the filter's scratch in one block: 3n doubles
+  // below the FFT length, 8n to 9n from it on.
   WorkBlock<double> work(std::uint64_t(n) + std::uint64_t(frac_diff_work_size(n)));
   if (!work) return work.status();
   double* res = work.data();
   double* w = res + n;
   double* scratch = w + n;
-  // 7. Filter; on a gamma failure the result stays unfilled.
+  // The filter; on a gamma failure the result stays unfilled.
   if (frac_diff_filter(res, w, d, x.data, n, scratch) != 0) {
     issue_message(kMsgGammaFailed);
     return kStatusGammaFailed;

@@ -52,19 +52,19 @@ void frac_diff_direct(double* out, const double* w, const double* y, std::int64_
 int frac_diff_filter(double* out, double* w, double d, const double* x, std::int64_t n,
                      double* work) {
   if (n < 1) return 0;
-  // 1. No differencing.
+  // |d| within 2^-26.5 of 0: no differencing.
   if (std::fabs(d) <= kCloseTol) {
     std::copy_n(x, n, out);
     return 0;
   }
-  // 2. The first difference.
+  // d within 2^-26.5 of 1: the first difference.
   if (std::fabs(1.0 - d) <= kCloseTol) {
     out[0] = missing_value();
     for (std::int64_t t = 1; t < n; ++t) out[t] = x[t] - x[t - 1];
     return 0;
   }
-  // 3. (1 - B)^d = (1 - B)^(d + 1) (1 - B)^-1 for d <= -0.5: sum once, then
-  //    difference with d + 1 in (0, 0.5].
+  // (1 - B)^d = (1 - B)^(d + 1) (1 - B)^-1 for d <= -0.5: sum once, then
+  // difference with d + 1 in (0, 0.5].
   const double* y = x;
   if (d <= -0.5) {
     double sum = 0.0;
@@ -72,14 +72,14 @@ int frac_diff_filter(double* out, double* w, double d, const double* x, std::int
     y = out;
     d += 1.0;
   }
-  // 4. Binomial weights of (1 - B)^d = sum_k w_k B^k.
+  // Binomial weights of (1 - B)^d = sum_k w_k B^k.
   double g_num, g_den;
   if (gamma_eval(1.0 - d, &g_num) != 0 || gamma_eval(-d, &g_den) != 0)
     return kStatusGammaFailed;
   w[0] = 1.0;
   if (n > 1) w[1] = g_num / g_den;  // = -d
   for (std::int64_t k = 2; k < n; ++k) w[k] = w[k - 1] * (double(k) - 1.0 - d) / double(k);
-  // 5. The filter, truncated at the start of the series.
+  // The filter, truncated at the start of the series.
   if (n < kFracDiffFftMin || !frac_diff_fft(out, w, d, y, n, work))
     frac_diff_direct(out, w, y, n, work);
   out[0] = missing_value();

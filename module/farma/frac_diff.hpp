@@ -4,11 +4,9 @@
 
 #include <cstdint>
 
-namespace mvtsa {
+#include "module/frame/status.hpp"  // kStatusGammaFailed
 
-// Status of frac_diff_filter when the gamma function fails for w_1.
-inline constexpr int kStatusGammaFailed = 315;
-inline constexpr int kMsgGammaFailed = 315;
+namespace mvtsa {
 
 // From this series length on the filter convolves by FFT, below it by the
 // direct sums.  With the plans cached the FFT is the faster from about 16

@@ -10,6 +10,9 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kLogSqrtTwoPi = 0.9189385332046728;  // ln sqrt(2 pi)
 constexpr double kStirlingFrom = 20.0;
 
+// The rational forms of gamma.hpp, coefficients from the constant term up;
+// N1(0) = Gamma'(1) = -0.5772156649015329 (minus Euler's constant) and
+// N2(0) = Gamma'(2) = 1 - Euler's constant.
 // Gamma(1 + z) = 1 + z N1(z) / D1(z) for z = a - 1 in [0, 0.5).
 constexpr double kN1[6] = {-0.5772156649015329,  0.25472591714733017,  0.3098460568601646,
                            0.017528892500123194, -0.007510271533842285, 0.002625070040437531};

@@ -1,4 +1,6 @@
-// Three-stage Jenkins-Traub zero finder for real polynomials.
+// Three-stage Jenkins-Traub zero finder for real polynomials (Jenkins and
+// Traub 1970, the real-coefficient variant with quadratic iteration), and
+// the Aberth-Ehrlich polishing of poly_zeros.
 //
 // Notation: the working polynomial p has degree n and coefficients
 // p_0..p_n (p_0 of the highest power); the shift polynomial k has degree
@@ -24,13 +26,13 @@ namespace mvtsa {
 namespace {
 
 // Precision constants: machine precision, the relative error of an
-// addition, the relative error of a multiplication.
-constexpr double kEta = 1.110223024625157e-15;
+// addition, the relative error of a multiplication (10 u each).
+constexpr double kEta = kTenRoundoffTol;
 constexpr double kAre = kEta;
 constexpr double kMre = kEta;
 // Scaling limits: a largest coefficient magnitude outside them is refused.
-constexpr double kScaleHigh = kDivergenceLimit;  // 1.3407807929942596e154
-constexpr double kScaleLow = 1.491668147e-154;
+constexpr double kScaleHigh = kDivergenceLimit;  // below 2^512
+constexpr double kScaleLow = kSqrtDblMin;        // 2^-511
 // Rotation of the starting shift by 94 degrees before each major pass.
 constexpr double kCos94 = -0.069756474;
 constexpr double kSin94 = 0.99756405;
@@ -371,10 +373,10 @@ void poly_quadratic(double a, double b1, double c, double* sr, double* si, doubl
 
 int poly_roots(const double* coef, int* degree, double* zero_re, double* zero_im, double* work) {
   const int n0 = *degree;
-  if (n0 < 0) return kRootsLeadingZero;
+  if (n0 < 0) return kPolyRootsLeadingZero;
   if (coef[0] == 0.0) {
     *degree = 0;
-    return kRootsLeadingZero;
+    return kPolyRootsLeadingZero;
   }
   int n = n0;
   int found = 0;
@@ -404,20 +406,20 @@ int poly_roots(const double* coef, int* degree, double* zero_re, double* zero_im
     if (n == 1) {
       zero_re[found] = -p[1] / p[0];
       zero_im[found] = 0.0;
-      return kRootsOk;
+      return kPolyRootsOk;
     }
     if (n == 2) {
       poly_quadratic(p[0], p[1], p[2], &zero_re[found], &zero_im[found], &zero_re[found + 1],
                      &zero_im[found + 1]);
-      return kRootsOk;
+      return kPolyRootsOk;
     }
     // Scale by the largest coefficient magnitude (every pass).  A coefficient
     // that is not finite is refused with the high code.
     for (int i = 0; i <= n; ++i)
-      if (!std::isfinite(p[i])) return kRootsScaleHigh;
+      if (!std::isfinite(p[i])) return kPolyRootsScaleHigh;
     const double m = std::fabs(p[blas_idamax(n + 1, p, 1)]);
-    if (m > kScaleHigh) return kRootsScaleHigh;
-    if (m < kScaleLow) return kRootsScaleLow;
+    if (m > kScaleHigh) return kPolyRootsScaleHigh;
+    if (m < kScaleLow) return kPolyRootsScaleLow;
     for (int i = 0; i <= n; ++i) p[i] /= m;
 
     // Lower bound on the zero moduli: the positive zero of
@@ -488,7 +490,7 @@ int poly_roots(const double* coef, int* degree, double* zero_re, double* zero_im
     }
     if (nz == 0) {
       *degree = found;
-      return kRootsNoConvergence;
+      return kPolyRootsNoConvergence;
     }
     // Store the zero (or pair) and deflate: p becomes the quotient qp.
     zero_re[found] = st.szr;
@@ -501,23 +503,22 @@ int poly_roots(const double* coef, int* degree, double* zero_re, double* zero_im
     n -= nz;
     std::memcpy(p, st.qp, sizeof(double) * (std::size_t(n) + 1));
   }
-  return kRootsOk;
+  return kPolyRootsOk;
 }
 
 namespace {
 
 using cplx = std::complex<double>;
 
-// Unit roundoff 2^-53, and the slack on the running error bound of complex
-// Horner evaluation (a complex product adds up to 2 sqrt(2) u per step).
-constexpr double kUnitRoundoff = 0x1p-53;
+// The slack on the running error bound of complex Horner evaluation, in
+// units of kUnitRoundoff (a complex product adds up to 2 sqrt(2) u per step).
 constexpr double kResidualSlack = 8.0;
 // A polishing step below this many units of |z| counts as no move.
 constexpr double kStepSlack = 4.0;
 // An estimate nearer to its own conjugate than to any other estimate is a
 // real zero when its imaginary part is below sqrt(u) |z| (a multiple real
 // zero is found to about u^(1/m)); a larger one means it has not settled.
-const double kRealSlack = std::sqrt(0x1p-53);
+const double kRealSlack = std::sqrt(kUnitRoundoff);
 constexpr double kPi = 3.141592653589793;
 // Angle offset of the starting circles of the Aberth iteration (Bini 1996):
 // keeps the starting points off the real axis and off one another's circles.
@@ -685,8 +686,8 @@ bool conjugate_structure(int m, double* re, double* im, double* work) {
 int settled_zeros(const double* c, int m, double* re, double* im, double* work) {
   int found = m;
   const int code = poly_roots(c, &found, re, im, work);
-  if (m <= 2 && code == kRootsOk) return kRootsOk;  // closed forms
-  if (code == kRootsScaleHigh || code == kRootsScaleLow) {
+  if (m <= 2 && code == kPolyRootsOk) return kPolyRootsOk;  // closed forms
+  if (code == kPolyRootsScaleHigh || code == kPolyRootsScaleLow) {
     // Refused on the first pass: the polynomial itself is out of range.
     double top = 0.0;
     for (int i = 0; i <= m; ++i) {
@@ -696,25 +697,25 @@ int settled_zeros(const double* c, int m, double* re, double* im, double* work) 
     if (top > kScaleHigh || top < kScaleLow) return code;
   }
   auto* done = reinterpret_cast<unsigned char*>(work + 3 * std::int64_t(m));
-  if (code == kRootsOk && aberth(c, m, re, im, done, kPolishSweeps) &&
+  if (code == kPolyRootsOk && aberth(c, m, re, im, done, kPolishSweeps) &&
       conjugate_structure(m, re, im, work))
-    return kRootsOk;
+    return kPolyRootsOk;
   aberth_start(c, m, re, im, reinterpret_cast<int*>(work));
   if (aberth(c, m, re, im, done, kAberthSweeps) && conjugate_structure(m, re, im, work))
-    return kRootsOk;
+    return kPolyRootsOk;
   std::memset(re, 0, sizeof(double) * std::size_t(m));
   std::memset(im, 0, sizeof(double) * std::size_t(m));
-  return kRootsNoConvergence;
+  return kPolyRootsNoConvergence;
 }
 
 }  // namespace
 
 int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im, double* work) {
   const int n0 = *degree;
-  if (n0 < 0) return kRootsLeadingZero;
+  if (n0 < 0) return kPolyRootsLeadingZero;
   if (coef[0] == 0.0) {
     *degree = 0;
-    return kRootsLeadingZero;
+    return kPolyRootsLeadingZero;
   }
   // Zeros at the origin first.
   int s = 0, n = n0;
@@ -724,7 +725,7 @@ int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im
     ++s;
     --n;
   }
-  if (n == 0) return kRootsOk;
+  if (n == 0) return kPolyRootsOk;
   // g: the gcd of the powers n - i of the non-zero coefficients c_i.
   int g = n;
   for (int i = 1; i < n && g > 1; ++i)
@@ -733,7 +734,7 @@ int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im
   double* im = zero_im + s;
   if (g == 1) {
     const int code = settled_zeros(coef, n, re, im, work);
-    if (code == kRootsNoConvergence) *degree = s;
+    if (code == kPolyRootsNoConvergence) *degree = s;
     return code;
   }
   // Q(w) = sum_j c_(j g) w^(m - j), m = n / g, in the first m + 1 doubles;
@@ -742,10 +743,10 @@ int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im
   double* q = work;
   for (int j = 0; j <= m; ++j) q[j] = coef[std::int64_t(j) * g];
   const int code = settled_zeros(q, m, re, im, work + m + 1);
-  if (code != kRootsOk) {
+  if (code != kPolyRootsOk) {
     // Nothing but the zeros at the origin is reported.
     for (int j = 0; j < n; ++j) re[j] = im[j] = 0.0;
-    if (code == kRootsNoConvergence) *degree = s;
+    if (code == kPolyRootsNoConvergence) *degree = s;
     return code;
   }
   // The g-th roots, last zero first, so that the zeros of Q at 0..m-1 are
@@ -756,7 +757,7 @@ int poly_zeros(const double* coef, int* degree, double* zero_re, double* zero_im
     std::int64_t at = std::int64_t(j) * g;
     append_gth_roots(re[j], im[j], pair, g, re, im, &at);
   }
-  return kRootsOk;
+  return kPolyRootsOk;
 }
 
 }  // namespace mvtsa

@@ -1,19 +1,26 @@
 // Zeros of a polynomial with real coefficients by the three-stage
 // Jenkins-Traub method for real polynomials (no-shift stage, fixed-shift
 // stage, variable-shift stage with linear or quadratic iteration, deflation
-// after each zero or conjugate pair).
+// after each zero or conjugate pair): M. A. Jenkins and J. F. Traub, "A
+// three-stage algorithm for real polynomials using quadratic iteration",
+// SIAM J. Numer. Anal. 7 (1970) 545-566.  Tested (tests/farma/
+// poly_roots_test.cpp): random degree 1 to 30 with zeros of modulus 0.2 to
+// 1.25, backward error below 1e-11 per zero, each zero matching an
+// eigenvalue of the companion matrix.
 #pragma once
 
 #include <cstdint>
 
 namespace mvtsa {
 
-// Return codes of poly_roots.
-inline constexpr int kRootsOk = 0;
-inline constexpr int kRootsLeadingZero = 1;     // c_0 = 0; degree set to 0
-inline constexpr int kRootsNoConvergence = 2;   // 20 fixed-shift passes failed
-inline constexpr int kRootsScaleHigh = 1011988; // largest |coefficient| above 2^512, or not finite
-inline constexpr int kRootsScaleLow = 1011989;  // largest |coefficient| below 2^-511
+// Return codes of poly_roots and poly_zeros.
+enum PolyRootsCode : int {
+  kPolyRootsOk = 0,
+  kPolyRootsLeadingZero = 1,      // c_0 = 0; degree set to 0
+  kPolyRootsNoConvergence = 2,    // 20 fixed-shift passes failed
+  kPolyRootsScaleHigh = 1011988,  // largest |coefficient| above 2^512, or not finite
+  kPolyRootsScaleLow = 1011989,   // largest |coefficient| below 2^-511
+};
 
 // Doubles of work space for a polynomial of degree n: seven arrays of n + 1
 // (p, qp, k, qk, saved k, second saved k, coefficient moduli).

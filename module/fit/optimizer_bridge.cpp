@@ -78,15 +78,15 @@ void* host_context_word() {
 
 int optimizer_bridge(void* context, const BridgeCall& call) {
   using namespace nlbrg;
-  // 2. One load per context.
+  // One load per context: a second one is refused with a note.
   if (get<void*>(context, kCtxHandle)) {
     print_note(kNoteAlreadyLoaded, nullptr);
     return could_not_load("");
   }
-  // 3. Load the module into context word 48.
+  // Load the module into context word 48.
   void** handle = reinterpret_cast<void**>(static_cast<unsigned char*>(context) + kCtxHandle);
   if (module_load(handle, call.module) != 0 || !*handle) return could_not_load(call.module);
-  // 4. Its entry, called with the context and a zeroed word.  A module
+  // Its entry, called with the context and a zeroed word.  A module
   // without an entry cannot have hung its records on the context, so it
   // counts as not loaded.
   void* entry = nullptr;
@@ -101,9 +101,9 @@ int optimizer_bridge(void* context, const BridgeCall& call) {
     if (cleanup) cleanup(context);
     return could_not_load(call.module);
   }
-  // 5. The records.
+  // The records the optimizer reads.
   fill_records(context, call);
-  // 6. Prepare, run, release the records.
+  // Prepare, run, release the records.
   const auto prepare = reinterpret_cast<Operation>(ops[kOpPrepare]);
   const auto run = reinterpret_cast<Operation>(ops[kOpRun]);
   int report = kBridgeNotRun;

@@ -1,9 +1,12 @@
-// Status codes, shared constants and the missing-value test of the module.
+// Status codes, message numbers and the missing-value test of the module;
+// the shared tolerances come with them from tolerances.hpp.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <limits>
+
+#include "module/frame/tolerances.hpp"
 
 namespace mvtsa {
 
@@ -21,9 +24,17 @@ inline constexpr int kStatusMissing = 17;      // argument holds missing values
 inline constexpr int kStatusTooLarge = 18;     // whole number above 2147483647
 inline constexpr int kStatusMessage = 100;     // a message explains the failure
 
-// Message numbers (issued with group 178).
-inline constexpr int kMsgScalarOrVector = 15;
-inline constexpr int kMsgSingular = 178;
+// Message numbers (issued with group 178), ascending.  The host's catalogue
+// holds the text of each; an entry point issues one with issue_message (a
+// note) or fail_message (the call fails with status 100).
+inline constexpr int kMsgScalarOrVector = 15;        // a matrix where a scalar or vector is needed
+inline constexpr int kMsgNoRoots = 88;               // AR polynomial, zero leading coefficient
+inline constexpr int kMsgRootsGaveUp = 89;           // the root finder stopped after {1} roots
+inline constexpr int kMsgOptimizationFailed = 143;   // the optimizer could not run
+inline constexpr int kMsgSingular = 178;             // a model covariance matrix is singular
+inline constexpr int kMsgTooFewObservations = 248;   // series too short for the model
+inline constexpr int kMsgGammaFailed = 315;          // a gamma function value failed for this d
+inline constexpr int kMsgSimOverflow = 316;          // an ARFIMA simulation overflowed
 inline constexpr int kMsgDimension = 350;
 inline constexpr int kMsgShape = 351;
 inline constexpr int kMsgDisagree = 352;
@@ -32,6 +43,7 @@ inline constexpr int kMsgNoCoefficients = 354;
 inline constexpr int kMsgNotMultiple = 355;
 inline constexpr int kMsgLagCount = 356;
 inline constexpr int kMsgNotSquare = 357;
+inline constexpr int kMsgSimTooShort = 358;          // series not longer than the AR order
 inline constexpr int kMsgOverflow = 359;
 inline constexpr int kMsgNonstationary = 360;
 inline constexpr int kMsgPureMaLag = 361;
@@ -39,20 +51,30 @@ inline constexpr int kMsgNoDimension = 365;
 inline constexpr int kMsgSeriesBound = 368;
 inline constexpr int kMsgLoglikBound = 369;
 inline constexpr int kMsgCancel = 371;
+inline constexpr int kMsgDRange = 372;               // d outside its permitted range
+inline constexpr int kMsgRepeatedRoots = 373;        // AR roots not distinct
+inline constexpr int kMsgUcmNote = 376;              // UCMSIM's note on what it simulates
 inline constexpr int kMsgZeroSeed = 380;             // a seed that leaves the generator at 0
 inline constexpr int kMsgResultOverflow = 381;       // a promised number is not finite
 inline constexpr int kMsgConditionalOverflow = 382;  // VARMALIK method 1 diverged
+inline constexpr int kMsgNonstationaryRoot = 390;    // ARFIMA AR root on or inside the circle
+inline constexpr int kMsgTooManyCoefficients = 395;  // VARMAFIT: fewer rows than coefficients
+inline constexpr int kMsgNoCompleteRow = 396;        // VARMAFIT: no complete row in the series
+inline constexpr int kMsgSecondStartWon = 397;       // FARMAFIT: the second start fitted better
+
+// Failure codes of the ARFIMA kernels.  Each is the number of the message
+// that reports it, so that an entry point passes the code to fail_message.
+// kStatusGammaFailed: a gamma evaluation or a likelihood pivot failed;
+// kStatusSimOverflow: a simulated value reached 2^512; kStatusNonstationary:
+// an AR root on or inside the unit circle (farma_root_check), or the ARMA
+// system gave gamma(0) < 0 (arma_autocov).
+inline constexpr int kStatusGammaFailed = kMsgGammaFailed;
+inline constexpr int kStatusSimOverflow = kMsgSimOverflow;
+inline constexpr int kStatusNonstationary = kMsgNonstationaryRoot;
 
 // Host error code raised when a vector kernel raised overflow, division by
 // zero or invalid operation.
 inline constexpr int kErrorFloatingPoint = 1017;
-
-// 2^-26.5: symmetry, positive definiteness, unit-circle test, determinant floor.
-inline constexpr double kCloseTol = 1.053671212772351e-08;
-// 2^506: series screening and overflow notes.
-inline constexpr double kSeriesBound = 1.3407807929942597e152;
-// The largest double below 2^512: divergence limit.
-inline constexpr double kDivergenceLimit = 1.3407807929942596e154;
 
 // The host's missing value.
 inline double missing_value() { return std::numeric_limits<double>::quiet_NaN(); }

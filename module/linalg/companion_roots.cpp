@@ -18,36 +18,37 @@ namespace {
 // p = 1 and a symmetric block: eigenvalues of the packed lower triangle.
 int symmetric_roots(const double* c, int k, double* roots) {
   WorkBlock<double> w(3 * std::uint64_t(k));
-  if (!w) return kRootsHostError;
+  if (!w) return kCompanionRootsHostError;
   WorkBlock<double> work(std::uint64_t(symmetric_eigenvalues_work(k)));
-  if (!work) return kRootsHostError;
+  if (!work) return kCompanionRootsHostError;
   WorkBlock<double> packed(std::uint64_t(packed_size(k)));
-  if (!packed) return kRootsHostError;
+  if (!packed) return kCompanionRootsHostError;
   pack_symmetric(c, k, packed.data());
-  if (symmetric_eigenvalues(k, packed.data(), w.data(), work.data()) != 0) return kRootsFailed;
+  if (symmetric_eigenvalues(k, packed.data(), w.data(), work.data()) != 0)
+    return kCompanionRootsFailed;
   for (int i = 0; i < k; ++i) {
     roots[2 * i] = w[i];
     roots[2 * i + 1] = 0.0;
   }
-  return kRootsOk;
+  return kCompanionRootsOk;
 }
 
 // p = 1 and a non-symmetric block: general eigenvalues of a copy.
 int general_roots(const double* c, int k, double* roots) {
   // wr (k), wi (k), work (3k + 260)
   WorkBlock<double> w(5 * std::uint64_t(k) + kEigFixedArea);
-  if (!w) return kRootsHostError;
+  if (!w) return kCompanionRootsHostError;
   WorkBlock<double> copy(checked_mul(std::uint64_t(k), std::uint64_t(k)));
-  if (!copy) return kRootsHostError;
+  if (!copy) return kCompanionRootsHostError;
   std::memcpy(copy.data(), c, sizeof(double) * std::size_t(k) * std::size_t(k));
   double* wr = w.data();
   double* wi = wr + k;
-  if (general_eigenvalues(k, copy.data(), k, wr, wi, wi + k) != 0) return kRootsFailed;
+  if (general_eigenvalues(k, copy.data(), k, wr, wi, wi + k) != 0) return kCompanionRootsFailed;
   for (int i = 0; i < k; ++i) {
     roots[2 * i] = wr[i];
     roots[2 * i + 1] = wi[i];
   }
-  return kRootsOk;
+  return kCompanionRootsOk;
 }
 
 // The m = k p eigenvalues of the companion matrix itself (p > 1), from one
@@ -55,12 +56,12 @@ int general_roots(const double* c, int k, double* roots) {
 // matrix (m x m), wr (m), wi (m), work (3m + 260).
 int full_companion_roots(const double* coef, int k, int p, double* roots) {
   const std::uint64_t m = std::uint64_t(k) * std::uint64_t(p);
-  if (m > 0x7fffffffULL) return kRootsFailed;  // beyond any 32-bit order
+  if (m > 0x7fffffffULL) return kCompanionRootsFailed;  // beyond any 32-bit order
   const std::uint64_t count = checked_mul(m, m) + 5 * m + kEigFixedArea;
   void* block = temp_a_obtain(checked_bytes(count, sizeof(double)));
   if (!block) {
     allocation_failed();  // raises the pending (or an out-of-memory) error
-    return kRootsHostError;
+    return kCompanionRootsHostError;
   }
   auto* c = static_cast<double*>(block);
   const int mi = static_cast<int>(m);
@@ -81,7 +82,7 @@ int full_companion_roots(const double* coef, int k, int p, double* roots) {
       roots[2 * std::int64_t(i) + 1] = wi[i];
     }
   temp_a_release(&block);
-  return st == 0 ? kRootsOk : kRootsFailed;
+  return st == 0 ? kCompanionRootsOk : kCompanionRootsFailed;
 }
 
 bool all_zero(const double* x, std::int64_t n) {
@@ -106,13 +107,13 @@ int reduced_companion_roots(const double* coef, int k, int p, int g, int top, do
   const std::uint64_t m = std::uint64_t(k) * std::uint64_t(p);
   // The reduced blocks, and the k r eigenvalues mu as (real, imaginary) pairs.
   WorkBlock<double> blocks(checked_mul(kk, std::uint64_t(r)));
-  if (!blocks) return kRootsHostError;
+  if (!blocks) return kCompanionRootsHostError;
   for (int i = 0; i < r; ++i)
     std::memcpy(blocks.data() + i * kk, coef + (std::uint64_t(i + 1) * g - 1) * kk,
                 sizeof(double) * kk);
   WorkBlock<double> mu(2 * mr);
-  if (!mu) return kRootsHostError;
-  int st = kRootsOk;
+  if (!mu) return kCompanionRootsHostError;
+  int st = kCompanionRootsOk;
   if (r > 1) {
     st = full_companion_roots(blocks.data(), k, r, mu.data());
   } else {
@@ -125,11 +126,11 @@ int reduced_companion_roots(const double* coef, int k, int p, int g, int top, do
     st = symmetric ? symmetric_roots(blocks.data(), k, mu.data())
                    : general_roots(blocks.data(), k, mu.data());
   }
-  if (st != kRootsOk) return st;
+  if (st != kCompanionRootsOk) return st;
   blocks.reset();
   // wr (m), wi (m), ordering work (m).
   WorkBlock<double> w(3 * m);
-  if (!w) return kRootsHostError;
+  if (!w) return kCompanionRootsHostError;
   double* wr = w.data();
   double* wi = wr + m;
   std::int64_t at = 0;
@@ -144,19 +145,19 @@ int reduced_companion_roots(const double* coef, int k, int p, int g, int top, do
     wi[at] = 0.0;
     ++at;
   }
-  if (order_eigenvalues(static_cast<int>(m), wr, wi, wi + m) != 0) return kRootsFailed;
+  if (order_eigenvalues(static_cast<int>(m), wr, wi, wi + m) != 0) return kCompanionRootsFailed;
   for (std::uint64_t i = 0; i < m; ++i) {
     roots[2 * i] = wr[i];
     roots[2 * i + 1] = wi[i];
   }
-  return kRootsOk;
+  return kCompanionRootsOk;
 }
 
 }  // namespace
 
 int companion_roots(double* coef, int k, int p, double* roots) {
-  if (k < 1 || p < 1 || !coef || !roots) return kRootsFailed;
-  if (std::uint64_t(k) * std::uint64_t(p) > 0x7fffffffULL) return kRootsFailed;
+  if (k < 1 || p < 1 || !coef || !roots) return kCompanionRootsFailed;
+  if (std::uint64_t(k) * std::uint64_t(p) > 0x7fffffffULL) return kCompanionRootsFailed;
   // The lags of the non-zero blocks: their gcd g and the largest, top.
   const std::int64_t kk = std::int64_t(k) * k;
   int g = 0, top = 0;
@@ -169,11 +170,11 @@ int companion_roots(double* coef, int k, int p, double* roots) {
   if (top == 0) {
     // Every block zero: every root is 0.
     std::memset(roots, 0, sizeof(double) * 2 * std::size_t(k) * std::size_t(p));
-    return kRootsOk;
+    return kCompanionRootsOk;
   }
   if (p == 1) {
     const int sym = sym_check(coef, k);
-    if (sym == kStatusMissing) return kRootsMissing;
+    if (sym == kStatusMissing) return kCompanionRootsMissing;
     return sym == 0 ? symmetric_roots(coef, k, roots) : general_roots(coef, k, roots);
   }
   return full_companion_roots(coef, k, p, roots);
@@ -181,14 +182,14 @@ int companion_roots(double* coef, int k, int p, double* roots) {
 
 int is_nonstationary(double* coef, int blocks, int p, const int* lags, int k, double* roots,
                      int* roots_status) {
-  int st = kRootsFailed;
+  int st = kCompanionRootsFailed;
   if (blocks == p) {
     st = companion_roots(coef, k, p, roots);
   } else if (k >= 1 && p >= 1 && blocks >= 0 && lags) {
     const std::uint64_t kk = std::uint64_t(k) * std::uint64_t(k);
     WorkBlock<double> full(checked_mul(kk, std::uint64_t(p)));
     if (!full) {
-      st = kRootsHostError;
+      st = kCompanionRootsHostError;
     } else {
       for (int j = 0; j < blocks; ++j)
         if (lags[j] >= 1 && lags[j] <= p)
@@ -197,7 +198,7 @@ int is_nonstationary(double* coef, int blocks, int p, const int* lags, int k, do
     }
   }
   if (roots_status) *roots_status = st;
-  if (st != kRootsOk) return 1;
+  if (st != kCompanionRootsOk) return 1;
   const std::int64_t m = std::int64_t(k) * p;
   for (std::int64_t i = 0; i < m; ++i) {
     const double r = complex_modulus(roots + 2 * i);

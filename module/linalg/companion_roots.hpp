@@ -15,20 +15,24 @@
 //   int roots_status = 0;
 //   const int nonstationary =
 //       is_nonstationary(phi_copy, p, p, nullptr, k, roots.data(), &roots_status);
-//   if (roots_status == kStatusHostError) return kStatusHostError;   // error raised
+//   if (roots_status == kCompanionRootsHostError) return kStatusHostError;  // raised
 //   if (nonstationary) ...
 #pragma once
+
+#include "module/frame/tolerances.hpp"
 
 namespace mvtsa {
 
 // companion_roots results.
-inline constexpr int kRootsOk = 0;
-inline constexpr int kRootsHostError = 1;   // host memory refused; the error has been raised
-inline constexpr int kRootsFailed = 2;      // the eigenvalue routine failed
-inline constexpr int kRootsMissing = 17;    // a missing value in a first-order block
+enum CompanionRootsCode : int {
+  kCompanionRootsOk = 0,
+  kCompanionRootsHostError = 1,  // host memory refused; the error has been raised
+  kCompanionRootsFailed = 2,     // the eigenvalue routine failed
+  kCompanionRootsMissing = 17,   // a missing value in a first-order block
+};
 
 // Tolerance of the unit-circle test: 2^-26.5.
-inline constexpr double kUnitCircleTol = 1.053671212772351e-08;
+inline constexpr double kUnitCircleTol = kCloseTol;
 
 // Fills roots (2 k p doubles: m = k p (real, imaginary) pairs) with the
 // eigenvalues of the m x m companion matrix
@@ -38,7 +42,7 @@ inline constexpr double kUnitCircleTol = 1.053671212772351e-08;
 // check's tolerance; the check averages it into exact symmetry in place)
 // goes to the symmetric solver, and its roots are real, descending.
 // Work space comes from the host.  On any failure the roots are left as they
-// were and the result says why (kRoots*).
+// were and the result says why (kCompanionRoots*).
 int companion_roots(double* coef, int k, int p, double* roots);
 
 // 1 when some root of the polynomial has modulus >= 1 - kUnitCircleTol
@@ -51,8 +55,9 @@ int companion_roots(double* coef, int k, int p, double* roots);
 // When the roots cannot be computed (eigenvalue failure, a missing value,
 // refused memory) the polynomial is NOT taken as stationary: the result is 1.
 // roots_status, when given, receives the companion_roots result, so that a
-// caller can tell a refused allocation (kRootsHostError: the host error has
-// been raised, return status 1) from a root on or outside the circle.
+// caller can tell a refused allocation (kCompanionRootsHostError: the host
+// error has been raised, return status 1) from a root on or outside the
+// circle.
 int is_nonstationary(double* coef, int blocks, int p, const int* lags, int k, double* roots,
                      int* roots_status = nullptr);
 

@@ -9,7 +9,8 @@ namespace mvtsa {
 double complex_modulus(const double* z) {
   const double x = z[0], y = z[1];
   if (is_missing(x) || is_missing(y) || (x == 0.0 && y == 0.0)) return 0.0;
-  // Below 2^506 the squares stay below 2^1012 and their sum cannot overflow.
+  // Below kSeriesBound (2^512 / 100) the squares stay below 2^1011 and their
+  // sum cannot overflow.
   if (std::fabs(x) < kSeriesBound && std::fabs(y) < kSeriesBound) return std::sqrt(x * x + y * y);
   // |x| = mx * 2^ex with 0.5 <= mx < 1 (frexp); scale both parts by 2^-e with
   // e = max(ex, ey) so the larger part lies in [0.5, 1).

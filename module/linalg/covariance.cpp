@@ -115,7 +115,7 @@ int pd_check_work(double* packed, int k, double tolerance, double* A) {
     } else {
       const double a = at(j, j), b = at(j + 1, j + 1), c = at(j + 1, j);
       const double ac = std::fabs(c);
-      count(ac > 2.225073858507202e-308 ? (a * b - c * c) / ac : 0.0);
+      count(ac > kTinyNormal ? (a * b - c * c) / ac : 0.0);
       count(ac);
       const double det = a * b - c * c;
       // Schur complement: A22 -= [x y] D^-1 [x y]'
@@ -195,23 +195,24 @@ void mvn_transform(double* out, const double* z, const double* l, std::int64_t n
 
 int mvn_draw(double* out, const double* mu, const double* packed_sigma, std::int64_t n, int k,
              double seed, double* work, Stream stream) {
-  // 1. the generator record
+  // The generator record in the host context (made on first use).
   RngState* state = nullptr;
   if (int st = rng_state(&state)) return st;
-  // 2. L from a copy of sigma; any pivot with |s| < 1e-14 ends the draw
+  // L from a copy of sigma; any pivot with |s| < 1e-14 ends the draw.
   const std::int64_t np = packed_size(k);
   double* l = work;
   std::memcpy(l, packed_sigma, sizeof(double) * np);
   if (cholesky_packed(l, k, kCholeskyTol, kCholeskyTol) != 0) return -1;
-  // 3. k (n + 1) deviates
+  // k (n + 1) deviates are drawn and the first k n used: the stream
+  // advances by k (n + 1).
   const std::uint64_t count = checked_mul(std::uint64_t(k), std::uint64_t(n) + 1);
   WorkBlock<double> z(count);
   if (!z) return z.status();
-  // 4. the stream's seed, then every deviate in index order
+  // The stream's seed, then every deviate in index order.
   std::uint32_t* seed_var = nullptr;
   if (int st = rng_start(stream, seed, &seed_var)) return st;
   rng_normal_fill(seed_var, z.data(), std::int64_t(count));
-  // 5. the triangular product, skipped when L is exactly the identity
+  // x_t = L z_t, skipped when L is exactly the identity.
   bool identity = true;
   for (int i = 0; i < k && identity; ++i)
     for (int j = 0; j <= i && identity; ++j)
@@ -220,7 +221,7 @@ int mvn_draw(double* out, const double* mu, const double* packed_sigma, std::int
     std::memcpy(out, z.data(), sizeof(double) * std::uint64_t(n) * k);
   else
     mvn_transform(out, z.data(), l, n, k);
-  // 6. the mean
+  // Plus the mean.
   if (mu)
     for (std::int64_t t = 0; t < n; ++t)
       for (int j = 0; j < k; ++j) out[t * k + j] += mu[j];

@@ -6,18 +6,24 @@
 
 #include <cstdint>
 
+#include "module/frame/tolerances.hpp"
 #include "module/linalg/symmetric_eigenvalues.hpp"  // kEigPrecision
 
 namespace mvtsa {
 
 // Machine constants of the eigenvalue routines (fixed values, used wherever
 // the published algorithms ask for the safe minimum, the precision or the
-// overflow threshold).
-inline constexpr double kEigSafeMin = 2.2250738585072018e-304;    // s: deflation floor, scaling
-inline constexpr double kEigOverflow = 1.7976931348623158e+307;   // bound of the safe scaling
-inline constexpr double kEigSmallNorm = 1.3435752215134174e-136;  // sqrt(s) / u
-inline constexpr double kEigBigNorm = 7.442828536787017e135;      // 1 / kEigSmallNorm
-inline constexpr double kEigSortTol = 1.110223024625157e-15;      // tau: equal real parts
+// overflow threshold), exact to the bit:
+// s = 10^4 DBL_MIN plus one ulp (2.2250738585072018e-304): deflation floor, scaling.
+inline constexpr double kEigSafeMin = 0x1.3880000000001p-1009;
+// DBL_MAX / 10, rounded (1.7976931348623158e+307): bound of the safe scaling.
+inline constexpr double kEigOverflow = 0x1.9999999999999p+1020;
+// sqrt(s) / u, 3 ulps below its rounded value (1.3435752215134174e-136), and
+// its reciprocal (7.442828536787017e135).
+inline constexpr double kEigSmallNorm = 0x1.8fffffffffffep-452;
+inline constexpr double kEigBigNorm = 1.0 / kEigSmallNorm;
+// tau: two real parts closer than 10 u count as equal.
+inline constexpr double kEigSortTol = kTenRoundoffTol;
 // Multishift QR: number of simultaneous shifts and the order at and below
 // which the double-shift routine takes the whole block.
 inline constexpr int kEigShifts = 6;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "module/frame/tolerances.hpp"  // kLuPivotTol
+
 namespace mvtsa {
 
 // Outcomes of lu_solve.
@@ -16,9 +18,8 @@ enum LuStatus : int {
   kLuSmallLastPivot = 3,   // the last scaled pivot is below kLuPivotTol
 };
 
-// Smallest scaled pivot |a_jj| / max_c |a_jc| the factorisation accepts:
-// 2^-44 as the 16-digit decimal 5.684341886080804e-14 (2 ulps above 0x1p-44).
-inline constexpr double kLuPivotTol = 5.684341886080804e-14;
+// The smallest scaled pivot |a_jj| / max_c |a_jc| the factorisation accepts
+// is kLuPivotTol, 2^-44.
 
 // Factorises the row-major n x n matrix `a` in place and, when b is given,
 // solves A x = b.

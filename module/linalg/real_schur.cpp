@@ -1,5 +1,8 @@
 // Real Schur decomposition: Householder reduction to Hessenberg form, then the
-// Francis double-shift QR iteration with Schur vectors.  Row-major storage:
+// Francis double-shift QR iteration (Francis 1961-62) with Schur vectors.
+// Tested (tests/linalg/schur_test.cpp): max |A U - U S| within
+// 20 n eps max(max |A|, 1) and max |U'U - I| within 20 n eps, eps = 2^-52.
+// Row-major storage:
 // H(i, j) = a[i n + j], U(i, j) = u[i n + j].
 #include "module/linalg/real_schur.hpp"
 

@@ -12,12 +12,12 @@
 namespace mvtsa {
 namespace {
 
-// Smallest normal double: row sums, rotation divisors and rotation lengths
-// at or below it count as zero.
-constexpr double kTiny = 2.225073858507202e-308;
-// Off-diagonal entries at or below this ten-digit approximation of the square
-// root of the smallest normal double count as zero in the QL iteration.
-constexpr double kQlFloor = 1.491668147e-154;
+// Row sums, rotation divisors and rotation lengths at or below the smallest
+// normal double count as zero.
+constexpr double kTiny = kTinyNormal;
+// Off-diagonal entries at or below sqrt(DBL_MIN) count as zero in the QL
+// iteration.
+constexpr double kQlFloor = kSqrtDblMin;
 constexpr int kQlIterations = 50;
 // Bisection steps per eigenvalue: enough to halve any finite interval down to
 // the precision of the double format.

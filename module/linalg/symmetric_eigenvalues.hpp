@@ -5,12 +5,13 @@
 
 #include <cstdint>
 
+#include "module/frame/tolerances.hpp"
+
 namespace mvtsa {
 
 // u, the unit roundoff of the double format and the precision of the
-// eigenvalue routines: 2^-53 as the 16-digit decimal 1.110223024625157e-16
-// (2 ulps above 0x1p-53).
-inline constexpr double kEigPrecision = 1.110223024625157e-16;
+// eigenvalue routines.
+inline constexpr double kEigPrecision = kRoundoffTol;
 
 // Doubles of work area symmetric_eigenvalues needs for order n: 9n.
 inline std::int64_t symmetric_eigenvalues_work(std::int64_t n) { return 9 * n; }

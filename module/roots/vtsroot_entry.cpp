@@ -58,16 +58,16 @@ int vtsroot(void** args, const std::int32_t* given) {
   int k = 0;
   MatrixArg phi, theta;
   Polynomial ar, ma;
-  // 1-3. the coefficient matrices and the dimension
+  // The coefficient matrices fix the dimension k.
   if (int st = in.coefficient_pair(kPhi, kTheta, &k, &phi, &ar.blocks, &theta, &ma.blocks))
     return st;
-  // 4-6. private copies, lag lists, expansion to the full orders p' and q'
+  // Private copies, lag lists, expansion to the full orders p' and q'.
   if (int st = expand(in, phi, k, kArLags, "AR", &ar)) return st;
   if (int st = expand(in, theta, k, kMaLags, "MA", &ma)) return st;
   const std::int64_t n_ar = std::int64_t(k) * ar.order, n_ma = std::int64_t(k) * ma.order;
   const std::int64_t rows = n_ar + n_ma;
   if (rows > 0x7fffffff) return allocation_failed();  // no 32-bit row count holds it
-  // 7. root table (complex), modulus table, root scratch of each polynomial
+  // Root table (complex), modulus table, root scratch of each polynomial.
   WorkBlock<double> table(2 * std::uint64_t(rows));
   if (!table) return table.status();
   WorkBlock<double> modulus{std::uint64_t(rows)};
@@ -76,7 +76,7 @@ int vtsroot(void** args, const std::int32_t* given) {
   if (!ar_roots) return ar_roots.status();
   WorkBlock<double> ma_roots(2 * std::uint64_t(n_ma));
   if (!ma_roots) return ma_roots.status();
-  // 8-9. AR roots, then MA roots.  A polynomial whose roots cannot be
+  // AR roots, then MA roots.  A polynomial whose roots cannot be
   // computed gets missing values in its rows rather than zeros, which would
   // read as roots at the origin.
   std::int64_t at = 0;
@@ -85,10 +85,10 @@ int vtsroot(void** args, const std::int32_t* given) {
     WorkBlock<double>& scratch = poly == &ar ? ar_roots : ma_roots;
     const int st = companion_roots(poly->expanded, k, static_cast<int>(poly->order),
                                    scratch.data());
-    if (st == kRootsHostError) return kStatusHostError;
+    if (st == kCompanionRootsHostError) return kStatusHostError;
     const std::int64_t m = std::int64_t(k) * poly->order;
     for (std::int64_t i = 0; i < m; ++i, ++at) {
-      if (st == kRootsOk) {
+      if (st == kCompanionRootsOk) {
         table[2 * at] = scratch[2 * i];
         table[2 * at + 1] = scratch[2 * i + 1];
         modulus[at] = complex_modulus(scratch.data() + 2 * i);
@@ -97,7 +97,8 @@ int vtsroot(void** args, const std::int32_t* given) {
       }
     }
   }
-  // 10. the result
+  // The result: real part, imaginary part, modulus, and the argument in
+  // radians and in degrees (0 at the origin).
   double* out = create_result(1, static_cast<std::int32_t>(rows), 5);
   if (!out) return kStatusHostError;
   for (std::int64_t i = 0; i < rows; ++i) {
@@ -113,7 +114,7 @@ int vtsroot(void** args, const std::int32_t* given) {
     row[3] = (re != 0.0 || im != 0.0) ? std::atan2(im, re) : 0.0;
     row[4] = row[3] * kDegreesPerRadian;
   }
-  // 11. the guards free every work block
+  // The guards free every work block.
   return kStatusOk;
 }
 

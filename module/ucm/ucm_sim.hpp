@@ -5,11 +5,13 @@
 
 #include <cstdint>
 
+#include "module/frame/tolerances.hpp"
+
 namespace mvtsa {
 
 // A standard deviation counts as present, and a cycle state as non-zero,
-// only above this threshold (2^-53).
-inline constexpr double kUcmPresent = 1.110223024625157e-16;
+// only above this threshold (u).
+inline constexpr double kUcmPresent = kRoundoffTol;
 inline constexpr int kUcmMaxCycles = 3;
 inline constexpr int kUcmMaxSeasonals = 3;
 

@@ -23,8 +23,6 @@ enum {
   kIrregular = 11, kN = 12, kSeed = 13
 };
 
-inline constexpr int kMsgUcmNote = 376;
-
 // Element i (0-based) of a component vector, or `lacking` beyond its end.
 double element(const MatrixArg& m, std::int64_t i, double lacking) {
   return i < m.size() ? m.data[i] : lacking;

@@ -33,11 +33,9 @@ namespace {
 
 constexpr double kDetFloor = kCloseTol;  // 2^-26.5
 // Threshold of the generalized inverse: b = 100 u max|diag F| when that
-// maximum lies in (kTinyDiag, 1), else 100 u; 100 u (u = 2^-53) written as the
-// 16-digit decimal 1.110223024625157e-14, 3 ulps above 100 * 0x1p-53.
-constexpr double kHundredRoundoff = 1.110223024625157e-14;
-// sqrt of the smallest normal double, to ten digits.
-constexpr double kTinyDiag = 1.491668147e-154;
+// maximum lies in (kTinyDiag, 1), else 100 u.
+constexpr double kHundredRoundoff = kHundredRoundoffTol;
+constexpr double kTinyDiag = kSqrtDblMin;
 
 // Utility files of one evaluation, in the order they are created.  The host
 // contract has all four written although only the predicted moments are read.

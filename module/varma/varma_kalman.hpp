@@ -107,7 +107,7 @@ int kalman_step_loglik(const double* y, const double* a, const double* P, int k,
                        double* scratch, KalmanSums* sums);
 
 // log-likelihood of the k-variate VARMA model for the T x k series (row
-// major; a row holding a missing value, or an element above 2^506 in
+// major; a row holding a missing value, or an element above 2^512 / 100 in
 // magnitude, is treated as missing) by the Kalman filter.
 //
 //   ar: ar_count compact k x k blocks, block i the coefficient at lag

@@ -35,9 +35,10 @@ int ar_nonstationary(const double* phi, int p, int k, int* nonstationary) {
   if (!lags) return lags.status();
   std::memcpy(copy.data(), phi, sizeof(double) * n);
   for (int i = 0; i < p; ++i) lags[i] = i + 1;
-  int roots_status = kRootsOk;
+  int roots_status = kCompanionRootsOk;
   *nonstationary = is_nonstationary(copy.data(), p, p, lags.data(), k, roots.data(), &roots_status);
-  if (roots_status == kRootsHostError) return kStatusHostError;  // the host error is raised
+  // refused memory: the host error has been raised
+  if (roots_status == kCompanionRootsHostError) return kStatusHostError;
   return kStatusOk;
 }
 

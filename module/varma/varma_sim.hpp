@@ -44,7 +44,7 @@ int ar_nonstationary(const double* phi, int p, int k, int* nonstationary);
 // of y and rows r+off-q .. r+off of e must exist.  e may be y itself (with
 // off = 0) when q = 0: the recursion then transforms the drawn rows in place.
 // With check_overflow, stops after the first row holding an element of
-// absolute value above 2^506 and returns the number of rows completed
+// absolute value above 2^512 / 100 and returns the number of rows completed
 // before it; otherwise returns last - first.
 std::int64_t varma_recursion(double* y, const double* e, std::int64_t off, std::int64_t first,
                              std::int64_t last, const double* phi, int p, const double* theta,

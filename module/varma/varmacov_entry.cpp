@@ -17,10 +17,11 @@ int varmacov(void** args, const std::int32_t* given) {
   ArgList in(args, given);
   int k = 0;
   ModelPart ar, ma;
-  // 1-3. the coefficient matrices fix k
+  // The coefficient matrices fix the dimension k; every other argument must agree.
   if (int st = in.coefficient_pair(kPhi, kTheta, &k, &ar.arg, &ar.count, &ma.arg, &ma.count))
     return st;
-  // 4-5. sigma: packed and full
+  // sigma: k x k, symmetric and positive definite (I when absent), packed
+  // and full.
   MatrixArg sigma;
   if (in.given(kSigma))
     if (int st = in.square(kSigma, &k, &sigma)) return st;
@@ -32,33 +33,33 @@ int varmacov(void** args, const std::int32_t* given) {
   if (int st = covariance_argument(in.given(kSigma) ? sigma.data : nullptr, k, packed.data()))
     return st;
   unpack_symmetric(packed.data(), k, full.data());
-  // 6-7. the blocks, spread over their lags
+  // The AR and MA blocks, spread over their lags.
   if (int st = load_model_part(in, kP, "AR", k, &ar)) return st;
   if (int st = load_model_part(in, kQ, "MA", k, &ma)) return st;
   const int p = ar.order, q = ma.order;
-  // 8. lag
+  // lag: a whole number, 12 when absent.
   std::int64_t lag = 12;
   if (in.given(kLag))
     if (int st = in.whole_number(kLag, &lag)) return st;
-  // 9. a pure MA model has no covariance beyond lag q
+  // A pure MA model has no covariance beyond lag q: a note.
   if (p == 0 && q < lag) issue_message(kMsgPureMaLag);
-  // 11. identical AR and MA parts cancel: white noise
+  // Identical AR and MA parts cancel: white noise, with a note.
   bool white = p > 0 && p == q;
   for (std::uint64_t e = 0; white && e < kk * std::uint64_t(p); ++e)
     white = ar.blocks[std::int64_t(e)] == ma.blocks[std::int64_t(e)];
   if (white) issue_message(kMsgCancel);
-  // 12. the AR part must be stationary
+  // The AR part must be stationary.
   if (p > 0) {
     int nonstationary = 0;
     if (int st = ar_nonstationary(ar.blocks.data(), p, k, &nonstationary)) return st;
     if (nonstationary) return fail_message(kMsgNonstationary);
   }
-  // 13. the output: k (lag + 1) rows
+  // The result: k (lag + 1) rows, which must fit a 32-bit count.
   const std::int64_t rows = std::int64_t(k) * (lag + 1);
   if (rows > 2147483647) return allocation_failed();
   double* out = create_result(1, static_cast<std::int32_t>(rows), k);
   if (!out) return kStatusHostError;
-  // 14. white noise: Gamma(0) = S, zero beyond; otherwise the solve
+  // White noise: Gamma(0) = Sigma, zero beyond; otherwise the solve.
   int status = kStatusOk;
   if (white) {
     std::memset(out, 0, sizeof(double) * std::uint64_t(rows) * k);
@@ -66,7 +67,7 @@ int varmacov(void** args, const std::int32_t* given) {
   } else {
     status = varma_autocov(out, lag, full.data(), ar.blocks.data(), ma.blocks.data(), p, q, k);
   }
-  // 15. work blocks are freed by their guards
+  // The work blocks are freed by their guards.
   result_complete();
   return status;
 }

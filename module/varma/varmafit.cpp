@@ -238,7 +238,7 @@ int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x,
   }
   if (st == kKalmanSingular) return fail_message(kMsgSingular);
   if (st != 0) return kStatusMessage;
-  // a log-likelihood beyond 2^506 in magnitude rejects the point
+  // a log-likelihood beyond 2^512 / 100 in magnitude rejects the point
   const double L = model.loglik[0];
   if (std::fabs(L) > kSeriesBound) {
     issue_message(kMsgLoglikBound, {kSeriesBound});

@@ -13,14 +13,13 @@
 
 namespace mvtsa {
 
-// Pivot tolerance of the Cholesky factor in the vector: 2^-53.
-inline constexpr double kVarmafitPivotTol = 1.110223024625157e-16;
+// Pivot tolerance of the Cholesky factor in the vector: u.
+inline constexpr double kVarmafitPivotTol = kRoundoffTol;
 
 // A model with k (P + Q) coefficients per equation needs more complete rows
-// than that beyond its largest lag: message 395 (coefficients per equation,
-// rows available) otherwise.  A series without a complete row: message 396.
-inline constexpr int kMsgTooManyCoefficients = 395;
-inline constexpr int kMsgNoCompleteRow = 396;
+// than that beyond its largest lag: message 395 (kMsgTooManyCoefficients,
+// inserts: coefficients per equation, rows available) otherwise.  A series
+// without a complete row: message 396 (kMsgNoCompleteRow).
 
 inline std::int64_t varmafit_parameter_count(std::int64_t k, std::int64_t P, std::int64_t Q) {
   return k * k * (P + Q) + k * (k + 1) / 2;
@@ -63,7 +62,7 @@ struct VarmafitModel {
 };
 
 // Complete rows of the T x k series (no missing value, no element above
-// 2^506 in magnitude): the rows the likelihood uses.
+// 2^512 / 100 in magnitude): the rows the likelihood uses.
 std::int64_t varmafit_complete_rows(const double* series, std::int64_t T, int k);
 
 // The starting point: the AR blocks by least squares of Y(t) on Y(t - l),
@@ -89,7 +88,7 @@ int varmafit_objective(void* args);
 
 // -L at the parameter vector x without the optimizer (the same steps as the
 // callback): 0 with *value, or non-zero for a failed evaluation (message 178
-// issued for a singular F(t), 369 for |L| above 2^506).  x gets its L part
+// issued for a singular F(t), 369 for |L| above 2^512 / 100).  x gets its L part
 // replaced by the Cholesky factor of the Sigma used.
 int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x, double* value);
 

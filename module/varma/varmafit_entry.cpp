@@ -20,16 +20,16 @@ enum { kSeries = 0, kArLags = 1, kMaLags = 2 };
 
 int varmafit(void** args, const std::int32_t* given) {
   ArgList in(args, given);
-  // 1.1 the series
+  // The series: T x k, missing values allowed.
   MatrixArg y;
   if (int st = in.series(kSeries, &y)) return st;
   const std::int64_t T = y.rows;
   const int k = y.cols;
-  // 1.2 screening into the fit's own copy
+  // Values beyond the series bound become missing in the fit's own copy.
   WorkBlock<double> series(checked_mul(std::uint64_t(T), std::uint64_t(k)));
   if (!series) return series.status();
   (void)screen_series(y.data, T, k, true, series.data());
-  // 1.3-1.5 the lag lists
+  // The AR and MA lag lists; at least one of them.
   WorkBlock<int> ar_lags, ma_lags;
   int P = 0, Q = 0, pmax = 0, qmax = 0;
   if (in.given(kArLags))
@@ -118,7 +118,7 @@ int varmafit(void** args, const std::int32_t* given) {
   const int report = optimizer_bridge(ctx, call);
   if (report < 0) return kStatusMessage;
 
-  // 7. the final point -> model, and the outputs
+  // The final point back to the model, and the outputs.
   varmafit_vector_to_model(x.data(), k, P, Q, ar.data(), ma.data(), sigma.data());
   if (P > 0) {
     double* out = create_result(1, k * P, k);

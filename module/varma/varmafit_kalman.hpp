@@ -18,7 +18,7 @@ namespace mvtsa {
 std::uint64_t varmafit_kalman_work_size(int k, int pmax, int qmax);
 
 // log-likelihood (without -(T k / 2) log 2 pi) of the T x k series (row
-// major; a row with a missing value or an element above 2^506 in magnitude
+// major; a row with a missing value or an element above 2^512 / 100 in magnitude
 // is missing) with AR blocks at ar_lags (ascending, largest pmax) and MA
 // blocks at ma_lags (largest qmax); lag lists are required.  Fills
 // out[0] = -(D + S) / 2, out[1] = D, out[2] = S and returns the determinant

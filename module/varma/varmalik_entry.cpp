@@ -73,7 +73,7 @@ struct CompactPart {
 
 int varmalik(void** args, const std::int32_t* given) {
   ArgList in(args, given);
-  // 1.1 series: T x k, k >= 2; missing values allowed
+  // The series: T x k, k >= 2; missing values allowed.
   MatrixArg y;
   if (int st = in.series(kSeries, &y)) return st;
   const int k = y.cols;
@@ -81,7 +81,7 @@ int varmalik(void** args, const std::int32_t* given) {
   const std::int64_t kk = std::int64_t(k) * k;
   int dim = k;
 
-  // 1.2-1.4 phi, theta, at least one of them
+  // phi and theta, at least one of them.
   MatrixArg phi, theta;
   int p = 0, q = 0;
   if (in.given(kPhi))
@@ -90,7 +90,7 @@ int varmalik(void** args, const std::int32_t* given) {
     if (int st = check_theta(in, &dim, &theta, &q)) return st;
   if (p == 0 && q == 0) return fail_message(kMsgNoCoefficients, {"coefficient"});
 
-  // 1.5 sigma: symmetric, positive definite; packed (and full for method 0)
+  // sigma: symmetric, positive definite; packed (and full for method 0).
   WorkBlock<double> sig_packed(std::uint64_t(packed_size(k)));
   if (!sig_packed) return sig_packed.status();
   WorkBlock<double> sig_full{std::uint64_t(kk)};
@@ -102,7 +102,7 @@ int varmalik(void** args, const std::int32_t* given) {
     return st;
   unpack_symmetric(sig_packed.data(), k, sig_full.data());
 
-  // 1.6-1.7 lag lists, and the blocks spread over lags 1 .. pmax (qmax)
+  // The lag lists, and the blocks spread over lags 1 .. pmax (qmax).
   LagList ar_lags, ma_lags;
   if (in.given(kArLags))
     if (int st = in.lag_list(kArLags, p, "AR", &ar_lags)) return st;
@@ -117,7 +117,7 @@ int varmalik(void** args, const std::int32_t* given) {
   if (p > 0) spread_blocks(phi.data, p, k, ar_lags, ar.data());
   if (q > 0) spread_blocks(theta.data, q, k, ma_lags, ma.data());
 
-  // 1.8 the stationarity test of the AR part, on a copy
+  // The stationarity test of the AR part, on a copy.
   int nonstationary = 0;
   if (pmax > 0) {
     WorkBlock<double> copy(checked_mul(std::uint64_t(pmax), std::uint64_t(kk)));
@@ -128,19 +128,21 @@ int varmalik(void** args, const std::int32_t* given) {
     int roots_status = 0;
     nonstationary = is_nonstationary(copy.data(), pmax, pmax, nullptr, k, roots.data(),
                                      &roots_status);
-    if (roots_status == kRootsHostError) return kStatusHostError;
+    if (roots_status == kCompanionRootsHostError) return kStatusHostError;
   }
 
-  // 1.9 method
+  // method: 0, 1 or 2 (the Kalman filter when absent).
   int method = kMethodKalman;
   if (in.given(kMethod))
     if (int st = check_method(in, &method)) return st;
 
-  // 2. screening: a value above the series bound draws message 368 (column,
+  // Screening: a value above the series bound draws message 368 (column,
   // row, bound) and counts as missing from then on
   const bool missing = screen_series(y.data, T, k, false, nullptr);
 
-  // 3. method choice
+  // Missing values, too short a series for the conditional method and a
+  // non-stationary AR part for the innovations method all fall back to the
+  // Kalman filter.
   if (missing || (method == kMethodConditional && pmax >= T) ||
       (method == kMethodInnovations && nonstationary))
     method = kMethodKalman;
@@ -161,7 +163,7 @@ int varmalik(void** args, const std::int32_t* given) {
     if (int st = work.allocate(varma_innov_work_size(T, k, pmax, qmax))) return st;
   }
 
-  // 4. the output, the series fetched again, the chosen method
+  // The result, the series fetched again, the chosen method.
   double* out = create_result(1, 3, 1);
   if (!out) return kStatusHostError;
   const MatrixArg y2 = in.refetch(kSeries);

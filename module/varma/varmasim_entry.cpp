@@ -42,7 +42,7 @@ int draw(double* out, const SimModel& s, i64 count) {
 
 // Fixed start: y_{1-p} .. y_0 and e_{1-q} .. e_0 all equal to x0.  The
 // simulation stops (note 359) at the first observation with an element
-// beyond 2^506.
+// beyond 2^512 / 100.
 int simulate_fixed(const SimModel& s, double x0, SimResult* r) {
   const i64 k = s.k, p = s.p, q = s.q, n = s.n;
   if (int st = r->series.allocate(checked_mul(u64(n + p), u64(k)))) return st;
@@ -132,14 +132,15 @@ int varmasim(void** args, const std::int32_t* given) {
   ArgList in(args, given);
   int k = 0;
   ModelPart ar, ma;
-  // 1. the coefficient matrices fix k
+  // The coefficient matrices fix the dimension k; every other argument must agree.
   if (int st = in.coefficient_pair(kPhi, kTheta, &k, &ar.arg, &ar.count, &ma.arg, &ma.count))
     return st;
-  // 2. mu
+  // mu: a vector of k values when given.
   MatrixArg mu;
   if (in.given(kMu))
     if (int st = in.vector(kMu, &k, &mu)) return st;
-  // 3. sigma, packed (and full, for the stationary start)
+  // sigma: k x k, symmetric and positive definite (I when absent), kept packed
+  // (and unpacked for the stationary start).
   MatrixArg sigma;
   if (in.given(kSigma))
     if (int st = in.square(kSigma, &k, &sigma)) return st;
@@ -147,14 +148,15 @@ int varmasim(void** args, const std::int32_t* given) {
   if (!packed) return packed.status();
   if (int st = covariance_argument(in.given(kSigma) ? sigma.data : nullptr, k, packed.data()))
     return st;
-  // 4. n
+  // n: a whole number of observations, 100 when absent.
   std::int64_t n = 100;
   if (in.given(kN))
     if (int st = in.whole_number(kN, &n)) return st;
-  // 5. the blocks, spread over their lags
+  // The AR and MA blocks, spread over their lags.
   if (int st = load_model_part(in, kP, "AR", k, &ar)) return st;
   if (int st = load_model_part(in, kQ, "MA", k, &ma)) return st;
-  // 6-7. initial value and seed
+  // A given initial value asks for the fixed start; the seed must not leave
+  // the generator at 0.
   const bool initial_given = in.given(kInitial);
   double x0 = 0.0, seed = 0.0;
   if (initial_given)
@@ -162,14 +164,15 @@ int varmasim(void** args, const std::int32_t* given) {
   if (in.given(kSeed))
     if (int st = in.seed(kSeed, &seed)) return st;
   if (int st = rng_check_seed(Stream::kVarmasim, seed)) return st;
-  // 8. mode: a non-stationary AR part starts from zeros
+  // Without an initial value a stationary AR part starts from its stationary
+  // distribution; a non-stationary one starts fixed at zeros.
   bool fixed = initial_given;
   if (!fixed && ar.order > 0) {
     int nonstationary = 0;
     if (int st = ar_nonstationary(ar.blocks.data(), ar.order, k, &nonstationary)) return st;
     fixed = nonstationary != 0;
   }
-  // 9. simulate into work space
+  // Simulate into work space: the result is made only for the rows that exist.
   const SimModel model{ar.blocks.data(), ma.blocks.data(), ar.order, ma.order, k, n,
                      packed.data(), seed};
   SimResult sim;

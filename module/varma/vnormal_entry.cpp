@@ -14,18 +14,19 @@ int vnormal(void** args, const std::int32_t* given) {
   ArgList in(args, given);
   int k = 0;
   MatrixArg mu, sigma;
-  // 1-3. mu, sigma, the dimension
+  // mu (a vector) and sigma (square) fix the dimension k; one of them must
+  // be given.
   if (in.given(kMu))
     if (int st = in.vector(kMu, &k, &mu)) return st;
   if (in.given(kSigma))
     if (int st = in.square(kSigma, &k, &sigma)) return st;
   if (k == 0) return fail_message(kMsgNoDimension);
-  // 4-5. the packed covariance
+  // sigma symmetric and positive definite (I when absent), packed.
   WorkBlock<double> packed(std::uint64_t(packed_size(k)));
   if (!packed) return packed.status();
   if (int st = covariance_argument(in.given(kSigma) ? sigma.data : nullptr, k, packed.data()))
     return st;
-  // 6-7. n and seed
+  // n (100 when absent) and a seed that does not leave the generator at 0.
   std::int64_t n = 100;
   double seed = 0.0;
   if (in.given(kN))
@@ -33,12 +34,12 @@ int vnormal(void** args, const std::int32_t* given) {
   if (in.given(kSeed))
     if (int st = in.seed(kSeed, &seed)) return st;
   if (int st = rng_check_seed(Stream::kVnormal, seed)) return st;
-  // 8. the output
+  // The result, n x k.
   double* out = create_result(1, static_cast<std::int32_t>(n), k);
   if (!out) return kStatusHostError;
-  // 9. mu again, after the result exists
+  // mu fetched again, now that the result exists.
   const MatrixArg mu2 = in.refetch(kMu);
-  // 10. draw
+  // The draw, straight into the result.
   WorkBlock<double> work(std::uint64_t(packed_size(k)) + k);
   if (!work) return work.status();
   return mvn_draw(out, mu2.data, packed.data(), n, k, seed, work.data(), Stream::kVnormal);

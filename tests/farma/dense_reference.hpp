@@ -20,14 +20,14 @@
 namespace farma_test {
 
 // Pivot tolerance of the Cholesky factorisations of the exact likelihood
-// and of the simulation.
-constexpr double kDenseCholeskyTol = 1.110223024625157e-14;
+// and of the simulation: 100 x 2^-53, the module's own.
+constexpr double kDenseCholeskyTol = mvtsa::kHundredRoundoffTol;
 
 // ln det Sigma and y' Sigma^-1 y for Sigma = [gamma(|i - j|)]:
 //   Sigma packed twice; the second copy swept on every pivot (tolerance
 //   2^-26.5 gamma(0)); fewer than n pivots swept: 178;
 //   q_y = sum_j y_j (2 sum_{i<j} s_ij y_i + s_jj y_j);
-//   the first copy factored by rows with the tolerance 1.11e-14;
+//   the first copy factored by rows with the tolerance kDenseCholeskyTol;
 //   ln det = sum ln L_kk^2, 315 when some L_kk is 0.
 inline int dense_toeplitz_loglik(const std::vector<double>& gamma, const std::vector<double>& y,
                                  double* logdet, double* quad) {
@@ -88,7 +88,7 @@ inline void wide_toeplitz_loglik(const std::vector<double>& gamma, const std::ve
 
 // x = L z for the N x N Toeplitz matrix of g = gamma(0..N-1):
 //   x_t = sum_{j=1..t} phi_(t,j) x_(t-j) + sqrt(v_t) z_t, with a pivot v_t not
-//   above 1.11e-14 giving L_tt = 0 and phi_(t,t) = 0.
+//   above kDenseCholeskyTol giving L_tt = 0 and phi_(t,t) = 0.
 inline std::vector<double> scalar_levinson_noise(const std::vector<double>& g,
                                                  const std::vector<double>& z) {
   const std::int64_t N = static_cast<std::int64_t>(z.size());

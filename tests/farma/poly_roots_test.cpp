@@ -174,18 +174,18 @@ TEST(PolyRootsClosedForms, ZerosAtTheOriginComeFirst) {
 
 TEST(PolyRootsCodes, LeadingZeroAndScaleLimits) {
   Found f = find_roots({0, 1, 2});
-  EXPECT_EQ(f.code, mvtsa::kRootsLeadingZero);
+  EXPECT_EQ(f.code, mvtsa::kPolyRootsLeadingZero);
   EXPECT_EQ(f.degree, 0);
   // The scale test runs from degree 3 on: 1e160 above 2^512, 1e-160 below 2^-511.
   f = find_roots({1e160, 1, 2, 3});
-  EXPECT_EQ(f.code, mvtsa::kRootsScaleHigh);
+  EXPECT_EQ(f.code, mvtsa::kPolyRootsScaleHigh);
   EXPECT_EQ(f.degree, 3);
   f = find_roots({1e-160, 1e-160, 2e-160, 3e-160});
-  EXPECT_EQ(f.code, mvtsa::kRootsScaleLow);
+  EXPECT_EQ(f.code, mvtsa::kPolyRootsScaleLow);
   EXPECT_EQ(f.degree, 3);
   // A coefficient that is not a number is refused rather than iterated on.
   f = find_roots({1, std::nan(""), 2, 3});
-  EXPECT_EQ(f.code, mvtsa::kRootsScaleHigh);
+  EXPECT_EQ(f.code, mvtsa::kPolyRootsScaleHigh);
 }
 
 TEST(PolyRootsCodes, CallerArrayIsLeftUnchanged) {
@@ -299,7 +299,7 @@ TEST(PolyZeros, ModuliNearTheUnitCircleAtHighDegree) {
       for (const cplx& z : zeros_of_binomial(c.n2, r2, c.s2)) want.push_back(z);
       const std::string what = std::to_string(c.n1) + " + " + std::to_string(c.n2);
       Found f = find_zeros(coef);
-      ASSERT_EQ(f.code, mvtsa::kRootsOk) << what;
+      ASSERT_EQ(f.code, mvtsa::kPolyRootsOk) << what;
       ASSERT_EQ(f.degree, n) << what;
       EXPECT_LT(match_distance(f.z, want), 1e-12) << what;
       int on_first = 0;
@@ -382,16 +382,16 @@ TEST(PolyZeros, LowDegreeZerosAreAtWorkingAccuracy) {
 
 TEST(PolyZeros, CodesOfTheRootFinder) {
   Found f = find_zeros({0, 1, 2});
-  EXPECT_EQ(f.code, mvtsa::kRootsLeadingZero);
+  EXPECT_EQ(f.code, mvtsa::kPolyRootsLeadingZero);
   EXPECT_EQ(f.degree, 0);
   f = find_zeros({1e160, 1, 2, 3});
-  EXPECT_EQ(f.code, mvtsa::kRootsScaleHigh);
+  EXPECT_EQ(f.code, mvtsa::kPolyRootsScaleHigh);
   EXPECT_EQ(f.degree, 3);
   f = find_zeros({1, std::nan(""), 2, 3});
-  EXPECT_EQ(f.code, mvtsa::kRootsScaleHigh);
+  EXPECT_EQ(f.code, mvtsa::kPolyRootsScaleHigh);
   // Through the reduced polynomial (g = 2): nothing reported but the origin.
   f = find_zeros({1e-160, 0, 1e-160, 0, 2e-160, 0, 3e-160, 0});
-  EXPECT_EQ(f.code, mvtsa::kRootsScaleLow);
+  EXPECT_EQ(f.code, mvtsa::kPolyRootsScaleLow);
   EXPECT_EQ(f.degree, 7);
   for (const cplx& z : f.z) EXPECT_EQ(z, cplx(0, 0));
   // Degrees 1 and 2 and only zeros at the origin.

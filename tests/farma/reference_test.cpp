@@ -276,7 +276,7 @@ const FlikCase kFlikCases[] = {
 };
 // END GENERATED TABLE
 
-constexpr double kEps = 2.220446049250313e-16;  // 2^-52
+constexpr double kEps = 0x1p-52;
 
 Value row_or_omitted(const std::vector<double>& v) {
   return v.empty() ? Value::omitted() : Value::row(v);

@@ -22,7 +22,7 @@ class Vnormal : public ::testing::Test {
   mvts::Session s_;
 };
 
-TEST_F(Vnormal, SeedOneDrawsTheDocumentedDeviates) {
+TEST_F(Vnormal, SeedOneDrawsMuPlusSuccessiveDeviates) {
   auto r = call({Value::row({1, 2}), Value::omitted(), Value::scalar(3), Value::scalar(1)});
   ASSERT_EQ(r.status, 0);
   ASSERT_TRUE(r.outputs[0]);

@@ -43,7 +43,7 @@ namespace {
 
 using Vec = std::vector<double>;
 using cd = std::complex<double>;
-constexpr double kU = 1.1102230246251565e-16;
+constexpr double kU = 0x1p-53;
 constexpr double kTau = mvtsa::kEigSortTol;
 
 struct Reference {

@@ -160,7 +160,7 @@ const PolyCase kPolyCases[] = {
 };
 // END GENERATED TABLE
 
-constexpr double kEps = 2.220446049250313e-16;  // 2^-52
+constexpr double kEps = 0x1p-52;
 
 Value blocks(const std::vector<double>& v, int k) {
   if (v.empty()) return Value::omitted();
@@ -170,8 +170,10 @@ Value list(const std::vector<double>& v) {
   return v.empty() ? Value::omitted() : Value::column(v);
 }
 
-// Rows are (real, imaginary, modulus, radians, degrees); the order is the
-// documented one, so the table is compared row by row without re-sorting.
+// Rows are (real, imaginary, modulus, radians, degrees), AR roots before MA
+// roots, each with real parts descending and a conjugate pair adjacent
+// (positive imaginary part first): the table is in that order, so it is
+// compared row by row without re-sorting.
 TEST(RootsReference, VtsrootMatchesThePeerEigenvalues) {
   mvts::Session s;
   for (const RootCase& c : kRootCases) {
@@ -205,7 +207,7 @@ TEST(RootsReference, PolyRootsMatchThePeer) {
     const int n = degree;
     std::vector<double> re(n), im(n), work(std::size_t(mvtsa::poly_roots_work_size(n)));
     ASSERT_EQ(mvtsa::poly_roots(c.coef.data(), &degree, re.data(), im.data(), work.data()),
-              mvtsa::kRootsOk);
+              mvtsa::kPolyRootsOk);
     ASSERT_EQ(degree, n);
     // poly_roots gives the zeros in the order found: sort them like the table
     std::vector<std::pair<double, double>> z;

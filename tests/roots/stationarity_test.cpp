@@ -106,16 +106,17 @@ TEST_F(Stationarity, SymmetricFirstOrderBlockTakesTheSymmetricPath) {
   int st = -1;
   r.assign(4, 0.0);
   Vec sym = {0.5, 0.1, 0.1, 0.5};
-  EXPECT_EQ(mvtsa::companion_roots(sym.data(), 2, 1, r.data()), mvtsa::kRootsHostError);
+  EXPECT_EQ(mvtsa::companion_roots(sym.data(), 2, 1, r.data()),
+            mvtsa::kCompanionRootsHostError);
   EXPECT_EQ(r, Vec(4, 0.0));  // untouched
   EXPECT_NE(host_.current().raised_error, 0);
   host_.fail_allocation_at(3);
   EXPECT_EQ(test({0.5, 0.2, 0.1, 0.5}, 2, 1, &r, &st), 0);
-  EXPECT_EQ(st, mvtsa::kRootsOk);
+  EXPECT_EQ(st, mvtsa::kCompanionRootsOk);
   host_.fail_allocation_at(0);
   // Symmetric within 2^-26.5 of the largest entry: averaged in place.
   Vec near = {0.5, 0.1, 0.1 + 1e-12, 0.5};
-  EXPECT_EQ(mvtsa::companion_roots(near.data(), 2, 1, r.data()), mvtsa::kRootsOk);
+  EXPECT_EQ(mvtsa::companion_roots(near.data(), 2, 1, r.data()), mvtsa::kCompanionRootsOk);
   EXPECT_EQ(near[1], near[2]);
 }
 
@@ -179,7 +180,8 @@ TEST_F(Stationarity, CommonLagFactorAgreesWithTheFullCompanionMatrix) {
       const Vec coef = lagged_blocks(c.k, c.p, c.lags, c.sd, seed++);
       const Vec ref = full_companion_eigenvalues(coef, c.k, c.p);
       Vec r(2 * std::size_t(c.k) * c.p, 0.0), copy = coef;
-      ASSERT_EQ(mvtsa::companion_roots(copy.data(), c.k, c.p, r.data()), mvtsa::kRootsOk);
+      ASSERT_EQ(mvtsa::companion_roots(copy.data(), c.k, c.p, r.data()),
+                mvtsa::kCompanionRootsOk);
       const std::size_t m = r.size() / 2;
       std::vector<bool> used(m, false);
       double worst = 0.0;
@@ -216,7 +218,7 @@ TEST_F(Stationarity, CommonLagFactorSpecialBlocks) {
   const double phi[4] = {0.1, 0.5, 0.5, 0.1};
   std::copy(phi, phi + 4, coef.begin() + 12);
   Vec r(16, 0.0);
-  ASSERT_EQ(mvtsa::companion_roots(coef.data(), 2, 4, r.data()), mvtsa::kRootsOk);
+  ASSERT_EQ(mvtsa::companion_roots(coef.data(), 2, 4, r.data()), mvtsa::kCompanionRootsOk);
   const double a = std::pow(0.6, 0.25), b = std::pow(0.4, 0.25) / std::sqrt(2.0);
   const Vec want = {a, 0, b, b, b, -b, 0, a, 0, -a, -b, b, -b, -b, -a, 0};
   for (int i = 0; i < 16; ++i) EXPECT_NEAR(r[i], want[i], 4e-16) << i;
@@ -233,7 +235,7 @@ TEST_F(Stationarity, CommonLagFactorSpecialBlocks) {
   bad[5 * 4] = 0.5;
   int st = -1;
   EXPECT_EQ(test(bad, 2, 6, &r, &st), 1);
-  EXPECT_EQ(st, mvtsa::kRootsFailed);
+  EXPECT_EQ(st, mvtsa::kCompanionRootsFailed);
   EXPECT_EQ(r, Vec(24, 0.0));
 }
 
@@ -289,16 +291,16 @@ TEST_F(Stationarity, FailuresCountAsNonstationary) {
   int st = -1;
   // Missing value in a first-order block: no roots written.
   EXPECT_EQ(test({0.1, nan, 0.0, 0.2}, 2, 1, &r, &st), 1);
-  EXPECT_EQ(st, mvtsa::kRootsMissing);
+  EXPECT_EQ(st, mvtsa::kCompanionRootsMissing);
   EXPECT_EQ(r, Vec(4, 0.0));
   // Missing value in a higher-order polynomial: the eigenvalue routine refuses.
   EXPECT_EQ(test({0.1, 0.0, nan, 0.2}, 1, 4, &r, &st), 1);
-  EXPECT_EQ(st, mvtsa::kRootsFailed);
+  EXPECT_EQ(st, mvtsa::kCompanionRootsFailed);
   EXPECT_EQ(r, Vec(8, 0.0));
   // The temporary block refused: host error raised, nothing live.
   host_.fail_allocation_at(1);
   EXPECT_EQ(test({0.1, 0.2}, 1, 2, &r, &st), 1);
-  EXPECT_EQ(st, mvtsa::kRootsHostError);
+  EXPECT_EQ(st, mvtsa::kCompanionRootsHostError);
   EXPECT_NE(host_.current().raised_error, 0);
 }
 

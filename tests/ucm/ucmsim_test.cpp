@@ -119,7 +119,7 @@ struct Ref {
   double z() { return mvtsa::rng_normal(&seed); }
 };
 
-TEST_F(Ucmsim, DeviatesAreDrawnInTheDocumentedOrder) {
+TEST_F(Ucmsim, EachStepDrawsTrendCyclesSeasonalsThenIrregular) {
   const double pi = 3.141592653589793;
   // Level, slope, two cycles, a trigonometric seasonal (s = 4), a dummy
   // seasonal (s = 3), the irregular: every variance positive.

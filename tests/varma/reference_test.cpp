@@ -154,7 +154,7 @@ const CovCase kCovCases[] = {
 };
 // END GENERATED TABLE
 
-constexpr double kEps = 2.220446049250313e-16;  // 2^-52
+constexpr double kEps = 0x1p-52;
 
 Value blocks(const std::vector<double>& v, int k) {
   if (v.empty()) return Value::omitted();

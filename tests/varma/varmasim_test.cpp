@@ -94,7 +94,7 @@ TEST_F(Varmasim, ExplosiveModelStopsAtTheFirstOverflowingObservation) {
   auto r = call({diag2(10), kNone, kNone, kNone, Value::scalar(1000), kNone, kNone,
                  Value::scalar(1), Value::scalar(3)});
   ASSERT_EQ(r.status, 0);
-  // reproduce: y_t = e_t + 10 y_{t-1}, y_0 = 1; stop at the first |y| > 2^506
+  // reproduce: y_t = e_t + 10 y_{t-1}, y_0 = 1; stop at the first |y| > 2^512 / 100
   const double bound = 1.3407807929942597e152;
   const std::vector<double> z = deviates(3, 2 * 1000);
   std::vector<double> y = {1, 1};
