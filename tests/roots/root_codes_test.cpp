@@ -13,7 +13,7 @@
 #include "host/host.hpp"
 #include "module/farma/poly_roots.hpp"
 #include "module/frame/host.hpp"
-#include "module/roots/stationarity.hpp"
+#include "module/linalg/companion_roots.hpp"
 
 namespace {
 
