@@ -43,10 +43,6 @@ inline constexpr int kMsgZeroSeed = 380;             // a seed that leaves the g
 inline constexpr int kMsgResultOverflow = 381;       // a promised number is not finite
 inline constexpr int kMsgConditionalOverflow = 382;  // VARMALIK method 1 diverged
 
-// Host error code raised when a vector kernel raised overflow, division by
-// zero or invalid operation.
-inline constexpr int kErrorFloatingPoint = 1017;
-
 // 2^-26.5: symmetry, positive definiteness, unit-circle test, determinant floor.
 inline constexpr double kCloseTol = 1.053671212772351e-08;
 // 2^506: series screening and overflow notes.

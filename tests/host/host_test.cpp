@@ -159,7 +159,7 @@ TEST_F(HostServices, WorkBlocksAreZeroFilledAndCounted) {
   mvtsa::WorkBlock<double> huge(std::uint64_t(1) << 62);  // the byte count overflows
   EXPECT_FALSE(huge);
   EXPECT_EQ(huge.status(), 1);
-  EXPECT_EQ(host_.current().raised_error, 1001);
+  EXPECT_EQ(host_.current().raised_error, MCN_ERROR_OUT_OF_MEMORY);
 }
 
 TEST_F(HostServices, ModuleLoadingFindsModulesByName) {
@@ -236,7 +236,7 @@ TEST(HostMemory, TotalLimitRefusesACallThatWouldHoldTooMuch) {
   s.set_memory_limit(2u << 20);
   auto r = s.call("VNORMAL", args);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.raised_error, 1001);
+  EXPECT_EQ(r.raised_error, MCN_ERROR_OUT_OF_MEMORY);
   EXPECT_EQ(s.live_blocks(), 0);
   s.set_memory_limit(8u << 20);
   r = s.call("VNORMAL", args);
