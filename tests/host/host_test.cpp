@@ -101,10 +101,10 @@ TEST_F(HostServices, UtilityFilesReadBackInWriteOrderAndVanishOnClose) {
   ASSERT_EQ(mvtsa::utility_read(h, r, sizeof r), 0);
   EXPECT_EQ(r[0], 1.5);
   EXPECT_EQ(r[4], 8.0);
-  EXPECT_LT(mvtsa::utility_read(h, r, 8), 0);  // past the end
+  EXPECT_EQ(mvtsa::utility_read(h, r, 8), MCN_UTILITY_READ_FAILED);  // past the end
   EXPECT_EQ(mvtsa::utility_close(h), 0);
   EXPECT_EQ(host_.open_utility_files(), 0);
-  EXPECT_LT(mvtsa::utility_close(h), 0);  // a closed handle is refused
+  EXPECT_EQ(mvtsa::utility_close(h), MCN_UTILITY_CLOSE_FAILED);  // a closed handle is refused
 }
 
 TEST_F(HostServices, InjectedUtilityFailureGivesANegativeResult) {
@@ -114,9 +114,19 @@ TEST_F(HostServices, InjectedUtilityFailureGivesANegativeResult) {
   host_.fail_utility_at(2);
   ASSERT_EQ(mvtsa::utility_create(&h, desc), 0);
   const double x = 1;
-  EXPECT_LT(mvtsa::utility_write(h, &x, 8), 0);
+  EXPECT_EQ(mvtsa::utility_write(h, &x, 8), MCN_UTILITY_WRITE_FAILED);
   EXPECT_EQ(mvtsa::utility_write(h, &x, 8), 0);
   EXPECT_EQ(mvtsa::utility_close(h), 0);
+  // A refused file leaves no handle and nothing open.
+  host_.fail_utility_at(1);
+  EXPECT_EQ(mvtsa::utility_create(&h, desc), MCN_UTILITY_CREATE_REFUSED);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_EQ(host_.open_utility_files(), 0);
+  // A close chosen to fail still closes the file.
+  ASSERT_EQ(mvtsa::utility_create(&h, desc), 0);
+  host_.fail_utility_at(1);
+  EXPECT_EQ(mvtsa::utility_close(h), MCN_UTILITY_CLOSE_FAILED);
+  EXPECT_EQ(host_.open_utility_files(), 0);
 }
 
 TEST_F(HostServices, PoolReleaseFreesEveryBlock) {
