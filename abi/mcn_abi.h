@@ -58,74 +58,93 @@ typedef struct mcn_insert {
   const char* s;
 } mcn_insert;
 
-/* ---- Calling forms of the operations, by group / slot. */
-/* 138/15 */ typedef int32_t (*mcn_get_arg_matrix_fn)(void* arg, int32_t* rows, int32_t* cols,
-                                                     int32_t* type, double** data);
-/* 138/5  */ typedef double* (*mcn_create_result_fn)(int32_t output, int32_t rows, int32_t cols);
-/* 138/45 */ typedef int32_t (*mcn_has_missing_fn)(void* arg);
-/* 138/23 */ typedef void* (*mcn_context_block_fn)(void);
-/* 138/40 */ typedef int32_t (*mcn_result_complete_fn)(int32_t zero);
-/* 155/16 */ typedef uint32_t (*mcn_clock_seed_fn)(void);
-/* 30/30  */ typedef int32_t (*mcn_error_pending_fn)(void);
-/* 30/38  */ typedef void (*mcn_raise_error_fn)(int32_t code);
-/* 30/70  */ typedef int32_t (*mcn_issue_message_fn)(int32_t group, int32_t number, int32_t count,
-                                                    const mcn_insert* inserts);
-/* 30/4   */ typedef void (*mcn_fatal_error_fn)(int32_t code, int32_t second);
-/* 30/89  */ typedef void (*mcn_print_note_fn)(const char* format, const char* insert);
-/* 30/32  */ typedef mcn_allocator* (*mcn_pool_create_fn)(void* null, uint64_t chunk, int32_t two,
-                                                        int32_t zero);
-/* 30/35  */ typedef void (*mcn_pool_release_fn)(mcn_allocator* pool, int32_t zero);
-/* 30/130 */ typedef void (*mcn_error_code_report_fn)(int32_t zero, int32_t code);
-/* 138/10, 138/11 */ typedef void (*mcn_temp_obtain_fn)(void** var, uint64_t size);
-/* 138/12, 138/13 */ typedef void (*mcn_temp_release_fn)(void** var);
-/* 39/7   */ typedef int32_t (*mcn_utility_create_fn)(void** handle, const uint8_t* descriptor);
-/* 39/8   */ typedef int32_t (*mcn_utility_rewind_fn)(void* handle, int32_t zero);
-/* 39/11  */ typedef int32_t (*mcn_utility_write_fn)(void* handle, const void* data, int64_t bytes);
-/* 39/9   */ typedef int32_t (*mcn_utility_read_fn)(void* handle, void* buffer, int64_t bytes);
-/* 39/3   */ typedef int32_t (*mcn_utility_close_fn)(void* handle, int32_t one);
-/* 11/2   */ typedef int32_t (*mcn_sweep_pivot_fn)(double* packed, int32_t pivot, int32_t order,
-                                                 char* flags, double* work, double tolerance);
-/* 0/85   */ typedef int32_t (*mcn_module_load_fn)(void** handle_var, const char* name, int32_t a,
-                                                 int32_t b, int32_t c, int32_t d);
-/* 0/81   */ typedef int32_t (*mcn_entry_lookup_fn)(void* handle, void** function_var);
+/* ---- Calling forms of the operations. */
+typedef int32_t (*mcn_get_arg_matrix_fn)(void* arg, int32_t* rows, int32_t* cols, int32_t* type,
+                                         double** data);
+typedef double* (*mcn_create_result_fn)(int32_t output, int32_t rows, int32_t cols);
+typedef int32_t (*mcn_has_missing_fn)(void* arg);
+typedef void* (*mcn_context_block_fn)(void);
+typedef int32_t (*mcn_result_complete_fn)(int32_t zero);
+typedef uint32_t (*mcn_clock_seed_fn)(void);
+typedef int32_t (*mcn_error_pending_fn)(void);
+typedef void (*mcn_raise_error_fn)(int32_t code);
+typedef int32_t (*mcn_issue_message_fn)(int32_t group, int32_t number, int32_t count,
+                                        const mcn_insert* inserts);
+typedef void (*mcn_fatal_error_fn)(int32_t code, int32_t second);
+typedef void (*mcn_print_note_fn)(const char* format, const char* insert);
+typedef mcn_allocator* (*mcn_pool_create_fn)(void* null, uint64_t chunk, int32_t two,
+                                             int32_t zero);
+typedef void (*mcn_pool_release_fn)(mcn_allocator* pool, int32_t zero);
+typedef void (*mcn_error_code_report_fn)(int32_t zero, int32_t code);
+typedef void (*mcn_temp_obtain_fn)(void** var, uint64_t size);
+typedef void (*mcn_temp_release_fn)(void** var);
+typedef int32_t (*mcn_utility_create_fn)(void** handle, const uint8_t* descriptor);
+typedef int32_t (*mcn_utility_rewind_fn)(void* handle, int32_t zero);
+typedef int32_t (*mcn_utility_write_fn)(void* handle, const void* data, int64_t bytes);
+typedef int32_t (*mcn_utility_read_fn)(void* handle, void* buffer, int64_t bytes);
+typedef int32_t (*mcn_utility_close_fn)(void* handle, int32_t one);
+typedef int32_t (*mcn_sweep_pivot_fn)(double* packed, int32_t pivot, int32_t order, char* flags,
+                                      double* work, double tolerance);
+typedef int32_t (*mcn_module_load_fn)(void** handle_var, const char* name, int32_t a, int32_t b,
+                                      int32_t c, int32_t d);
+typedef int32_t (*mcn_entry_lookup_fn)(void* handle, void** function_var);
 
-#define MCN_GROUP_ARGS 138
-#define MCN_SLOT_GET_ARG_MATRIX 15
-#define MCN_SLOT_CREATE_RESULT 5
-#define MCN_SLOT_HAS_MISSING 45
-#define MCN_SLOT_CONTEXT_BLOCK 23
-#define MCN_SLOT_RESULT_COMPLETE 40
-#define MCN_SLOT_TEMP_B_OBTAIN 10
-#define MCN_SLOT_TEMP_A_OBTAIN 11
-#define MCN_SLOT_TEMP_B_RELEASE 12
-#define MCN_SLOT_TEMP_A_RELEASE 13
-#define MCN_GROUP_CLOCK 155
-#define MCN_SLOT_CLOCK_SEED 16
-#define MCN_GROUP_ERRORS 30
-#define MCN_SLOT_FATAL_ERROR 4
-#define MCN_SLOT_ERROR_PENDING 30
-#define MCN_SLOT_POOL_CREATE 32
-#define MCN_SLOT_POOL_RELEASE 35
-#define MCN_SLOT_RAISE_ERROR 38
-#define MCN_SLOT_ISSUE_MESSAGE 70
-#define MCN_SLOT_PRINT_NOTE 89
-#define MCN_SLOT_ERROR_CODE_REPORT 130
-#define MCN_GROUP_UTILITY 39
-#define MCN_SLOT_UTILITY_CLOSE 3
-#define MCN_SLOT_UTILITY_CREATE 7
-#define MCN_SLOT_UTILITY_REWIND 8
-#define MCN_SLOT_UTILITY_READ 9
-#define MCN_SLOT_UTILITY_WRITE 11
-#define MCN_GROUP_SWEEP 11
-#define MCN_SLOT_SWEEP_PIVOT 2
-#define MCN_GROUP_MODULES 0
-#define MCN_SLOT_ENTRY_LOOKUP 81
-#define MCN_SLOT_MODULE_LOAD 85
+/* ---- The services: one row per operation, X(name, group, slot, calling
+ * form).  The host places each operation at groups[group][slot] from this
+ * list and the module calls it through the same row, so a (group, slot)
+ * pair is written here and nowhere else.  Temporary blocks come in two
+ * pairs, A and B, of the same calling forms. */
+#define MCN_SERVICE_LIST(X)                                              \
+  X(get_arg_matrix,    138,  15, mcn_get_arg_matrix_fn)                  \
+  X(create_result,     138,   5, mcn_create_result_fn)                   \
+  X(has_missing,       138,  45, mcn_has_missing_fn)                     \
+  X(context_block,     138,  23, mcn_context_block_fn)                   \
+  X(result_complete,   138,  40, mcn_result_complete_fn)                 \
+  X(temp_b_obtain,     138,  10, mcn_temp_obtain_fn)                     \
+  X(temp_a_obtain,     138,  11, mcn_temp_obtain_fn)                     \
+  X(temp_b_release,    138,  12, mcn_temp_release_fn)                    \
+  X(temp_a_release,    138,  13, mcn_temp_release_fn)                    \
+  X(clock_seed,        155,  16, mcn_clock_seed_fn)                      \
+  X(fatal_error,        30,   4, mcn_fatal_error_fn)                     \
+  X(error_pending,      30,  30, mcn_error_pending_fn)                   \
+  X(pool_create,        30,  32, mcn_pool_create_fn)                     \
+  X(pool_release,       30,  35, mcn_pool_release_fn)                    \
+  X(raise_error,        30,  38, mcn_raise_error_fn)                     \
+  X(issue_message,      30,  70, mcn_issue_message_fn)                   \
+  X(print_note,         30,  89, mcn_print_note_fn)                      \
+  X(error_code_report,  30, 130, mcn_error_code_report_fn)               \
+  X(utility_close,      39,   3, mcn_utility_close_fn)                   \
+  X(utility_create,     39,   7, mcn_utility_create_fn)                  \
+  X(utility_rewind,     39,   8, mcn_utility_rewind_fn)                  \
+  X(utility_read,       39,   9, mcn_utility_read_fn)                    \
+  X(utility_write,      39,  11, mcn_utility_write_fn)                   \
+  X(sweep_pivot,        11,   2, mcn_sweep_pivot_fn)                     \
+  X(entry_lookup,        0,  81, mcn_entry_lookup_fn)                    \
+  X(module_load,         0,  85, mcn_module_load_fn)
+
+/* Results of the utility-file operations: 0, or the negative code of the
+ * operation that failed (handed back to the host by error_code_report). */
+enum {
+  MCN_UTILITY_OK = 0,
+  MCN_UTILITY_CREATE_FAILED = -1,  /* no temporary file could be opened */
+  MCN_UTILITY_CREATE_REFUSED = -3, /* the host refused the file (an injected failure) */
+  MCN_UTILITY_REWIND_FAILED = -4,
+  MCN_UTILITY_WRITE_FAILED = -5,   /* also a short write */
+  MCN_UTILITY_READ_FAILED = -6,    /* also a read past the end */
+  MCN_UTILITY_CLOSE_FAILED = -7
+};
 
 /* Message group of every issue_message call. */
 #define MCN_MESSAGE_GROUP 178
+/* Host error codes: what raise_error and fatal_error hand the host, and
+ * what a host operation leaves pending. */
+#define MCN_ERROR_OUT_OF_MEMORY 1001  /* the host could not give the memory asked for */
+#define MCN_ERROR_BAD_OUTPUT 1002     /* create_result for an output the function lacks */
 /* Fatal error of a failed registration allocation. */
 #define MCN_FATAL_REGISTRATION 1016
+#define MCN_ERROR_FLOATING_POINT 1017 /* a vector kernel raised overflow, division by
+                                       * zero or invalid operation */
+#define MCN_ERROR_INTERNAL 1018       /* an unexpected fault inside the module */
 
 /* The context record returned by context_block: at least this many bytes. */
 #define MCN_CONTEXT_SIZE 1024

@@ -138,12 +138,16 @@ bool message_names_argument(int number) {
 
 std::string error_text(int code) {
   switch (code) {
-    case 1001: return "The host could not provide the memory the call needs.";
-    case 1002: return "The module asked for an output the function does not have.";
-    case 1016: return "Fatal: the module could not register its functions (no memory).";
-    case 1017: return "A floating-point overflow, division by zero or invalid operation "
-                      "occurred in a vector kernel; check the inputs for extreme values.";
-    case 1018: return "An internal error occurred in the module.";
+    case MCN_ERROR_OUT_OF_MEMORY:
+      return "The host could not provide the memory the call needs.";
+    case MCN_ERROR_BAD_OUTPUT:
+      return "The module asked for an output the function does not have.";
+    case MCN_FATAL_REGISTRATION:
+      return "Fatal: the module could not register its functions (no memory).";
+    case MCN_ERROR_FLOATING_POINT:
+      return "A floating-point overflow, division by zero or invalid operation occurred in a "
+             "vector kernel; check the inputs for extreme values.";
+    case MCN_ERROR_INTERNAL: return "An internal error occurred in the module.";
     default: return "Host error " + std::to_string(code) + ".";
   }
 }

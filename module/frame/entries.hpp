@@ -1,5 +1,6 @@
-// The twelve registered entry points, in registration order, and the guard
-// that every entry point runs its body under.
+// The twelve registered entry points (records.cpp registers them, one row of
+// its registration table each) and the guard that every entry point runs its
+// body under.
 #pragma once
 
 #include <cstdint>
@@ -50,11 +51,11 @@ std::int32_t run_entry(Body body, MissingByContract contract = MissingByContract
   } catch (const std::bad_alloc&) {
     status = allocation_failed();
   } catch (...) {
-    raise_error(kErrorFloatingPoint + 1);  // an internal fault, reported by the host
+    raise_error(MCN_ERROR_INTERNAL);
     status = kStatusHostError;
   }
   if (fp_fault() != kFpNone && status != kStatusHostError) {
-    raise_error(kErrorFloatingPoint);
+    raise_error(MCN_ERROR_FLOATING_POINT);
     status = kStatusHostError;
   }
   clear_fp_fault();

@@ -16,10 +16,30 @@ namespace {
 // module reads it from this thread's copy only.
 constinit thread_local const mcn_host_table* t_host = nullptr;
 
-template <class Fn>
-Fn op(int group, int slot) {
-  t_host->used[group] = 1;
-  return reinterpret_cast<Fn>(t_host->groups[group][slot]);
+// The services of the shared list (abi/mcn_abi.h), one tag each, with the
+// group, slot and calling form of its row.
+enum class Service {
+#define MVTSA_SERVICE_TAG(name, group, slot, form) name,
+  MCN_SERVICE_LIST(MVTSA_SERVICE_TAG)
+#undef MVTSA_SERVICE_TAG
+};
+template <Service>
+struct Row;
+#define MVTSA_SERVICE_ROW(name, group_, slot_, form)  \
+  template <>                                          \
+  struct Row<Service::name> {                          \
+    static constexpr int group = group_;               \
+    static constexpr int slot = slot_;                 \
+    using Fn = form;                                   \
+  };
+MCN_SERVICE_LIST(MVTSA_SERVICE_ROW)
+#undef MVTSA_SERVICE_ROW
+
+// The operation of service S in this thread's table, its group marked used.
+template <Service S>
+typename Row<S>::Fn op() {
+  t_host->used[Row<S>::group] = 1;
+  return reinterpret_cast<typename Row<S>::Fn>(t_host->groups[Row<S>::group][Row<S>::slot]);
 }
 
 constexpr std::uint64_t kImpossibleSize = std::numeric_limits<std::uint64_t>::max();
@@ -58,13 +78,11 @@ void host_free(void* block) {
 
 void get_arg_matrix(void* arg, MatrixArg* out) {
   *out = MatrixArg{};
-  op<mcn_get_arg_matrix_fn>(MCN_GROUP_ARGS, MCN_SLOT_GET_ARG_MATRIX)(arg, &out->rows, &out->cols,
-                                                                     &out->type, &out->data);
+  op<Service::get_arg_matrix>()(arg, &out->rows, &out->cols, &out->type, &out->data);
 }
 
 double* create_result(int output, std::int32_t rows, std::int32_t cols) {
-  double* out =
-      op<mcn_create_result_fn>(MCN_GROUP_ARGS, MCN_SLOT_CREATE_RESULT)(output, rows, cols);
+  double* out = op<Service::create_result>()(output, rows, cols);
   CreatedOutputs& c = t_created;
   int i = 0;
   while (i < c.count && c.list[i].output != output) ++i;
@@ -88,27 +106,27 @@ int created_output_count() { return t_created.count; }
 const CreatedOutput& created_output(int i) { return t_created.list[i]; }
 
 bool has_missing(void* arg) {
-  return op<mcn_has_missing_fn>(MCN_GROUP_ARGS, MCN_SLOT_HAS_MISSING)(arg) != 0;
+  return op<Service::has_missing>()(arg) != 0;
 }
 
 void* context_block() {
-  return op<mcn_context_block_fn>(MCN_GROUP_ARGS, MCN_SLOT_CONTEXT_BLOCK)();
+  return op<Service::context_block>()();
 }
 
 void result_complete() {
-  (void)op<mcn_result_complete_fn>(MCN_GROUP_ARGS, MCN_SLOT_RESULT_COMPLETE)(0);
+  (void)op<Service::result_complete>()(0);
 }
 
 std::uint32_t clock_seed() {
-  return op<mcn_clock_seed_fn>(MCN_GROUP_CLOCK, MCN_SLOT_CLOCK_SEED)();
+  return op<Service::clock_seed>()();
 }
 
 int error_pending() {
-  return op<mcn_error_pending_fn>(MCN_GROUP_ERRORS, MCN_SLOT_ERROR_PENDING)();
+  return op<Service::error_pending>()();
 }
 
 void raise_error(int code) {
-  op<mcn_raise_error_fn>(MCN_GROUP_ERRORS, MCN_SLOT_RAISE_ERROR)(code);
+  op<Service::raise_error>()(code);
 }
 
 int check_host_error() {
@@ -122,7 +140,7 @@ int allocation_failed() {
   int code = error_pending();
   // A host that returned null without an error still ends the call with 1;
   // raising 0 would hand the host nothing, so an out-of-memory code stands in.
-  raise_error(code != 0 ? code : 1001);
+  raise_error(code != 0 ? code : MCN_ERROR_OUT_OF_MEMORY);
   return kStatusHostError;
 }
 
@@ -133,8 +151,7 @@ void issue_message(int number, std::initializer_list<Insert> inserts) {
     if (n == 4) break;
     buf[n++] = i.v;
   }
-  (void)op<mcn_issue_message_fn>(MCN_GROUP_ERRORS, MCN_SLOT_ISSUE_MESSAGE)(MCN_MESSAGE_GROUP,
-                                                                            number, n, buf);
+  (void)op<Service::issue_message>()(MCN_MESSAGE_GROUP, number, n, buf);
 }
 
 int fail_message(int number, std::initializer_list<Insert> inserts) {
@@ -143,23 +160,23 @@ int fail_message(int number, std::initializer_list<Insert> inserts) {
 }
 
 void fatal_error(int code, int second) {
-  op<mcn_fatal_error_fn>(MCN_GROUP_ERRORS, MCN_SLOT_FATAL_ERROR)(code, second);
+  op<Service::fatal_error>()(code, second);
 }
 
 void print_note(const char* format, const char* insert) {
-  op<mcn_print_note_fn>(MCN_GROUP_ERRORS, MCN_SLOT_PRINT_NOTE)(format, insert);
+  op<Service::print_note>()(format, insert);
 }
 
 void error_code_report(int code) {
-  op<mcn_error_code_report_fn>(MCN_GROUP_ERRORS, MCN_SLOT_ERROR_CODE_REPORT)(0, code);
+  op<Service::error_code_report>()(0, code);
 }
 
 mcn_allocator* pool_create() {
-  return op<mcn_pool_create_fn>(MCN_GROUP_ERRORS, MCN_SLOT_POOL_CREATE)(nullptr, 1024, 2, 0);
+  return op<Service::pool_create>()(nullptr, 1024, 2, 0);
 }
 
 void pool_release(mcn_allocator* pool) {
-  if (pool) op<mcn_pool_release_fn>(MCN_GROUP_ERRORS, MCN_SLOT_POOL_RELEASE)(pool, 0);
+  if (pool) op<Service::pool_release>()(pool, 0);
 }
 
 void* pool_alloc(mcn_allocator* pool, std::uint64_t bytes) {
@@ -172,23 +189,23 @@ void pool_free(mcn_allocator* pool, void* block) {
 
 void* temp_a_obtain(std::uint64_t bytes) {
   void* var = nullptr;
-  op<mcn_temp_obtain_fn>(MCN_GROUP_ARGS, MCN_SLOT_TEMP_A_OBTAIN)(&var, bytes);
+  op<Service::temp_a_obtain>()(&var, bytes);
   return var;
 }
 
 void temp_a_release(void** var) {
-  if (*var) op<mcn_temp_release_fn>(MCN_GROUP_ARGS, MCN_SLOT_TEMP_A_RELEASE)(var);
+  if (*var) op<Service::temp_a_release>()(var);
   *var = nullptr;
 }
 
 void* temp_b_obtain(std::uint64_t bytes) {
   void* var = nullptr;
-  op<mcn_temp_obtain_fn>(MCN_GROUP_ARGS, MCN_SLOT_TEMP_B_OBTAIN)(&var, bytes);
+  op<Service::temp_b_obtain>()(&var, bytes);
   return var;
 }
 
 void temp_b_release(void** var) {
-  if (*var) op<mcn_temp_release_fn>(MCN_GROUP_ARGS, MCN_SLOT_TEMP_B_RELEASE)(var);
+  if (*var) op<Service::temp_b_release>()(var);
   *var = nullptr;
 }
 
@@ -203,38 +220,36 @@ void utility_descriptor(std::uint8_t out[240]) {
 }
 
 int utility_create(void** handle, const std::uint8_t* descriptor) {
-  return op<mcn_utility_create_fn>(MCN_GROUP_UTILITY, MCN_SLOT_UTILITY_CREATE)(handle, descriptor);
+  return op<Service::utility_create>()(handle, descriptor);
 }
 
 int utility_rewind(void* handle) {
-  return op<mcn_utility_rewind_fn>(MCN_GROUP_UTILITY, MCN_SLOT_UTILITY_REWIND)(handle, 0);
+  return op<Service::utility_rewind>()(handle, 0);
 }
 
 int utility_write(void* handle, const void* data, std::int64_t bytes) {
-  return op<mcn_utility_write_fn>(MCN_GROUP_UTILITY, MCN_SLOT_UTILITY_WRITE)(handle, data, bytes);
+  return op<Service::utility_write>()(handle, data, bytes);
 }
 
 int utility_read(void* handle, void* buffer, std::int64_t bytes) {
-  return op<mcn_utility_read_fn>(MCN_GROUP_UTILITY, MCN_SLOT_UTILITY_READ)(handle, buffer, bytes);
+  return op<Service::utility_read>()(handle, buffer, bytes);
 }
 
 int utility_close(void* handle) {
-  return op<mcn_utility_close_fn>(MCN_GROUP_UTILITY, MCN_SLOT_UTILITY_CLOSE)(handle, 1);
+  return op<Service::utility_close>()(handle, 1);
 }
 
 int sweep_pivot(double* packed, int pivot, int order, char* flags, double* work,
                 double tolerance) {
-  return op<mcn_sweep_pivot_fn>(MCN_GROUP_SWEEP, MCN_SLOT_SWEEP_PIVOT)(packed, pivot, order,
-                                                                       flags, work, tolerance);
+  return op<Service::sweep_pivot>()(packed, pivot, order, flags, work, tolerance);
 }
 
 int module_load(void** handle_var, const char* name) {
-  return op<mcn_module_load_fn>(MCN_GROUP_MODULES, MCN_SLOT_MODULE_LOAD)(handle_var, name, 3, 1,
-                                                                         0, 1);
+  return op<Service::module_load>()(handle_var, name, 3, 1, 0, 1);
 }
 
 int entry_lookup(void* handle, void** function_var) {
-  return op<mcn_entry_lookup_fn>(MCN_GROUP_MODULES, MCN_SLOT_ENTRY_LOOKUP)(handle, function_var);
+  return op<Service::entry_lookup>()(handle, function_var);
 }
 
 }  // namespace mvtsa

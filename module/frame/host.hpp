@@ -1,6 +1,6 @@
 // The module's typed facade over the host service table.  This is the only
-// code of the module that knows group and slot numbers; everything else calls
-// these functions.
+// code of the module that reaches the table (by the rows of the service list
+// in abi/mcn_abi.h); everything else calls these functions.
 #pragma once
 
 #include <cstddef>
@@ -93,13 +93,15 @@ void pool_release(mcn_allocator* pool);
 void* pool_alloc(mcn_allocator* pool, std::uint64_t bytes);
 void pool_free(mcn_allocator* pool, void* block);
 
-void* temp_a_obtain(std::uint64_t bytes);  // pair A, 138/11
-void temp_a_release(void** var);           // 138/13
-void* temp_b_obtain(std::uint64_t bytes);  // pair B, 138/10
-void temp_b_release(void** var);           // 138/12
+// Two pairs of temporary blocks, A and B.
+void* temp_a_obtain(std::uint64_t bytes);
+void temp_a_release(void** var);
+void* temp_b_obtain(std::uint64_t bytes);
+void temp_b_release(void** var);
 
 // The 240-byte utility-file descriptor.
 void utility_descriptor(std::uint8_t out[240]);
+// Each returns MCN_UTILITY_OK or the negative MCN_UTILITY_* code of the failure.
 int utility_create(void** handle, const std::uint8_t* descriptor);
 int utility_rewind(void* handle);
 int utility_write(void* handle, const void* data, std::int64_t bytes);

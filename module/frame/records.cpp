@@ -1,7 +1,9 @@
 // The module's one export, mcn_main, the static records the host reads, and
 // module_query.
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #include "abi/mcn_abi.h"
 #include "module/frame/entries.hpp"
@@ -13,36 +15,60 @@ extern "C" void* module_query(std::int32_t type);
 
 namespace {
 
-template <std::size_t N>
-constexpr mcn_registration reg(const char (&name)[N], std::uint16_t inputs,
-                               std::uint32_t outputs) {
-  static_assert(N <= 26);
-  mcn_registration r{};
-  for (std::size_t i = 0; i < N; ++i) r.name[i] = name[i];
-  r.max_inputs = inputs;
-  r.kind = 0x49;
-  r.zero = 0;
-  r.one = 1;
-  r.outputs_word = 0x20 + outputs;
-  return r;
+// The registration table: one row per function, as in a routine-registration
+// table, holding its name (upper case), the most inputs it takes, its number
+// of outputs and its entry point.  The host registers the functions in this
+// order; the records it reads and the list of entry points both come from
+// these rows.
+struct Routine {
+  const char* name;
+  std::uint16_t inputs;
+  std::uint32_t outputs;
+  mcn_entry_fn entry;
+};
+
+constexpr Routine kRoutines[] = {
+    {"VNORMAL", 4, 1, vnormal_entry},     {"VARMACOV", 6, 1, varmacov_entry},
+    {"VARMAFIT", 3, 3, varmafit_entry},   {"VARMALIK", 7, 1, varmalik_entry},
+    {"VARMASIM", 9, 1, varmasim_entry},   {"VTSROOT", 4, 1, vtsroot_entry},
+    {"FARMALIK", 8, 1, farmalik_entry},   {"FARMASIM", 10, 1, farmasim_entry},
+    {"FARMACOV", 7, 1, farmacov_entry},   {"FARMAFIT", 4, 4, farmafit_entry},
+    {"FDIF", 2, 1, fdif_entry},           {"UCMSIM", 14, 1, ucmsim_entry},
+};
+constexpr std::int32_t kRoutineCount = std::int32_t(std::size(kRoutines));
+
+// A row as the 40-byte record the host reads: the name NUL-padded to 26
+// bytes, kind 0x49, and the outputs as 0x20 + their number.
+constexpr mcn_registration record(const Routine& r) {
+  mcn_registration out{};
+  for (std::size_t i = 0; r.name[i] != '\0'; ++i) out.name[i] = r.name[i];
+  out.max_inputs = r.inputs;
+  out.kind = 0x49;
+  out.zero = 0;
+  out.one = 1;
+  out.outputs_word = 0x20 + r.outputs;
+  return out;
 }
 
+constexpr bool names_fit() {
+  for (const Routine& r : kRoutines) {
+    std::size_t n = 0;
+    while (r.name[n] != '\0') ++n;
+    if (n == 0 || n >= sizeof(mcn_registration::name)) return false;
+  }
+  return true;
+}
+static_assert(names_fit(), "a registered name must fit its record with its terminator");
+
+constexpr std::array<mcn_registration, kRoutineCount> records() {
+  std::array<mcn_registration, kRoutineCount> out{};
+  for (std::int32_t i = 0; i < kRoutineCount; ++i) out[std::size_t(i)] = record(kRoutines[i]);
+  return out;
+}
+
+constexpr std::array<mcn_registration, kRoutineCount> kRegistrationTable = records();
+
 }  // namespace
-
-// Registration table: twelve 40-byte records.
-extern const mcn_registration kRegistrationTable[12];
-const mcn_registration kRegistrationTable[12] = {
-    reg("VNORMAL", 4, 1),  reg("VARMACOV", 6, 1),  reg("VARMAFIT", 3, 3),
-    reg("VARMALIK", 7, 1), reg("VARMASIM", 9, 1),  reg("VTSROOT", 4, 1),
-    reg("FARMALIK", 8, 1), reg("FARMASIM", 10, 1), reg("FARMACOV", 7, 1),
-    reg("FARMAFIT", 4, 4), reg("FDIF", 2, 1),      reg("UCMSIM", 14, 1),
-};
-
-static const mcn_entry_fn kEntries[12] = {
-    vnormal_entry,  varmacov_entry, varmafit_entry, varmalik_entry,
-    varmasim_entry, vtsroot_entry,  farmalik_entry, farmasim_entry,
-    farmacov_entry, farmafit_entry, fdif_entry,     ucmsim_entry,
-};
 
 // Module descriptor and the eight bytes that follow it.
 extern const mcn_module_descriptor kModuleDescriptor;
@@ -70,7 +96,7 @@ const mcn_image_info kImageInfo = {
 extern "C" void* module_query(std::int32_t type) {
   if (type != 1 && type != 2) return nullptr;
   mcn_allocator* a = host_table()->registration;
-  const std::uint64_t size = type == 1 ? 16 : 12 * 8 + 8;
+  const std::uint64_t size = type == 1 ? 16 : std::uint64_t(kRoutineCount) * 8 + 8;
   void* block = a->alloc(a, size, MCN_ALLOC_FLAGS);
   if (block == nullptr) {
     fatal_error(MCN_FATAL_REGISTRATION, 0);
@@ -78,12 +104,12 @@ extern "C" void* module_query(std::int32_t type) {
   }
   auto* bytes = static_cast<unsigned char*>(block);
   if (type == 1) {
-    const std::int32_t count = 12;
-    const mcn_registration* table = kRegistrationTable;
-    std::memcpy(bytes, &count, 4);
+    const mcn_registration* table = kRegistrationTable.data();
+    std::memcpy(bytes, &kRoutineCount, 4);
     std::memcpy(bytes + 8, &table, 8);
   } else {
-    for (int i = 0; i < 12; ++i) std::memcpy(bytes + 8 + 8 * i, &kEntries[i], 8);
+    for (std::int32_t i = 0; i < kRoutineCount; ++i)
+      std::memcpy(bytes + 8 + 8 * i, &kRoutines[i].entry, 8);
   }
   return block;
 }

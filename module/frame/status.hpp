@@ -72,9 +72,6 @@ inline constexpr int kStatusGammaFailed = kMsgGammaFailed;
 inline constexpr int kStatusSimOverflow = kMsgSimOverflow;
 inline constexpr int kStatusNonstationary = kMsgNonstationaryRoot;
 
-// Host error code raised when a vector kernel raised overflow, division by
-// zero or invalid operation.
-inline constexpr int kErrorFloatingPoint = 1017;
 
 // The host's missing value.
 inline double missing_value() { return std::numeric_limits<double>::quiet_NaN(); }

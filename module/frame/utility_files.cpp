@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "abi/mcn_abi.h"
 #include "module/frame/host.hpp"
 
 namespace mvtsa {
@@ -23,23 +24,23 @@ int UtilityFiles::create_all() {
   std::uint8_t desc[240];
   utility_descriptor(desc);
   for (void*& h : handle_)
-    if (int rc = utility_create(&h, desc); rc < 0) return failed(rc);
+    if (int rc = utility_create(&h, desc); rc != MCN_UTILITY_OK) return failed(rc);
   return kStatusOk;
 }
 
 int UtilityFiles::write(int file, const double* x, std::int64_t n) {
   const int rc = utility_write(handle_[file], x, n * std::int64_t(sizeof(double)));
-  return rc < 0 ? failed(rc) : kStatusOk;
+  return rc != MCN_UTILITY_OK ? failed(rc) : kStatusOk;
 }
 
 int UtilityFiles::read(int file, double* x, std::int64_t n) {
   const int rc = utility_read(handle_[file], x, n * std::int64_t(sizeof(double)));
-  return rc < 0 ? failed(rc) : kStatusOk;
+  return rc != MCN_UTILITY_OK ? failed(rc) : kStatusOk;
 }
 
 int UtilityFiles::rewind(int file) {
   const int rc = utility_rewind(handle_[file]);
-  return rc < 0 ? failed(rc) : kStatusOk;
+  return rc != MCN_UTILITY_OK ? failed(rc) : kStatusOk;
 }
 
 int UtilityFiles::close_all() {
@@ -47,7 +48,7 @@ int UtilityFiles::close_all() {
   for (void*& h : handle_) {
     const int rc = utility_close(h);
     h = nullptr;
-    if (rc < 0 && status == kStatusOk) status = failed(rc);
+    if (rc != MCN_UTILITY_OK && status == kStatusOk) status = failed(rc);
   }
   return status;
 }

@@ -77,7 +77,7 @@ TEST(Blas, EntryGuardTurnsAFaultIntoAHostErrorAndStatusOne) {
     return 0;
   });
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(host.current().raised_error, mvtsa::kErrorFloatingPoint);
+  EXPECT_EQ(host.current().raised_error, MCN_ERROR_FLOATING_POINT);
   EXPECT_EQ(mvtsa::fp_fault(), mvtsa::kFpNone);  // cleared for the next call
   EXPECT_EQ(mvtsa::run_entry([] { return 0; }), 0);
 }

@@ -12,7 +12,7 @@ namespace {
 using mvts::Value;
 
 constexpr std::uint64_t kMiB = std::uint64_t(1) << 20;
-constexpr int kOutOfMemory = 1001;
+constexpr int kOutOfMemory = MCN_ERROR_OUT_OF_MEMORY;
 
 std::vector<Value> slots(int count, std::initializer_list<std::pair<int, Value>> given) {
   std::vector<Value> v(std::size_t(count), Value::omitted());

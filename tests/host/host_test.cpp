@@ -101,10 +101,10 @@ TEST_F(HostServices, UtilityFilesReadBackInWriteOrderAndVanishOnClose) {
   ASSERT_EQ(mvtsa::utility_read(h, r, sizeof r), 0);
   EXPECT_EQ(r[0], 1.5);
   EXPECT_EQ(r[4], 8.0);
-  EXPECT_LT(mvtsa::utility_read(h, r, 8), 0);  // past the end
+  EXPECT_EQ(mvtsa::utility_read(h, r, 8), MCN_UTILITY_READ_FAILED);  // past the end
   EXPECT_EQ(mvtsa::utility_close(h), 0);
   EXPECT_EQ(host_.open_utility_files(), 0);
-  EXPECT_LT(mvtsa::utility_close(h), 0);  // a closed handle is refused
+  EXPECT_EQ(mvtsa::utility_close(h), MCN_UTILITY_CLOSE_FAILED);  // a closed handle is refused
 }
 
 TEST_F(HostServices, InjectedUtilityFailureGivesANegativeResult) {
@@ -114,9 +114,19 @@ TEST_F(HostServices, InjectedUtilityFailureGivesANegativeResult) {
   host_.fail_utility_at(2);
   ASSERT_EQ(mvtsa::utility_create(&h, desc), 0);
   const double x = 1;
-  EXPECT_LT(mvtsa::utility_write(h, &x, 8), 0);
+  EXPECT_EQ(mvtsa::utility_write(h, &x, 8), MCN_UTILITY_WRITE_FAILED);
   EXPECT_EQ(mvtsa::utility_write(h, &x, 8), 0);
   EXPECT_EQ(mvtsa::utility_close(h), 0);
+  // A refused file leaves no handle and nothing open.
+  host_.fail_utility_at(1);
+  EXPECT_EQ(mvtsa::utility_create(&h, desc), MCN_UTILITY_CREATE_REFUSED);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_EQ(host_.open_utility_files(), 0);
+  // A close chosen to fail still closes the file.
+  ASSERT_EQ(mvtsa::utility_create(&h, desc), 0);
+  host_.fail_utility_at(1);
+  EXPECT_EQ(mvtsa::utility_close(h), MCN_UTILITY_CLOSE_FAILED);
+  EXPECT_EQ(host_.open_utility_files(), 0);
 }
 
 TEST_F(HostServices, PoolReleaseFreesEveryBlock) {
@@ -159,7 +169,7 @@ TEST_F(HostServices, WorkBlocksAreZeroFilledAndCounted) {
   mvtsa::WorkBlock<double> huge(std::uint64_t(1) << 62);  // the byte count overflows
   EXPECT_FALSE(huge);
   EXPECT_EQ(huge.status(), 1);
-  EXPECT_EQ(host_.current().raised_error, 1001);
+  EXPECT_EQ(host_.current().raised_error, MCN_ERROR_OUT_OF_MEMORY);
 }
 
 TEST_F(HostServices, ModuleLoadingFindsModulesByName) {
@@ -236,7 +246,7 @@ TEST(HostMemory, TotalLimitRefusesACallThatWouldHoldTooMuch) {
   s.set_memory_limit(2u << 20);
   auto r = s.call("VNORMAL", args);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.raised_error, 1001);
+  EXPECT_EQ(r.raised_error, MCN_ERROR_OUT_OF_MEMORY);
   EXPECT_EQ(s.live_blocks(), 0);
   s.set_memory_limit(8u << 20);
   r = s.call("VNORMAL", args);

@@ -1,0 +1,91 @@
+// Module loading: the search path, finding a module by name, and the two
+// services through which a module loads another one (the optimizer) and
+// finds its export.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "host/host_impl.hpp"
+
+namespace mvts {
+namespace {
+
+// The directory of this library.
+std::string own_directory() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&own_directory), &info) && info.dli_fname) {
+    std::string p = info.dli_fname;
+    auto slash = p.rfind('/');
+    if (slash != std::string::npos) return p.substr(0, slash);
+  }
+  return ".";
+}
+
+}  // namespace
+
+std::vector<std::string> module_search_path() {
+  std::vector<std::string> dirs;
+  if (const char* env = std::getenv("MVTS_MODULE_PATH")) {
+    std::string s = env;
+    std::size_t start = 0;
+    while (start <= s.size()) {
+      std::size_t end = s.find(':', start);
+      if (end == std::string::npos) end = s.size();
+      if (end > start) dirs.push_back(s.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  dirs.push_back(own_directory());
+  return dirs;
+}
+
+namespace detail {
+
+std::string find_module(const std::string& name, const std::string& first_dir) {
+  if (name.find('/') != std::string::npos) return name;
+  std::string file = name;
+  if (file.size() < 3 || file.compare(file.size() - 3, 3, ".so") != 0) file += ".so";
+  std::vector<std::string> dirs = module_search_path();
+  if (!first_dir.empty()) dirs.insert(dirs.begin(), first_dir);  // next to the first module
+  for (const std::string& d : dirs) {
+    std::string p = d + "/" + file;
+    if (::access(p.c_str(), R_OK) == 0) return p;
+  }
+  return {};
+}
+
+// Returns 0 with the handle, 1 for no name, 2 when no module of that name
+// is found, 3 when it cannot be loaded.
+std::int32_t op_module_load(void** handle_var, const char* name, std::int32_t, std::int32_t,
+                            std::int32_t, std::int32_t) noexcept {
+  HostImpl* h = H();
+  *handle_var = nullptr;
+  if (!name) return 1;
+  try {
+    std::string path = find_module(name, h->first_module_dir);
+    if (path.empty()) return 2;
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return 3;
+    h->handles.push_back(handle);
+    *handle_var = handle;
+  } catch (...) {
+    return 3;  // no memory for the path or the list of handles
+  }
+  return 0;
+}
+
+// Returns 0 with the export, 1 for a handle this host did not load, 2 for a
+// module without mcn_main.
+std::int32_t op_entry_lookup(void* handle, void** function_var) noexcept {
+  HostImpl* h = H();
+  *function_var = nullptr;
+  if (std::find(h->handles.begin(), h->handles.end(), handle) == h->handles.end()) return 1;
+  void* f = ::dlsym(handle, "mcn_main");
+  if (!f) return 2;
+  *function_var = f;
+  return 0;
+}
+
+}  // namespace detail
+}  // namespace mvts

@@ -1,0 +1,282 @@
+// The session API: the host's service table, attaching and loading modules,
+// reading their registration records, and calling a registered function.
+#include <dlfcn.h>
+
+#include <cctype>
+#include <stdexcept>
+
+#include "host/host_impl.hpp"
+
+namespace mvts {
+namespace detail {
+
+constinit thread_local Host* t_active = nullptr;
+constinit thread_local const mcn_host_table* t_table = nullptr;
+
+}  // namespace detail
+
+namespace {
+
+using detail::t_active;
+using detail::t_table;
+
+// Hands `table` (null: none) to every module attached to `h`, on this thread.
+void hand_table(const HostImpl* h, const mcn_host_table* table) {
+  for (mcn_main_fn main : h->mains) (void)main(table, nullptr);
+  t_table = table;
+}
+
+// A calling form of abi/mcn_abi.h made noexcept: a host function converts to
+// it only when its signature is that of the form and it cannot throw.
+template <class Form>
+struct NoexceptForm;
+template <class R, class... A>
+struct NoexceptForm<R (*)(A...)> {
+  using type = R (*)(A...) noexcept;
+};
+
+template <class Form>
+void* service_address(typename NoexceptForm<Form>::type f) {
+  return reinterpret_cast<void*>(f);
+}
+
+// Every row of the service list names its own table cell.
+struct Cell {
+  int group;
+  int slot;
+};
+constexpr Cell kCells[] = {
+#define MVTS_SERVICE_CELL(name, group, slot, form) {group, slot},
+    MCN_SERVICE_LIST(MVTS_SERVICE_CELL)
+#undef MVTS_SERVICE_CELL
+};
+constexpr bool cells_distinct_and_in_range() {
+  for (const Cell& c : kCells) {
+    if (c.group < 0 || c.group >= MCN_GROUP_COUNT || c.slot < 0 || c.slot >= MCN_SLOT_COUNT)
+      return false;
+    int same = 0;
+    for (const Cell& d : kCells) same += c.group == d.group && c.slot == d.slot;
+    if (same != 1) return false;
+  }
+  return true;
+}
+static_assert(cells_distinct_and_in_range());
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// HostImpl
+
+HostImpl::HostImpl() {
+#define MVTS_PLACE_SERVICE(name, group, slot, form) \
+  groups_storage[group][slot] = service_address<form>(detail::op_##name);
+  MCN_SERVICE_LIST(MVTS_PLACE_SERVICE)
+#undef MVTS_PLACE_SERVICE
+  for (int g = 0; g < MCN_GROUP_COUNT; ++g) group_ptrs[g] = groups_storage[g];
+  work.alloc = detail::work_alloc;
+  work.release = detail::work_free;
+  registration.alloc = detail::registration_alloc;
+  registration.release = detail::registration_free;
+  table.groups = group_ptrs;
+  table.used = used;
+  table.work = &work;
+  table.registration = &registration;
+  // The host word that fitting functions hand to the optimizer.
+  void* self = this;
+  std::memcpy(context + MCN_CONTEXT_HOST_WORD, &self, sizeof self);
+}
+
+HostImpl::~HostImpl() {
+  for (auto& [p, size] : live) std::free(p);
+  for (void* p : registration_blocks) std::free(p);
+  for (auto& [p, size] : temp_blocks) std::free(p);
+  pools.clear();  // each pool frees its blocks
+  files.clear();  // each file is closed
+  // Modules stay mapped: a module may have handed out addresses (its static
+  // records, entry points) that outlive this host in the process.
+}
+
+// ---------------------------------------------------------------------------
+// Host
+
+// Makes `host` the one whose operations and table serve this thread for the
+// length of a call or a load, then puts back what was there before: a call
+// never leaves its table behind in a module, and a host called while another
+// one's call runs on the same thread hands that one back intact.
+namespace {
+class CallScope {
+ public:
+  explicit CallScope(Host* host)
+      : host_(host), prev_host_(t_active), prev_table_(t_table) {
+    t_active = host;
+    hand_table(host->impl(), host->table());
+  }
+  ~CallScope() {
+    hand_table(host_->impl(), prev_table_);
+    t_active = prev_host_;
+  }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+
+ private:
+  Host* host_;
+  Host* prev_host_;
+  const mcn_host_table* prev_table_;
+};
+}  // namespace
+
+Host::Host() : impl_(std::make_unique<HostImpl>()) {}
+
+Host::~Host() {
+  if (t_active == this) t_active = nullptr;
+  if (t_table == &impl_->table) hand_table(impl_.get(), nullptr);
+}
+
+void Host::activate() {
+  t_active = this;
+  hand_table(impl_.get(), &impl_->table);
+}
+Host* Host::active() { return t_active; }
+
+const mcn_host_table* Host::table() const { return &impl_->table; }
+unsigned char* Host::context() const { return impl_->context; }
+
+bool Host::attach(mcn_main_fn main, std::string* error) {
+  if (!main) {
+    if (error) *error = "no module export to attach";
+    return false;
+  }
+  // The scope hands the table to the new module too, and takes it back.
+  impl_->mains.push_back(main);
+  bool ok;
+  {
+    CallScope scope(this);
+    ok = register_functions(main, error);
+  }
+  if (!ok) impl_->mains.pop_back();
+  return ok;
+}
+
+bool Host::register_functions(mcn_main_fn main, std::string* error) {
+  auto* info = static_cast<const mcn_image_info*>(main(&impl_->table, nullptr));
+  if (!info || std::memcmp(info->marker, "ORV_Image_Information=", 22) != 0 ||
+      info->magic != 0xB0BDEBEDu) {
+    if (error) *error = "the module's image-information record is not valid";
+    return false;
+  }
+  auto* desc = static_cast<const mcn_module_descriptor*>(info->descriptors[0]);
+  if (!desc || !desc->query) {
+    if (error) *error = "the module has no module descriptor";
+    return false;
+  }
+  auto* q1 = static_cast<const mcn_query_table*>(desc->query(1));
+  auto* q2 = static_cast<void* const*>(desc->query(2));
+  if (!q1 || !q2) {
+    if (error) *error = "the module did not answer its registration query";
+    return false;
+  }
+  for (int i = 0; i < q1->count; ++i) {
+    const mcn_registration& r = q1->table[i];
+    FunctionInfo f;
+    f.name.assign(r.name, strnlen(r.name, sizeof r.name));
+    f.max_inputs = r.max_inputs;
+    f.outputs = int(r.outputs_word) - 0x20;
+    f.entry = reinterpret_cast<mcn_entry_fn>(q2[1 + i]);
+    impl_->functions.push_back(std::move(f));
+  }
+  return true;
+}
+
+bool Host::load(const std::string& name_or_path, std::string* error) {
+  std::string path = detail::find_module(name_or_path, impl_->first_module_dir);
+  if (path.empty()) {
+    if (error) *error = "module " + name_or_path + " not found (searched MVTS_MODULE_PATH and "
+                        "the host library's directory)";
+    return false;
+  }
+  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    if (error) *error = std::string("cannot load ") + path + ": " + ::dlerror();
+    return false;
+  }
+  impl_->handles.push_back(handle);
+  auto main = reinterpret_cast<mcn_main_fn>(::dlsym(handle, "mcn_main"));
+  if (!main) {
+    if (error) *error = path + " does not export mcn_main";
+    return false;
+  }
+  if (impl_->first_module_dir.empty()) {
+    auto slash = path.rfind('/');
+    impl_->first_module_dir = slash == std::string::npos ? "." : path.substr(0, slash);
+  }
+  return attach(main, error);
+}
+
+const std::vector<FunctionInfo>& Host::functions() const { return impl_->functions; }
+
+const FunctionInfo* Host::find(std::string_view name) const {
+  for (const FunctionInfo& f : impl_->functions) {
+    if (f.name.size() != name.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < name.size() && same; ++i)
+      same = std::toupper(static_cast<unsigned char>(name[i])) == f.name[i];
+    if (same) return &f;
+  }
+  return nullptr;
+}
+
+namespace {
+
+CallResult unknown_function() {
+  CallResult r;
+  r.status = -1;
+  return r;
+}
+
+}  // namespace
+
+CallResult Host::call(std::string_view name, const std::vector<Value>& args) {
+  const FunctionInfo* f = find(name);
+  if (!f) return unknown_function();
+  ArgumentBlock block(args);
+  return run(*f, block);
+}
+
+CallResult Host::call(std::string_view name, std::vector<Value>&& args) {
+  const FunctionInfo* f = find(name);
+  if (!f) return unknown_function();
+  ArgumentBlock block(std::move(args));
+  return run(*f, block);
+}
+
+CallResult Host::run(const FunctionInfo& f, ArgumentBlock& block) {
+  CallScope scope(this);
+  impl_->current = CallResult{};
+  impl_->pending = 0;
+  impl_->call_slots = &block.slot_list();
+  impl_->last_read = 0;
+  impl_->outputs = &impl_->current.outputs;
+  impl_->output_count = f.outputs;
+  impl_->current.outputs.assign(std::size_t(f.outputs), std::nullopt);
+  impl_->current.status = f.entry(block.slots(), block.given());
+  impl_->current.argument = detail::failed_argument(impl_->current, impl_->last_read,
+                                                    block.slot_list(), f.max_inputs);
+  impl_->call_slots = nullptr;
+  impl_->outputs = nullptr;
+  impl_->pending = 0;
+  // The outputs now belong to the caller.
+  impl_->in_use -= impl_->result_bytes;
+  impl_->result_bytes = 0;
+  CallResult result = std::move(impl_->current);
+  impl_->current = CallResult{};
+  return result;
+}
+
+const CallResult& Host::current() const { return impl_->current; }
+
+Session::Session() {
+  std::string error;
+  if (!load("orvmvtsa", &error)) throw std::runtime_error(error);
+}
+
+}  // namespace mvts
