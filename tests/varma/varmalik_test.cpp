@@ -10,7 +10,7 @@
 
 #include "host/host.hpp"
 #include "module/frame/host.hpp"
-#include "tests/varmalik/model_support.hpp"
+#include "tests/varma/model_support.hpp"
 
 namespace {
 
