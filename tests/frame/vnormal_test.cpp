@@ -7,6 +7,7 @@
 
 #include "host/host.hpp"
 #include "tests/support/allocation.hpp"
+#include "tests/support/argument_checks.hpp"
 #include "module/frame/rng.hpp"
 
 namespace {
@@ -16,9 +17,6 @@ using mvts::Value;
 class Vnormal : public ::testing::Test {
  protected:
   mvts::CallResult call(std::vector<Value> args) { return s_.call("VNORMAL", args); }
-  static int first_message(const mvts::CallResult& r) {
-    return r.messages.empty() ? 0 : r.messages.front().number;
-  }
   mvts::Session s_;
 };
 
@@ -91,16 +89,9 @@ TEST_F(Vnormal, SigmaWithoutPositiveEigenvaluesGives8) {
   EXPECT_EQ(call({Value::omitted(), Value::matrix(2, 2, {1, 2, 2, 1})}).status, 8);
 }
 
-struct CheckCase {
-  const char* what;
-  std::vector<Value> args;
-  int status;
-  int message;
-};
-
 TEST_F(Vnormal, EveryArgumentCheckItReaches) {
   const Value mu = Value::row({1, 2});
-  const std::vector<CheckCase> cases = {
+  const std::vector<test_support::ArgumentCase> cases = {
       {"n 0.5", {mu, Value::omitted(), Value::scalar(0.5)}, 100, 353},
       {"n -3", {mu, Value::omitted(), Value::scalar(-3)}, 100, 353},
       {"n 3e9", {mu, Value::omitted(), Value::scalar(3e9)}, 18, 0},
@@ -123,13 +114,7 @@ TEST_F(Vnormal, EveryArgumentCheckItReaches) {
       {"neither", {Value::omitted(), Value::omitted(), Value::scalar(3)}, 100, 365},
       {"nothing", {}, 100, 365},
   };
-  for (const CheckCase& c : cases) {
-    auto r = call(c.args);
-    EXPECT_EQ(r.status, c.status) << c.what;
-    EXPECT_EQ(first_message(r), c.message) << c.what;
-    EXPECT_FALSE(r.outputs[0].has_value()) << c.what;
-    EXPECT_EQ(s_.live_blocks(), 0) << c.what;
-  }
+  test_support::expect_argument_failures(s_, "VNORMAL", cases);
 }
 
 TEST_F(Vnormal, ShapeInsertsNameFoundAndRequiredShapes) {
