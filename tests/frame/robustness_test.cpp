@@ -81,6 +81,23 @@ INSTANTIATE_TEST_SUITE_P(RegisteredFunctions, AllocationFailure,
                            return std::string(valid_calls()[std::size_t(i.param)].name);
                          });
 
+// A call of few allocations is failed at each of them; a long one (a fit
+// whose evaluations allocate) at each of the first 300 and then at indices
+// an eighth apart, up to its last allocation and one past it.
+TEST(AllocationIndices, EveryIndexFirstThenAGeometricSampleToOnePastTheLast) {
+  EXPECT_EQ(test_support::allocation_indices(3), (std::vector<std::int64_t>{1, 2, 3, 4}));
+  const std::vector<std::int64_t> v = test_support::allocation_indices(10000);
+  ASSERT_GT(v.size(), 302u);
+  for (std::int64_t n = 1; n <= 300; ++n) EXPECT_EQ(v[std::size_t(n - 1)], n);
+  for (std::size_t i = 300; i < v.size(); ++i) {
+    EXPECT_GT(v[i], v[i - 1]) << i;
+    EXPECT_LE(v[i] - v[i - 1], v[i - 1] / 8 + 1) << i;
+  }
+  EXPECT_EQ(v[v.size() - 2], 10000);
+  EXPECT_EQ(v.back(), 10001);
+  EXPECT_LT(v.size(), 340u);  // about twenty calls per tenfold count
+}
+
 // The loop above runs over every row of the registration table.
 TEST(AllocationFailureCalls, CoverEveryRegisteredFunction) {
   mvts::Session s;
