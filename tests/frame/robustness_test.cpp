@@ -56,9 +56,9 @@ void expect_nothing_left(const mvts::Session& s, const std::string& what) {
 
 class AllocationFailure : public ::testing::TestWithParam<int> {};
 
-// A failed allocation anywhere in the call, the fits' objective evaluations
-// included, ends the call with status 1 and the host's error raised, and
-// leaves no block, pool, file or temporary block behind.
+// A failed allocation anywhere in the call, the fits' included, ends the call
+// with status 1 and the host's error raised, and leaves no block, pool, file
+// or temporary block behind.
 TEST_P(AllocationFailure, EveryAllocationOfTheCall) {
   const Call c = valid_calls()[std::size_t(GetParam())];
   mvts::Session s;
@@ -71,9 +71,9 @@ INSTANTIATE_TEST_SUITE_P(RegisteredFunctions, AllocationFailure,
                            return std::string(valid_calls()[std::size_t(i.param)].name);
                          });
 
-// A call of few allocations is failed at each of them; a long one (a fit
-// whose evaluations allocate) at each of the first 300 and then at indices
-// an eighth apart, up to its last allocation and one past it.
+// A call of few allocations is failed at each of them; a long one at each of
+// the first 300 and then at indices an eighth apart, up to its last
+// allocation and one past it.
 TEST(AllocationIndices, EveryIndexFirstThenAGeometricSampleToOnePastTheLast) {
   EXPECT_EQ(test_support::allocation_indices(3), (std::vector<std::int64_t>{1, 2, 3, 4}));
   const std::vector<std::int64_t> v = test_support::allocation_indices(10000);

@@ -12,11 +12,12 @@
 
 namespace test_support {
 
-// Every allocation index up to this one is failed in turn: the set-up of
-// every entry point and the first evaluations of a fit lie below it.
+// Every allocation index up to this one is failed in turn.  Every entry point
+// makes far fewer today: a fit under twenty, its evaluations working in space
+// allocated before the search.
 constexpr std::int64_t kEveryAllocationUpTo = 300;
 // Past it each failed index is an eighth above the last (about twenty calls
-// per tenfold count), up to the last allocation of the call, so that a fit
+// per tenfold count), up to the last allocation of the call, so that a call
 // of ten thousand allocations stays a matter of seconds under the sanitizers.
 constexpr std::int64_t kSparseStepDivisor = 8;
 
@@ -53,13 +54,13 @@ inline bool same_result(const mvts::CallResult& a, const mvts::CallResult& b) {
 }
 
 // Calls `name`, which must succeed, with the allocations of the call failed
-// one at a time (see allocation_indices).  A call whose injected allocation it reaches ends with
-// status 1 and the host's error raised; the call that never reaches it (one
-// past the last) gives its normal status and result, bit for bit.  Either
-// way no work block, pool, utility file or temporary block is left behind.
-// The arguments must make the call repeatable (a seed for a simulation).
-// `limit` > 0: the call must make fewer allocations than that.  Returns the
-// allocations one call makes.
+// one at a time (see allocation_indices).  A call that reaches its injected
+// failure ends with status 1 and the host's error raised; the call that never
+// reaches it (one past the last) gives its normal status and result, bit for
+// bit.  Either way no work block, pool, utility file or temporary block is
+// left behind.  The arguments must make the call repeatable (a seed for a
+// simulation).  `limit` > 0: the call must make fewer allocations than that.
+// Returns the allocations one call makes.
 inline std::int64_t expect_allocation_failures(mvts::Host& s, const char* name,
                                                const std::vector<mvts::Value>& args,
                                                std::int64_t limit = 0) {
