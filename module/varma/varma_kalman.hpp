@@ -34,7 +34,7 @@ std::uint64_t kalman_initial_covariance_work(std::int64_t f);
 // no computable Schur form, as when it holds NaN), or the smallest eigenvalue
 // of the solution (symmetric_eigenvalues) is below -kFilterTol times the
 // largest in magnitude, or the solution is not finite, P(1) = 1e6 I instead.
-// Measured (tests/varmalik/initial_covariance_test.cpp): within 2e-12
+// Measured (tests/varma/initial_covariance_test.cpp): within 2e-12
 // relative of 60-digit solutions for simple roots up to 1 - 1e-6 in modulus,
 // where the dense solve of (I - T (x) T) vec P = vec Q by LU that it replaces
 // is off by up to 1.7e-9; the two agree to 1e-10 where the dense one is

@@ -16,6 +16,7 @@
 #include "module/frame/host.hpp"
 #include "tests/farma/dense_reference.hpp"
 #include "tests/support/allocation.hpp"
+#include "tests/support/argument_checks.hpp"
 #include "module/frame/status.hpp"
 
 namespace {
@@ -371,11 +372,7 @@ TEST_F(Farmalik, ArgumentChecks) {
   const Value o = Value::omitted();
   const double nan = std::nan("");
   const Value y = Value::row({1, 2, 3, 4});
-  struct Case {
-    const char* what;
-    std::vector<Value> args;
-    int status, message;
-  } cases[] = {
+  const std::vector<test_support::ArgumentCase> cases = {
       {"nothing", {}, 2, 0},
       {"series empty slot", {o, Value::scalar(0.3)}, 2, 0},
       {"series character", {Value::character("y"), Value::scalar(0.3)}, 13, 0},
@@ -391,12 +388,7 @@ TEST_F(Farmalik, ArgumentChecks) {
       {"opt vector", {y, Value::scalar(0.3), o, o, o, o, o, Value::row({0, 1})}, 15, 0},
       {"opt missing", {y, Value::scalar(0.3), o, o, o, o, o, Value::scalar(nan)}, 17, 0},
   };
-  for (const Case& c : cases) {
-    Lik l = lik(c.args);
-    EXPECT_EQ(l.status, c.status) << c.what;
-    EXPECT_EQ(l.message, c.message) << c.what;
-    EXPECT_EQ(s_.live_blocks(), 0) << c.what;
-  }
+  test_support::expect_argument_failures(s_, "FARMALIK", cases);
 }
 
 TEST_F(Farmalik, EveryAllocationFailureIsReportedWithoutLeaks) {

@@ -12,6 +12,7 @@
 #include "host/host.hpp"
 #include "tests/farma/dense_reference.hpp"
 #include "tests/support/allocation.hpp"
+#include "tests/support/argument_checks.hpp"
 #include "module/farma/farma_sim.hpp"
 #include "module/frame/rng.hpp"
 
@@ -264,11 +265,7 @@ TEST_F(Farmasim, SummationMeanAndSigma) {
 
 TEST_F(Farmasim, ArgumentChecks) {
   const double nan = std::nan("");
-  struct Case {
-    const char* what;
-    std::vector<Value> args;
-    int status, message;
-  } cases[] = {
+  const std::vector<test_support::ArgumentCase> cases = {
       {"nothing", {}, 17, 0},
       {"d = 1", {Value::scalar(1)}, 100, 372},
       {"d missing", {Value::scalar(nan)}, 17, 0},
@@ -288,12 +285,7 @@ TEST_F(Farmasim, ArgumentChecks) {
        {Value::scalar(0.3), o, o, o, o, o, o, o, Value::character("i")}, 13, 0},
       {"seed vector", {Value::scalar(0.3), o, o, o, o, o, o, o, o, Value::row({1, 2})}, 15, 0},
   };
-  for (const Case& c : cases) {
-    auto r = call(c.args);
-    EXPECT_EQ(r.status, c.status) << c.what;
-    EXPECT_EQ(first_message(r), c.message) << c.what;
-    EXPECT_EQ(s_.live_blocks(), 0) << c.what;
-  }
+  test_support::expect_argument_failures(s_, "FARMASIM", cases);
 }
 
 TEST_F(Farmasim, EveryAllocationFailureIsReportedWithoutLeaks) {

@@ -9,6 +9,7 @@
 
 #include "host/host.hpp"
 #include "tests/support/allocation.hpp"
+#include "tests/support/argument_checks.hpp"
 
 namespace {
 
@@ -132,11 +133,7 @@ TEST_F(Farmacov, LagBeyondTheLargestOrderIsARefusedAllocation) {
 TEST_F(Farmacov, ArgumentChecksInOrder) {
   const Value o = Value::omitted();
   const double nan = std::nan("");
-  struct Case {
-    const char* what;
-    std::vector<Value> args;
-    int status, message;
-  } cases[] = {
+  const std::vector<test_support::ArgumentCase> cases = {
       {"nothing", {}, 17, 0},
       {"d empty slot", {o, Value::scalar(0.5)}, 17, 0},
       {"d no value", {Value::no_value()}, 2, 0},
@@ -164,13 +161,7 @@ TEST_F(Farmacov, ArgumentChecksInOrder) {
       {"lag character", {Value::scalar(0.2), o, o, o, o, o, Value::character("l")}, 13, 0},
       {"lag too large", {Value::scalar(0.2), o, o, o, o, o, Value::scalar(3e9)}, 18, 0},
   };
-  for (const Case& c : cases) {
-    auto r = call(c.args);
-    EXPECT_EQ(r.status, c.status) << c.what;
-    EXPECT_EQ(first_message(r), c.message) << c.what;
-    EXPECT_FALSE(r.outputs.size() > 0 && r.outputs[0].has_value()) << c.what;
-    EXPECT_EQ(s_.live_blocks(), 0) << c.what;
-  }
+  test_support::expect_argument_failures(s_, "FARMACOV", cases);
 }
 
 TEST_F(Farmacov, EveryAllocationFailureIsReportedWithoutLeaks) {

@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/support/reference.hpp"
 #include "module/farma/arfima_autocov.hpp"
 
 namespace {
 
 using mvts::Value;
+using test_support::kEps;
+using test_support::list;
 
 struct FcovCase {
   const char* name;
@@ -276,19 +279,13 @@ const FlikCase kFlikCases[] = {
 };
 // END GENERATED TABLE
 
-constexpr double kEps = 0x1p-52;
-
-Value row_or_omitted(const std::vector<double>& v) {
-  return v.empty() ? Value::omitted() : Value::row(v);
-}
-
 TEST(FarmaReference, AutocovariancesMatchThePeer) {
   mvts::Session s;
   for (const FcovCase& c : kFcovCases) {
     SCOPED_TRACE(std::string(c.name) + " (" + c.region + ")");
-    auto r = s.call("FARMACOV", {Value::scalar(c.d), row_or_omitted(c.phi),
-                                 row_or_omitted(c.theta), Value::scalar(c.sigma),
-                                 Value::omitted(), Value::omitted(), Value::scalar(c.lag)});
+    auto r = s.call("FARMACOV", {Value::scalar(c.d), list(c.phi), list(c.theta),
+                                 Value::scalar(c.sigma), Value::omitted(), Value::omitted(),
+                                 Value::scalar(c.lag)});
     ASSERT_EQ(r.status, 0);
     ASSERT_TRUE(r.outputs.size() == 1 && r.outputs[0]);
     const mvts::Matrix& g = *r.outputs[0];
@@ -322,9 +319,9 @@ TEST(FarmaReference, ExactLikelihoodMatchesTheDenseDensity) {
   mvts::Session s;
   for (const FlikCase& c : kFlikCases) {
     SCOPED_TRACE(c.name);
-    auto r = s.call("FARMALIK", {Value::column(c.y), Value::scalar(c.d), row_or_omitted(c.phi),
-                                 row_or_omitted(c.theta), Value::scalar(c.sigma),
-                                 Value::omitted(), Value::omitted(), Value::scalar(1)});
+    auto r = s.call("FARMALIK", {Value::column(c.y), Value::scalar(c.d), list(c.phi),
+                                 list(c.theta), Value::scalar(c.sigma), Value::omitted(),
+                                 Value::omitted(), Value::scalar(1)});
     ASSERT_EQ(r.status, 0);
     ASSERT_TRUE(r.outputs.size() == 1 && r.outputs[0]);
     const mvts::Matrix& v = *r.outputs[0];

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <string>
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/support/allocation.hpp"
 
 namespace {
 
@@ -22,21 +22,7 @@ std::vector<double> wave(int n, int k) {
 
 void every_allocation(const char* name, const std::vector<Value>& args) {
   mvts::Session s;
-  const std::int64_t before = s.allocation_count();
-  ASSERT_EQ(s.call(name, args).status, 0);
-  const std::int64_t total = s.allocation_count() - before;
-  ASSERT_GT(total, 3);
-  for (std::int64_t n = 1; n <= total; n += (n < 40 ? 1 : total / 40 + 1)) {
-    s.fail_allocation_at(n);
-    auto r = s.call(name, args);
-    s.fail_allocation_at(0);
-    const std::string what = std::string(name) + " allocation " + std::to_string(n);
-    EXPECT_EQ(r.status, 1) << what;
-    EXPECT_NE(r.raised_error, 0) << what;
-    EXPECT_EQ(s.live_blocks(), 0) << what;
-    EXPECT_EQ(s.live_pools(), 0) << what;
-    EXPECT_EQ(s.open_utility_files(), 0) << what;
-  }
+  EXPECT_GT(test_support::expect_allocation_failures(s, name, args), 3) << name;
 }
 
 TEST(FitAllocationFailure, Varmafit) {

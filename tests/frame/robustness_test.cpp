@@ -10,22 +10,13 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/support/allocation.hpp"
+#include "tests/support/series.hpp"
 
 namespace {
 
 using mvts::Value;
-
-// A deterministic bivariate series with some dependence.
-Value series(int t, int k) {
-  std::vector<double> d(std::size_t(t) * k);
-  double a = 0.3, b = -0.2;
-  for (int i = 0; i < t; ++i) {
-    a = 0.5 * a + std::sin(1.7 * i + 0.3);
-    b = 0.3 * b + 0.2 * a + std::cos(2.3 * i);
-    for (int j = 0; j < k; ++j) d[std::size_t(i) * k + j] = j % 2 ? b : a;
-  }
-  return Value::matrix(t, k, d);
-}
+using test_support::series;
 
 Value diag2(double x) { return Value::matrix(2, 2, {x, 0, 0, x}); }
 const Value kNone = Value::omitted();
@@ -66,40 +57,46 @@ void expect_nothing_left(const mvts::Session& s, const std::string& what) {
 
 class AllocationFailure : public ::testing::TestWithParam<int> {};
 
-// Fails allocation 1, 2, ... until the call succeeds: each failure ends with
-// status 1 (a fitting call may instead absorb a failed evaluation and go on)
-// and leaves no block, pool, file or temporary block behind.
+// A failed allocation anywhere in the call, the fits' included, ends the call
+// with status 1 and the host's error raised, and leaves no block, pool, file
+// or temporary block behind.
 TEST_P(AllocationFailure, EveryAllocationOfTheCall) {
   const Call c = valid_calls()[std::size_t(GetParam())];
   mvts::Session s;
-  (void)s.call(c.name, c.args);  // creates the generator record once per host run
-  const std::int64_t before = s.allocation_count();
-  auto ok = s.call(c.name, c.args);
-  const std::int64_t total = s.allocation_count() - before;
-  ASSERT_EQ(ok.status, 0) << c.name << ": the reference call must succeed";
-  ASSERT_GT(total, 0);
-  const bool fits = std::string(c.name).find("FIT") != std::string::npos;
-  for (std::int64_t n = 1; n <= std::min<std::int64_t>(total, 300); ++n) {
-    const std::string what = std::string(c.name) + " allocation " + std::to_string(n);
-    s.fail_allocation_at(n);
-    auto r = s.call(c.name, c.args);
-    s.fail_allocation_at(0);
-    expect_nothing_left(s, what);
-    if (fits) {
-      // A failed allocation inside one objective evaluation is a failed
-      // evaluation: the optimizer goes on, so the fit may still succeed.
-      EXPECT_TRUE(r.status == 0 || r.status == 1 || r.status == 100) << what << " " << r.status;
-    } else {
-      ASSERT_EQ(r.status, 1) << what;
-      EXPECT_NE(r.raised_error, 0) << what;
-    }
-  }
+  test_support::expect_allocation_failures(s, c.name, c.args);
 }
 
-INSTANTIATE_TEST_SUITE_P(RegisteredFunctions, AllocationFailure, ::testing::Range(0, 12),
+INSTANTIATE_TEST_SUITE_P(RegisteredFunctions, AllocationFailure,
+                         ::testing::Range(0, int(valid_calls().size())),
                          [](const ::testing::TestParamInfo<int>& i) {
                            return std::string(valid_calls()[std::size_t(i.param)].name);
                          });
+
+// A call of few allocations is failed at each of them; a long one at each of
+// the first 300 and then at indices an eighth apart, up to its last
+// allocation and one past it.
+TEST(AllocationIndices, EveryIndexFirstThenAGeometricSampleToOnePastTheLast) {
+  EXPECT_EQ(test_support::allocation_indices(3), (std::vector<std::int64_t>{1, 2, 3, 4}));
+  const std::vector<std::int64_t> v = test_support::allocation_indices(10000);
+  ASSERT_GT(v.size(), 302u);
+  for (std::int64_t n = 1; n <= 300; ++n) EXPECT_EQ(v[std::size_t(n - 1)], n);
+  for (std::size_t i = 300; i < v.size(); ++i) {
+    EXPECT_GT(v[i], v[i - 1]) << i;
+    EXPECT_LE(v[i] - v[i - 1], v[i - 1] / 8 + 1) << i;
+  }
+  EXPECT_EQ(v[v.size() - 2], 10000);
+  EXPECT_EQ(v.back(), 10001);
+  EXPECT_LT(v.size(), 340u);  // about twenty calls per tenfold count
+}
+
+// The loop above runs over every row of the registration table.
+TEST(AllocationFailureCalls, CoverEveryRegisteredFunction) {
+  mvts::Session s;
+  std::set<std::string> registered, called;
+  for (const mvts::FunctionInfo& f : s.functions()) registered.insert(f.name);
+  for (const Call& c : valid_calls()) called.insert(c.name);
+  EXPECT_EQ(called, registered);
+}
 
 // ---- random arguments ------------------------------------------------------
 

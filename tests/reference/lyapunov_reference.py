@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """The 60-digit stationary covariance used by
-tests/varmalik/initial_covariance_test.cpp (ExactSolutionNearAUnitRoot):
+tests/varma/initial_covariance_test.cpp (ExactSolutionNearAUnitRoot):
 P = T P T' + Q solved as (I - T (x) T) vec P = vec Q in mpmath at 60
 significant digits, for the exactly representable T and Q below, printed
 rounded to 17 digits.  CI does not run it (the test holds the numbers).

@@ -3,11 +3,11 @@
 independent peer (statsmodels, scipy, numpy) and written into the
 GENERATED TABLE sections of
 
-  tests/varma/reference_test.cpp      VARMACOV
-  tests/varmalik/reference_test.cpp   VARMALIK (methods 0 and 2)
-  tests/farma/reference_test.cpp      FARMACOV, arfima_autocov (d = 0), FARMALIK exact
-  tests/roots/reference_test.cpp      VTSROOT, poly_roots
-  tests/fit/reference_test.cpp        VARMAFIT (maximised log-likelihoods)
+  tests/varma/reference_test.cpp            VARMACOV
+  tests/varma/varmalik_reference_test.cpp   VARMALIK (methods 0 and 2)
+  tests/farma/reference_test.cpp            FARMACOV, arfima_autocov (d = 0), FARMALIK exact
+  tests/roots/reference_test.cpp            VTSROOT, poly_roots
+  tests/fit/reference_test.cpp              VARMAFIT (maximised log-likelihoods)
 
 This script is how the tables were made; CI does not run it (the tests hold
 only the numbers).  Usage:
@@ -778,7 +778,7 @@ def main():
     report = []
     sections = {
         "tests/varma/reference_test.cpp": varmacov_tables(a.mvts, report),
-        "tests/varmalik/reference_test.cpp": varmalik_tables(a.mvts, report),
+        "tests/varma/varmalik_reference_test.cpp": varmalik_tables(a.mvts, report),
         "tests/farma/reference_test.cpp": farmacov_tables(a.mvts, report) + "\n" + arma_tables()
         + "\n" + farmalik_tables(a.mvts, report),
         "tests/roots/reference_test.cpp": vtsroot_tables(a.mvts, report) + "\n" + poly_tables(),

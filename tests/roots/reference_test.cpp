@@ -8,11 +8,15 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/support/reference.hpp"
 #include "module/farma/poly_roots.hpp"
 
 namespace {
 
 using mvts::Value;
+using test_support::blocks;
+using test_support::kEps;
+using test_support::list;
 
 struct RootCase {
   const char* name;
@@ -159,16 +163,6 @@ const PolyCase kPolyCases[] = {
       0.0, 0.49609374999791356, 0.0}},
 };
 // END GENERATED TABLE
-
-constexpr double kEps = 0x1p-52;
-
-Value blocks(const std::vector<double>& v, int k) {
-  if (v.empty()) return Value::omitted();
-  return Value::matrix(static_cast<int>(v.size()) / k, k, v);
-}
-Value list(const std::vector<double>& v) {
-  return v.empty() ? Value::omitted() : Value::column(v);
-}
 
 // Rows are (real, imaginary, modulus, radians, degrees), AR roots before MA
 // roots, each with real parts descending and a conjugate pair adjacent

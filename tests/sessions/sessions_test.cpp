@@ -13,28 +13,18 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/support/series.hpp"
 
 namespace {
 
 using mvts::CallResult;
 using mvts::Session;
 using mvts::Value;
+using test_support::series;
 
 const Value kNone = Value::omitted();
 
 Value diag2(double x) { return Value::matrix(2, 2, {x, 0, 0, x}); }
-
-// A deterministic series of t rows and k columns with some dependence.
-Value series(int t, int k) {
-  std::vector<double> d(std::size_t(t) * k);
-  double a = 0.3, b = -0.2;
-  for (int i = 0; i < t; ++i) {
-    a = 0.5 * a + std::sin(1.7 * i + 0.3);
-    b = 0.3 * b + 0.2 * a + std::cos(2.3 * i);
-    for (int j = 0; j < k; ++j) d[std::size_t(i) * k + j] = j % 2 ? b : a;
-  }
-  return Value::matrix(t, k, d);
-}
 
 // FNV-1a over everything a caller sees of a call: status, raised error,
 // messages (number and text), notes and every output bit for bit.

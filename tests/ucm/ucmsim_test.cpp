@@ -9,6 +9,7 @@
 
 #include "host/host.hpp"
 #include "tests/support/allocation.hpp"
+#include "tests/support/argument_checks.hpp"
 #include "module/frame/rng.hpp"
 
 namespace {
@@ -16,6 +17,7 @@ namespace {
 using mvts::Value;
 
 constexpr double kTiny = 1e-300;  // an irregular variance that leaves ~1e-150 noise
+constexpr int kUcmNote = 376;     // the note every call issues on entry
 
 // Builds the 14 slots from the given ones; the rest stay omitted.
 std::vector<Value> slots(std::initializer_list<std::pair<int, Value>> given) {
@@ -31,7 +33,7 @@ class Ucmsim : public ::testing::Test {
     // The note is issued first on every call, whatever follows.
     EXPECT_FALSE(r.messages.empty());
     if (!r.messages.empty()) {
-      EXPECT_EQ(r.messages[0].number, 376);
+      EXPECT_EQ(r.messages[0].number, kUcmNote);
       EXPECT_TRUE(r.messages[0].note);
     }
     EXPECT_EQ(s_.live_blocks(), 0);
@@ -234,54 +236,42 @@ TEST_F(Ucmsim, ShortComponentVectorsTakeTheAbsentValues) {
 
 TEST_F(Ucmsim, FailureStatuses) {
   const Value m22 = Value::matrix(2, 2, {1, 2, 3, 4});
-  struct Case {
-    std::vector<Value> args;
-    int status;
-    const char* what;
-  } cases[] = {
-      {slots({{1, Value::no_value()}}), 2, "no value"},
-      {slots({{9, Value::no_value()}}), 2, "init no value"},
-      {slots({{5, Value::character("c")}}), 13, "character"},
-      {slots({{1, Value::row({1, 1, 1})}}), 11, "level too long"},
-      {slots({{2, m22}}), 11, "slope a matrix"},
-      {slots({{1, Value::row({1, -1})}}), 11, "level variance negative"},
-      {slots({{2, Value::row({NAN, 1})}}), 17, "slope missing"},
-      {slots({{3, Value::row({1, 0, 4, 1, 0, 0})}}), 11, "cycle too long"},
-      {slots({{4, m22}}), 11, "cycle a matrix"},
-      {slots({{3, Value::row({1, 0, 1.5, 1, 0})}}), 17, "period below 2"},
-      {slots({{3, Value::row({1, 0})}}), 17, "period lacking"},
-      {slots({{3, Value::row({1, 0, 4, 1.2, 0})}}), 11, "damping above 1"},
-      {slots({{5, Value::row({1, 0, 4, -0.1, 0})}}), 11, "damping below 0"},
-      {slots({{3, Value::row({1, 0, 4, 1, -1})}}), 11, "cycle variance negative"},
-      {slots({{3, Value::row({1, INFINITY, 4, 1, 0})}}), 17, "cycle missing"},
-      {slots({{6, m22}}), 11, "seasonal form a matrix"},
-      {slots({{10, Value::row({1, -0.5})}}), 11, "seasonal variance negative"},
-      {slots({{8, Value::row({NAN, 0})}}), 17, "seasonal form missing"},
-      {slots({{7, m22}}), 11, "init a matrix"},
-      {slots({{11, Value::row({1, NAN})}}), 17, "init missing"},
-      {slots({{12, Value::row({1, 1})}}), 15, "irregular not scalar"},
-      {slots({{12, Value::scalar(0)}}), 11, "irregular zero"},
-      {slots({{12, Value::scalar(-1)}}), 11, "irregular negative"},
-      {slots({{12, Value::scalar(NAN)}}), 17, "irregular missing"},
-      {slots({{13, Value::row({5, 5})}}), 15, "n not scalar"},
-      {slots({{13, Value::scalar(NAN)}}), 17, "n missing"},
-      {slots({{13, Value::scalar(3e9)}}), 18, "n too large"},
-      {slots({{13, Value::scalar(0.5)}}), 100, "n below 1"},
-      {slots({{14, Value::column({1, 2})}}), 15, "seed not scalar"},
-      {slots({{14, Value::scalar(NAN)}}), 17, "seed missing"},
+  const std::vector<test_support::ArgumentCase> cases = {
+      {"no value", slots({{1, Value::no_value()}}), 2, 0},
+      {"init no value", slots({{9, Value::no_value()}}), 2, 0},
+      {"character", slots({{5, Value::character("c")}}), 13, 0},
+      {"level too long", slots({{1, Value::row({1, 1, 1})}}), 11, 0},
+      {"slope a matrix", slots({{2, m22}}), 11, 0},
+      {"level variance negative", slots({{1, Value::row({1, -1})}}), 11, 0},
+      {"slope missing", slots({{2, Value::row({NAN, 1})}}), 17, 0},
+      {"cycle too long", slots({{3, Value::row({1, 0, 4, 1, 0, 0})}}), 11, 0},
+      {"cycle a matrix", slots({{4, m22}}), 11, 0},
+      {"period below 2", slots({{3, Value::row({1, 0, 1.5, 1, 0})}}), 17, 0},
+      {"period lacking", slots({{3, Value::row({1, 0})}}), 17, 0},
+      {"damping above 1", slots({{3, Value::row({1, 0, 4, 1.2, 0})}}), 11, 0},
+      {"damping below 0", slots({{5, Value::row({1, 0, 4, -0.1, 0})}}), 11, 0},
+      {"cycle variance negative", slots({{3, Value::row({1, 0, 4, 1, -1})}}), 11, 0},
+      {"cycle missing", slots({{3, Value::row({1, INFINITY, 4, 1, 0})}}), 17, 0},
+      {"seasonal form a matrix", slots({{6, m22}}), 11, 0},
+      {"seasonal variance negative", slots({{10, Value::row({1, -0.5})}}), 11, 0},
+      {"seasonal form missing", slots({{8, Value::row({NAN, 0})}}), 17, 0},
+      {"init a matrix", slots({{7, m22}}), 11, 0},
+      {"init missing", slots({{11, Value::row({1, NAN})}}), 17, 0},
+      {"irregular not scalar", slots({{12, Value::row({1, 1})}}), 15, 0},
+      {"irregular zero", slots({{12, Value::scalar(0)}}), 11, 0},
+      {"irregular negative", slots({{12, Value::scalar(-1)}}), 11, 0},
+      {"irregular missing", slots({{12, Value::scalar(NAN)}}), 17, 0},
+      {"n not scalar", slots({{13, Value::row({5, 5})}}), 15, 0},
+      {"n missing", slots({{13, Value::scalar(NAN)}}), 17, 0},
+      {"n too large", slots({{13, Value::scalar(3e9)}}), 18, 0},
+      {"n below 1", slots({{13, Value::scalar(0.5)}}), 100, 353},
+      {"seed not scalar", slots({{14, Value::column({1, 2})}}), 15, 0},
+      {"seed missing", slots({{14, Value::scalar(NAN)}}), 17, 0},
       // The first failing slot decides.
-      {slots({{3, Value::row({1, 0, 1, 1, 0})}, {12, Value::scalar(-1)}}), 17, "slot order"},
+      {"slot order", slots({{3, Value::row({1, 0, 1, 1, 0})}, {12, Value::scalar(-1)}}), 17,
+       0},
   };
-  for (const auto& c : cases) {
-    auto r = call(c.args);
-    EXPECT_EQ(r.status, c.status) << c.what;
-    EXPECT_TRUE(r.outputs.empty() || !r.outputs[0]) << c.what;
-    const std::size_t expected_messages = c.status == 100 ? 2 : 1;
-    ASSERT_EQ(r.messages.size(), expected_messages) << c.what;
-    if (c.status == 100) {
-      EXPECT_EQ(r.messages[1].number, 353);
-    }
-  }
+  test_support::expect_argument_failures(s_, "UCMSIM", cases, {kUcmNote});
 }
 
 TEST_F(Ucmsim, AllocationFailureRaisesAndLeaksNothing) {

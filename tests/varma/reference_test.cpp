@@ -7,10 +7,14 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/support/reference.hpp"
 
 namespace {
 
 using mvts::Value;
+using test_support::blocks;
+using test_support::kEps;
+using test_support::list;
 
 struct CovCase {
   const char* name;
@@ -153,16 +157,6 @@ const CovCase kCovCases[] = {
       0.056482712054181601, 0.069960718378008616}},
 };
 // END GENERATED TABLE
-
-constexpr double kEps = 0x1p-52;
-
-Value blocks(const std::vector<double>& v, int k) {
-  if (v.empty()) return Value::omitted();
-  return Value::matrix(static_cast<int>(v.size()) / k, k, v);
-}
-Value list(const std::vector<double>& v) {
-  return v.empty() ? Value::omitted() : Value::column(v);
-}
 
 TEST(VarmacovReference, CrossCovariancesMatchThePeer) {
   mvts::Session s;

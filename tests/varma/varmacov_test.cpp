@@ -10,6 +10,7 @@
 
 #include "host/host.hpp"
 #include "tests/support/allocation.hpp"
+#include "tests/support/argument_checks.hpp"
 #include "tests/varma/varma_test_util.hpp"
 
 namespace {
@@ -26,11 +27,6 @@ class Varmacov : public ::testing::Test {
     auto r = s_.call("VARMACOV", args);
     EXPECT_EQ(s_.live_blocks(), 0);
     return r;
-  }
-  static std::vector<int> numbers(const mvts::CallResult& r) {
-    std::vector<int> v;
-    for (const auto& m : r.messages) v.push_back(m.number);
-    return v;
   }
   mvts::Session s_;
 };
@@ -49,7 +45,7 @@ void expect_diag_blocks(const mvts::Matrix& g, const std::vector<double>& diag) 
 TEST_F(Varmacov, PureMa1WithNoteOnShortOrder) {
   auto r = call({kNone, diag2(0.5), kNone, kNone, kNone, Value::scalar(3)});
   ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(numbers(r), std::vector<int>{361});
+  EXPECT_EQ(test_support::message_numbers(r), std::vector<int>{361});
   EXPECT_TRUE(r.messages[0].note);
   expect_diag_blocks(*r.outputs[0], {1.25, -0.5, 0, 0});
   // q = lag: no note
@@ -72,7 +68,7 @@ TEST_F(Varmacov, IdenticalArAndMaGiveWhiteNoise) {
   const Value sigma = Value::matrix(2, 2, {2, 0.5, 0.5, 1});
   auto r = call({phi, phi, sigma, kNone, kNone, Value::scalar(4)});
   ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(numbers(r), std::vector<int>{371});
+  EXPECT_EQ(test_support::message_numbers(r), std::vector<int>{371});
   const mvts::Matrix& g = *r.outputs[0];
   ASSERT_EQ(g.rows, 10);
   EXPECT_EQ(g.at(0, 0), 2.0);
@@ -86,12 +82,12 @@ TEST_F(Varmacov, IdenticalArAndMaGiveWhiteNoise) {
 TEST_F(Varmacov, UnitRootIsRefusedWithoutOutput) {
   auto r = call({diag2(1.0)});
   EXPECT_EQ(r.status, 100);
-  EXPECT_EQ(numbers(r), std::vector<int>{360});
+  EXPECT_EQ(test_support::message_numbers(r), std::vector<int>{360});
   EXPECT_FALSE(r.outputs[0]);
   // a root outside the unit circle at lag 2
   r = call({Value::matrix(4, 2, {0, 0, 0, 0, 1.5, 0, 0, 0.2})});
   EXPECT_EQ(r.status, 100);
-  EXPECT_EQ(numbers(r), std::vector<int>{360});
+  EXPECT_EQ(test_support::message_numbers(r), std::vector<int>{360});
 }
 
 TEST_F(Varmacov, OnlyThetaFixesTheDimension) {
@@ -219,40 +215,29 @@ TEST_F(Varmacov, MaBlockAtADistantListedLag) {
 }
 
 TEST_F(Varmacov, ArgumentChecksInOrder) {
-  struct Case {
-    std::vector<Value> args;
-    int status;
-    int message;
-  };
   const Value sym = Value::matrix(2, 2, {1, 0.2, 0.2, 1});
-  const std::vector<Case> cases = {
-      {{}, 100, 354},
-      {{kNone, kNone, sym}, 100, 354},
-      {{Value::scalar(0.5)}, 100, 351},
-      {{Value::row({0.5, 0.1, 0.2, 0.3})}, 100, 351},
-      {{Value::matrix(3, 2, {0.5, 0, 0, 0.5, 0, 0})}, 100, 355},
-      {{diag2(0.5), Value::matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1})}, 100, 352},
-      {{diag2(0.5), kNone, Value::matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1})}, 100, 352},
-      {{diag2(0.5), kNone, Value::matrix(2, 3, {1, 0, 0, 0, 1, 0})}, 100, 357},
-      {{diag2(0.5), kNone, Value::matrix(2, 2, {1, 0.2, 0.3, 1})}, 10, 0},
-      {{diag2(0.5), kNone, Value::matrix(2, 2, {1, 2, 2, 1})}, 8, 0},
-      {{diag2(0.5), kNone, Value::matrix(2, 2, {1, NAN, NAN, 1})}, 17, 0},
-      {{diag2(0.5), kNone, kNone, Value::row({1, 2})}, 100, 356},
-      {{diag2(0.5), kNone, kNone, Value::scalar(0)}, 100, 353},
-      {{diag2(0.5), kNone, kNone, kNone, kNone, Value::scalar(0.5)}, 100, 353},
-      {{diag2(0.5), kNone, kNone, kNone, kNone, Value::scalar(3e9)}, 18, 0},
-      {{diag2(0.5), kNone, kNone, kNone, kNone, Value::column({1, 2})}, 15, 0},
-      {{diag2(0.5), Value::character("x")}, 13, 0},
-      {{Value::no_value()}, 2, 0},
+  const std::vector<test_support::ArgumentCase> cases = {
+      {"nothing", {}, 100, 354},
+      {"coefficients omitted", {kNone, kNone, sym}, 100, 354},
+      {"phi scalar", {Value::scalar(0.5)}, 100, 351},
+      {"phi vector", {Value::row({0.5, 0.1, 0.2, 0.3})}, 100, 351},
+      {"phi rows not blocks", {Value::matrix(3, 2, {0.5, 0, 0, 0.5, 0, 0})}, 100, 355},
+      {"theta dimension", {diag2(0.5), Value::matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1})}, 100, 352},
+      {"sigma dimension",
+       {diag2(0.5), kNone, Value::matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1})}, 100, 352},
+      {"sigma not square", {diag2(0.5), kNone, Value::matrix(2, 3, {1, 0, 0, 0, 1, 0})}, 100, 357},
+      {"sigma not symmetric", {diag2(0.5), kNone, Value::matrix(2, 2, {1, 0.2, 0.3, 1})}, 10, 0},
+      {"sigma not positive definite", {diag2(0.5), kNone, Value::matrix(2, 2, {1, 2, 2, 1})}, 8, 0},
+      {"sigma missing", {diag2(0.5), kNone, Value::matrix(2, 2, {1, NAN, NAN, 1})}, 17, 0},
+      {"AR lags count", {diag2(0.5), kNone, kNone, Value::row({1, 2})}, 100, 356},
+      {"AR lag zero", {diag2(0.5), kNone, kNone, Value::scalar(0)}, 100, 353},
+      {"lag below one", {diag2(0.5), kNone, kNone, kNone, kNone, Value::scalar(0.5)}, 100, 353},
+      {"lag too large", {diag2(0.5), kNone, kNone, kNone, kNone, Value::scalar(3e9)}, 18, 0},
+      {"lag a vector", {diag2(0.5), kNone, kNone, kNone, kNone, Value::column({1, 2})}, 15, 0},
+      {"theta character", {diag2(0.5), Value::character("x")}, 13, 0},
+      {"phi without value", {Value::no_value()}, 2, 0},
   };
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    auto r = call(cases[i].args);
-    EXPECT_EQ(r.status, cases[i].status) << "case " << i;
-    if (cases[i].message) {
-      EXPECT_EQ(numbers(r), std::vector<int>{cases[i].message}) << "case " << i;
-    }
-    EXPECT_FALSE(!r.outputs.empty() && r.outputs[0]) << "case " << i;
-  }
+  test_support::expect_argument_failures(s_, "VARMACOV", cases);
 }
 
 TEST_F(Varmacov, LagTruncatesAndSizesTheOutput) {

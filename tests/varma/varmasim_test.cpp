@@ -11,6 +11,7 @@
 
 #include "host/host.hpp"
 #include "tests/support/allocation.hpp"
+#include "tests/support/argument_checks.hpp"
 #include "module/frame/rng.hpp"
 
 namespace {
@@ -40,11 +41,6 @@ class Varmasim : public ::testing::Test {
     auto r = s_.call("VARMACOV", args);
     EXPECT_EQ(r.status, 0);
     return r.outputs[0] ? *r.outputs[0] : mvts::Matrix();
-  }
-  static std::vector<int> numbers(const mvts::CallResult& r) {
-    std::vector<int> v;
-    for (const auto& m : r.messages) v.push_back(m.number);
-    return v;
   }
   mvts::Session s_;
 };
@@ -108,7 +104,7 @@ TEST_F(Varmasim, ExplosiveModelStopsAtTheFirstOverflowingObservation) {
       rows.insert(rows.end(), y.begin(), y.end());
   }
   ASSERT_GT(stop, 100);
-  ASSERT_EQ(numbers(r), std::vector<int>{359});
+  ASSERT_EQ(test_support::message_numbers(r), std::vector<int>{359});
   EXPECT_TRUE(r.messages[0].note);
   ASSERT_EQ(r.messages[0].inserts.size(), 2u);
   EXPECT_EQ(std::get<std::int64_t>(r.messages[0].inserts[0]), stop + 1);
@@ -121,7 +117,7 @@ TEST_F(Varmasim, OverflowAtTheFirstObservationGivesAnEmptySeries) {
   auto r = call({diag2(10), kNone, kNone, kNone, Value::scalar(5), kNone, kNone,
                  Value::scalar(1e152), Value::scalar(3)});
   ASSERT_EQ(r.status, 0);
-  ASSERT_EQ(numbers(r), std::vector<int>{359});
+  ASSERT_EQ(test_support::message_numbers(r), std::vector<int>{359});
   EXPECT_EQ(std::get<std::int64_t>(r.messages[0].inserts[0]), 1);
   ASSERT_TRUE(r.outputs[0]);
   EXPECT_EQ(r.outputs[0]->rows, 0);
@@ -258,32 +254,24 @@ INSTANTIATE_TEST_SUITE_P(Models, VarmasimLongSeries, ::testing::Values(0, 1));
 // ---- Checks
 
 TEST_F(Varmasim, ArgumentChecks) {
-  struct Case {
-    std::vector<Value> args;
-    int status;
-    int message;
+  const std::vector<test_support::ArgumentCase> cases = {
+      {"nothing", {}, 100, 354},
+      {"mu length", {diag2(0.5), kNone, Value::row({1, 2, 3})}, 100, 352},
+      {"mu scalar", {diag2(0.5), kNone, Value::scalar(1)}, 100, 351},
+      {"mu a matrix", {diag2(0.5), kNone, diag2(1)}, 100, 351},
+      {"sigma not positive definite",
+       {diag2(0.5), kNone, kNone, Value::matrix(2, 2, {1, 3, 3, 1})}, 8, 0},
+      {"n below one", {diag2(0.5), kNone, kNone, kNone, Value::scalar(0.5)}, 100, 353},
+      {"AR lags count", {diag2(0.5), kNone, kNone, kNone, kNone, Value::row({1, 2})}, 100, 356},
+      {"initial a vector",
+       {diag2(0.5), kNone, kNone, kNone, kNone, kNone, kNone, Value::column({1, 2})}, 15, 0},
+      {"initial missing",
+       {diag2(0.5), kNone, kNone, kNone, kNone, kNone, kNone, Value::scalar(NAN)}, 17, 0},
+      {"seed a vector",
+       {diag2(0.5), kNone, kNone, kNone, kNone, kNone, kNone, kNone, Value::row({1, 2})}, 15, 0},
+      {"theta dimension", {diag2(0.5), Value::matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1})}, 100, 352},
   };
-  const std::vector<Case> cases = {
-      {{}, 100, 354},
-      {{diag2(0.5), kNone, Value::row({1, 2, 3})}, 100, 352},
-      {{diag2(0.5), kNone, Value::scalar(1)}, 100, 351},
-      {{diag2(0.5), kNone, diag2(1)}, 100, 351},
-      {{diag2(0.5), kNone, kNone, Value::matrix(2, 2, {1, 3, 3, 1})}, 8, 0},
-      {{diag2(0.5), kNone, kNone, kNone, Value::scalar(0.5)}, 100, 353},
-      {{diag2(0.5), kNone, kNone, kNone, kNone, Value::row({1, 2})}, 100, 356},
-      {{diag2(0.5), kNone, kNone, kNone, kNone, kNone, kNone, Value::column({1, 2})}, 15, 0},
-      {{diag2(0.5), kNone, kNone, kNone, kNone, kNone, kNone, Value::scalar(NAN)}, 17, 0},
-      {{diag2(0.5), kNone, kNone, kNone, kNone, kNone, kNone, kNone, Value::row({1, 2})}, 15, 0},
-      {{diag2(0.5), Value::matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1})}, 100, 352},
-  };
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    auto r = call(cases[i].args);
-    EXPECT_EQ(r.status, cases[i].status) << "case " << i;
-    if (cases[i].message) {
-      EXPECT_EQ(numbers(r), std::vector<int>{cases[i].message}) << "case " << i;
-    }
-    EXPECT_FALSE(!r.outputs.empty() && r.outputs[0]) << "case " << i;
-  }
+  test_support::expect_argument_failures(s_, "VARMASIM", cases);
 }
 
 TEST_F(Varmasim, AllocationFailuresInEveryStartMode) {

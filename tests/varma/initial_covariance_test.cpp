@@ -12,7 +12,7 @@
 
 #include "module/varma/varma_autocov.hpp"
 #include "module/varma/varma_kalman.hpp"
-#include "tests/varmalik/model_support.hpp"
+#include "tests/varma/model_support.hpp"
 
 namespace {
 

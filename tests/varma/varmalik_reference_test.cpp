@@ -10,10 +10,13 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "tests/support/reference.hpp"
 
 namespace {
 
 using mvts::Value;
+using test_support::blocks;
+using test_support::kEps;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -258,13 +261,6 @@ const LikCase kLikCases[] = {
     -73.387122146517427},
 };
 // END GENERATED TABLE
-
-constexpr double kEps = 0x1p-52;
-
-Value blocks(const std::vector<double>& v, int k) {
-  if (v.empty()) return Value::omitted();
-  return Value::matrix(static_cast<int>(v.size()) / k, k, v);
-}
 
 TEST(VarmalikReference, ExactLikelihoodsMatchThePeer) {
   mvts::Session s;

@@ -15,7 +15,7 @@
 #include "module/varma/varma_cond.hpp"
 #include "module/varma/varma_innov.hpp"
 #include "module/varma/varma_kalman.hpp"
-#include "tests/varmalik/model_support.hpp"
+#include "tests/varma/model_support.hpp"
 
 namespace {
 
