@@ -20,7 +20,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "abi/mcn_abi.h"
@@ -86,7 +85,7 @@ class HostImpl {
 
   // memory accounting
   std::unordered_map<void*, std::uint64_t> live;      // work blocks
-  std::unordered_set<void*> registration_blocks;
+  std::unordered_map<void*, std::uint64_t> registration_blocks;  // block -> bytes
   std::unordered_map<void*, std::uint64_t> temp_blocks;
   std::vector<std::unique_ptr<detail::Pool>> pools;
   std::int64_t allocations = 0;

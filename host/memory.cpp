@@ -84,12 +84,16 @@ void work_free(mcn_allocator*, void* block, std::int32_t, std::int32_t) noexcept
 void* registration_alloc(mcn_allocator*, std::uint64_t size, std::uint32_t) noexcept {
   HostImpl* h = H();
   void* p = h->allocate(size);
-  return booked(h, p, size, [&] { h->registration_blocks.insert(p); });
+  return booked(h, p, size, [&] { h->registration_blocks.emplace(p, size); });
 }
 
 void registration_free(mcn_allocator*, void* block, std::int32_t, std::int32_t) noexcept {
   HostImpl* h = H();
-  if (h->registration_blocks.erase(block)) std::free(block);
+  const auto it = h->registration_blocks.find(block);
+  if (it == h->registration_blocks.end()) return;
+  const std::uint64_t size = it->second;
+  h->registration_blocks.erase(it);
+  give_back(h, block, size);
 }
 
 // ---- pools -------------------------------------------------------------------

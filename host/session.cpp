@@ -88,7 +88,7 @@ HostImpl::HostImpl() {
 
 HostImpl::~HostImpl() {
   for (auto& [p, size] : live) std::free(p);
-  for (void* p : registration_blocks) std::free(p);
+  for (const auto& [p, size] : registration_blocks) std::free(p);
   for (auto& [p, size] : temp_blocks) std::free(p);
   pools.clear();  // each pool frees its blocks
   files.clear();  // each file is closed
@@ -171,7 +171,15 @@ bool Host::register_functions(mcn_main_fn main, std::string* error) {
   }
   auto* q1 = static_cast<const mcn_query_table*>(desc->query(1));
   auto* q2 = static_cast<void* const*>(desc->query(2));
+  // The answers are the host's to give back once their rows are copied: they
+  // hold nothing of the session's memory budget afterwards.
+  mcn_allocator* answers = &impl_->registration;
+  auto give_back = [&] {
+    if (q1) answers->release(answers, const_cast<mcn_query_table*>(q1), 0, 0);
+    if (q2) answers->release(answers, const_cast<void**>(q2), 0, 0);
+  };
   if (!q1 || !q2) {
+    give_back();
     if (error) *error = "the module did not answer its registration query";
     return false;
   }
@@ -184,6 +192,7 @@ bool Host::register_functions(mcn_main_fn main, std::string* error) {
     f.entry = reinterpret_cast<mcn_entry_fn>(q2[1 + i]);
     impl_->functions.push_back(std::move(f));
   }
+  give_back();
   return true;
 }
 
