@@ -224,6 +224,16 @@ struct StepWork {
   char* flags;  // k
 };
 
+// a(t|t) = a + K v with the gain K and innovation v in w.
+void state_update(const StateSpace& s, const double* a, double* att, const StepWork& w) {
+  const int k = s.k;
+  for (std::int64_t r = 0; r < s.f; ++r) {
+    double acc = a[r];
+    for (int c = 0; c < k; ++c) acc += w.K[r * k + c] * w.v[c];
+    att[r] = acc;
+  }
+}
+
 // Update with the observation y (k values):
 //   missing:  a(t|t) = a(t),  P(t|t) = P(t);
 //   otherwise v = y - Z a (k),  F = Z P Z' (k x k, the top-left block of P),
@@ -248,11 +258,7 @@ void filter_update(const StateSpace& s, const double* y, const double* a, const 
       for (int b = 0; b < k; ++b) acc += P[r * f + b] * w.G[std::int64_t(b) * k + c];
       w.K[r * k + c] = acc;
     }
-  for (std::int64_t r = 0; r < f; ++r) {
-    double acc = a[r];
-    for (int c = 0; c < k; ++c) acc += w.K[r * k + c] * w.v[c];
-    att[r] = acc;
-  }
+  state_update(s, a, att, w);
   for (std::int64_t r = 0; r < f; ++r)
     for (std::int64_t c = 0; c <= r; ++c) {
       double acc = P[r * f + c];
@@ -419,14 +425,33 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
   double* Tm = work + l.Tm;
   dense_transition(s, Tm);
   (void)kalman_initial_covariance(f, Tm, s.Q, P, work + l.init);
+  double* P_before = Tm;  // the dense transition is not needed after P(1)
+  const std::size_t P_bytes = sizeof(double) * std::size_t(f * f);
 
-  if (int st = sink->predicted(0, a, P)) return st;
+  // steady: P(t) equals P(t-1) and the update before it used a complete row,
+  // so the gain in w.K and P(t|t) in Ptt from that update hold for row t too.
+  bool steady = false;
+  if (int st = sink->predicted(0, a, P, false)) return st;
   for (std::int64_t t = 0; t < T; ++t) {
-    filter_update(s, series + t * k, a, P, att, Ptt, w);
+    const double* y = series + t * k;
+    const bool complete = !row_missing(y, k);
+    steady = steady && complete;
+    if (steady) {
+      for (int i = 0; i < k; ++i) w.v[i] = y[i] - a[i];
+      state_update(s, a, att, w);
+    } else {
+      filter_update(s, y, a, P, att, Ptt, w);
+    }
     if (int st = sink->filtered(t, att, Ptt)) return st;
     if (t == T - 1) break;  // the last observation is updated, not predicted
-    if (!filter_predict(s, att, Ptt, a, P, X)) return kKalmanDiverged;
-    if (int st = sink->predicted(t + 1, a, P)) return st;
+    if (steady) {
+      transition_vec(s, att, a);
+    } else {
+      std::memcpy(P_before, P, P_bytes);
+      if (!filter_predict(s, att, Ptt, a, P, X)) return kKalmanDiverged;
+      steady = complete && std::memcmp(P, P_before, P_bytes) == 0;
+    }
+    if (int st = sink->predicted(t + 1, a, P, steady)) return st;
   }
   return 0;
 }
@@ -438,25 +463,32 @@ std::uint64_t kalman_step_work(int k) {
 }
 
 int kalman_step_loglik(const double* y, const double* a, const double* P, int k, std::int64_t f,
-                       double* scratch, KalmanSums* sums) {
+                       double* scratch, KalmanSums* sums, bool repeated) {
   const std::int64_t kk = std::int64_t(k) * k;
   double* Fd = scratch;
   double* Fp = Fd + kk;
   double* v = Fp + packed_size(k);
   double* work = v + k;
   char* flags = reinterpret_cast<char*>(work + k);
-  for (int r = 0; r < k; ++r)
-    for (int c = 0; c < k; ++c) Fd[r * k + c] = P[std::int64_t(r) * f + c];
-  double det = 0.0;
-  sums->det_status = lu_solve(Fd, k, nullptr, work, &det);
-  sums->D += floored_log_det(Fd, k, det, kDetFloor);
+  if (!repeated) {
+    for (int r = 0; r < k; ++r)
+      for (int c = 0; c < k; ++c) Fd[r * k + c] = P[std::int64_t(r) * f + c];
+    sums->det = 0.0;
+    sums->det_status = lu_solve(Fd, k, nullptr, work, &sums->det);
+    sums->log_det = floored_log_det(Fd, k, sums->det, kDetFloor);
+  }
+  const double det = sums->det;
+  sums->D += sums->log_det;
   const bool miss = row_missing(y, k);
   for (int r = 0; r < k; ++r) v[r] = miss ? 0.0 : y[r] - a[r];
   double q = 0.0;
   if (det > kDetFloor) {
-    for (int r = 0; r < k; ++r)
-      for (int c = 0; c <= r; ++c) Fp[packed_index(r, c)] = P[std::int64_t(r) * f + c];
-    if (sweep_inverse(Fp, k, flags, work) < k) return kKalmanSingular;
+    // Fp holds F^-1 from the call that factorised this P.
+    if (!repeated) {
+      for (int r = 0; r < k; ++r)
+        for (int c = 0; c <= r; ++c) Fp[packed_index(r, c)] = P[std::int64_t(r) * f + c];
+      if (sweep_inverse(Fp, k, flags, work) < k) return kKalmanSingular;
+    }
     for (int r = 0; r < k; ++r) {
       double acc = 0.0;
       for (int c = 0; c < k; ++c) acc += Fp[packed_index(r, c)] * v[c];
@@ -480,7 +512,7 @@ class FileSink final : public KalmanSink {
         p_(files, kFilePredictedCov, buf[1], f * f, chunk),
         att_(files, kFileFilteredState, buf[2], f, chunk),
         ptt_(files, kFileFilteredCov, buf[3], f * f, chunk) {}
-  int predicted(std::int64_t, const double* a, const double* P) override {
+  int predicted(std::int64_t, const double* a, const double* P, bool) override {
     if (int st = a_.put(a)) return st;
     return p_.put(P);
   }

@@ -59,8 +59,11 @@ enum KalmanOutcome : int {
 class KalmanSink {
  public:
   // a(t), P(t): the moments of row t predicted from the rows before it
-  // (t = 0: a(1) = 0 and P(1), handed on also when T = 0).
-  virtual int predicted(std::int64_t t, const double* a, const double* P) = 0;
+  // (t = 0: a(1) = 0 and P(1), handed on also when T = 0).  repeated: P is
+  // the very matrix, to the last bit, handed on at step t - 1 (the filter
+  // has reached its steady state), so whatever the sink derived from P
+  // alone then still holds.
+  virtual int predicted(std::int64_t t, const double* a, const double* P, bool repeated) = 0;
   // a(t|t), P(t|t): the moments after the update with row t.
   virtual int filtered(std::int64_t t, const double* att, const double* Ptt) = 0;
 
@@ -79,7 +82,11 @@ std::uint64_t kalman_filter_work(int k, int pmax, int qmax);
 // element above 2^506 in magnitude, leaves the moments as they are; otherwise
 // the gain through the generalized inverse of F = Z P Z' by sweeping with
 // tolerance kFilterTol) and, except after the last row, the prediction
-// a(t+1) = T a(t|t), P(t+1) = T P(t|t) T' + Q.  ar_lags and ma_lags are
+// a(t+1) = T a(t|t), P(t+1) = T P(t|t) T' + Q.  P(t|t), the gain and P(t+1)
+// depend on P(t) alone: once an update with a complete row gives back P(t+1)
+// equal to P(t) to the last bit, every further complete row repeats them, and
+// only the state is carried forward (a pure VAR reaches this after about p
+// rows).  The results are those of the full recursion, bit for bit.  ar_lags and ma_lags are
 // required.  Returns 0, kKalmanDiverged, or the first non-zero status of the
 // sink.
 int kalman_filter(const double* series, std::int64_t T, int k, const double* ar, int ar_count,
@@ -91,6 +98,8 @@ struct KalmanSums {
   double D = 0.0;      // sum of log max(det F(t), 2^-26.5)
   double S = 0.0;      // sum of the quadratic forms
   int det_status = 0;  // lu_solve's status for the last det F(t)
+  double det = 0.0;      // det F of the last step that factorised F
+  double log_det = 0.0;  // its floored logarithm, the term added to D
 };
 
 // Doubles of scratch kalman_step_loglik needs for k variables.
@@ -102,9 +111,11 @@ std::uint64_t kalman_step_work(int k);
 //   S += v' F^-1 v,  v = y - a[0:k]                    when det F > 2^-26.5
 //   S += v' v / 2^-26.5                                otherwise
 // with v = 0 for a missing row.  Returns 0, or kKalmanSingular.
-// scratch: kalman_step_work(k) doubles.
+// scratch: kalman_step_work(k) doubles.  repeated: P is the P of the previous
+// call with the same scratch and sums, whose determinant and inverse of F
+// are reused instead of computed again.
 int kalman_step_loglik(const double* y, const double* a, const double* P, int k, std::int64_t f,
-                       double* scratch, KalmanSums* sums);
+                       double* scratch, KalmanSums* sums, bool repeated = false);
 
 // log-likelihood of the k-variate VARMA model for the T x k series (row
 // major; a row holding a missing value, or an element above 2^512 / 100 in
