@@ -293,7 +293,8 @@ bool filter_predict(const StateSpace& s, const double* att, const double* Ptt, d
 
 // Work of kalman_filter, in doubles, in this order.
 struct FilterLayout {
-  std::uint64_t R, Q, rs, a, att, P, Ptt, X, K, Fp, G, v, work, tol, flags, Tm, init, total;
+  std::uint64_t R, Q, rs, a, att, P, Ptt, X, K, Fp, G, v, work, tol, flags, Tm, init, P_ring,
+      Ptt_ring, K_ring, total;
 };
 
 // Largest state dimension the work size is computed for: f^2 stays below
@@ -326,6 +327,9 @@ FilterLayout filter_layout(std::uint64_t k, std::uint64_t f, std::uint64_t init)
   l.flags = take(k / sizeof(double) + 1);  // k characters
   l.Tm = take(ff);
   l.init = take(init);
+  l.P_ring = take(kFilterRing * ff);
+  l.Ptt_ring = take(kFilterRing * ff);
+  l.K_ring = take(kFilterRing * fk);
   l.total = at;
   return l;
 }
@@ -391,7 +395,8 @@ std::uint64_t kalman_filter_work(int k, int pmax, int qmax) {
 
 int kalman_filter(const double* series, std::int64_t T, int k, const double* ar, int ar_count,
                   int pmax, const int* ar_lags, const double* ma, int ma_count, int qmax,
-                  const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink) {
+                  const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink,
+                  bool reuse_repeats) {
   StateSpace s;
   s.k = k;
   s.m = std::max(pmax, qmax + 1);
@@ -425,66 +430,107 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
   double* Tm = work + l.Tm;
   dense_transition(s, Tm);
   (void)kalman_initial_covariance(f, Tm, s.Q, P, work + l.init);
-  double* P_before = Tm;  // the dense transition is not needed after P(1)
   const std::size_t P_bytes = sizeof(double) * std::size_t(f * f);
+  const std::size_t K_bytes = sizeof(double) * std::size_t(f * k);
+  // P(j), P(j|j) and the gain of step j, kept in slot j mod kFilterRing for
+  // the last steps of the current run of complete rows.
+  auto P_of = [&](std::int64_t j) { return work + l.P_ring + (j % kFilterRing) * f * f; };
+  auto Ptt_of = [&](std::int64_t j) { return work + l.Ptt_ring + (j % kFilterRing) * f * f; };
+  auto K_of = [&](std::int64_t j) { return work + l.K_ring + (j % kFilterRing) * f * k; };
 
-  // steady: P(t) equals P(t-1) and the update before it used a complete row,
-  // so the gain in w.K and P(t|t) in Ptt from that update hold for row t too.
-  bool steady = false;
-  if (int st = sink->predicted(0, a, P, false)) return st;
+  // The prediction P(t+1), the update P(t|t) and the gain depend on P(t)
+  // alone.  When P(t+1) equals P(t+1-L) to the last bit and the L updates in
+  // between used complete rows, the covariances repeat with period L for as
+  // long as the rows stay complete (rounding settles into a fixed point or a
+  // short cycle): step s then takes the moments kept for its phase, and only
+  // the state is carried forward.
+  std::int64_t run = 0;     // complete rows just before t whose moments are kept
+  std::int64_t period = 0;  // L while repeating, else 0
+  std::int64_t first = 0;   // the first step of the kept cycle
+  auto phase = [&](std::int64_t t) { return first + (t - first) % period; };
+  if (int st = sink->predicted(0, a, P, -1)) return st;
   for (std::int64_t t = 0; t < T; ++t) {
     const double* y = series + t * k;
     const bool complete = !row_missing(y, k);
-    steady = steady && complete;
-    if (steady) {
+    if (period > 0 && !complete) {  // the cycle ends: the full recursion resumes from P(t)
+      std::memcpy(P, P_of(phase(t)), P_bytes);
+      period = 0;
+    }
+    const double* Ptt_now = Ptt;
+    if (period > 0) {
+      const std::int64_t j = phase(t);
       for (int i = 0; i < k; ++i) w.v[i] = y[i] - a[i];
-      state_update(s, a, att, w);
+      StepWork kept = w;
+      kept.K = K_of(j);
+      state_update(s, a, att, kept);
+      Ptt_now = Ptt_of(j);
     } else {
       filter_update(s, y, a, P, att, Ptt, w);
     }
-    if (int st = sink->filtered(t, att, Ptt)) return st;
+    if (int st = sink->filtered(t, att, Ptt_now)) return st;
     if (t == T - 1) break;  // the last observation is updated, not predicted
-    if (steady) {
+    if (period > 0) {
       transition_vec(s, att, a);
-    } else {
-      std::memcpy(P_before, P, P_bytes);
-      if (!filter_predict(s, att, Ptt, a, P, X)) return kKalmanDiverged;
-      steady = complete && std::memcmp(P, P_before, P_bytes) == 0;
+      const std::int64_t j = phase(t + 1);
+      if (int st = sink->predicted(t + 1, a, P_of(j), j)) return st;
+      continue;
     }
-    if (int st = sink->predicted(t + 1, a, P, steady)) return st;
+    if (complete) {
+      std::memcpy(P_of(t), P, P_bytes);
+      std::memcpy(Ptt_of(t), Ptt, P_bytes);
+      std::memcpy(K_of(t), w.K, K_bytes);
+      run = std::min<std::int64_t>(run + 1, kFilterRing);
+    } else {
+      run = 0;
+    }
+    if (!filter_predict(s, att, Ptt, a, P, X)) return kKalmanDiverged;
+    std::int64_t same = -1;
+    for (std::int64_t L = 1; reuse_repeats && L <= run && same < 0; ++L)
+      if (std::memcmp(P, P_of(t + 1 - L), P_bytes) == 0) {
+        same = t + 1 - L;
+        period = L;
+        first = same;
+      }
+    if (int st = sink->predicted(t + 1, a, P, same)) return st;
   }
   return 0;
 }
 
 std::uint64_t kalman_step_work(int k) {
   const std::uint64_t uk = std::uint64_t(k < 1 ? 1 : k);
-  // F (k x k), its packed copy, v, the sweep's work and k flag characters
-  return uk * uk + uk * (uk + 1) / 2 + 2 * uk + uk / sizeof(double) + 1;
+  // F (k x k), kFilterRing packed inverses, v, the sweep's work and k flag
+  // characters
+  return uk * uk + kFilterRing * (uk * (uk + 1) / 2) + 2 * uk + uk / sizeof(double) + 1;
 }
 
 int kalman_step_loglik(const double* y, const double* a, const double* P, int k, std::int64_t f,
-                       double* scratch, KalmanSums* sums, bool repeated) {
+                       double* scratch, KalmanSums* sums, std::int64_t step, std::int64_t same_as) {
   const std::int64_t kk = std::int64_t(k) * k;
+  // The factors of F of step j live in slot j mod kFilterRing: those of the
+  // step whose P this one repeats are read back, others are computed.
+  const std::int64_t slot = (same_as >= 0 ? same_as : step) % kFilterRing;
   double* Fd = scratch;
-  double* Fp = Fd + kk;
-  double* v = Fp + packed_size(k);
+  double* Fp = Fd + kk + slot * packed_size(k);
+  double* v = Fd + kk + kFilterRing * packed_size(k);
   double* work = v + k;
   char* flags = reinterpret_cast<char*>(work + k);
-  if (!repeated) {
+  if (same_as < 0) {
     for (int r = 0; r < k; ++r)
       for (int c = 0; c < k; ++c) Fd[r * k + c] = P[std::int64_t(r) * f + c];
-    sums->det = 0.0;
-    sums->det_status = lu_solve(Fd, k, nullptr, work, &sums->det);
-    sums->log_det = floored_log_det(Fd, k, sums->det, kDetFloor);
+    double det = 0.0;
+    sums->det_statuses[slot] = lu_solve(Fd, k, nullptr, work, &det);
+    sums->dets[slot] = det;
+    sums->log_dets[slot] = floored_log_det(Fd, k, det, kDetFloor);
   }
-  const double det = sums->det;
-  sums->D += sums->log_det;
+  const double det = sums->dets[slot];
+  sums->det_status = sums->det_statuses[slot];
+  sums->D += sums->log_dets[slot];
   const bool miss = row_missing(y, k);
   for (int r = 0; r < k; ++r) v[r] = miss ? 0.0 : y[r] - a[r];
   double q = 0.0;
   if (det > kDetFloor) {
-    // Fp holds F^-1 from the call that factorised this P.
-    if (!repeated) {
+    // Fp holds F^-1 from the step that factorised this P.
+    if (same_as < 0) {
       for (int r = 0; r < k; ++r)
         for (int c = 0; c <= r; ++c) Fp[packed_index(r, c)] = P[std::int64_t(r) * f + c];
       if (sweep_inverse(Fp, k, flags, work) < k) return kKalmanSingular;
@@ -512,7 +558,7 @@ class FileSink final : public KalmanSink {
         p_(files, kFilePredictedCov, buf[1], f * f, chunk),
         att_(files, kFileFilteredState, buf[2], f, chunk),
         ptt_(files, kFileFilteredCov, buf[3], f * f, chunk) {}
-  int predicted(std::int64_t, const double* a, const double* P, bool) override {
+  int predicted(std::int64_t, const double* a, const double* P, std::int64_t) override {
     if (int st = a_.put(a)) return st;
     return p_.put(P);
   }
@@ -546,7 +592,7 @@ int likelihood(UtilityFiles* files, const double* series, std::int64_t T, int k,
     if (int st = files->read(kFilePredictedCov, buf_p, n * ff)) return st;
     for (std::int64_t i = 0; i < n; ++i)
       if (kalman_step_loglik(series + (t0 + i) * k, buf_a + i * f, buf_p + i * ff, k, f, scratch,
-                             sums) != kStatusOk)
+                             sums, t0 + i, -1) != kStatusOk)
         return fail_message(kMsgSingular);
   }
   return kStatusOk;

@@ -54,16 +54,22 @@ enum KalmanOutcome : int {
   kKalmanSingular = -2,  // F(t) could not be inverted (sweep_inverse left a pivot)
 };
 
+// Steps of covariances the filter keeps to find a repeating steady state or
+// cycle; the likelihood keeps as many factorisations of F.
+inline constexpr std::int64_t kFilterRing = 4;
+
 // What kalman_filter hands on at each step t = 0 .. T-1 (0-based rows); a
 // non-zero return stops the filter with that status.
 class KalmanSink {
  public:
   // a(t), P(t): the moments of row t predicted from the rows before it
-  // (t = 0: a(1) = 0 and P(1), handed on also when T = 0).  repeated: P is
-  // the very matrix, to the last bit, handed on at step t - 1 (the filter
-  // has reached its steady state), so whatever the sink derived from P
-  // alone then still holds.
-  virtual int predicted(std::int64_t t, const double* a, const double* P, bool repeated) = 0;
+  // (t = 0: a(1) = 0 and P(1), handed on also when T = 0).  same_as >= 0:
+  // P equals, to the last bit, the P handed on at that step, one of the last
+  // kFilterRing steps handed on without same_as (the filter repeats a
+  // steady state or a short cycle), so whatever the sink derived from that P
+  // alone still holds.  Otherwise -1.
+  virtual int predicted(std::int64_t t, const double* a, const double* P,
+                        std::int64_t same_as) = 0;
   // a(t|t), P(t|t): the moments after the update with row t.
   virtual int filtered(std::int64_t t, const double* att, const double* Ptt) = 0;
 
@@ -83,23 +89,29 @@ std::uint64_t kalman_filter_work(int k, int pmax, int qmax);
 // the gain through the generalized inverse of F = Z P Z' by sweeping with
 // tolerance kFilterTol) and, except after the last row, the prediction
 // a(t+1) = T a(t|t), P(t+1) = T P(t|t) T' + Q.  P(t|t), the gain and P(t+1)
-// depend on P(t) alone: once an update with a complete row gives back P(t+1)
-// equal to P(t) to the last bit, every further complete row repeats them, and
-// only the state is carried forward (a pure VAR reaches this after about p
-// rows).  The results are those of the full recursion, bit for bit.  ar_lags and ma_lags are
+// depend on P(t) alone: once updates with complete rows give back P(t+1)
+// equal to P(t+1-L) to the last bit (L <= kFilterRing), the covariances
+// repeat with period L while the rows stay complete, and only the state is
+// carried forward (a pure VAR reaches this within a few rows of p).  The
+// results are those of the full recursion, bit for bit (reuse_repeats false
+// runs the full recursion throughout, the reference).  ar_lags and ma_lags are
 // required.  Returns 0, kKalmanDiverged, or the first non-zero status of the
 // sink.
 int kalman_filter(const double* series, std::int64_t T, int k, const double* ar, int ar_count,
                   int pmax, const int* ar_lags, const double* ma, int ma_count, int qmax,
-                  const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink);
+                  const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink,
+                  bool reuse_repeats = true);
 
 // The sums of the likelihood over the steps so far (kalman_step_loglik).
 struct KalmanSums {
   double D = 0.0;      // sum of log max(det F(t), 2^-26.5)
   double S = 0.0;      // sum of the quadratic forms
   int det_status = 0;  // lu_solve's status for the last det F(t)
-  double det = 0.0;      // det F of the last step that factorised F
-  double log_det = 0.0;  // its floored logarithm, the term added to D
+  // det F, its floored logarithm (the term added to D) and lu_solve's status
+  // of step j, in slot j mod kFilterRing.
+  double dets[kFilterRing] = {};
+  double log_dets[kFilterRing] = {};
+  int det_statuses[kFilterRing] = {};
 };
 
 // Doubles of scratch kalman_step_loglik needs for k variables.
@@ -111,11 +123,13 @@ std::uint64_t kalman_step_work(int k);
 //   S += v' F^-1 v,  v = y - a[0:k]                    when det F > 2^-26.5
 //   S += v' v / 2^-26.5                                otherwise
 // with v = 0 for a missing row.  Returns 0, or kKalmanSingular.
-// scratch: kalman_step_work(k) doubles.  repeated: P is the P of the previous
-// call with the same scratch and sums, whose determinant and inverse of F
-// are reused instead of computed again.
+// scratch: kalman_step_work(k) doubles, kept with sums from call to call.
+// step: the row's index.  same_as >= 0: P is the P of that earlier step
+// (KalmanSink::predicted), whose determinant and inverse of F are reused;
+// -1 computes them.
 int kalman_step_loglik(const double* y, const double* a, const double* P, int k, std::int64_t f,
-                       double* scratch, KalmanSums* sums, bool repeated = false);
+                       double* scratch, KalmanSums* sums, std::int64_t step,
+                       std::int64_t same_as);
 
 // log-likelihood of the k-variate VARMA model for the T x k series (row
 // major; a row holding a missing value, or an element above 2^512 / 100 in

@@ -11,9 +11,9 @@ class OnePassSums final : public KalmanSink {
  public:
   OnePassSums(const double* series, std::int64_t T, int k, std::int64_t f, double* scratch)
       : series_(series), T_(T), k_(k), f_(f), scratch_(scratch) {}
-  int predicted(std::int64_t t, const double* a, const double* P, bool repeated) override {
+  int predicted(std::int64_t t, const double* a, const double* P, std::int64_t same_as) override {
     if (t >= T_) return 0;  // P(1) of an empty series
-    return kalman_step_loglik(series_ + t * k_, a, P, k_, f_, scratch_, &sums, repeated);
+    return kalman_step_loglik(series_ + t * k_, a, P, k_, f_, scratch_, &sums, t, same_as);
   }
   int filtered(std::int64_t, const double*, const double*) override { return 0; }
   KalmanSums sums;

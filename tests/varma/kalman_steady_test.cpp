@@ -1,12 +1,14 @@
-// The Kalman filter's steady state: once P(t+1) repeats P(t) to the last bit
-// after a complete row, the filter carries only the state forward.  Checked
-// against a plain filter on the companion form written here, through a
-// missing row that must restart the full recursion.
+// The Kalman filter's steady state: once P(t+1) repeats an earlier P to the
+// last bit after complete rows, the filter carries only the state forward and
+// takes the covariances kept for that phase.  Checked against a plain filter
+// on the companion form written here, through a missing row that must
+// restart the full recursion.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <set>
 #include <vector>
 
 #include "host/host.hpp"
@@ -19,15 +21,15 @@ using Vec = std::vector<double>;
 
 struct Step {
   Vec a, P;
-  bool repeated;
+  std::int64_t same_as;
 };
 
 // Keeps what the filter hands on at each prediction.
 class Recorder final : public mvtsa::KalmanSink {
  public:
   explicit Recorder(std::int64_t f) : f_(f) {}
-  int predicted(std::int64_t, const double* a, const double* P, bool repeated) override {
-    steps.push_back({Vec(a, a + f_), Vec(P, P + f_ * f_), repeated});
+  int predicted(std::int64_t, const double* a, const double* P, std::int64_t same_as) override {
+    steps.push_back({Vec(a, a + f_), Vec(P, P + f_ * f_), same_as});
     return 0;
   }
   int filtered(std::int64_t, const double*, const double*) override { return 0; }
@@ -37,31 +39,56 @@ class Recorder final : public mvtsa::KalmanSink {
   std::int64_t f_;
 };
 
+// Inverse of the k x k matrix a by Gauss-Jordan elimination with partial
+// pivoting.
+Vec inverse(Vec a, int k) {
+  Vec inv(std::size_t(k) * k, 0.0);
+  for (int i = 0; i < k; ++i) inv[i * k + i] = 1.0;
+  for (int c = 0; c < k; ++c) {
+    int p = c;
+    for (int r = c + 1; r < k; ++r)
+      if (std::fabs(a[r * k + c]) > std::fabs(a[p * k + c])) p = r;
+    for (int j = 0; j < k; ++j) {
+      std::swap(a[c * k + j], a[p * k + j]);
+      std::swap(inv[c * k + j], inv[p * k + j]);
+    }
+    const double d = a[c * k + c];
+    for (int j = 0; j < k; ++j) {
+      a[c * k + j] /= d;
+      inv[c * k + j] /= d;
+    }
+    for (int r = 0; r < k; ++r) {
+      if (r == c) continue;
+      const double m = a[r * k + c];
+      for (int j = 0; j < k; ++j) {
+        a[r * k + j] -= m * a[c * k + j];
+        inv[r * k + j] -= m * inv[c * k + j];
+      }
+    }
+  }
+  return inv;
+}
+
 // One-step predictions (mean and covariance of row t given the rows before
-// it) of a k = 2 VAR(2) by the textbook filter on the state (y_t, y_{t-1}),
-// P(1) by iterating P = T P T' + Q to its fixed point.
+// it) of a k-variate VAR(2) by the textbook filter on the state
+// (y_t, y_{t-1}), P(1) by iterating P = T P T' + Q to its fixed point.
 struct Prediction {
-  double mean[2];
-  double cov[4];
+  Vec mean, cov;
 };
 
-std::vector<Prediction> plain_filter(const Vec& phi, const double sigma[3], const Vec& y,
+std::vector<Prediction> plain_filter(const Vec& phi, const Vec& sigma, int k, const Vec& y,
                                      std::int64_t T) {
-  const int f = 4;
-  double Tm[16] = {};
-  for (int r = 0; r < 2; ++r)
-    for (int c = 0; c < 2; ++c) {
-      Tm[r * f + c] = phi[r * 2 + c];
-      Tm[r * f + 2 + c] = phi[4 + r * 2 + c];
+  const int f = 2 * k;
+  Vec Tm(f * f, 0.0), Q(f * f, 0.0);
+  for (int r = 0; r < k; ++r)
+    for (int c = 0; c < k; ++c) {
+      Tm[r * f + c] = phi[r * k + c];
+      Tm[r * f + k + c] = phi[k * k + r * k + c];
+      Q[r * f + c] = sigma[r * k + c];
     }
-  Tm[2 * f + 0] = 1.0;
-  Tm[3 * f + 1] = 1.0;
-  double Q[16] = {};
-  Q[0] = sigma[0];
-  Q[1] = Q[f] = sigma[1];
-  Q[f + 1] = sigma[2];
-  auto predict = [&](const double* Pin, double* Pout) {
-    double X[16];
+  for (int i = 0; i < k; ++i) Tm[(k + i) * f + i] = 1.0;
+  auto predict = [&](const Vec& Pin) {
+    Vec X(f * f), out(f * f);
     for (int r = 0; r < f; ++r)
       for (int c = 0; c < f; ++c) {
         double s = 0;
@@ -72,33 +99,31 @@ std::vector<Prediction> plain_filter(const Vec& phi, const double sigma[3], cons
       for (int c = 0; c < f; ++c) {
         double s = Q[r * f + c];
         for (int b = 0; b < f; ++b) s += X[r * f + b] * Tm[c * f + b];
-        Pout[r * f + c] = s;
+        out[r * f + c] = s;
       }
+    return out;
   };
-  double P[16] = {}, next[16];
-  for (int i = 0; i < 5000; ++i) {
-    predict(P, next);
-    std::memcpy(P, next, sizeof P);
-  }
-  double a[4] = {};
+  Vec P(f * f, 0.0), a(f, 0.0);
+  for (int i = 0; i < 5000; ++i) P = predict(P);
   std::vector<Prediction> out;
   for (std::int64_t t = 0; t < T; ++t) {
-    Prediction p{{a[0], a[1]}, {P[0], P[1], P[f], P[f + 1]}};
+    Prediction p{Vec(a.begin(), a.begin() + k), Vec(k * k)};
+    for (int r = 0; r < k; ++r)
+      for (int c = 0; c < k; ++c) p.cov[r * k + c] = P[r * f + c];
     out.push_back(p);
-    double att[4], Ptt[16];
-    std::memcpy(att, a, sizeof a);
-    std::memcpy(Ptt, P, sizeof P);
-    if (!std::isnan(y[t * 2]) && !std::isnan(y[t * 2 + 1])) {
-      const double det = P[0] * P[f + 1] - P[1] * P[f];
-      const double Fi[4] = {P[f + 1] / det, -P[1] / det, -P[f] / det, P[0] / det};
-      const double v[2] = {y[t * 2] - a[0], y[t * 2 + 1] - a[1]};
-      double K[8];
+    Vec att = a, Ptt = P;
+    bool missing = false;
+    for (int i = 0; i < k; ++i) missing = missing || std::isnan(y[t * k + i]);
+    if (!missing) {
+      const Vec Fi = inverse(p.cov, k);
+      Vec K(f * k, 0.0);
       for (int r = 0; r < f; ++r)
-        for (int c = 0; c < 2; ++c) K[r * 2 + c] = P[r * f] * Fi[c] + P[r * f + 1] * Fi[2 + c];
+        for (int c = 0; c < k; ++c)
+          for (int b = 0; b < k; ++b) K[r * k + c] += P[r * f + b] * Fi[b * k + c];
       for (int r = 0; r < f; ++r) {
-        att[r] = a[r] + K[r * 2] * v[0] + K[r * 2 + 1] * v[1];
+        for (int c = 0; c < k; ++c) att[r] += K[r * k + c] * (y[t * k + c] - a[c]);
         for (int c = 0; c < f; ++c)
-          Ptt[r * f + c] = P[r * f + c] - K[r * 2] * P[c] - K[r * 2 + 1] * P[f + c];
+          for (int b = 0; b < k; ++b) Ptt[r * f + c] -= K[r * k + b] * P[b * f + c];
       }
     }
     for (int r = 0; r < f; ++r) {
@@ -106,59 +131,119 @@ std::vector<Prediction> plain_filter(const Vec& phi, const double sigma[3], cons
       for (int b = 0; b < f; ++b) s += Tm[r * f + b] * att[b];
       a[r] = s;
     }
-    predict(Ptt, P);
+    P = predict(Ptt);
   }
   return out;
 }
 
-TEST(KalmanSteadyState, RepeatsOnlyBitEqualCovariancesAndMatchesThePlainFilter) {
-  mvts::Host host;  // the generalized inverse sweeps through the host
-  host.activate();
-  mvtsa::set_host_table(host.table());
-  const Vec phi = {0.5, 0.1, -0.2, 0.3, 0.2, 0.0, 0.1, -0.1};  // Phi_1 then Phi_2, row by row
-  const double sigma_full[3] = {1.0, 0.3, 0.5};                   // packed lower triangle
-  const std::int64_t T = 60;
-  Vec y(T * 2);
-  for (std::int64_t t = 0; t < T; ++t) {
-    y[t * 2] = std::sin(0.7 * double(t)) + 0.1 * double(t % 5);
-    y[t * 2 + 1] = std::cos(1.3 * double(t)) - 0.05 * double(t % 3);
-  }
-  const std::int64_t gap = 30;
-  y[gap * 2 + 1] = std::numeric_limits<double>::quiet_NaN();
+// Runs the filter on a k-variate VAR(2) with a missing value in row `gap`,
+// checks every repeat it announces and its predictions against the plain
+// filter, and returns the periods of the repeats.
+std::set<std::int64_t> check_filter(const Vec& phi, const Vec& sigma, int k) {
+  std::set<std::int64_t> periods;
+  const std::int64_t T = 80, gap = 40;
+  Vec y(T * k);
+  for (std::int64_t t = 0; t < T; ++t)
+    for (int i = 0; i < k; ++i)
+      y[t * k + i] = std::sin((0.7 + 0.6 * i) * double(t)) + 0.1 * double((t + i) % 5);
+  y[gap * k + k - 1] = std::numeric_limits<double>::quiet_NaN();
+  Vec packed;
+  for (int r = 0; r < k; ++r)
+    for (int c = 0; c <= r; ++c) packed.push_back(sigma[r * k + c]);
 
   const int lags[2] = {1, 2};
   const int no_lags[1] = {1};
-  std::vector<double> work(mvtsa::kalman_filter_work(2, 2, 0));
-  Recorder rec(4);
-  ASSERT_EQ(mvtsa::kalman_filter(y.data(), T, 2, phi.data(), 2, 2, lags, nullptr, 0, 0, no_lags,
-                                 sigma_full, work.data(), &rec),
+  const std::int64_t f = 2 * k;
+  Vec work(mvtsa::kalman_filter_work(k, 2, 0));
+  Recorder rec(f);
+  EXPECT_EQ(mvtsa::kalman_filter(y.data(), T, k, phi.data(), 2, 2, lags, nullptr, 0, 0, no_lags,
+                                 packed.data(), work.data(), &rec),
             0);
-  ASSERT_EQ(rec.steps.size(), std::size_t(T));
-
-  bool some_repeated = false;
-  for (std::size_t t = 1; t < rec.steps.size(); ++t) {
-    if (!rec.steps[t].repeated) continue;
-    some_repeated = true;
-    EXPECT_EQ(std::memcmp(rec.steps[t].P.data(), rec.steps[t - 1].P.data(), 16 * sizeof(double)),
-              0)
-        << "step " << t << " was handed on as repeated with another P";
+  EXPECT_EQ(rec.steps.size(), std::size_t(T));
+  if (rec.steps.size() != std::size_t(T)) return periods;
+  // The full recursion throughout: the same moments to the last bit.
+  Recorder full(f);
+  EXPECT_EQ(mvtsa::kalman_filter(y.data(), T, k, phi.data(), 2, 2, lags, nullptr, 0, 0, no_lags,
+                                 packed.data(), work.data(), &full, false),
+            0);
+  for (std::int64_t t = 0; t < T && std::size_t(t) < full.steps.size(); ++t) {
+    EXPECT_EQ(full.steps[t].same_as, -1);
+    EXPECT_EQ(full.steps[t].a, rec.steps[t].a) << "t = " << t;
+    EXPECT_EQ(full.steps[t].P, rec.steps[t].P) << "t = " << t;
   }
-  EXPECT_TRUE(some_repeated) << "a VAR(2) reaches its steady state within a few rows";
-  // The missing row's update leaves P as it was, so the prediction after it
-  // differs and the full recursion resumes.
-  EXPECT_FALSE(rec.steps[gap + 1].repeated);
-  EXPECT_GT(std::fabs(rec.steps[gap + 1].P[0] - rec.steps[gap].P[0]), 0.1);
 
-  const std::vector<Prediction> plain = plain_filter(phi, sigma_full, y, T);
+  std::int64_t last_full = -1;
+  for (std::int64_t t = 0; t < T; ++t) {
+    const std::int64_t j = rec.steps[t].same_as;
+    if (j < 0) {
+      last_full = t;
+      continue;
+    }
+    EXPECT_LE(j, last_full) << "step " << t;
+    EXPECT_EQ(rec.steps[j].same_as, -1) << "step " << t << " names a repeated step";
+    EXPECT_EQ(std::memcmp(rec.steps[t].P.data(), rec.steps[j].P.data(),
+                          sizeof(double) * std::size_t(f * f)),
+              0)
+        << "step " << t << " was handed on as a repeat of step " << j << " with another P";
+    if (last_full == t - 1) periods.insert(t - j);  // where the repeat was found
+  }
+  // The missing value's update leaves P as it was, so the prediction after
+  // it is new and the full recursion resumes.
+  EXPECT_EQ(rec.steps[gap + 1].same_as, -1);
+  EXPECT_GT(std::fabs(rec.steps[gap + 1].P[0] - rec.steps[gap].P[0]), 1e-3 * rec.steps[gap].P[0]);
+
+  const std::vector<Prediction> plain = plain_filter(phi, sigma, k, y, T);
   for (std::int64_t t = 0; t < T; ++t) {
     const Step& s = rec.steps[t];
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < k; ++i)
       EXPECT_NEAR(s.a[i], plain[t].mean[i], 1e-12 * (1 + std::fabs(plain[t].mean[i])))
           << "t = " << t;
-    const double F[4] = {s.P[0], s.P[1], s.P[4], s.P[5]};
-    for (int e = 0; e < 4; ++e)
-      EXPECT_NEAR(F[e], plain[t].cov[e], 1e-12 * (1 + std::fabs(plain[t].cov[e]))) << "t = " << t;
+    for (int r = 0; r < k; ++r)
+      for (int c = 0; c < k; ++c)
+        EXPECT_NEAR(s.P[r * f + c], plain[t].cov[r * k + c],
+                    1e-12 * (1 + std::fabs(plain[t].cov[r * k + c])))
+            << "t = " << t;
   }
+  return periods;
+}
+
+class KalmanSteadyState : public ::testing::Test {
+ protected:
+  void SetUp() override {  // the generalized inverse sweeps through the host
+    host_.activate();
+    mvtsa::set_host_table(host_.table());
+  }
+  mvts::Host host_;
+};
+
+TEST_F(KalmanSteadyState, BivariateRepeatsAFixedPoint) {
+  const Vec phi = {0.5, 0.1, -0.2, 0.3, 0.2, 0.0, 0.1, -0.1};  // Phi_1 then Phi_2, row by row
+  const Vec sigma = {1.0, 0.3, 0.3, 0.5};
+  const std::set<std::int64_t> periods = check_filter(phi, sigma, 2);
+  EXPECT_FALSE(periods.empty()) << "a VAR(2) reaches its steady state within a few rows";
+}
+
+// Thirty trivariate VAR(2) models with Sigma scaled from 1e-4 to 1: rounding
+// settles into a fixed point in most and into cycles of two or three steps
+// in some, and every one must give the plain filter's predictions.
+TEST_F(KalmanSteadyState, TrivariateModelsRepeatFixedPointsAndCycles) {
+  unsigned x = 12345;
+  auto uniform = [&x] {  // in [-0.5, 0.5)
+    x = x * 1103515245u + 12345u;
+    return double((x >> 8) & 0xffff) / 65536.0 - 0.5;
+  };
+  std::set<std::int64_t> periods;
+  for (int model = 0; model < 30; ++model) {
+    Vec phi(18);
+    for (double& v : phi) v = 0.5 * uniform();
+    const double sc = std::pow(10.0, -4 + 4 * (uniform() + 0.5));
+    const Vec sigma = {sc, 0.2 * sc, 0.1 * sc, 0.2 * sc, 0.5 * sc, 0.0, 0.1 * sc, 0.0, 0.8 * sc};
+    SCOPED_TRACE(model);
+    const std::set<std::int64_t> found = check_filter(phi, sigma, 3);
+    periods.insert(found.begin(), found.end());
+  }
+  EXPECT_EQ(periods.count(1), 1u);
+  EXPECT_TRUE(periods.count(2) == 1 || periods.count(3) == 1) << "no cycle longer than a step";
 }
 
 }  // namespace
