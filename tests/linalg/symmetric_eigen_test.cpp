@@ -10,27 +10,12 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/matrices.hpp"
+
 namespace {
 
 using Vec = std::vector<double>;
-
-// Q B Q' with the Householder reflector Q = I - 2 v v' / v'v: the same
-// eigenvalues as B, but a dense matrix for the reduction to work on.
-Vec reflect(int n, const Vec& b, const Vec& v) {
-  double vv = 0.0;
-  for (double x : v) vv += x * x;
-  Vec q(n * n);
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j) q[i * n + j] = (i == j) - 2.0 * v[i] * v[j] / vv;
-  Vec t(n * n, 0.0), a(n * n, 0.0);
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      for (int l = 0; l < n; ++l) t[i * n + j] += q[i * n + l] * b[l * n + j];
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      for (int l = 0; l < n; ++l) a[i * n + j] += t[i * n + l] * q[j * n + l];
-  return a;
-}
+using test_support::reflect;
 
 Vec pack_lower(int n, const Vec& a) {
   Vec p;

@@ -10,9 +10,12 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/matrices.hpp"
+
 namespace {
 
 using Vec = std::vector<double>;
+using test_support::reflect;
 
 struct Eig {
   int status = -99;
@@ -27,24 +30,6 @@ Eig eig(int n, Vec a) {
   Vec work(mvtsa::general_eigenvalues_work(n));
   r.status = mvtsa::general_eigenvalues(n, a.data(), n, r.wr.data(), r.wi.data(), work.data());
   return r;
-}
-
-// Q B Q' with the Householder reflector Q = I - 2 v v' / v'v: the same
-// eigenvalues as B, but a dense matrix that balancing cannot take apart.
-Vec reflect(int n, const Vec& b, const Vec& v) {
-  double vv = 0.0;
-  for (double x : v) vv += x * x;
-  Vec q(n * n);
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j) q[i * n + j] = (i == j) - 2.0 * v[i] * v[j] / vv;
-  Vec t(n * n, 0.0), a(n * n, 0.0);
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      for (int l = 0; l < n; ++l) t[i * n + j] += q[i * n + l] * b[l * n + j];
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      for (int l = 0; l < n; ++l) a[i * n + j] += t[i * n + l] * q[j * n + l];
-  return a;
 }
 
 void expect_values(const Eig& r, const Vec& wr, const Vec& wi, double tol) {
