@@ -146,7 +146,7 @@ void BM_InitialCovariance(benchmark::State& st) {
     }
   std::vector<double> P(std::size_t(f * f)), work(mvtsa::kalman_initial_covariance_work(f));
   for (auto _ : st) {
-    if (mvtsa::kalman_initial_covariance(f, T.data(), Q.data(), P.data(), work.data()) != 0)
+    if (mvtsa::kalman_initial_covariance(f, k, T.data(), Q.data(), P.data(), work.data()) != 0)
       st.SkipWithError("not stationary");
     benchmark::DoNotOptimize(P[0]);
   }

@@ -13,8 +13,9 @@ namespace {
 
 // Pivots of Sigma: one whose magnitude is not above kCloseTol gamma(0) makes
 // Sigma singular for the sweep (178); one not above kLoglikCholeskyTol
-// makes the Cholesky factor's diagonal 0, a determinant that is not
-// positive (315).
+// gamma(0) makes the Cholesky factor's diagonal 0, a determinant that is not
+// positive (315).  Both bounds are relative to gamma(0), so that neither
+// depends on the units of the series.
 constexpr double kLoglikCholeskyTol = kHundredRoundoffTol;  // 100 u
 
 struct ExactLayout {
@@ -55,7 +56,7 @@ int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double
   bool zero_pivot = false;
   for (std::int64_t t = 0;; ++t) {
     if (!(std::fabs(v) > singular)) return kMsgSingular;
-    if (v > kLoglikCholeskyTol) {
+    if (v > kLoglikCholeskyTol * gamma[0]) {
       const double e = y[t] - pred;
       ld += std::log(v);
       qy += e * e / v;

@@ -22,9 +22,21 @@ double gph_start(const double* y, std::int64_t n, double* work) {
     const double s = std::sin(pi * double(j) / double(n));
     return std::log(4.0 * s * s);
   };
+  auto periodogram = [&](std::int64_t j) {
+    return 2.0 / double(n) * (re[j] * re[j] + im[j] * im[j]);
+  };
+  // An ordinate at or below 2^-26.5 times the mean ordinate counts as the
+  // mean itself: both the floor and its replacement follow the units of the
+  // series, so the slope does not depend on them.
+  double mean_I = 0.0;
+  for (std::int64_t j = 1; j <= m; ++j) mean_I += periodogram(j);
+  mean_I /= double(m);
+  // (A series of zeros has every ordinate 0, each counted as ln 1 = 0.)
+  const double floor_I = mean_I > 0.0 ? kCloseTol * mean_I : 0.0;
+  const double log_mean_I = mean_I > 0.0 ? std::log(mean_I) : 0.0;
   auto y_at = [&](std::int64_t j) {
-    const double I = 2.0 / double(n) * (re[j] * re[j] + im[j] * im[j]);
-    return I > kCloseTol ? std::log(I) : 0.0;
+    const double I = periodogram(j);
+    return I > floor_I ? std::log(I) : log_mean_I;
   };
   double mx = 0.0, my = 0.0;
   for (std::int64_t j = 1; j <= m; ++j) {

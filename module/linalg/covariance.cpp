@@ -57,6 +57,19 @@ int sym_check(double* s, int k) {
 int pd_check_work(double* packed, int k, double tolerance, double* A) {
   unpack_symmetric(packed, k, A);
   auto at = [&](int i, int j) -> double& { return A[std::int64_t(i) * k + j]; };
+  // The test runs on the correlation matrix D^-1/2 A D^-1/2 (D the diagonal),
+  // so that the tolerance bounds pivots relative to the variances and the
+  // verdict does not depend on the units of the variables.  A positive
+  // definite matrix has a positive diagonal.
+  for (int i = 0; i < k; ++i)
+    if (!(at(i, i) > 0.0) || !std::isfinite(at(i, i))) return kStatusMessage;
+  for (int i = 0; i < k; ++i) {
+    const double si = std::sqrt(at(i, i));
+    for (int j = 0; j < k; ++j) {
+      at(i, j) /= si;
+      at(j, i) /= si;
+    }
+  }
   auto swap_sym = [&](int p, int q) {  // symmetric interchange of rows/cols p < q
     if (p == q) return;
     for (int i = 0; i < k; ++i) std::swap(at(p, i), at(q, i));
@@ -154,6 +167,7 @@ int covariance_argument(double* sigma, int k, double* packed) {
 
 double cholesky_packed_row(double* a, int r, double tolerance) {
   double* lr = a + packed_index(r, 0);
+  const double bound = tolerance * std::fabs(lr[r]);  // relative to A(r, r)
   double s = 0.0;
   for (int i = 0; i <= r; ++i) {
     const double* li = a + packed_index(i, 0);
@@ -162,7 +176,7 @@ double cholesky_packed_row(double* a, int r, double tolerance) {
       const double lii = li[i];
       lr[i] = lii != 0.0 ? s / lii : 0.0;
     } else {
-      lr[r] = s > tolerance ? std::sqrt(s) : 0.0;
+      lr[r] = s > bound && s > 0.0 ? std::sqrt(s) : 0.0;
     }
   }
   return s;
@@ -170,10 +184,57 @@ double cholesky_packed_row(double* a, int r, double tolerance) {
 
 int cholesky_packed(double* a, int k, double tolerance, double min_pivot) {
   for (int r = 0; r < k; ++r) {
+    const double diag = std::fabs(a[packed_index(r, r)]);
     const double s = cholesky_packed_row(a, r, tolerance);
-    if (min_pivot >= 0 && std::fabs(s) < min_pivot) return r + 1;
+    if (min_pivot >= 0 && !(std::fabs(s) >= min_pivot * diag && diag > 0.0)) return r + 1;
   }
   return 0;
+}
+
+int floored_ldl(double* a, int k, double floor, double* logdet) {
+  double ld = 0.0;
+  int raised = 0;
+  for (int r = 0; r < k; ++r) {
+    double* lr = a + packed_index(r, 0);
+    const double diag = lr[r];
+    if (!(diag >= 0.0) || !std::isfinite(diag)) return -1;
+    // L(r, c) = (A(r, c) - sum_{m < c} L(r, m) L(c, m) d_m) / d_c
+    for (int c = 0; c < r; ++c) {
+      const double* lc = a + packed_index(c, 0);
+      const double dc = lc[c];
+      if (dc == 0.0) {
+        lr[c] = 0.0;
+        continue;
+      }
+      double s = lr[c];
+      for (int m = 0; m < c; ++m) s -= lr[m] * lc[m] * a[packed_index(m, m)];
+      lr[c] = s / dc;
+    }
+    // d_r = A(r, r) - sum_{m < r} L(r, m)^2 d_m, at least floor A(r, r)
+    double d = diag;
+    for (int m = 0; m < r; ++m) d -= lr[m] * lr[m] * a[packed_index(m, m)];
+    if (!(d >= floor * diag)) {
+      d = floor * diag;
+      ++raised;
+    }
+    lr[r] = d;
+    if (d > 0.0) ld += std::log(d);
+  }
+  *logdet = ld;
+  return raised;
+}
+
+double ldl_quadratic(const double* ldl, int k, const double* v, double* w) {
+  // L w = v by forward substitution, then sum w_j^2 / d_j over d_j > 0
+  double q = 0.0;
+  for (int r = 0; r < k; ++r) {
+    const double* lr = ldl + packed_index(r, 0);
+    double s = v[r];
+    for (int c = 0; c < r; ++c) s -= lr[c] * w[c];
+    w[r] = s;
+    if (lr[r] > 0.0) q += s * s / lr[r];
+  }
+  return q;
 }
 
 // Plain loops rather than one short vector call per element: for the small
@@ -198,7 +259,8 @@ int mvn_draw(double* out, const double* mu, const double* packed_sigma, std::int
   // The generator record in the host context (made on first use).
   RngState* state = nullptr;
   if (int st = rng_state(&state)) return st;
-  // L from a copy of sigma; any pivot with |s| < 1e-14 ends the draw.
+  // L from a copy of sigma; any pivot below 1e-14 of its variable's variance
+  // ends the draw.
   const std::int64_t np = packed_size(k);
   double* l = work;
   std::memcpy(l, packed_sigma, sizeof(double) * np);

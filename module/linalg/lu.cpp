@@ -1,6 +1,7 @@
 #include "module/linalg/lu.hpp"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "module/blas/blas.hpp"
@@ -62,12 +63,14 @@ int lu_solve(double* a, std::int64_t n, double* b, double* scale, double* det) {
   return zero_row ? kLuZeroRow : kLuOk;
 }
 
-double floored_log_det(const double* lu, std::int64_t n, double det, double floor) {
-  if (!(det == HUGE_VAL)) return std::log(std::max(det, floor));
-  // det = prod_j U(j, j) with the sign of the row exchanges, and positive.
+double lu_log_det(const double* lu, std::int64_t n, double det) {
+  if (det >= DBL_MIN && det < HUGE_VAL) return std::log(det);
+  if (!(det >= 0.0)) return std::log(det);  // negative or NaN: NaN
+  // det = prod_j U(j, j) with the sign of the row exchanges, positive, whose
+  // product overflowed or underflowed; an exactly zero pivot gives log 0.
   double log_abs = 0.0;
   for (std::int64_t j = 0; j < n; ++j) log_abs += std::log(std::fabs(lu[j * n + j]));
-  return std::max(log_abs, std::log(floor));
+  return log_abs;
 }
 
 }  // namespace mvtsa

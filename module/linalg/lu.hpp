@@ -42,10 +42,12 @@ enum LuStatus : int {
 // scale: n doubles of work.
 int lu_solve(double* a, std::int64_t n, double* b, double* scale, double* det);
 
-// log(max(det, floor)) for the determinant `det` that lu_solve returned with
-// the factors it left in `lu`.  A product of pivots that overflowed
-// (det = +inf, as for a covariance of 1e300 I) is replaced by the sum of the
-// logarithms of the pivots, so the log-determinant stays finite.
-double floored_log_det(const double* lu, std::int64_t n, double det, double floor);
+// log det A from the factors lu_solve left in `lu` and the determinant it
+// returned: the logarithm of det when that is a positive normal double,
+// otherwise (a product of pivots that overflowed or underflowed, as for
+// covariances of 1e300 I or 1e-300 I) the sum of the logarithms of the
+// pivots' magnitudes, so the value does not depend on the units.  NaN when
+// det is negative, -inf when it is zero.
+double lu_log_det(const double* lu, std::int64_t n, double det);
 
 }  // namespace mvtsa

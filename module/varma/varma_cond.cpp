@@ -43,6 +43,7 @@ int varma_cond_loglik(double* loglik, double* logdet, double* quad, const double
   unpack_symmetric(sigma_packed, k, full);
   double det = 0.0;
   const int det_status = lu_solve(full, k, nullptr, scale, &det);
+  if (!std::isfinite(lu_log_det(full, k, det))) return fail_message(kMsgSingular);
 
   const std::int64_t n = T - pmax;
   double S = 0.0;
@@ -82,7 +83,8 @@ int varma_cond_loglik(double* loglik, double* logdet, double* quad, const double
     }
     S += q;
   }
-  const double D = double(n) * floored_log_det(full, k, det, kCloseTol);
+  // Sigma passed the sweep's relative test, so det Sigma > 0 needs no floor
+  const double D = double(n) * lu_log_det(full, k, det);
   *logdet = D;
   *quad = S;
   *loglik = -(D + S) / 2.0;

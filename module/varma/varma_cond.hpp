@@ -12,7 +12,9 @@ std::uint64_t varma_cond_work_size(int k, int qmax);
 // With n = T - pmax (pmax < T):
 //   r(t) = Y(t) - sum_{j=1..pmax} Phi_j Y(t-j),                t = pmax+1 .. T
 //   a(t) = r(t) + sum_{j=1..min(qmax, t-pmax-1)} Theta_j a(t-j)    (forward recursion)
-//   S = sum_t a(t)' Sigma^-1 a(t),  D = n log max(det Sigma, 2^-26.5).
+//   S = sum_t a(t)' Sigma^-1 a(t),  D = n log det Sigma,
+// with no absolute floor on det Sigma: the sweep's relative test already
+// refuses a Sigma near singularity, whatever its units.
 // ar: pmax blocks (block j-1 = Phi_j, zero at unlisted lags); ma: qmax blocks
 // likewise.  sigma_packed: packed lower triangle.  `flags` holds k
 // characters.  Fills the three values (L = -(D + S)/2, D, S).  Returns the

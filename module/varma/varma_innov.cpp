@@ -217,7 +217,12 @@ class Innovations {
       b_.copy(Vn, s1_);
       double det = 0.0;
       det_status = lu_solve(s1_, k, nullptr, scale_, &det);
-      D += floored_log_det(s1_, k, det, kCloseTol);
+      // every pivot passed the sweep's test relative to its variance, so
+      // det V(n) > 0 and needs no floor (one in absolute units would
+      // depend on the units of the data)
+      const double log_det = lu_log_det(s1_, k, det);
+      if (!std::isfinite(log_det)) return fail_message(kMsgSingular);
+      D += log_det;
       // Yhat(n+1) and the innovation U(n+1)
       std::memset(yhat_, 0, sizeof(double) * std::size_t(k));
       if (n >= m_) {

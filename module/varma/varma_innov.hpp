@@ -24,8 +24,10 @@ std::uint64_t varma_innov_work_size(std::int64_t T, int k, int pmax, int qmax);
 // One-step predictions
 //   Yhat(n+1) = sum_{j=1..n} Theta(n, j) U(n+1-j)                       n < m
 //   Yhat(n+1) = sum_j Phi_j Y(n+1-j) + sum_{j=1..qmax} Theta(n, j) U(n+1-j)  n >= m
-// with U(t) = Y(t) - Yhat(t); D = sum_t log max(det V(t-1), 2^-26.5),
-// S = sum_t U(t)' V(t-1)^-1 U(t).  Every V^-1 comes from sweep_inverse.
+// with U(t) = Y(t) - Yhat(t); D = sum_t log det V(t-1),
+// S = sum_t U(t)' V(t-1)^-1 U(t).  Every V^-1 comes from sweep_inverse,
+// whose test relative to the variances refuses a V near singularity in any
+// units, so det V needs no absolute floor.
 // Returns the determinant status of V(T-1) (lu_solve), or 100 after
 // message 178 when some V(n) cannot be inverted.
 int varma_innov_loglik(double* loglik, double* logdet, double* quad, const double* series,

@@ -31,7 +31,8 @@
 namespace mvtsa {
 namespace {
 
-constexpr double kDetFloor = kCloseTol;  // 2^-26.5
+// The least share of its variance a conditional variance of F keeps: 2^-26.5.
+constexpr double kDetFloor = kCloseTol;
 // Threshold of the generalized inverse: b = 100 u max|diag F| when that
 // maximum lies in (kTinyDiag, 1), else 100 u.
 constexpr double kHundredRoundoff = kHundredRoundoffTol;
@@ -349,13 +350,41 @@ std::uint64_t kalman_initial_covariance_work(std::int64_t f) {
   if (solve == UINT64_MAX) return UINT64_MAX;
   // afterwards: the packed solution, its eigenvalues and symmetric_eigenvalues' work
   const std::uint64_t check = std::uint64_t(packed_size(f)) + 10 * std::uint64_t(f);
-  return std::max(solve, check);
+  // before: the balanced T and Q, and the scales
+  const std::uint64_t ff = std::uint64_t(f) * std::uint64_t(f);
+  if (ff > (UINT64_MAX - solve) / 3) return UINT64_MAX;
+  return std::max(solve, check) + 2 * ff + std::uint64_t(f);
 }
 
-int kalman_initial_covariance(std::int64_t f, const double* T, const double* Q, double* P,
+int kalman_initial_covariance(std::int64_t f, int k, const double* T, const double* Q, double* P,
                               double* work) {
+  // The equation is solved in balanced units: with D = diag(d_i), d_i the
+  // power of two nearest the standard deviation sqrt(Q_jj) of state element
+  // i's variable j (Q's first block is Sigma), P~ = D^-1 P D^-1 solves
+  // P~ = T~ P~ T~' + Q~ for T~ = D^-1 T D and Q~ = D^-1 Q D^-1, and P = D P~ D.
+  // The scaling is exact, so data in units near 1 give the same bits as the
+  // equation itself, and data whose variables come in units far apart give
+  // the transition the Schur solver sees in units near 1.
+  const std::int64_t ff = f * f;
+  double* Tb = work + std::max(discrete_lyapunov_work(f),
+                               std::uint64_t(packed_size(f)) + 10 * std::uint64_t(f));
+  double* Qb = Tb + ff;
+  double* d = Qb + ff;
+  for (std::int64_t i = 0; i < f; ++i) {
+    const std::int64_t j = k > 0 ? i % k : i;
+    const double s = Q[j * f + j];
+    int e = 1;
+    double m = 1.0;
+    if (s > 0.0 && std::isfinite(s)) m = std::frexp(std::sqrt(s), &e);  // m 2^e, m in [1/2, 1)
+    d[i] = std::ldexp(1.0, m >= std::sqrt(0.5) ? e : e - 1);
+  }
+  for (std::int64_t i = 0; i < f; ++i)
+    for (std::int64_t j = 0; j < f; ++j) {
+      Tb[i * f + j] = T[i * f + j] / d[i] * d[j];
+      Qb[i * f + j] = Q[i * f + j] / d[i] / d[j];
+    }
   int outcome = kInitialStationary;
-  if (discrete_lyapunov(f, T, Q, kFilterTol, P, work) != kLyapunovOk) {
+  if (discrete_lyapunov(f, Tb, Qb, kFilterTol, P, work) != kLyapunovOk) {
     outcome = kInitialSingular;
   } else {
     bool finite = true;
@@ -377,10 +406,18 @@ int kalman_initial_covariance(std::int64_t f, const double* T, const double* Q, 
       const double lo = eig[f - 1], big = std::max(std::fabs(eig[0]), std::fabs(lo));
       if (!(lo >= -kFilterTol * big)) outcome = kInitialIndefinite;
     }
+    for (std::int64_t i = 0; i < f; ++i)
+      for (std::int64_t j = 0; j < f; ++j) P[i * f + j] *= d[i] * d[j];
   }
   if (outcome != kInitialStationary) {
+    // 1e6 times the innovation variance of each state element's variable
+    // (Q's first block is Sigma), so the diffuse start follows the units
     std::memset(P, 0, sizeof(double) * std::size_t(f * f));
-    for (std::int64_t i = 0; i < f; ++i) P[i * f + i] = kFallbackVariance;
+    for (std::int64_t i = 0; i < f; ++i) {
+      const std::int64_t j = k > 0 ? i % k : i;
+      const double s = Q[j * f + j];
+      P[i * f + i] = kFallbackVariance * (s > 0.0 && std::isfinite(s) ? s : 1.0);
+    }
   }
   return outcome;
 }
@@ -429,7 +466,7 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
   build_noise(&s, ma, ma_count, ma_lags, sigma_packed, work + l.rs);
   double* Tm = work + l.Tm;
   dense_transition(s, Tm);
-  (void)kalman_initial_covariance(f, Tm, s.Q, P, work + l.init);
+  (void)kalman_initial_covariance(f, s.k, Tm, s.Q, P, work + l.init);
   const std::size_t P_bytes = sizeof(double) * std::size_t(f * f);
   const std::size_t K_bytes = sizeof(double) * std::size_t(f * k);
   // P(j), P(j|j) and the gain of step j, kept in slot j mod kFilterRing for
@@ -498,7 +535,7 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
 
 std::uint64_t kalman_step_work(int k) {
   const std::uint64_t uk = std::uint64_t(k < 1 ? 1 : k);
-  // F (k x k), kFilterRing packed inverses, v, the sweep's work and k flag
+  // F (k x k), kFilterRing packed factors, v, the sweep's work and k flag
   // characters
   return uk * uk + kFilterRing * (uk * (uk + 1) / 2) + 2 * uk + uk / sizeof(double) + 1;
 }
@@ -519,32 +556,38 @@ int kalman_step_loglik(const double* y, const double* a, const double* P, int k,
       for (int c = 0; c < k; ++c) Fd[r * k + c] = P[std::int64_t(r) * f + c];
     double det = 0.0;
     sums->det_statuses[slot] = lu_solve(Fd, k, nullptr, work, &det);
-    sums->dets[slot] = det;
-    sums->log_dets[slot] = floored_log_det(Fd, k, det, kDetFloor);
-  }
-  const double det = sums->dets[slot];
-  sums->det_status = sums->det_statuses[slot];
-  sums->D += sums->log_dets[slot];
-  const bool miss = row_missing(y, k);
-  for (int r = 0; r < k; ++r) v[r] = miss ? 0.0 : y[r] - a[r];
-  double q = 0.0;
-  if (det > kDetFloor) {
-    // Fp holds F^-1 from the step that factorised this P.
-    if (same_as < 0) {
+    for (int r = 0; r < k; ++r)
+      for (int c = 0; c <= r; ++c) Fp[packed_index(r, c)] = P[std::int64_t(r) * f + c];
+    // F^-1 and log det F where every pivot passes the sweep's relative test
+    const double log_det = lu_log_det(Fd, k, det);
+    int factor = kFactorInverse;
+    if (sweep_inverse(Fp, k, flags, work) < k || !std::isfinite(log_det)) {
+      // otherwise the floored factors of F
       for (int r = 0; r < k; ++r)
         for (int c = 0; c <= r; ++c) Fp[packed_index(r, c)] = P[std::int64_t(r) * f + c];
-      if (sweep_inverse(Fp, k, flags, work) < k) return kKalmanSingular;
+      factor = floored_ldl(Fp, k, kDetFloor, &sums->log_dets[slot]) < 0 ? kFactorFailed
+                                                                         : kFactorFloored;
+    } else {
+      sums->log_dets[slot] = log_det;
     }
+    sums->factors[slot] = factor;
+  }
+  if (row_missing(y, k)) return kStatusOk;  // nothing observed, nothing added
+  if (sums->factors[slot] == kFactorFailed) return kKalmanSingular;
+  sums->det_status = sums->det_statuses[slot];
+  sums->D += sums->log_dets[slot];
+  for (int r = 0; r < k; ++r) v[r] = y[r] - a[r];
+  double q = 0.0;
+  if (sums->factors[slot] == kFactorInverse) {
     for (int r = 0; r < k; ++r) {
       double acc = 0.0;
       for (int c = 0; c < k; ++c) acc += Fp[packed_index(r, c)] * v[c];
       q += v[r] * acc;
     }
-    sums->S += q;
   } else {
-    for (int r = 0; r < k; ++r) q += v[r] * v[r];
-    sums->S += q / kDetFloor;
+    q = ldl_quadratic(Fp, k, v, work);
   }
+  sums->S += q;
   return kStatusOk;
 }
 

@@ -12,14 +12,15 @@ namespace mvtsa {
 // Pivot tolerance of the state-space filter: the stationary-covariance
 // solve, the generalized inverse of F and the eigenvalue check of P(1).
 inline constexpr double kFilterTol = 1e-10;
-// Diagonal of P(1) when the stationary covariance cannot be found.
+// Diagonal of P(1), in units of each variable's innovation variance, when
+// the stationary covariance cannot be found.
 inline constexpr double kFallbackVariance = 1e6;
 
 // Outcomes of kalman_initial_covariance.
 enum InitialCovariance : int {
   kInitialStationary = 0,  // P(1) is the stationary covariance
-  kInitialSingular = 1,    // P = T P T' + Q is singular at kFilterTol: P(1) = 1e6 I
-  kInitialIndefinite = 2,  // its solution has a negative eigenvalue: P(1) = 1e6 I
+  kInitialSingular = 1,    // P = T P T' + Q is singular at kFilterTol: the fallback
+  kInitialIndefinite = 2,  // its solution has a negative eigenvalue: the fallback
 };
 
 // Doubles of work area kalman_initial_covariance needs for state dimension
@@ -33,14 +34,17 @@ std::uint64_t kalman_initial_covariance_work(std::int64_t f);
 // O(f^2) memory.  When that equation is singular at the tolerance (or T has
 // no computable Schur form, as when it holds NaN), or the smallest eigenvalue
 // of the solution (symmetric_eigenvalues) is below -kFilterTol times the
-// largest in magnitude, or the solution is not finite, P(1) = 1e6 I instead.
+// largest in magnitude, or the solution is not finite, the fallback: P(1)
+// diagonal with 1e6 Sigma_jj for each state element of variable j (Sigma_jj
+// = Q_jj, j < k, the first block of Q; 1e6 where that is not positive), a
+// diffuse start in the units of the data.
 // Measured (tests/varma/initial_covariance_test.cpp): within 2e-12
 // relative of 60-digit solutions for simple roots up to 1 - 1e-6 in modulus,
 // where the dense solve of (I - T (x) T) vec P = vec Q by LU that it replaces
 // is off by up to 1.7e-9; the two agree to 1e-10 where the dense one is
 // accurate, and on every fallback.
 // work: kalman_initial_covariance_work(f) doubles.  Returns the outcome.
-int kalman_initial_covariance(std::int64_t f, const double* T, const double* Q, double* P,
+int kalman_initial_covariance(std::int64_t f, int k, const double* T, const double* Q, double* P,
                               double* work);
 
 // ---- The filter in work space the caller gives: nothing is allocated and no
@@ -102,30 +106,44 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
                   const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink,
                   bool reuse_repeats = true);
 
+// How the terms of one F are formed (kalman_step_loglik).
+enum KalmanFactor : int {
+  kFactorInverse = 0,  // every relative pivot of F passed: F^-1 and log det F
+  kFactorFloored = 1,  // floored_ldl's factors of F with pivots raised
+  kFactorFailed = 2,   // F has a negative or undefined diagonal element
+};
+
 // The sums of the likelihood over the steps so far (kalman_step_loglik).
 struct KalmanSums {
-  double D = 0.0;      // sum of log max(det F(t), 2^-26.5)
+  double D = 0.0;      // sum of the log-determinants of the (floored) F(t)
   double S = 0.0;      // sum of the quadratic forms
-  int det_status = 0;  // lu_solve's status for the last det F(t)
-  // det F, its floored logarithm (the term added to D) and lu_solve's status
-  // of step j, in slot j mod kFilterRing.
-  double dets[kFilterRing] = {};
+  int det_status = 0;  // lu_solve's status for the last det F(t) of an observed row
+  // lu_solve's status, the log-determinant added to D and how the factors in
+  // the scratch were formed, of step j, in slot j mod kFilterRing.
   double log_dets[kFilterRing] = {};
   int det_statuses[kFilterRing] = {};
+  int factors[kFilterRing] = {};
 };
 
 // Doubles of scratch kalman_step_loglik needs for k variables.
 std::uint64_t kalman_step_work(int k);
 
 // Adds the terms of row y (k values) from its predicted moments a (f) and P
-// (f x f), F = the top-left k x k block of P:
-//   D += log max(det F, 2^-26.5)                       (every row)
-//   S += v' F^-1 v,  v = y - a[0:k]                    when det F > 2^-26.5
-//   S += v' v / 2^-26.5                                otherwise
-// with v = 0 for a missing row.  Returns 0, or kKalmanSingular.
+// (f x f), F = the top-left k x k block of P, v = y - a[0:k].  The floor on
+// near-singular F is scale-free: when sweep_inverse sweeps every pivot of F
+// (each conditional variance at least 2^-26.5 times its variance),
+//   D += log det F,   S += v' F^-1 v;
+// otherwise F is replaced by the covariance whose conditional variances are
+// raised to 2^-26.5 times the variances (floored_ldl; a variable of zero
+// variance is left out), and D and S take its log-determinant and quadratic
+// form.  Both stay finite as F nears singularity, and a change of units
+// changes D by the log-determinant of the change and leaves S as it is.  A
+// missing row adds nothing: the likelihood is that of the rows observed.
+// Returns 0, or kKalmanSingular when an observed row's F has a negative or
+// undefined diagonal element.
 // scratch: kalman_step_work(k) doubles, kept with sums from call to call.
 // step: the row's index.  same_as >= 0: P is the P of that earlier step
-// (KalmanSink::predicted), whose determinant and inverse of F are reused;
+// (KalmanSink::predicted), whose determinant and factors of F are reused;
 // -1 computes them.
 int kalman_step_loglik(const double* y, const double* a, const double* P, int k, std::int64_t f,
                        double* scratch, KalmanSums* sums, std::int64_t step,
@@ -140,9 +158,10 @@ int kalman_step_loglik(const double* y, const double* a, const double* P, int k,
 //   ma: likewise with ma_count, qmax, ma_lags.
 //   sigma_packed: the innovation covariance, packed lower triangle.
 //
-// Fills *loglik = -(D + S)/2, *logdet = D (sum of log max(det F(t), 2^-26.5))
-// and *quad = S (sum of v(t)' F(t)^-1 v(t)); the constant -(T k/2) log(2 pi)
-// is not included.
+// Fills *loglik = -(D + S)/2, *logdet = D (sum of log det F(t)) and
+// *quad = S (sum of v(t)' F(t)^-1 v(t)) over the rows observed, F(t) floored
+// as kalman_step_loglik says; the constant -(T k/2) log(2 pi) is not
+// included.
 //
 // Runs kalman_filter with the predicted and filtered moments written to four
 // utility files, then sums kalman_step_loglik over the predicted moments

@@ -67,6 +67,46 @@ std::int64_t varmafit_complete_rows(const double* series, std::int64_t T, int k)
 
 namespace {
 
+bool row_complete(const double* y, int k);
+
+}  // namespace
+
+void varmafit_standardize(double* series, std::int64_t T, int k, double* scale) {
+  for (int j = 0; j < k; ++j) {
+    // sqrt(mean y^2) as m sqrt(mean (y / m)^2), m = max |y|: no overflow
+    double m = 0.0;
+    for (std::int64_t t = 0; t < T; ++t)
+      if (row_complete(series + t * k, k)) m = std::fmax(m, std::fabs(series[t * k + j]));
+    double ss = 0.0;
+    std::int64_t n = 0;
+    if (m > 0.0 && std::isfinite(m))
+      for (std::int64_t t = 0; t < T; ++t)
+        if (row_complete(series + t * k, k)) {
+          const double u = series[t * k + j] / m;
+          ss += u * u;
+          ++n;
+        }
+    const double s = n > 0 ? m * std::sqrt(ss / double(n)) : 1.0;
+    scale[j] = s > 0.0 && std::isfinite(s) ? s : 1.0;
+  }
+  for (std::int64_t t = 0; t < T; ++t)
+    for (int j = 0; j < k; ++j) series[t * k + j] /= scale[j];
+}
+
+void varmafit_restore_units(const double* scale, int k, int P, int Q, double* ar, double* ma,
+                            double* sigma_packed) {
+  const std::int64_t kk = std::int64_t(k) * k;
+  for (int b = 0; b < P + Q; ++b) {
+    double* block = b < P ? ar + b * kk : ma + (b - P) * kk;
+    for (int i = 0; i < k; ++i)
+      for (int j = 0; j < k; ++j) block[i * k + j] *= scale[i] / scale[j];
+  }
+  for (int i = 0; i < k; ++i)
+    for (int j = 0; j <= i; ++j) sigma_packed[packed_index(i, j)] *= scale[i] * scale[j];
+}
+
+namespace {
+
 // Pivots of the start's regression below this share of their diagonal make
 // the cross-product matrix singular.
 constexpr double kStartPivotTol = 1e-10;

@@ -65,6 +65,19 @@ struct VarmafitModel {
 // 2^512 / 100 in magnitude): the rows the likelihood uses.
 std::int64_t varmafit_complete_rows(const double* series, std::int64_t T, int k);
 
+// The fit runs in standard units: column j of the series divided by its
+// root mean square s_j over the complete rows (1 where that is 0 or not
+// finite), so that nothing the optimizer tests -- the objective's size, its
+// steps, its stopping rules -- depends on the units of the data, and the
+// estimates carried back to the data's units by varmafit_restore_units.
+// Missing values stay missing.  scale: k doubles, receives s.
+void varmafit_standardize(double* series, std::int64_t T, int k, double* scale);
+
+// The model fitted to the standardized series in the units of the data:
+// Phi_b(i, j) and Theta_b(i, j) times s_i / s_j, Sigma(i, j) times s_i s_j.
+void varmafit_restore_units(const double* scale, int k, int P, int Q, double* ar, double* ma,
+                            double* sigma_packed);
+
 // The starting point: the AR blocks by least squares of Y(t) on Y(t - l),
 // l in the AR lags, over the complete stretches of the series; MA blocks 0;
 // Sigma the mean outer product of the residuals.  Without AR lags, or when

@@ -29,6 +29,10 @@ int varmafit(void** args, const std::int32_t* given) {
   WorkBlock<double> series(checked_mul(std::uint64_t(T), std::uint64_t(k)));
   if (!series) return series.status();
   (void)screen_series(y.data, T, k, true, series.data());
+  // The fit runs in standard units (the scales s_j of the columns).
+  WorkBlock<double> scale{std::uint64_t(k)};
+  if (!scale) return scale.status();
+  varmafit_standardize(series.data(), T, k, scale.data());
   // The AR and MA lag lists; at least one of them.
   WorkBlock<int> ar_lags, ma_lags;
   int P = 0, Q = 0, pmax = 0, qmax = 0;
@@ -120,6 +124,7 @@ int varmafit(void** args, const std::int32_t* given) {
 
   // The final point back to the model, and the outputs.
   varmafit_vector_to_model(x.data(), k, P, Q, ar.data(), ma.data(), sigma.data());
+  varmafit_restore_units(scale.data(), k, P, Q, ar.data(), ma.data(), sigma.data());
   if (P > 0) {
     double* out = create_result(1, k * P, k);
     if (!out) return kStatusHostError;

@@ -219,19 +219,20 @@ TEST_F(Farmalik, IllConditionedCornerAgainstExtendedPrecision) {
 // the prediction variances near 1, below 2^-26.5 gamma(0) from the pivot
 // that the AR part reaches (pivot 1, 2 or 3 here; each at least 4 times
 // below the threshold, the pivots before it at least 1.3 times above):
-// 178 from both routes.  A variance of 1e-16 leaves every pivot above that
-// relative threshold but below the Cholesky tolerance 1.11e-14: 315.  When
-// both happen, the sweep's 178 comes first.
+// 178 from both routes.  A variance of 1e-16 puts every pivot below 1.11e-14
+// but leaves each above both thresholds, which are relative to gamma(0): a
+// likelihood (status 0), the same from both routes; with the near-singular
+// model as well, 178.
 TEST_F(Farmalik, SingularAndZeroPivotsGiveTheDenseRouteStatuses) {
   const double d = 0.4999999;
   const ModelCase cases[] = {
       {"pivot 1", 60, d, {0.95}, {}, 1.0, {}, {}},
       {"pivot 2, complex pair", 60, d, {2 * 0.95 * std::cos(0.2), -0.9025}, {0.4}, 2.0, {}, {}},
       {"pivot 3, AR lag 3", 60, d, {0.95}, {}, 1.0, {3}, {}},
-      {"pivots below 1.11e-14", 30, 0.3, {0.5}, {}, 1e-16, {}, {}},
-      {"both", 30, d, {0.95}, {}, 1e-16, {}, {}},
+      {"variance 1e-16", 30, 0.3, {0.5}, {}, 1e-16, {}, {}},
+      {"variance 1e-16, pivot 1", 30, d, {0.95}, {}, 1e-16, {}, {}},
   };
-  const int want_status[] = {178, 178, 178, 315, 178};
+  const int want_status[] = {178, 178, 178, 0, 178};
   int i = 0;
   for (const ModelCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -239,13 +240,19 @@ TEST_F(Farmalik, SingularAndZeroPivotsGiveTheDenseRouteStatuses) {
     const std::vector<double> g = farmacov(c.d, c.phi, c.theta, c.sigma, c.n - 1,
                                            vector_or_omitted(c.ar_lags),
                                            vector_or_omitted(c.ma_lags));
-    EXPECT_EQ(dense(s_, g, y).status, want_status[i]);
+    const Lik ref = dense(s_, g, y);
+    EXPECT_EQ(ref.status, want_status[i]);
     const Lik got = lik({Value::column(y), Value::scalar(c.d), vector_or_omitted(c.phi),
                          vector_or_omitted(c.theta), Value::scalar(c.sigma),
                          vector_or_omitted(c.ar_lags), vector_or_omitted(c.ma_lags),
                          Value::scalar(1)});
     EXPECT_EQ(got.status, want_status[i]);
-    EXPECT_EQ(got.message, want_status[i]);
+    if (want_status[i] == 0) {
+      EXPECT_NEAR(got.logdet, ref.logdet, 1e-10 * std::fabs(ref.logdet));
+      EXPECT_NEAR(got.quad, ref.quad, 1e-10 * ref.quad);
+    } else {
+      EXPECT_EQ(got.message, want_status[i]);
+    }
     EXPECT_EQ(s_.live_blocks(), 0);
     ++i;
   }
@@ -304,6 +311,32 @@ TEST_F(Farmalik, ExactMethodHandlesVariancesFarFromOne) {
   EXPECT_NEAR(big.logdet, one.logdet + 300 * std::log(100.0), 1e-9 * big.logdet);
   EXPECT_NEAR(small.logdet, one.logdet + 300 * std::log(0.01), 1e-9 * std::fabs(small.logdet));
   EXPECT_NEAR(big.quad, one.quad / 100, 1e-9 * one.quad);
+}
+
+// A change of units: the series times c with the variance times c^2 gives
+// ln det + 2 n ln c and the same quadratic form, for c from 1e-10 (variance
+// 1e-20, far below the Cholesky tolerance 1.11e-14 in absolute terms) to
+// 1e10, with an ARFIMA(1, d, 1) and with fractional noise.
+TEST_F(Farmalik, ExactMethodIsEquivariantUnderAChangeOfUnits) {
+  const std::vector<double> y = series(200, 6);
+  const Value o = Value::omitted();
+  for (const bool arma : {true, false}) {
+    auto at = [&](double c) {
+      std::vector<double> yc = y;
+      for (double& x : yc) x *= c;
+      return lik({Value::column(yc), Value::scalar(0.3), arma ? Value::scalar(0.5) : o,
+                  arma ? Value::scalar(-0.3) : o, Value::scalar(1.5 * c * c), o, o,
+                  Value::scalar(1)});
+    };
+    const Lik one = at(1.0);
+    ASSERT_EQ(one.status, 0);
+    for (double c : {1e-10, 1e-8, 1e-4, 1e4, 1e10}) {
+      const Lik r = at(c);
+      ASSERT_EQ(r.status, 0) << c;
+      EXPECT_NEAR(r.logdet - 400 * std::log(c), one.logdet, 1e-10 * std::fabs(one.logdet)) << c;
+      EXPECT_NEAR(r.quad, one.quad, 1e-10 * one.quad) << c;
+    }
+  }
 }
 
 TEST_F(Farmalik, ConditionalSumOfSquaresByHand) {

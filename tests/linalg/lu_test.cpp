@@ -1,4 +1,4 @@
-// lu_solve and floored_log_det: determinants and solutions with known
+// lu_solve and lu_log_det: determinants and solutions with known
 // values, the pivot statuses, and the log-determinant of an overflowing
 // product of pivots.
 #include "module/linalg/lu.hpp"
@@ -73,15 +73,29 @@ TEST(LuSolve, SolvesRandomSystemsAndStopsAtASmallPivot) {
   EXPECT_TRUE(std::isfinite(b[0]) && std::isfinite(b[1]));  // never divided by the zero pivot
 }
 
-TEST(FlooredLogDet, FloorAndOverflowingProduct) {
-  // det below the floor: the floor
-  EXPECT_EQ(mvtsa::floored_log_det(nullptr, 0, 1e-20, 1e-8), std::log(1e-8));
-  // 1e300 I of order 3: det overflows; the logarithm is 3 log 1e300
-  Vec a = {1e300, 0, 0, 0, 1e300, 0, 0, 0, 1e300}, scale(3);
+TEST(LuLogDet, ExactWhereTheProductOverflowsOrUnderflows) {
+  Vec scale(3);
+  // c I of order 3 for c from 1e-300 to 1e300: log det = 3 log c, although
+  // the product of the pivots overflows or underflows at the ends
+  for (double c : {1e-300, 1e-120, 1e-6, 1.0, 1e6, 1e120, 1e300}) {
+    Vec a = {c, 0, 0, 0, c, 0, 0, 0, c};
+    double det = 0.0;
+    ASSERT_EQ(mvtsa::lu_solve(a.data(), 3, nullptr, scale.data(), &det), mvtsa::kLuOk) << c;
+    EXPECT_NEAR(mvtsa::lu_log_det(a.data(), 3, det), 3 * std::log(c), 1e-12 * std::fabs(std::log(c)) + 1e-14)
+        << c;
+  }
+  // no floor: a determinant of 1e-20 is 1e-20
+  Vec a = {1e-10, 0, 0, 1e-10};
   double det = 0.0;
-  ASSERT_EQ(mvtsa::lu_solve(a.data(), 3, nullptr, scale.data(), &det), mvtsa::kLuOk);
-  EXPECT_EQ(det, std::numeric_limits<double>::infinity());
-  EXPECT_NEAR(mvtsa::floored_log_det(a.data(), 3, det, 1e-8), 3 * std::log(1e300), 1e-12);
+  ASSERT_EQ(mvtsa::lu_solve(a.data(), 2, nullptr, scale.data(), &det), mvtsa::kLuOk);
+  EXPECT_DOUBLE_EQ(mvtsa::lu_log_det(a.data(), 2, det), std::log(1e-20));
+  // a singular or negative determinant is not a logarithm
+  Vec s = {1, 2, 2, 4};
+  ASSERT_NE(mvtsa::lu_solve(s.data(), 2, nullptr, scale.data(), &det), mvtsa::kLuOk);
+  EXPECT_FALSE(std::isfinite(mvtsa::lu_log_det(s.data(), 2, det)));
+  Vec n = {0, 1, 1, 0};
+  ASSERT_EQ(mvtsa::lu_solve(n.data(), 2, nullptr, scale.data(), &det), mvtsa::kLuOk);
+  EXPECT_TRUE(std::isnan(mvtsa::lu_log_det(n.data(), 2, det)));
 }
 
 }  // namespace

@@ -279,9 +279,9 @@ def simulate(phis, thetas, sigma, T, seed, burn=200):
 
 
 def peer_loglik(series, phis, thetas, sigma, known_p1=None):
-    """D = sum_t log det F_t over every t (rows with a missing value included),
-    S = sum over complete rows of v' F^-1 v, from statsmodels' Kalman filter.
-    A row with any missing value is handed to the peer as wholly missing."""
+    """D = sum of log det F_t and S = sum of v' F^-1 v over the complete rows,
+    from statsmodels' Kalman filter: the likelihood of the rows observed.  A
+    row with any missing value is handed to the peer as wholly missing."""
     k = sigma.shape[0]
     endog = series.copy()
     miss = np.any(np.isnan(endog), axis=1)
@@ -289,7 +289,9 @@ def peer_loglik(series, phis, thetas, sigma, known_p1=None):
     mod, params = varmax_model(endog, list(phis), list(thetas), sigma)
     if known_p1 is not None:
         m = mod.k_states
-        mod.ssm.initialize_known(np.zeros(m), known_p1 * np.eye(m))
+        # diffuse in the units of each variable: known_p1 Sigma_jj on the
+        # state elements of variable j
+        mod.ssm.initialize_known(np.zeros(m), known_p1 * np.diag(np.tile(np.diag(sigma), m // k)))
     # filter every step in full: the peer otherwise switches to the steady-state
     # gain once det F stops changing by 1e-19, which moves S by about 1e-11
     mod.ssm.tolerance = 0.0
@@ -307,11 +309,10 @@ def peer_loglik(series, phis, thetas, sigma, known_p1=None):
         if not miss[t]:
             v = res.forecasts_error[:, t]
             terms_s.append(v @ np.linalg.solve(F, v))
-    D = math.fsum(terms_d)
+    D = math.fsum(ld for ld, m in zip(terms_d, miss) if not m)
     S = math.fsum(terms_s)
-    # consistency with the peer's own log-likelihood (complete rows only)
-    d_obs = math.fsum(ld for ld, m in zip(terms_d, miss) if not m)
-    llf = -0.5 * (d_obs + S) - 0.5 * k * np.sum(~miss) * math.log(2 * math.pi)
+    # consistency with the peer's own log-likelihood
+    llf = -0.5 * (D + S) - 0.5 * k * np.sum(~miss) * math.log(2 * math.pi)
     assert abs(llf - res.llf) < 1e-9 * abs(res.llf), (llf, res.llf)
     return -0.5 * (D + S), D, S, res.llf
 
@@ -338,7 +339,7 @@ VARMALIK_CASES = [
                                                  (18, 1)],
          phi=[[[0.5, 0.125], [0.25, -0.25]]], theta=[[[0.375, -0.25], [0.125, 0.5]]],
          sigma=[[2.0, 0.75], [0.75, 1.5]]),
-    dict(name="RandomWalkDiffuseStart", region="not stationary: P(1) = 1e6 I", methods=[2],
+    dict(name="RandomWalkDiffuseStart", region="not stationary: P(1) = 1e6 diag(Sigma)", methods=[2],
          T=20, seed=16, known_p1=1e6,
          phi=[[[1.0, 0.0], [0.0, 1.0]]], theta=[], sigma=[[1.0, 0.5], [0.5, 2.0]]),
 ]
@@ -384,10 +385,10 @@ def varmalik_tables(mvts, report):
                       "true" if c.get("sigma_omitted") else "false", cvec(sigma),
                       cvec(c["methods"]), tol, cvec(ref), fmt(llf)))
     head = ("// Peer: %s.\n// statsmodels' VARMAX Kalman filter (MA blocks entered as -Theta;\n"
-            "// stationary start by the peer's Lyapunov solver, or the known start 1e6 I):\n"
-            "// D = sum over all t of log det F_t (Z P_t Z' from predicted_state_cov),\n"
+            "// stationary start by the peer's Lyapunov solver, or the known start 1e6 diag(Sigma)):\n"
+            "// D = sum over complete rows of log det F_t (Z P_t Z' from predicted_state_cov),\n"
             "// S = sum over complete rows of v_t' F_t^-1 v_t (forecasts_error); a row with any\n"
-            "// missing value is wholly missing for the peer.  -(D_obs + S)/2 - (T_obs k/2) log 2pi\n"
+            "// missing value is wholly missing for the peer.  -(D + S)/2 - (T_obs k/2) log 2pi\n"
             "// equals the peer's llf (last field) to 1e-9 relative.  Tolerance:\n"
             "// |ours - table| <= tol * eps * (|D| + |S|) for each of the three values.\n" % PEER)
     return head + "const LikCase kLikCases[] = {\n" + "\n".join(out) + "\n};\n"

@@ -53,9 +53,11 @@ void jacobi_eigenvalues(double* a, std::int64_t n) {
 // The reference: (I - T (x) T) vec P = vec Q, an n = f^2 system, by LU with
 // partial pivoting, a pivot below 1e-10 in magnitude meaning singular; the
 // symmetrised solution is rejected when its smallest eigenvalue (Jacobi) is
-// below -1e-10 times the largest magnitude.  Either way P = 1e6 I.  O(f^4)
-// memory, O(f^6) time.  Returns the outcome as kalman_initial_covariance does.
-int dense_initial_covariance(std::int64_t f, const Vec& T, const Vec& Q, Vec* P) {
+// below -1e-10 times the largest magnitude.  Either way P is diagonal with
+// 1e6 Q_jj for the state elements of variable j (j = i mod k, 1e6 where Q_jj
+// is not positive).  O(f^4) memory, O(f^6) time.  Returns the outcome as
+// kalman_initial_covariance does.
+int dense_initial_covariance(std::int64_t f, const Vec& T, const Vec& Q, Vec* P, int k) {
   const std::int64_t n = f * f;
   Vec A(std::size_t(n * n), 0.0), x = Q, e;
   // A[(i f + j), (r f + c)] = delta - T[i][r] T[j][c]
@@ -109,23 +111,26 @@ int dense_initial_covariance(std::int64_t f, const Vec& T, const Vec& Q, Vec* P)
   }
   if (outcome != mvtsa::kInitialStationary) {
     P->assign(std::size_t(n), 0.0);
-    for (std::int64_t i = 0; i < f; ++i) (*P)[i * f + i] = 1e6;
+    for (std::int64_t i = 0; i < f; ++i) {
+      const double q = Q[std::size_t((i % k) * f + i % k)];
+      (*P)[i * f + i] = 1e6 * (q > 0 && std::isfinite(q) ? q : 1.0);
+    }
   }
   return outcome;
 }
 
-int fast_initial_covariance(std::int64_t f, const Vec& T, const Vec& Q, Vec* P) {
+int fast_initial_covariance(std::int64_t f, const Vec& T, const Vec& Q, Vec* P, int k = 1) {
   P->assign(std::size_t(f * f), -7.0);
   Vec work(mvtsa::kalman_initial_covariance_work(f));
-  return mvtsa::kalman_initial_covariance(f, T.data(), Q.data(), P->data(), work.data());
+  return mvtsa::kalman_initial_covariance(f, k, T.data(), Q.data(), P->data(), work.data());
 }
 
 // Both solves agree on the outcome and on P to `rel` of max |P|.
 void expect_agreement(std::int64_t f, const Vec& T, const Vec& Q, int want_outcome,
-                      double rel = 1e-10) {
+                      double rel = 1e-10, int k = 1) {
   Vec fast, dense;
-  const int of = fast_initial_covariance(f, T, Q, &fast);
-  const int od = dense_initial_covariance(f, T, Q, &dense);
+  const int of = fast_initial_covariance(f, T, Q, &fast, k);
+  const int od = dense_initial_covariance(f, T, Q, &dense, k);
   EXPECT_EQ(od, want_outcome);
   ASSERT_EQ(of, od);
   double big = 0.0, diff = 0.0;
@@ -220,7 +225,7 @@ TEST(InitialCovariance, ExactSolutionNearAUnitRoot) {
       1.190507349501246e-2, 8.63513298295907e-1, -1.6657565650954985e-1, 1.1699315177576047};
   Vec fast, dense;
   ASSERT_EQ(fast_initial_covariance(4, T, Q, &fast), mvtsa::kInitialStationary);
-  ASSERT_EQ(dense_initial_covariance(4, T, Q, &dense), mvtsa::kInitialStationary);
+  ASSERT_EQ(dense_initial_covariance(4, T, Q, &dense, 1), mvtsa::kInitialStationary);
   double err_fast = 0.0, err_dense = 0.0;
   for (int i = 0; i < 16; ++i) {
     err_fast = std::max(err_fast, std::fabs(fast[i] - want[i]));
@@ -288,10 +293,16 @@ TEST(InitialCovariance, FallbacksMatchTheDenseSolve) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const StateSpace s = state_space(2, c.phi, 1, {}, 0, sigma);
-    expect_agreement(s.f, s.T, s.Q, c.outcome);
+    expect_agreement(s.f, s.T, s.Q, c.outcome, 1e-10, 2);
     Vec P;
-    ASSERT_EQ(fast_initial_covariance(s.f, s.T, s.Q, &P), c.outcome);
-    EXPECT_EQ(P, (Vec{1e6, 0, 0, 1e6}));
+    ASSERT_EQ(fast_initial_covariance(s.f, s.T, s.Q, &P, 2), c.outcome);
+    // diffuse in the units of each variable: 1e6 Sigma_jj
+    EXPECT_EQ(P, (Vec{1e6, 0, 0, 2e6}));
+    // and for the state of a VAR(2) of these variables, f = 4
+    const StateSpace s2 = state_space(2, {c.phi[0], c.phi[1], c.phi[2], c.phi[3], 0, 0, 0, 0},
+                                      2, {}, 0, sigma);
+    if (fast_initial_covariance(s2.f, s2.T, s2.Q, &P, 2) != mvtsa::kInitialStationary)
+      for (std::int64_t i = 0; i < 4; ++i) EXPECT_EQ(P[std::size_t(i * 5)], i % 2 ? 2e6 : 1e6);
   }
   // An explosive root that the noise never excites: the unique solution
   // diag(4/3, 0) is positive semidefinite, so both keep it.

@@ -270,3 +270,67 @@ TEST_F(Kernels, KalmanOnAOneDimensionalStateIsTheClosedForm) {
 }
 
 }  // namespace
+
+namespace {
+
+// One row's terms from kalman_step_loglik with the predicted covariance P
+// (f = k = 2) and a = 0.
+struct StepTerms {
+  int status;
+  double D, S;
+};
+StepTerms step_terms(const std::vector<double>& P, const std::vector<double>& y) {
+  std::vector<double> scratch(mvtsa::kalman_step_work(2)), a(2, 0.0);
+  mvtsa::KalmanSums sums;
+  const int st = mvtsa::kalman_step_loglik(y.data(), a.data(), P.data(), 2, 2, scratch.data(),
+                                           &sums, 0, -1);
+  return {st, sums.D, sums.S};
+}
+
+// F = c^2 [[1, rho], [rho, 1]] with 1 - rho^2 below 2^-26.5: the conditional
+// variance of the second variable is raised to 2^-26.5 c^2, so
+//   D = log c^2 + log(2^-26.5 c^2),  S = (y0^2 + (y1 - rho y0)^2 / 2^-26.5) / c^2,
+// finite, the same in every unit up to the shift of D, and a series off the
+// near-singular direction pays for it in S.  Where every conditional variance
+// passes, the terms are the exact ones whatever the scale.
+TEST_F(Kernels, StepTermsFloorANearSingularFRelativeToItsVariances) {
+  const double floor = std::sqrt(0x1p-53), rho = 1.0 - 1e-12;
+  const std::vector<double> y = {0.75, -0.5};
+  for (double c : {1e-150, 1e-5, 1.0, 1e5, 1e150}) {
+    const double c2 = c * c;
+    const StepTerms t = step_terms({c2, rho * c2, rho * c2, c2}, {y[0] * c, y[1] * c});
+    ASSERT_EQ(t.status, 0) << c;
+    EXPECT_NEAR(t.D, 2 * std::log(c2) + std::log(floor), 1e-12 * std::fabs(t.D)) << c;
+    const double S = y[0] * y[0] + std::pow(y[1] - rho * y[0], 2) / floor;
+    EXPECT_NEAR(t.S, S, 1e-9 * S) << c;
+    // the exact terms of a well-conditioned F, in any units
+    const StepTerms e = step_terms({c2, 0.5 * c2, 0.5 * c2, c2}, {y[0] * c, y[1] * c});
+    ASSERT_EQ(e.status, 0) << c;
+    EXPECT_NEAR(e.D, 2 * std::log(c2) + std::log(0.75), 1e-12 * std::fabs(e.D)) << c;
+    const double Se = (y[0] * y[0] - y[0] * y[1] + y[1] * y[1]) / 0.75;
+    EXPECT_NEAR(e.S, Se, 1e-13 * Se) << c;
+  }
+}
+
+// A variable without variance (F = diag(c^2, 0)) is left out of both sums (a
+// generalized inverse); a negative variance is no covariance (singular); a
+// missing row adds nothing at all, whatever its F.
+TEST_F(Kernels, StepTermsOfDegenerateAndMissingRows) {
+  for (double c : {1e-3, 1.0, 1e3}) {
+    const StepTerms t = step_terms({c * c, 0, 0, 0}, {0.5 * c, 0.25});
+    ASSERT_EQ(t.status, 0);
+    EXPECT_NEAR(t.D, std::log(c * c), 1e-15 * (1 + std::fabs(t.D)));
+    EXPECT_NEAR(t.S, 0.25, 1e-15);
+  }
+  EXPECT_EQ(step_terms({1, 0, 0, -1}, {0.5, 0.25}).status, mvtsa::kKalmanSingular);
+  const double nan = std::nan("");
+  for (const std::vector<double>& P : {std::vector<double>{1, 0, 0, -1}, {1e-30, 0, 0, 1e30},
+                                       {4, 1, 1, 2}}) {
+    const StepTerms t = step_terms(P, {nan, 0.25});
+    EXPECT_EQ(t.status, 0);
+    EXPECT_EQ(t.D, 0.0);
+    EXPECT_EQ(t.S, 0.0);
+  }
+}
+
+}  // namespace

@@ -86,28 +86,37 @@ inline std::vector<double> random_series(std::int64_t T, int k, std::mt19937& g)
 
 // log det and y' C^-1 y of the covariance C of the stacked series
 // (Y(1)', ..., Y(T)')': block (s, t) = E[Y(s) Y(t)'] = Gamma(t-s) for t >= s.
-// Gamma comes from varma_autocov (the static core, on the active host).
+// With `observed` (T flags), only the rows flagged enter: the density of the
+// rows observed.  Gamma comes from varma_autocov (the static core, on the
+// active host).
 struct Dense {
   double logdet = 0, quad = 0;
   bool ok = false;
 };
-inline Dense dense_gaussian(const Model& m, const std::vector<double>& y, std::int64_t T) {
+inline Dense dense_gaussian(const Model& m, const std::vector<double>& y, std::int64_t T,
+                            const std::vector<bool>* observed = nullptr) {
   const int k = m.k;
-  const std::int64_t n = T * k;
+  std::vector<std::int64_t> rows;
+  for (std::int64_t t = 0; t < T; ++t)
+    if (!observed || (*observed)[std::size_t(t)]) rows.push_back(t);
+  const std::int64_t n = std::int64_t(rows.size()) * k;
   std::vector<double> gam(std::size_t(T) * k * k);
   const std::vector<double> ar = m.ar_spread(), ma = m.ma_spread();
   Dense d;
   if (mvtsa::varma_autocov(gam.data(), T - 1, m.sigma.data(), ar.data(), ma.data(), m.pmax(),
                            m.qmax(), k) != 0)
     return d;
-  std::vector<double> c(std::size_t(n * n));
-  for (std::int64_t s = 0; s < T; ++s)
-    for (std::int64_t t = s; t < T; ++t)
+  std::vector<double> c(std::size_t(n * n)), yo(static_cast<std::size_t>(n));
+  const std::int64_t R = std::int64_t(rows.size());
+  for (std::int64_t i = 0; i < R; ++i)
+    for (int a = 0; a < k; ++a) yo[std::size_t(i * k + a)] = y[std::size_t(rows[i] * k + a)];
+  for (std::int64_t i = 0; i < R; ++i)
+    for (std::int64_t j = i; j < R; ++j)
       for (int a = 0; a < k; ++a)
         for (int b = 0; b < k; ++b) {
-          const double v = gam[(t - s) * k * k + a * k + b];
-          c[(s * k + a) * n + t * k + b] = v;
-          c[(t * k + b) * n + s * k + a] = v;
+          const double v = gam[(rows[j] - rows[i]) * k * k + a * k + b];
+          c[(i * k + a) * n + j * k + b] = v;
+          c[(j * k + b) * n + i * k + a] = v;
         }
   // Cholesky C = L L'; log det = 2 sum log L_ii; quad = |L^-1 y|^2
   for (std::int64_t j = 0; j < n; ++j) {
@@ -125,7 +134,7 @@ inline Dense dense_gaussian(const Model& m, const std::vector<double>& y, std::i
   }
   std::vector<double> z(static_cast<std::size_t>(n));
   for (std::int64_t i = 0; i < n; ++i) {
-    double r = y[std::size_t(i)];
+    double r = yo[std::size_t(i)];
     for (std::int64_t l = 0; l < i; ++l) r -= c[i * n + l] * z[std::size_t(l)];
     z[std::size_t(i)] = r / c[i * n + i];
     d.quad += z[std::size_t(i)] * z[std::size_t(i)];

@@ -76,23 +76,62 @@ TEST_F(Varmalik, ExactMethodsMatchTheDenseGaussianDensity) {
   EXPECT_GE(checked, 30);
 }
 
-// Method 2 with the last row missing: the one-step covariance of Y(T) is the
-// Schur complement, so D is still log det C of all T rows, while S is that of
-// the first T-1 rows.
-TEST_F(Varmalik, MissingRowAddsItsLogDeterminantButNoQuadraticForm) {
+// Rows with a missing value: every method turns into method 2, whose D and S
+// are those of the dense density of the rows observed (the same series with
+// those rows left out, stationary start), over leading, interior, trailing,
+// runs and partly missing rows.  A missing row adds nothing to either sum.
+TEST_F(Varmalik, MissingRowsGiveTheDensityOfTheRowsObserved) {
   std::mt19937 g(7);
-  const Model m = lik_test::random_model(3, 2, 1, false, g);
   const std::int64_t T = 30;
-  std::vector<double> y = lik_test::random_series(T, 3, g);
-  const lik_test::Dense full = lik_test::dense_gaussian(m, y, T);
-  const lik_test::Dense head = lik_test::dense_gaussian(m, y, T - 1);
-  y[(T - 1) * 3 + 1] = kNaN;  // one element missing: the whole row counts as missing
-  for (double method : {0.0, 1.0, 2.0}) {  // every request becomes method 2
-    const auto r = call(lik_test::lik_args(m, y, T, method));
-    ASSERT_EQ(r.status, 0);
-    expect_close(values(r)[1], full.logdet, 1e-8, "D");
-    expect_close(values(r)[2], head.quad, 1e-8, "S");
+  const std::vector<std::vector<int>> patterns = {
+      {0},           {0, 1, 2, 3, 4}, {29},          {28, 29},      {12},
+      {5, 6, 7},     {0, 29},         {3, 10, 17},   {1, 3, 5, 7},  {14, 15, 16, 17, 18},
+      {0, 2, 4, 27}, {9, 20},         {0, 1, 28, 29}, {11, 12, 13}, {6, 19, 25}};
+  for (std::size_t pi = 0; pi < patterns.size(); ++pi) {
+    const Model m = lik_test::random_model(2 + int(pi % 3), 1 + int(pi % 2), int(pi % 3) / 2,
+                                           false, g);
+    const int k = m.k;
+    std::vector<double> y = lik_test::random_series(T, k, g);
+    std::vector<bool> observed(std::size_t(T), true);
+    for (std::size_t i = 0; i < patterns[pi].size(); ++i) {
+      const int t = patterns[pi][i];
+      observed[std::size_t(t)] = false;
+      y[std::size_t(t * k + int(i) % k)] = kNaN;  // one element: the whole row is missing
+    }
+    s_.activate();
+    const lik_test::Dense d = lik_test::dense_gaussian(m, y, T, &observed);
+    ASSERT_TRUE(d.ok) << "pattern " << pi;
+    for (double method : {0.0, 1.0, 2.0}) {
+      const auto r = call(lik_test::lik_args(m, y, T, method));
+      ASSERT_EQ(r.status, 0) << "pattern " << pi;
+      const std::vector<double> v = values(r);
+      ASSERT_EQ(v.size(), 3u);
+      const std::string where = "pattern " + std::to_string(pi) + " method " +
+                                std::to_string(int(method));
+      expect_close(v[1], d.logdet, 1e-9, "D " + where);
+      expect_close(v[2], d.quad, 1e-9, "S " + where);
+    }
   }
+}
+
+// With Sigma = 2 I and no dynamics an interior missing row changes nothing but
+// its own terms: D falls by exactly k log 2 and S by that row's y'y / 2.
+TEST_F(Varmalik, MissingRowOfWhiteNoiseDropsExactlyItsOwnTerms) {
+  std::mt19937 g(8);
+  const std::int64_t T = 20;
+  std::vector<double> y = lik_test::random_series(T, 2, g);
+  auto lik = [&](const std::vector<double>& series) {
+    return values(call({Value::matrix(std::int32_t(T), 2, series), Value::omitted(),
+                        Value::matrix(2, 2, {0, 0, 0, 0}), Value::matrix(2, 2, {2, 0, 0, 2})}));
+  };
+  const std::vector<double> full = lik(y);
+  const double row = (y[20] * y[20] + y[21] * y[21]) / 2;
+  y[20] = kNaN;
+  const std::vector<double> gap = lik(y);
+  ASSERT_EQ(full.size(), 3u);
+  ASSERT_EQ(gap.size(), 3u);
+  EXPECT_NEAR(full[1] - gap[1], 2 * std::log(2.0), 1e-12);
+  EXPECT_NEAR(full[2] - gap[2], row, 1e-12 * (1 + row));
 }
 
 // --- the conditional method ------------------------------------------------------------
