@@ -69,23 +69,47 @@ std::string list_text() {
   return s;
 }
 
+// text broken at blanks into lines of at most 79 columns, every line after
+// the first indented by `indent` columns (the first starts at that column)
+std::string wrapped(const std::string& text, std::size_t indent) {
+  constexpr std::size_t kColumns = 79;
+  const std::size_t room = kColumns > indent + 20 ? kColumns - indent : 20;
+  std::string out, line;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    if (!line.empty() && line.size() + 1 + word.size() > room) {
+      out += line + "\n" + std::string(indent, ' ');
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    start = end + 1;
+  }
+  return out + line;
+}
+
 std::string help_text(const FunctionDoc& f) {
   std::size_t width = 0;
   for (const InputDoc& in : f.inputs) width = std::max(width, std::string(in.name).size());
   for (const OutputDoc& out : f.outputs) width = std::max(width, std::string(out.name).size());
   width += 2;
-  std::string s = f.name + std::string(": ") + f.summary + "\n\n  " + signature_line(f) + "\n\n";
+  std::string s = f.name + std::string(": ") + f.summary + "\n\n  " +
+                  wrapped(signature_line(f), 4) + "\n\n";
   s += "Inputs, in order (by position or as NAME=VALUE):\n";
   for (std::size_t i = 0; i < f.inputs.size(); ++i) {
     const InputDoc& in = f.inputs[i];
-    s += "  " + pad(std::to_string(i + 1), 3) + pad(in.name, width) + in.meaning + "\n";
+    s += "  " + pad(std::to_string(i + 1), 3) + pad(in.name, width) +
+         wrapped(in.meaning, 5 + width) + "\n";
     const std::string fallback = in.fallback;
     s += "     " + std::string(width, ' ') +
-         (fallback == "required" ? fallback : "omitted: " + fallback) + "\n";
+         wrapped(fallback == "required" ? fallback : "omitted: " + fallback, 5 + width) + "\n";
   }
   s += "Outputs:\n";
   for (std::size_t i = 0; i < f.outputs.size(); ++i)
-    s += "  " + pad(std::to_string(i + 1), 3) + pad(f.outputs[i].name, width) + f.outputs[i].meaning + "\n";
+    s += "  " + pad(std::to_string(i + 1), 3) + pad(f.outputs[i].name, width) +
+         wrapped(f.outputs[i].meaning, 5 + width) + "\n";
   return s;
 }
 

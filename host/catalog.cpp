@@ -15,9 +15,15 @@ constexpr InputDoc kTheta = {"theta", "MA coefficients: the k x k blocks Theta_1
                              "(k*q) x k", "no MA part"};
 constexpr InputDoc kSigmaK = {"sigma", "innovation covariance matrix, k x k, positive definite",
                               "identity"};
-constexpr InputDoc kArLags = {"p", "AR lag list: the lag at which each block of phi stands",
+// A lag list is read in ascending order: sorted, repeats dropped, and the
+// i-th smallest lag takes the i-th block (or element).  The help says so,
+// since a list written in another order means another model.
+#define MVTS_LAG_RULE                                                                    \
+  "; the list is sorted, fractions cut off and repeats dropped, and the i-th smallest lag " \
+  "takes the i-th one: the list \"2 1\" means \"1 2\", and \"1 1\" leaves the last one out"
+constexpr InputDoc kArLags = {"p", "AR lag list: the lags of the blocks of phi" MVTS_LAG_RULE,
                               "lags 1 .. number of blocks"};
-constexpr InputDoc kMaLags = {"q", "MA lag list: the lag at which each block of theta stands",
+constexpr InputDoc kMaLags = {"q", "MA lag list: the lags of the blocks of theta" MVTS_LAG_RULE,
                               "lags 1 .. number of blocks"};
 constexpr InputDoc kSeed = {"seed", "> 0 restarts the stream at this seed; <= 0 continues a started stream",
                             "0 (a stream not started yet: -s starts it at s, 0 from the clock)"};
@@ -28,8 +34,14 @@ constexpr InputDoc kSeries1 = {"series", "observed series, a row or column vecto
 constexpr InputDoc kPhi1 = {"phi", "AR coefficients phi_1 .. phi_p, a vector", "no AR part"};
 constexpr InputDoc kTheta1 = {"theta", "MA coefficients theta_1 .. theta_q, a vector", "no MA part"};
 constexpr InputDoc kSigma1 = {"sigma", "innovation variance, > 0", "1"};
-constexpr InputDoc kArLags1 = {"p", "AR lag list: the lag of each element of phi", "lags 1 .. p"};
-constexpr InputDoc kMaLags1 = {"q", "MA lag list: the lag of each element of theta", "lags 1 .. q"};
+constexpr InputDoc kArLags1 = {"p", "AR lag list: the lags of the elements of phi" MVTS_LAG_RULE,
+                               "lags 1 .. p"};
+constexpr InputDoc kMaLags1 = {"q", "MA lag list: the lags of the elements of theta" MVTS_LAG_RULE,
+                               "lags 1 .. q"};
+// The lag lists of the fits: the lags themselves, each a whole number.
+#define MVTS_FIT_LAG_RULE                                                             \
+  " (sorted, repeats dropped, fractions cut off: \"2\" is the one lag 2, \"1 2\" lags 1 " \
+  "and 2)"
 constexpr InputDoc kLag = {"lag", "highest lag L (a whole number >= 1)", "12"};
 
 std::vector<FunctionDoc> build() {
@@ -57,8 +69,10 @@ std::vector<FunctionDoc> build() {
        {{"loglik", "3 x 1: log-likelihood, sum of log determinants, sum of quadratic forms", kVector}}},
       {"VARMAFIT", "maximum-likelihood estimation of a VARMA model",
        {kSeriesK,
-        {"p", "AR lag list: the lags at which AR blocks are estimated", "no AR part"},
-        {"q", "MA lag list: the lags at which MA blocks are estimated", "no MA part"}},
+        {"p", "AR lag list: the lags at which AR blocks are estimated" MVTS_FIT_LAG_RULE,
+         "no AR part"},
+        {"q", "MA lag list: the lags at which MA blocks are estimated" MVTS_FIT_LAG_RULE,
+         "no MA part"}},
        {{"ar", "(k*P) x k estimated AR blocks (only when p is given)"},
         {"ma", "(k*Q) x k estimated MA blocks (only when q is given)"},
         {"sigma", "k x k estimated innovation covariance"}}},
@@ -87,8 +101,10 @@ std::vector<FunctionDoc> build() {
        {{"series", "n x 1 simulated series", kVector}}},
       {"FARMAFIT", "estimation of an ARFIMA(p, d, q) model",
        {kSeries1,
-        {"p", "AR lags to estimate (a single number k means the one lag k)", "no AR part"},
-        {"q", "MA lags to estimate", "no MA part"},
+        {"p", "AR lag list: the lags at which AR coefficients are estimated" MVTS_FIT_LAG_RULE,
+         "no AR part"},
+        {"q", "MA lag list: the lags at which MA coefficients are estimated" MVTS_FIT_LAG_RULE,
+         "no MA part"},
         {"opt", "(method, technique): method 1 exact, 0 conditional sum of squares", "0 0"}},
        {{"d", "1 x 1 estimate of d", kScalar},
         {"ar", "P x 1 AR coefficients by lag (missing when there is no AR part)", kVector},
@@ -111,6 +127,8 @@ std::vector<FunctionDoc> build() {
        {{"series", "n x 1 simulated series", kVector}}},
   };
 }
+#undef MVTS_LAG_RULE
+#undef MVTS_FIT_LAG_RULE
 
 }  // namespace
 

@@ -226,9 +226,39 @@ def _docstring(name, summary, inputs, outputs, result):
     return "\n".join(lines)
 
 
+def _check_lag_lists(function, lists):
+    """Warns (a UserWarning naming the argument) for a lag list that is not
+    strictly ascending or holds a fraction.  The module reads every lag list
+    sorted, with fractions cut off and repeats dropped, the i-th smallest lag
+    taking the i-th block: such a list means another model than the order
+    it is written in suggests (``p=[2, 1]`` is ``p=[1, 2]`` with the blocks
+    read the other way round)."""
+    import numpy
+    for arg, value in lists:
+        if value is None or value is EMPTY or isinstance(value, (str, bytes)):
+            continue
+        try:
+            lags = numpy.asarray(value, dtype=float).ravel()
+        except (TypeError, ValueError):
+            continue  # the call's own checks say what is wrong with it
+        if lags.size == 0 or not numpy.all(numpy.isfinite(lags)):
+            continue
+        faults = []
+        if numpy.any(lags != numpy.floor(lags)):
+            faults.append("holds a fraction")
+        if numpy.any(numpy.diff(lags) <= 0):
+            faults.append("is not strictly ascending")
+        if faults:
+            read = sorted({int(x) for x in lags})
+            _warnings.warn(
+                f"{function}: lag list {arg}={lags.tolist()} {' and '.join(faults)}; it is read "
+                f"sorted, fractions cut off and repeats dropped, as the lags {read}, the i-th "
+                f"smallest lag taking the i-th coefficient block", UserWarning, stacklevel=3)
+
+
 _TEMPLATE = """\
 def {lower}({params}):
-    status, outputs, messages, argument = {session}._call({name!r}, ({args},))
+{lag_check}    status, outputs, messages, argument = {session}._call({name!r}, ({args},))
     if status or messages:
         _report({name!r}, status, messages, argument)
     return {ret}
@@ -254,13 +284,18 @@ def _define(name, summary, inputs, outputs):
         __all__.append(result.__name__)
     ret = "outputs[0]" if result is None else f"{result.__name__}._make(outputs)"
     args = ", ".join(names)
+    lag_lists = [arg for arg, meaning, _ in inputs if "lag list" in meaning]
+    lag_check = ""
+    if lag_lists:
+        pairs = ", ".join(f"({a!r}, {a})" for a in lag_lists)
+        lag_check = f"    _check_lag_lists({name!r}, ({pairs},))\n"
     doc = _docstring(name, summary, inputs, outputs, result)
     for session, params, target in (
             ("(_default or _start_default())", ", ".join(f"{a}=None" for a in names), None),
             ("self", ", ".join(["self"] + [f"{a}=None" for a in names]), Session)):
         scope = {}
         source = _TEMPLATE.format(lower=lower, params=params, session=session, name=name,
-                                  args=args, ret=ret)
+                                  args=args, ret=ret, lag_check=lag_check)
         exec(compile(source, f"<mvts.{lower}>", "exec"), globals(), scope)
         fn = scope[lower]
         fn.__doc__ = doc

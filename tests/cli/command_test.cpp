@@ -284,6 +284,42 @@ TEST_F(Command, ListAndHelp) {
   EXPECT_EQ(mvts("--help").status, 0);
 }
 
+// Every function's help fits 79 columns, and every function taking a lag
+// list says how the list is read: sorted, with the i-th smallest lag taking
+// the i-th block, so that a list out of order is not mistaken for another
+// model.
+TEST_F(Command, HelpLinesFitAndLagListsSayHowTheyAreRead) {
+  for (const char* f : {"vnormal", "varmacov", "varmasim", "varmalik", "varmafit", "vtsroot", "fdif",
+                        "farmacov", "farmalik", "farmasim", "farmafit", "ucmsim"}) {
+    Result help = mvts(std::string("help ") + f);
+    ASSERT_EQ(help.status, 0) << f;
+    std::size_t start = 0;
+    while (start < help.out.size()) {
+      std::size_t end = help.out.find('\n', start);
+      if (end == std::string::npos) end = help.out.size();
+      EXPECT_LE(end - start, 79u) << f << ": " << help.out.substr(start, end - start);
+      start = end + 1;
+    }
+    const bool lag_list = help.out.find("lag list") != std::string::npos;
+    const bool fit = std::string(f).find("fit") != std::string::npos;
+    EXPECT_EQ(lag_list, std::string(f) != "vnormal" && std::string(f) != "fdif" &&
+                            std::string(f) != "ucmsim")
+        << f;
+    if (lag_list) {
+      std::string flat = help.out;
+      for (char& c : flat)
+        if (c == '\n') c = ' ';
+      std::string squeezed;
+      for (char c : flat)
+        if (!(c == ' ' && !squeezed.empty() && squeezed.back() == ' ')) squeezed += c;
+      EXPECT_NE(squeezed.find(fit ? "(sorted, repeats dropped, fractions cut off"
+                                  : "the i-th smallest lag takes the i-th one"),
+                std::string::npos)
+          << f;
+    }
+  }
+}
+
 TEST_F(Command, ScriptsKeepVariablesAndContinueStreams) {
   // Seed -7 starts the stream; the call with seed 0 continues it.  Each call
   // draws k * (n + 1) deviates, so the second call's rows are rows 3 and 4
