@@ -88,12 +88,17 @@ typedef int32_t (*mcn_sweep_pivot_fn)(double* packed, int32_t pivot, int32_t ord
 typedef int32_t (*mcn_module_load_fn)(void** handle_var, const char* name, int32_t a, int32_t b,
                                       int32_t c, int32_t d);
 typedef int32_t (*mcn_entry_lookup_fn)(void* handle, void** function_var);
+/* Nonzero once the caller has asked the current call to stop (Ctrl-C, a
+ * cancelled task): long loops ask, and end the call with message 398. */
+typedef int32_t (*mcn_cancel_requested_fn)(void);
 
 /* ---- The services: one row per operation, X(name, group, slot, calling
  * form).  The host places each operation at groups[group][slot] from this
  * list and the module calls it through the same row, so a (group, slot)
  * pair is written here and nowhere else.  Temporary blocks come in two
- * pairs, A and B, of the same calling forms. */
+ * pairs, A and B, of the same calling forms.  Services added to the table
+ * take new cells in the last group (159); no existing cell moves, and a
+ * module finds an empty cell (null) where a host predates the service. */
 #define MCN_SERVICE_LIST(X)                                              \
   X(get_arg_matrix,    138,  15, mcn_get_arg_matrix_fn)                  \
   X(create_result,     138,   5, mcn_create_result_fn)                   \
@@ -120,7 +125,8 @@ typedef int32_t (*mcn_entry_lookup_fn)(void* handle, void** function_var);
   X(utility_write,      39,  11, mcn_utility_write_fn)                   \
   X(sweep_pivot,        11,   2, mcn_sweep_pivot_fn)                     \
   X(entry_lookup,        0,  81, mcn_entry_lookup_fn)                    \
-  X(module_load,         0,  85, mcn_module_load_fn)
+  X(module_load,         0,  85, mcn_module_load_fn)                     \
+  X(cancel_requested,  159,   0, mcn_cancel_requested_fn)
 
 /* Results of the utility-file operations: 0, or the negative code of the
  * operation that failed (handed back to the host by error_code_report). */

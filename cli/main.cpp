@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/interrupt.hpp"
 #include "host/catalog.hpp"
 #include "cli/format.hpp"
 #include "cli/help.hpp"
@@ -147,12 +148,20 @@ int run(int argc, char** argv) {
   Printer printer(o.format.value_or(Format::kTable), std::cout, std::cerr);
   Runner runner(*session, printer);
   int status;
-  if (command == "run") {
-    status = runner.script(script, source, o.keep_going);
-  } else {
-    std::vector<Word> args;
-    for (std::size_t i = 1; i < o.words.size(); ++i) args.push_back({o.words[i], o.words[i].find('=')});
-    status = runner.call(command, args);
+  {
+    InterruptGuard guard(*session);
+    if (command == "run") {
+      status = runner.script(script, source, o.keep_going);
+    } else {
+      std::vector<Word> args;
+      for (std::size_t i = 1; i < o.words.size(); ++i) args.push_back({o.words[i], o.words[i].find('=')});
+      status = runner.call(command, args);
+    }
+  }
+  if (interrupted()) {
+    std::cout.flush();
+    std::cerr << "mvts: interrupted\n";
+    return kExitInterrupted;
   }
   return finish(status);
 }

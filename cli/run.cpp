@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "cli/interrupt.hpp"
 #include "host/catalog.hpp"
 #include "cli/stats.hpp"
 
@@ -196,6 +197,7 @@ int Runner::script(std::string_view text, const std::string& source, bool keep_g
   }
   int worst = kExitOk;
   for (const Statement& st : statements) {
+    if (interrupted()) break;  // Ctrl-C stops the script, --keep-going or not
     line_ = st.line;
     const std::string where = shown + ":" + std::to_string(st.line) + ": ";
     int rc;

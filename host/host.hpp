@@ -156,6 +156,13 @@ class Host {
   // module without another copy (language bindings build them once).
   CallResult call(std::string_view name, std::vector<Value>&& args);
 
+  // Asks the call running on this host (from another thread, or from a
+  // signal handler: it only sets a flag) to stop: its long loops see the
+  // request within a fraction of a second, and the call ends with status
+  // 100 and message 398, its memory given back.  A request made while no
+  // call runs is forgotten when the next call starts.
+  void cancel();
+
   // The service table handed to modules.
   const mcn_host_table* table() const;
   // The context record (MCN_CONTEXT_SIZE bytes).

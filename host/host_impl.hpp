@@ -12,6 +12,7 @@
 //   session.cpp         the Host class: table, attach, register, load, call
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -110,6 +111,11 @@ class HostImpl {
   std::vector<mcn_main_fn> mains;  // the exports of the modules attached to this host
   std::string first_module_dir;
   std::vector<FunctionInfo> functions;
+
+  // Set by Host::cancel (any thread, or a signal handler) and cleared as a
+  // call starts; the cancel_requested service reads it.
+  std::atomic<bool> cancel{false};
+  static_assert(std::atomic<bool>::is_always_lock_free, "cancel is set from signal handlers");
 
   // errors and the current call
   int pending = 0;
@@ -223,6 +229,7 @@ inline constexpr auto op_sweep_pivot = &mvts_sweep_pivot;
 std::int32_t op_module_load(void** handle_var, const char* name, std::int32_t a, std::int32_t b,
                             std::int32_t c, std::int32_t d) noexcept;
 std::int32_t op_entry_lookup(void* handle, void** function_var) noexcept;
+std::int32_t op_cancel_requested() noexcept;
 // The path of module `name` (a name, or a path with a slash), searched in
 // `first_dir` (when not empty) and then module_search_path(); empty when
 // none is readable.

@@ -88,6 +88,8 @@ const std::map<int, Text>& texts() {
       {397, {true, "The fit from a second start (d = 0 with Hannan-Rissanen ARMA values) reached a "
                    "log-likelihood {1} higher than the fit from the periodogram start; its "
                    "estimates are returned."}},
+      {398, {false, "The call was cancelled before it finished (an interrupt such as Ctrl-C, or "
+                    "its caller asked it to stop); it returned nothing."}},
   };
   return t;
 }

@@ -1,6 +1,7 @@
 // Module loading: the search path, finding a module by name, and the two
 // services through which a module loads another one (the optimizer) and
-// finds its export.
+// finds its export; and the service through which a module's long loops
+// ask whether the call has been cancelled.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -85,6 +86,10 @@ std::int32_t op_entry_lookup(void* handle, void** function_var) noexcept {
   if (!f) return 2;
   *function_var = f;
   return 0;
+}
+
+std::int32_t op_cancel_requested() noexcept {
+  return H()->cancel.load(std::memory_order_relaxed) ? 1 : 0;
 }
 
 }  // namespace detail

@@ -258,8 +258,11 @@ CallResult Host::call(std::string_view name, std::vector<Value>&& args) {
   return run(*f, block);
 }
 
+void Host::cancel() { impl_->cancel.store(true, std::memory_order_relaxed); }
+
 CallResult Host::run(const FunctionInfo& f, ArgumentBlock& block) {
   CallScope scope(this);
+  impl_->cancel.store(false, std::memory_order_relaxed);
   impl_->current = CallResult{};
   impl_->pending = 0;
   impl_->call_slots = &block.slot_list();

@@ -7,6 +7,7 @@
 
 #include "module/farma/frac_diff.hpp"
 #include "module/farma/gamma.hpp"
+#include "module/frame/host.hpp"
 #include "module/frame/status.hpp"
 #include "module/linalg/lu.hpp"
 
@@ -305,6 +306,9 @@ int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, cons
     double* F = S + nh;  // 2X + 1 values, complex when the roots are
     std::fill_n(S, nh, 0.0);
     for (int j = 0; j < p; ++j) {
+      // one hypergeometric table per root: the host is asked between roots
+      // whether the call has been cancelled
+      if (cancel_requested()) return kMsgCancelled;
       if (complex_roots) {
         const std::complex<double> rj(roots[2 * j], roots[2 * j + 1]);
         const std::complex<double> zj(zeta[2 * j], zeta[2 * j + 1]);

@@ -72,8 +72,9 @@ std::int64_t arfima_autocov_work_size(int p, int q, std::int64_t lag);
 // holds the p AR roots as (real, imaginary) pairs, distinct and inside the
 // unit circle (the caller has checked); complex_roots says whether any has
 // a non-zero imaginary part.  |d| <= 2^-26.5 takes the ARMA path.
-// Returns 0, 390 (ARMA path: the system gave gamma(0) < 0) or 315 (a
-// gamma-function evaluation failed).
+// Returns 0, 390 (ARMA path: the system gave gamma(0) < 0), 315 (a
+// gamma-function evaluation failed) or 398 (the host says the call has been
+// cancelled; asked between the roots' tables).
 int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, const double* ma,
                    const double* ar, const double* roots, bool complex_roots, double* work);
 

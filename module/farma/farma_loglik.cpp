@@ -18,6 +18,10 @@ namespace {
 // depends on the units of the series.
 constexpr double kLoglikCholeskyTol = kHundredRoundoffTol;  // 100 u
 
+// Pivots (O(t) operations each) between two questions whether the call has
+// been cancelled.
+constexpr std::int64_t kCancelPollPivots = 1024;
+
 struct ExactLayout {
   std::uint64_t gamma, acov, roots, rwork, levinson, total;
 };
@@ -56,6 +60,7 @@ int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double
   bool zero_pivot = false;
   for (std::int64_t t = 0;; ++t) {
     if (!(std::fabs(v) > singular)) return kMsgSingular;
+    if (t % kCancelPollPivots == kCancelPollPivots - 1 && cancel_requested()) return kMsgCancelled;
     if (v > kLoglikCholeskyTol * gamma[0]) {
       const double e = y[t] - pred;
       ld += std::log(v);

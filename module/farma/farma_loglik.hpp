@@ -37,7 +37,9 @@ std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
 //       short of n pivots);
 //   otherwise 315 when some v_t is not above 100 x 2^-53 (a zero diagonal in L,
 //       a determinant that is not positive);
-//   otherwise 0.
+//   otherwise 0;
+//   398 (kMsgCancelled) when the host says the call has been cancelled (asked
+//       every 1024 pivots).
 // Agrees with the dense sweep and factorisation to 2.3e-11 relative or
 // better for n <= 500 and |d| <= 0.49 with AR roots up to modulus 0.95;
 // where Sigma's condition number reaches 1e7 .. 1e9 (d = 0.49 with an AR

@@ -98,6 +98,11 @@ int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const dou
 }
 
 int farmafit_callback(void* args) {
+  // A cancelled call fails every point, so the optimizer stops at once.
+  if (cancel_requested()) {
+    bridge_report_failure(args, kFarmafitFailedValue);
+    return 1;
+  }
   void* ctx = bridge_context(args);
   const auto* data = context_word<const FarmafitData*>(ctx, nlbrg::kCtxData);
   auto* model = context_word<FarmafitModel*>(ctx, nlbrg::kCtxModel);

@@ -265,6 +265,7 @@ int farmafit(void** args, const std::int32_t* given) {
   void* ctx = context.data();
   int report = run_optimizer(ctx, data, model, x, exact ? bounds.data() : nullptr,
                              names.data(), typical);
+  if (cancel_requested()) return cancelled();
   bool ok = report >= 0 && model.have_best;
   double loglik = model.best_loglik, sigma2 = model.best_sigma2;
   const int first_error = model.last_error;
@@ -280,6 +281,7 @@ int farmafit(void** args, const std::int32_t* given) {
     evaluable_start(data, model, sw, x2);
     const int report2 = run_optimizer(ctx, data, model, x2, bounds.data(), names.data(),
                                       typical);
+    if (cancel_requested()) return cancelled();
     if (report2 >= 0 && model.have_best &&
         (!ok || model.best_loglik > loglik + kSecondStartMargin)) {
       std::memcpy(x, x2, sizeof(double) * std::size_t(m));

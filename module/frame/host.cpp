@@ -121,6 +121,15 @@ std::uint32_t clock_seed() {
   return op<Service::clock_seed>()();
 }
 
+bool cancel_requested() {
+  if (!t_host) return false;
+  constexpr int g = Row<Service::cancel_requested>::group, s = Row<Service::cancel_requested>::slot;
+  if (!t_host->groups[g] || !t_host->groups[g][s]) return false;
+  return op<Service::cancel_requested>()() != 0;
+}
+
+int cancelled() { return fail_message(kMsgCancelled); }
+
 int error_pending() {
   return op<Service::error_pending>()();
 }

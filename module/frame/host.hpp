@@ -87,6 +87,16 @@ void fatal_error(int code, int second);
 void print_note(const char* format, const char* insert);
 void error_code_report(int code);
 
+// ---- Cancellation
+// True once the caller has asked the running call to stop (the host's
+// cancel_requested service: one atomic load).  Long loops ask every few
+// steps and end the call with cancelled().  False where no host table is
+// set or the host has no such service.
+bool cancel_requested();
+// Issues message 398 (kMsgCancelled) and returns kStatusMessage: how a
+// cancelled call ends, its work blocks freed by their guards on the way out.
+int cancelled();
+
 // ---- Pools, temporary blocks, utility files, sweep, modules
 mcn_allocator* pool_create();
 void pool_release(mcn_allocator* pool);

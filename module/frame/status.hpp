@@ -61,6 +61,7 @@ inline constexpr int kMsgNonstationaryRoot = 390;    // ARFIMA AR root on or ins
 inline constexpr int kMsgTooManyCoefficients = 395;  // VARMAFIT: fewer rows than coefficients
 inline constexpr int kMsgNoCompleteRow = 396;        // VARMAFIT: no complete row in the series
 inline constexpr int kMsgSecondStartWon = 397;       // FARMAFIT: the second start fitted better
+inline constexpr int kMsgCancelled = 398;            // the caller cancelled the call
 
 // Failure codes of the ARFIMA kernels.  Each is the number of the message
 // that reports it, so that an entry point passes the code to fail_message.

@@ -187,6 +187,9 @@ class Innovations {
     double D = 0.0, S = 0.0;
     int det_status = 0;
     for (std::int64_t n = 0; n < T_; ++n) {
+      // O(n) block products per step: ask every 64 steps whether the call
+      // has been cancelled
+      if (n % 64 == 63 && cancel_requested()) return cancelled();
       double* Vn = V_ + n * kk_;
       const std::int64_t kstart = n >= m_ ? std::max<std::int64_t>(0, n - qmax_) : 0;
       // Theta(n, n-kk) for kk = kstart .. n-1

@@ -487,6 +487,7 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
   auto phase = [&](std::int64_t t) { return first + (t - first) % period; };
   if (int st = sink->predicted(0, a, P, -1)) return st;
   for (std::int64_t t = 0; t < T; ++t) {
+    if (t % kCancelPollRows == kCancelPollRows - 1 && cancel_requested()) return kKalmanCancelled;
     const double* y = series + t * k;
     const bool complete = !row_missing(y, k);
     if (period > 0 && !complete) {  // the cycle ends: the full recursion resumes from P(t)
@@ -679,6 +680,7 @@ int varma_kalman_loglik(double* loglik, double* logdet, double* quad, const doub
   const int st = kalman_filter(series, T, k, ar, ar_count, pmax, arl, ma, ma_count, qmax, mal,
                                sigma_packed, work, &sink);
   if (st == kKalmanDiverged) return kStatusMessage;  // without a message
+  if (st == kKalmanCancelled) return cancelled();
   if (st != kStatusOk) return st;
   if (int fl = sink.flush()) return fl;
 

@@ -56,7 +56,12 @@ int kalman_initial_covariance(std::int64_t f, int k, const double* T, const doub
 enum KalmanOutcome : int {
   kKalmanDiverged = -1,  // P(t+1) reached kDivergenceLimit in magnitude, or holds a NaN
   kKalmanSingular = -2,  // F(t) could not be inverted (sweep_inverse left a pivot)
+  kKalmanCancelled = -3, // the caller cancelled the call (cancel_requested)
 };
+
+// Rows the filter runs between two questions to the host whether the call
+// has been cancelled.
+inline constexpr std::int64_t kCancelPollRows = 64;
 
 // Steps of covariances the filter keeps to find a repeating steady state or
 // cycle; the likelihood keeps as many factorisations of F.
@@ -98,9 +103,10 @@ std::uint64_t kalman_filter_work(int k, int pmax, int qmax);
 // repeat with period L while the rows stay complete, and only the state is
 // carried forward (a pure VAR reaches this within a few rows of p).  The
 // results are those of the full recursion, bit for bit (reuse_repeats false
-// runs the full recursion throughout, the reference).  ar_lags and ma_lags are
-// required.  Returns 0, kKalmanDiverged, or the first non-zero status of the
-// sink.
+// runs the full recursion throughout, the reference).  Every kCancelPollRows
+// rows it asks the host whether the call has been cancelled.  ar_lags and
+// ma_lags are required.  Returns 0, kKalmanDiverged, kKalmanCancelled, or the
+// first non-zero status of the sink.
 int kalman_filter(const double* series, std::int64_t T, int k, const double* ar, int ar_count,
                   int pmax, const int* ar_lags, const double* ma, int ma_count, int qmax,
                   const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink,

@@ -277,7 +277,7 @@ int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x,
     if (st == 0) st = kStatusMessage;
   }
   if (st == kKalmanSingular) return fail_message(kMsgSingular);
-  if (st != 0) return kStatusMessage;
+  if (st != 0) return kStatusMessage;  // diverged, or cancelled (the fit ends at the next point)
   // a log-likelihood beyond 2^512 / 100 in magnitude rejects the point
   const double L = model.loglik[0];
   if (std::fabs(L) > kSeriesBound) {
@@ -294,6 +294,11 @@ int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x,
 }
 
 int varmafit_objective(void* args) {
+  // A cancelled call fails every point, so the optimizer stops at once.
+  if (cancel_requested()) {
+    bridge_report_failure(args, missing_value());
+    return 1;
+  }
   void* ctx = bridge_context(args);
   const auto* data = context_word<const VarmafitData*>(ctx, nlbrg::kCtxData);
   auto* model = context_word<VarmafitModel*>(ctx, nlbrg::kCtxModel);

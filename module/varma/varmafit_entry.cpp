@@ -120,6 +120,7 @@ int varmafit(void** args, const std::int32_t* given) {
   call.typical = typical.data();
   fit_report() = FitReport{};
   const int report = optimizer_bridge(ctx, call);
+  if (cancel_requested()) return cancelled();
   if (report < 0) return kStatusMessage;
 
   // The final point back to the model, and the outputs.

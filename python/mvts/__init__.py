@@ -172,6 +172,16 @@ class Session(_core.Session):
         """(NAME, max_inputs, outputs) of each function the module registers."""
         return self._registered()
 
+    def cancel(self):
+        """Asks the call this session runs (in another thread) to stop.
+
+        The call ends within a fraction of a second and raises MvtsError
+        with message 398; its memory is given back and the session stays
+        usable.  A request made while no call runs is forgotten when the
+        next call starts.  Ctrl-C needs no such call: a call made from the
+        main thread ends with KeyboardInterrupt."""
+        self._cancel()
+
 
 _default = None
 _default_lock = _threading.Lock()

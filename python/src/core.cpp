@@ -9,7 +9,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -251,6 +253,57 @@ int failed_argument(const R& r) {
     return 0;
 }
 
+// Ctrl-C during a call.  While a call runs with the interpreter lock
+// released, Python's own SIGINT handler only marks the signal, to be acted on
+// when the call returns.  A call made from the main thread while Python's
+// default handler is in place therefore installs its own handler for the
+// length of the call: SIGINT asks the host to cancel (the call ends within a
+// fraction of a second with message 398) and the call then raises
+// KeyboardInterrupt, as a Python loop would.  A handler of the program's
+// own is left in place and the call runs to its end.
+std::atomic<mvts::Host*> g_interrupt_host{nullptr};
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void on_interrupt(int) {
+  g_interrupted = 1;
+  if (mvts::Host* h = g_interrupt_host.load()) h->cancel();
+}
+
+// Installs on_interrupt for SIGINT while it lives, when `active`.
+class InterruptScope {
+ public:
+  InterruptScope(mvts::Host* host, bool active) : active_(active) {
+    if (!active_) return;
+    g_interrupted = 0;
+    g_interrupt_host.store(host);
+    struct sigaction sa {};
+    sa.sa_handler = on_interrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &previous_);
+  }
+  ~InterruptScope() {
+    if (!active_) return;
+    sigaction(SIGINT, &previous_, nullptr);
+    g_interrupt_host.store(nullptr);
+  }
+  bool interrupted() const { return active_ && g_interrupted != 0; }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+ private:
+  bool active_;
+  struct sigaction previous_ {};
+};
+
+// True on the main thread while SIGINT has Python's default handler (the
+// interpreter lock held).
+bool owns_interrupts() {
+  py::module_ threading = py::module_::import("threading");
+  if (!threading.attr("current_thread")().is(threading.attr("main_thread")())) return false;
+  py::module_ signal = py::module_::import("signal");
+  return signal.attr("getsignal")(signal.attr("SIGINT")).is(signal.attr("default_int_handler"));
+}
+
 // A host run with its lock: calls on one session run one at a time.
 class PySession {
  public:
@@ -276,10 +329,18 @@ class PySession {
     for (std::size_t i = 0; i < count; ++i) values.push_back(to_value(args[i], name, i));
 
     mvts::CallResult r;
+    bool interrupted = false;
     {
+      const bool own = owns_interrupts();
       py::gil_scoped_release unlocked;
       std::lock_guard<std::mutex> lock(mutex_);
+      InterruptScope scope(host_.get(), own);
       r = host_->call(name, std::move(values));
+      interrupted = scope.interrupted();
+    }
+    if (interrupted) {
+      PyErr_SetNone(PyExc_KeyboardInterrupt);
+      throw py::error_already_set();
     }
 
     const mvts::FunctionDoc* doc = mvts::find_doc(name);
@@ -300,6 +361,10 @@ class PySession {
     }
     return py::make_tuple(r.status, outputs, messages, failed_argument(r));
   }
+
+  // Asks the call running on this session to stop (from any thread; the
+  // interpreter lock is not needed).
+  void cancel() { host_->cancel(); }
 
   // (name, max_inputs, outputs) of each registered function.
   py::list registered() const {
@@ -344,5 +409,6 @@ PYBIND11_MODULE(_core, m) {
   py::class_<PySession>(m, "Session")
       .def(py::init<>())
       .def("_call", &PySession::call, py::arg("name"), py::arg("args"))
-      .def("_registered", &PySession::registered);
+      .def("_registered", &PySession::registered)
+      .def("_cancel", &PySession::cancel, py::call_guard<py::gil_scoped_release>());
 }
