@@ -148,6 +148,9 @@ std::string error_text(int code) {
       return "A floating-point overflow, division by zero or invalid operation occurred in a "
              "vector kernel; check the inputs for extreme values.";
     case MCN_ERROR_INTERNAL: return "An internal error occurred in the module.";
+    case MCN_ERROR_RESULT_ROWS:
+      return "The result would have more than 2147483647 rows, the most a result can hold; "
+             "ask for fewer lags or observations.";
     default: return "Host error " + std::to_string(code) + ".";
   }
 }

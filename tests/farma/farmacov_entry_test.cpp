@@ -130,6 +130,30 @@ TEST_F(Farmacov, LagBeyondTheLargestOrderIsARefusedAllocation) {
   }
 }
 
+// lag = 2147483647 is a whole number within the 32-bit range, but its
+// result would have 2^31 rows: the call fails with status 1 and the host's
+// error that says so, not as a number above 2147483647 (status 18, kept for
+// 2147483648).  VARMACOV refuses its k (lag + 1) rows the same way.
+TEST_F(Farmacov, ResultBeyondTheLargestRowCountIsRefusedAsSuch) {
+  const Value o = Value::omitted();
+  const std::vector<std::pair<const char*, std::vector<Value>>> calls = {
+      {"FARMACOV", {Value::scalar(0.3), o, o, o, o, o, Value::scalar(2147483647.0)}},
+      {"VARMACOV", {Value::matrix(2, 2, {0.5, 0, 0, 0.5}), o, o, o, o,
+                    Value::scalar(1073741823.0)}},
+  };
+  for (const auto& [name, args] : calls) {
+    const auto r = s_.call(name, args);
+    EXPECT_EQ(r.status, 1) << name;
+    ASSERT_EQ(r.messages.size(), 1u) << name;
+    EXPECT_NE(r.messages[0].text.find("more than 2147483647 rows"), std::string::npos)
+        << name << ": " << r.messages[0].text;
+    EXPECT_EQ(r.argument, 0) << name;  // the value itself is valid
+    EXPECT_EQ(s_.live_blocks(), 0) << name;
+  }
+  auto r = call({Value::scalar(0.3), o, o, o, o, o, Value::scalar(2147483648.0)});
+  EXPECT_EQ(r.status, 18);
+}
+
 TEST_F(Farmacov, ArgumentChecksInOrder) {
   const Value o = Value::omitted();
   const double nan = std::nan("");
