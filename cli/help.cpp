@@ -81,11 +81,14 @@ std::string help_text(const FunctionDoc& f) {
     s += "  " + pad(std::to_string(i + 1), 3) + pad(in.name, width) + in.meaning + "\n";
     const std::string fallback = in.fallback;
     s += "     " + std::string(width, ' ') +
-         (fallback == "required" ? fallback : "omitted: " + fallback) + "\n";
+         (fallback == kRequired ? fallback : "omitted: " + fallback) + "\n";
   }
   s += "Outputs:\n";
-  for (std::size_t i = 0; i < f.outputs.size(); ++i)
-    s += "  " + pad(std::to_string(i + 1), 3) + pad(f.outputs[i].name, width) + f.outputs[i].meaning + "\n";
+  for (std::size_t i = 0; i < f.outputs.size(); ++i) {
+    const OutputDoc& out = f.outputs[i];
+    s += "  " + pad(std::to_string(i + 1), 3) + pad(out.name, width) + out.meaning +
+         (out.absent ? std::string(" (one missing value when ") + out.absent + ")" : "") + "\n";
+  }
   return s;
 }
 

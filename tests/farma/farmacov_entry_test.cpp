@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/catalog.hpp"
 #include "host/host.hpp"
 #include "tests/support/allocation.hpp"
 #include "tests/support/argument_checks.hpp"
@@ -152,6 +153,45 @@ TEST_F(Farmacov, ResultBeyondTheLargestRowCountIsRefusedAsSuch) {
   }
   auto r = call({Value::scalar(0.3), o, o, o, o, o, Value::scalar(2147483648.0)});
   EXPECT_EQ(r.status, 18);
+}
+
+// |d| of 2^-26.5 or less (d = 0 among them) is refused by the four
+// functions that take d, as is |d| at the upper bound; the message and the
+// help of d say both bounds.
+TEST_F(Farmacov, TheRefusalOfASmallDSaysTheRule) {
+  const Value o = Value::omitted();
+  const Value y = Value::column({1, 2, 3, 4, 5, 6});
+  struct Function {
+    const char* name;
+    int d_slot;  // 0-based
+    std::vector<Value> args;
+  };
+  const std::vector<Function> functions = {
+      {"FDIF", 1, {y, o}}, {"FARMACOV", 0, {o}}, {"FARMALIK", 1, {y, o}}, {"FARMASIM", 0, {o}}};
+  for (const Function& f : functions) {
+    for (double d : {0.0, 1e-9, -1e-9, 0x1p-27, 1.0}) {
+      std::vector<Value> args = f.args;
+      args[std::size_t(f.d_slot)] = Value::scalar(d);
+      const auto r = s_.call(f.name, args);
+      EXPECT_EQ(r.status, 100) << f.name << " d = " << d;
+      EXPECT_EQ(r.argument, f.d_slot + 1) << f.name << " d = " << d;
+      ASSERT_EQ(r.messages.size(), 1u) << f.name << " d = " << d;
+      EXPECT_EQ(r.messages[0].number, 372);
+      for (const char* rule : {"|d| must exceed 2^-26.5", "d = 0", "0.5 - 2^-26.5 for FARMACOV",
+                               "1 - 2^-26.5 for FDIF, FARMALIK and FARMASIM"})
+        EXPECT_NE(r.messages[0].text.find(rule), std::string::npos) << rule;
+    }
+    // Just above the lower bound: accepted.
+    std::vector<Value> args = f.args;
+    args[std::size_t(f.d_slot)] = Value::scalar(1.1e-8);
+    EXPECT_EQ(s_.call(f.name, args).status, 0) << f.name;
+    const mvts::FunctionDoc* doc = mvts::find_doc(f.name);
+    ASSERT_NE(doc, nullptr);
+    ASSERT_GT(doc->inputs.size(), std::size_t(f.d_slot));
+    const std::string help = doc->inputs[std::size_t(f.d_slot)].meaning;
+    EXPECT_NE(help.find("2^-26.5 < |d| < "), std::string::npos) << f.name << ": " << help;
+    EXPECT_NE(help.find("d = 0 is refused"), std::string::npos) << f.name << ": " << help;
+  }
 }
 
 TEST_F(Farmacov, ArgumentChecksInOrder) {
