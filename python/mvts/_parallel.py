@@ -194,8 +194,11 @@ def run(work, payload, items, client=None, workers=None, chunk=None, progress=No
         label=None):
     """Runs ``work(payload, chunk)`` over ``items`` where ``client`` says and
     returns the list of results in item order.  ``chunk`` fixes the items
-    per task (default: measured, see the module's description)."""
-    items = list(items)
+    per task (default: measured, see the module's description).  A range
+    of items stays a range: the results grow as chunks come back, and
+    nothing is held per item before its chunk runs."""
+    if not isinstance(items, range):
+        items = list(items)
     if chunk is not None and (isinstance(chunk, bool) or not isinstance(chunk, int) or chunk < 1):
         raise ValueError(f"chunk must be a positive whole number, not {chunk!r}")
     bar = _Bar(len(items), _show_progress(progress), label)
