@@ -34,6 +34,7 @@ class Farmacov : public ::testing::Test {
 TEST_F(Farmacov, DefaultsGiveThirteenValues) {
   auto r = call({Value::scalar(0.2)});
   ASSERT_EQ(r.status, 0);
+  ASSERT_TRUE(r.outputs[0]);
   EXPECT_EQ(r.outputs[0]->rows, 13);
   EXPECT_EQ(r.outputs[0]->cols, 1);
 }
@@ -44,22 +45,31 @@ TEST_F(Farmacov, LagListPlacesCoefficientsAtTheirLags) {
   const auto spread = values({Value::scalar(0.3), Value::scalar(0.5), o, o, Value::scalar(3)});
   const auto full = values({Value::scalar(0.3), Value::column({0, 0, 0.5})});
   ASSERT_EQ(spread.size(), 13u);
+  ASSERT_EQ(full.size(), 13u);
   for (int k = 0; k < 13; ++k) EXPECT_DOUBLE_EQ(spread[k], full[k]);
   // Lags [3, 1] for (0.4, 0.2): 0.4 at lag 1, 0.2 at lag 3 (as [1, 3]).
   const auto a = values({Value::scalar(0.3), Value::column({0.4, 0.2}), o, o, Value::row({3, 1})});
   const auto b = values({Value::scalar(0.3), Value::column({0.4, 0, 0.2})});
+  ASSERT_EQ(a.size(), 13u);
+  ASSERT_EQ(b.size(), 13u);
   for (int k = 0; k < 13; ++k) EXPECT_DOUBLE_EQ(a[k], b[k]);
   // MA lags likewise.
   const auto m1 = values({Value::scalar(0.2), o, Value::scalar(0.6), o, o, Value::scalar(2)});
   const auto m2 = values({Value::scalar(0.2), o, Value::column({0, 0.6})});
+  ASSERT_EQ(m1.size(), 13u);
+  ASSERT_EQ(m2.size(), 13u);
   for (int k = 0; k < 13; ++k) EXPECT_DOUBLE_EQ(m1[k], m2[k]);
   // A repeated lag counts before duplicates are dropped: 3 elements for 2 coefficients.
   auto r = call({Value::scalar(0.3), Value::column({0.4, 0.2}), o, o, Value::row({3, 1, 3})});
   EXPECT_EQ(r.status, 100);
   EXPECT_EQ(first_message(r), 356);
+  ASSERT_EQ(r.messages.size(), 1u);
+  ASSERT_EQ(r.messages[0].inserts.size(), 1u);
   EXPECT_EQ(std::get<std::string>(r.messages[0].inserts[0]), "AR");
   r = call({Value::scalar(0.3), o, Value::column({0.4, 0.2}), o, o, Value::scalar(2)});
   EXPECT_EQ(first_message(r), 356);
+  ASSERT_EQ(r.messages.size(), 1u);
+  ASSERT_EQ(r.messages[0].inserts.size(), 1u);
   EXPECT_EQ(std::get<std::string>(r.messages[0].inserts[0]), "MA");
 }
 
@@ -67,6 +77,9 @@ TEST_F(Farmacov, SmallTrailingCoefficientsAreDropped) {
   const auto a = values({Value::scalar(0.3), Value::column({0.5, 0})});
   const auto b = values({Value::scalar(0.3), Value::scalar(0.5)});
   const auto c = values({Value::scalar(0.3), Value::column({0.5, 1e-9})});
+  ASSERT_EQ(a.size(), 13u);
+  ASSERT_EQ(b.size(), 13u);
+  ASSERT_EQ(c.size(), 13u);
   for (int k = 0; k < 13; ++k) {
     EXPECT_EQ(a[k], b[k]);
     EXPECT_EQ(c[k], b[k]);
@@ -74,6 +87,8 @@ TEST_F(Farmacov, SmallTrailingCoefficientsAreDropped) {
   // All small: no AR part at all.
   const auto fn = values({Value::scalar(0.3)});
   const auto z = values({Value::scalar(0.3), Value::column({1e-9, 0})});
+  ASSERT_EQ(fn.size(), 13u);
+  ASSERT_EQ(z.size(), 13u);
   for (int k = 0; k < 13; ++k) EXPECT_EQ(z[k], fn[k]);
 }
 
@@ -102,6 +117,8 @@ TEST_F(Farmacov, LagIsTruncatedAndSigmaScales) {
   const auto one = values({Value::scalar(0.3), Value::scalar(0.4), Value::scalar(0.2)});
   const auto two = values({Value::scalar(0.3), Value::scalar(0.4), Value::scalar(0.2),
                            Value::scalar(2)});
+  ASSERT_EQ(one.size(), 13u);
+  ASSERT_EQ(two.size(), 13u);
   for (int k = 0; k < 13; ++k) EXPECT_DOUBLE_EQ(two[k], 2 * one[k]);
   r = call({Value::scalar(0.3), o, o, Value::scalar(0)});
   EXPECT_EQ(r.status, 8);
