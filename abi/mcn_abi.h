@@ -151,6 +151,8 @@ enum {
 #define MCN_ERROR_FLOATING_POINT 1017 /* a vector kernel raised overflow, division by
                                        * zero or invalid operation */
 #define MCN_ERROR_INTERNAL 1018       /* an unexpected fault inside the module */
+#define MCN_ERROR_RESULT_ROWS 1019    /* a result would need more than 2147483647 rows,
+                                       * beyond create_result's 32-bit count */
 
 /* The context record returned by context_block: at least this many bytes. */
 #define MCN_CONTEXT_SIZE 1024

@@ -104,12 +104,18 @@ std::string help_text(const FunctionDoc& f) {
          wrapped(in.meaning, 5 + width) + "\n";
     const std::string fallback = in.fallback;
     s += "     " + std::string(width, ' ') +
-         wrapped(fallback == "required" ? fallback : "omitted: " + fallback, 5 + width) + "\n";
+         wrapped(fallback == kRequired ? fallback : "omitted: " + fallback, 5 + width) + "\n";
   }
   s += "Outputs:\n";
-  for (std::size_t i = 0; i < f.outputs.size(); ++i)
-    s += "  " + pad(std::to_string(i + 1), 3) + pad(f.outputs[i].name, width) +
-         wrapped(f.outputs[i].meaning, 5 + width) + "\n";
+  for (std::size_t i = 0; i < f.outputs.size(); ++i) {
+    const OutputDoc& out = f.outputs[i];
+    s += "  " + pad(std::to_string(i + 1), 3) + pad(out.name, width) +
+         wrapped(out.meaning + (out.absent ? std::string(" (one missing value when ") +
+                                                 out.absent + ")"
+                                           : std::string()),
+                 5 + width) +
+         "\n";
+  }
   return s;
 }
 

@@ -274,7 +274,33 @@ std::string read_file(const std::string& path) {
   return content;
 }
 
+void NumberFileScreen::feed(std::string_view chunk, const std::string& name) {
+  for (const char c : chunk) {
+    if (c == '\0')
+      throw UsageError(printable(name) + ":" + std::to_string(line_) +
+                       ": a NUL byte: this is not a text file of numbers");
+    if (c == '\n') {
+      ++line_;
+      comment_ = false;
+      token_ = 0;
+    } else if (comment_) {
+      continue;
+    } else if (c == '#') {
+      comment_ = true;
+      token_ = 0;
+    } else if (is_blank(c) || c == ',') {
+      token_ = 0;
+    } else if (++token_ > kLongestNumber) {
+      throw UsageError(printable(name) + ":" + std::to_string(line_) + ": a field of more than " +
+                       std::to_string(kLongestNumber) +
+                       " bytes, longer than any number is written: this is not a text file of "
+                       "numbers");
+    }
+  }
+}
+
 Matrix parse_matrix_file(std::string_view content, const std::string& name) {
+  NumberFileScreen().feed(content, name);
   const std::string shown = printable(name);
   std::vector<std::vector<double>> rows;
   std::size_t line_no = 0;
@@ -311,7 +337,24 @@ Matrix parse_matrix_file(std::string_view content, const std::string& name) {
   return build_matrix(rows, shown);
 }
 
-Matrix read_matrix_file(const std::string& path) { return parse_matrix_file(read_file(path), path); }
+Matrix read_matrix_file(const std::string& path) {
+  // read_file, screening each block as it comes: a stream that is no file
+  // of numbers (/dev/zero, a binary file) is refused at its first block
+  // instead of being held whole first.
+  using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+  File f(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!f) throw UsageError("cannot read " + printable(path) + ": " + std::strerror(errno));
+  NumberFileScreen screen;
+  std::string content;
+  char buf[1 << 16];
+  std::size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0) {
+    screen.feed(std::string_view(buf, got), path);
+    content.append(buf, got);
+  }
+  if (std::ferror(f.get())) throw UsageError("cannot read " + printable(path) + ": " + std::strerror(errno));
+  return parse_matrix_file(content, path);
+}
 
 void write_matrix_file(const std::string& path, const Matrix& m) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "w"), &std::fclose);

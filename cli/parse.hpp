@@ -79,7 +79,27 @@ std::string read_file(const std::string& path);
 // the file in messages.
 Matrix parse_matrix_file(std::string_view content, const std::string& name);
 
-// read_file, then parse_matrix_file.
+// Screens the bytes of a file of numbers as they are read, so that what
+// cannot be one is refused at once, whatever its length: a NUL byte, or a
+// field (outside a comment) longer than kLongestNumber bytes.  UsageError
+// naming the file and the line.
+class NumberFileScreen {
+ public:
+  // The exact decimal expansion of a double takes at most 1077 characters
+  // (-0.000...0494..., the smallest subnormal: 323 zeros after the point
+  // and 751 significant digits); a field four times as long is no number.
+  static constexpr std::size_t kLongestNumber = 4096;
+  // The next bytes of the file `name`.
+  void feed(std::string_view chunk, const std::string& name);
+
+ private:
+  std::size_t line_ = 1;
+  bool comment_ = false;
+  std::size_t token_ = 0;  // bytes of the field being read
+};
+
+// The file read and screened block by block (NumberFileScreen), then
+// parse_matrix_file: a large valid file is still read whole.
 Matrix read_matrix_file(const std::string& path);
 
 // Writes a matrix as CSV, numbers as %.17g, NA for missing values (a file

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "host/catalog.hpp"
 #include "host/host_impl.hpp"
 
 namespace mvts {
@@ -114,9 +115,13 @@ bool is_argument_status(int status) {
 // check failed.  One exception: a required input that was omitted is never
 // read.  So status 2 (no value) when the last input read holds a value, and
 // status 17 (missing values) when it holds none, mean the first omitted
-// input after it.
+// required input after it (the catalogue says which inputs are required;
+// for a function it does not describe, any omitted input may be).  Without
+// one, status 17 is the last input's own: a value refused as missing
+// although it holds none (a UCMSIM cycle without a period, or with a period
+// below 2).
 int failed_argument(const CallResult& r, int last_read, const std::vector<void*>& slots,
-                    int max_inputs) {
+                    int max_inputs, std::string_view function) {
   bool about_argument = is_argument_status(r.status);
   if (r.status != 0 && !about_argument)
     for (const Message& m : r.messages)
@@ -134,14 +139,45 @@ int failed_argument(const CallResult& r, int last_read, const std::vector<void*>
       if (!std::isfinite(x)) return true;
     return false;
   };
+  const FunctionDoc* doc = find_doc(function);
+  auto required = [&](int i) {
+    if (!doc) return true;
+    return std::size_t(i) <= doc->inputs.size() &&
+           std::string_view(doc->inputs[std::size_t(i) - 1].fallback) == kRequired;
+  };
   const bool read_is_blameless = last_read == 0 || (r.status == 2 && !no_value(last_read)) ||
                                  (r.status == 17 && !holds_missing(last_read));
   if ((r.status == 2 || r.status == 17) && read_is_blameless) {
     for (int i = last_read + 1; i <= max_inputs; ++i)
-      if (!arg(i)) return i;
-    return 0;
+      if (!arg(i) && required(i)) return i;
+    return r.status == 17 ? last_read : 0;
   }
   return last_read;
+}
+
+// Message 352 is issued by the check of the input read last, against the
+// dimension that the given inputs before it fixed; every one of those
+// passed the same comparison, so the first of them is the one to name.
+std::string disagreement_text(const HostImpl* h, const std::string& plain) {
+  if (!h->call_slots || h->last_read < 2) return plain;
+  const std::vector<void*>& slots = *h->call_slots;
+  int other = 0;
+  for (int i = 1; i < h->last_read && std::size_t(i) <= slots.size() && other == 0; ++i) {
+    const auto* a = static_cast<const HostArg*>(slots[std::size_t(i) - 1]);
+    if (a && a->data && a->type < 0) other = i;
+  }
+  if (other == 0) return plain;
+  const FunctionDoc* doc = find_doc(h->call_function);
+  auto label = [&](int i) {
+    std::string s = "argument " + std::to_string(i);
+    if (doc && std::size_t(i) <= doc->inputs.size())
+      s += std::string(" (`") + doc->inputs[std::size_t(i) - 1].name + "`)";
+    return s;
+  };
+  std::string text = plain;
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text + ": " + label(h->last_read) + " and " + label(other) +
+         ", which fixed the dimension before it.";
 }
 
 }  // namespace detail

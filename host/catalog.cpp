@@ -29,8 +29,8 @@ constexpr InputDoc kSeed = {"seed", "> 0 restarts the stream at this seed; <= 0 
                             "0 (a stream not started yet: -s starts it at s, 0 from the clock)"};
 constexpr InputDoc kN = {"n", "number of observations (a whole number >= 1)", "100"};
 constexpr InputDoc kSeriesK = {"series", "observed series, T x k (k >= 2), one row per time point",
-                               "required"};
-constexpr InputDoc kSeries1 = {"series", "observed series, a row or column vector", "required"};
+                               kRequired};
+constexpr InputDoc kSeries1 = {"series", "observed series, a row or column vector", kRequired};
 constexpr InputDoc kPhi1 = {"phi", "AR coefficients phi_1 .. phi_p, a vector", "no AR part"};
 constexpr InputDoc kTheta1 = {"theta", "MA coefficients theta_1 .. theta_q, a vector", "no MA part"};
 constexpr InputDoc kSigma1 = {"sigma", "innovation variance, > 0", "1"};
@@ -42,6 +42,10 @@ constexpr InputDoc kMaLags1 = {"q", "MA lag list: the lags of the elements of th
 #define MVTS_FIT_LAG_RULE                                                             \
   " (sorted, repeats dropped, fractions cut off: \"2\" is the one lag 2, \"1 2\" lags 1 " \
   "and 2)"
+// d of FDIF, FARMALIK and FARMASIM: |d| at most 2^-26.5 is refused as well
+// as |d| of 1 - 2^-26.5 and above.
+constexpr const char* kDRange1 =
+    "fractional differencing parameter, 2^-26.5 < |d| < 1 (2^-26.5 = 1.05e-8: d = 0 is refused)";
 constexpr InputDoc kLag = {"lag", "highest lag L (a whole number >= 1)", "12"};
 
 std::vector<FunctionDoc> build() {
@@ -80,19 +84,24 @@ std::vector<FunctionDoc> build() {
        {kPhi, kTheta, kArLags, kMaLags},
        {{"roots", "one row per root: real, imaginary, modulus, argument (radians, degrees)"}}},
       {"FDIF", "fractional differencing (1 - B)^d of a series",
-       {kSeries1, {"d", "differencing parameter", "required"}},
+       {kSeries1, {"d", kDRange1, kRequired}},
        {{"series", "n x 1 differenced series; the first element is missing", kVector}}},
       {"FARMACOV", "autocovariances of an ARFIMA(p, d, q) model",
-       {{"d", "fractional differencing parameter, |d| < 0.5", "required"},
+       {{"d", "fractional differencing parameter, 2^-26.5 < |d| < 0.5 (2^-26.5 = 1.05e-8: "
+               "d = 0 is refused)", kRequired},
         kPhi1, kTheta1, kSigma1, kArLags1, kMaLags1, kLag},
        {{"cov", "(L+1) x 1 autocovariances gamma(0) .. gamma(L)", kVector}}},
       {"FARMALIK", "log-likelihood of an ARFIMA(p, d, q) model for a series",
-       {kSeries1, {"d", "fractional differencing parameter, |d| < 1", "required"},
+       {kSeries1, {"d", kDRange1, kRequired},
         kPhi1, kTheta1, kSigma1, kArLags1, kMaLags1,
-        {"opt", "1 exact method (|d| < 0.5), 0 conditional sum of squares", "0"}},
-       {{"loglik", "3 x 1 likelihood values", kVector}}},
+        {"opt", "1 exact method, 0 conditional sum of squares; the exact method needs "
+                "|d| < 0.5 - 2^-26.5, and for a larger |d| the conditional sum of squares is "
+                "used whatever opt says (rows 2 and 3 of loglik are then missing)", "0"}},
+       {{"loglik", "3 x 1: log-likelihood, log determinant and quadratic form of the exact "
+                   "method; the conditional sum of squares gives the log-likelihood and two "
+                   "missing values", kVector}}},
       {"FARMASIM", "simulation of an ARFIMA(p, d, q) model",
-       {{"d", "fractional differencing parameter, |d| < 1", "required"},
+       {{"d", kDRange1, kRequired},
         kPhi1, kTheta1,
         {"mu", "mean added to every value", "0"},
         kSigma1, kN, kArLags1, kMaLags1,
@@ -107,8 +116,8 @@ std::vector<FunctionDoc> build() {
          "no MA part"},
         {"opt", "(method, technique): method 1 exact, 0 conditional sum of squares", "0 0"}},
        {{"d", "1 x 1 estimate of d", kScalar},
-        {"ar", "P x 1 AR coefficients by lag (missing when there is no AR part)", kVector},
-        {"ma", "Q x 1 MA coefficients by lag (missing when there is no MA part)", kVector},
+        {"ar", "P x 1 AR coefficients by lag", kVector, "there is no AR part"},
+        {"ma", "Q x 1 MA coefficients by lag", kVector, "there is no MA part"},
         {"sigma", "1 x 1 innovation variance", kScalar}}},
       {"UCMSIM", "simulation of an unobserved-components model",
        {{"level", "(initial level, level variance)", "0 0"},

@@ -12,10 +12,13 @@
 
 namespace mvts {
 
+// The fallback of an input that may not be omitted.
+inline constexpr char kRequired[] = "required";
+
 struct InputDoc {
   const char* name;
   const char* meaning;
-  const char* fallback;  // what an omitted input means
+  const char* fallback;  // what an omitted input means, or kRequired
 };
 
 // What an output is, whatever its size in a given call: a front end that has
@@ -30,6 +33,10 @@ struct OutputDoc {
   const char* name;
   const char* meaning;
   OutputShape shape = OutputShape::kMatrix;
+  // Non-null for an output that the module gives as a 1 x 1 missing value
+  // when the model lacks that part: the condition ("there is no AR part").
+  // The command line shows the missing value; Python returns None.
+  const char* absent = nullptr;
 };
 
 struct FunctionDoc {

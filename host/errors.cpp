@@ -58,6 +58,8 @@ std::int32_t op_issue_message(std::int32_t group, std::int32_t number, std::int3
     m.text = group == MCN_MESSAGE_GROUP ? message_text(number, m.inserts)
                                         : "message " + std::to_string(number) + " of group " +
                                               std::to_string(group);
+    if (group == MCN_MESSAGE_GROUP && number == kMessageDisagree)
+      m.text = disagreement_text(h, m.text);
     m.note = message_is_note(number);
     h->current.messages.push_back(std::move(m));
   });

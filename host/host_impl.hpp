@@ -127,6 +127,7 @@ class HostImpl {
   // 0: none), which names the argument of a failed check.
   const std::vector<void*>* call_slots = nullptr;
   int last_read = 0;
+  std::string call_function;  // the registered name of the current call
 
   void note_read(const void* arg) {
     if (!call_slots || !arg) return;
@@ -235,9 +236,17 @@ std::int32_t op_cancel_requested() noexcept;
 // none is readable.
 std::string find_module(const std::string& name, const std::string& first_dir);
 
+// The message by which a module says that the dimensions of two arguments
+// disagree; the host names the two in its text.
+inline constexpr int kMessageDisagree = 352;
+
+// arguments.cpp: the text of message 352 for the current call of `h`: the
+// input read last disagrees with the first input given before it, which
+// fixed the dimension; both named when the catalogue names the inputs.
+std::string disagreement_text(const HostImpl* h, const std::string& plain);
 // arguments.cpp: the input (1-based) whose check ended the call, or 0.
 int failed_argument(const CallResult& r, int last_read, const std::vector<void*>& slots,
-                    int max_inputs);
+                    int max_inputs, std::string_view function);
 
 }  // namespace detail
 #pragma GCC visibility pop

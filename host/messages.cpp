@@ -61,7 +61,10 @@ const std::map<int, Text>& texts() {
                    "rejected."}},
       {371, {true, "The AR and MA coefficients are identical: they cancel, and the process is "
                    "white noise."}},
-      {372, {false, "The differencing parameter d is outside its permitted range.",
+      {372, {false, "The differencing parameter d is outside its permitted range: |d| must "
+                    "exceed 2^-26.5 (1.05e-8; a smaller |d|, d = 0 among them, differences "
+                    "nothing and is refused) and stay below 0.5 - 2^-26.5 for FARMACOV, below "
+                    "1 - 2^-26.5 for FDIF, FARMALIK and FARMASIM.",
              kAboutArgument}},
       {373, {false, "The AR polynomial has repeated roots: the autocovariance method needs "
                     "distinct roots."}},
@@ -150,6 +153,9 @@ std::string error_text(int code) {
       return "A floating-point overflow, division by zero or invalid operation occurred in a "
              "vector kernel; check the inputs for extreme values.";
     case MCN_ERROR_INTERNAL: return "An internal error occurred in the module.";
+    case MCN_ERROR_RESULT_ROWS:
+      return "The result would have more than 2147483647 rows, the most a result can hold; "
+             "ask for fewer lags or observations.";
     default: return "Host error " + std::to_string(code) + ".";
   }
 }

@@ -267,13 +267,15 @@ CallResult Host::run(const FunctionInfo& f, ArgumentBlock& block) {
   impl_->pending = 0;
   impl_->call_slots = &block.slot_list();
   impl_->last_read = 0;
+  impl_->call_function = f.name;
   impl_->outputs = &impl_->current.outputs;
   impl_->output_count = f.outputs;
   impl_->current.outputs.assign(std::size_t(f.outputs), std::nullopt);
   impl_->current.status = f.entry(block.slots(), block.given());
   impl_->current.argument = detail::failed_argument(impl_->current, impl_->last_read,
-                                                    block.slot_list(), f.max_inputs);
+                                                    block.slot_list(), f.max_inputs, f.name);
   impl_->call_slots = nullptr;
+  impl_->call_function.clear();
   impl_->outputs = nullptr;
   impl_->pending = 0;
   // The outputs now belong to the caller.

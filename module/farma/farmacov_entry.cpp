@@ -37,12 +37,12 @@ int farmacov(void** args, const std::int32_t* given) {
   // The MA polynomial 1 - theta_1 B - ...
   farma_negate(&ma);
   // lag (12 when absent); the result has lag + 1 rows, which must fit a
-  // 32-bit count.
+  // 32-bit count: lag = kMaxCount is a valid whole number whose result the
+  // host cannot be asked for.
   std::int64_t lag = 12;
-  if (in.given(kLag)) {
+  if (in.given(kLag))
     if (int st = in.whole_number(kLag, &lag)) return st;
-    if (lag >= 2147483647) return kStatusTooLarge;
-  }
+  if (lag + 1 > kMaxCount) return result_rows_exceeded();
   // The result and the work space, checked together before either is made.
   if (int st = check_room({doubles(lag + 1), doubles(arfima_autocov_work_size(p, q, lag))}))
     return st;

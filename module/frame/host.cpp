@@ -153,6 +153,11 @@ int allocation_failed() {
   return kStatusHostError;
 }
 
+int result_rows_exceeded() {
+  raise_error(MCN_ERROR_RESULT_ROWS);
+  return kStatusHostError;
+}
+
 void issue_message(int number, std::initializer_list<Insert> inserts) {
   mcn_insert buf[4];
   int n = 0;

@@ -71,6 +71,9 @@ int check_host_error();
 // Status 1 for a failed allocation: raises the pending error (or an
 // out-of-memory error when the host reported none).
 int allocation_failed();
+// Status 1 for a result of more than kMaxCount rows, which create_result's
+// 32-bit count cannot ask for: raises the host's error that says so.
+int result_rows_exceeded();
 
 struct Insert {
   mcn_insert v{};

@@ -24,6 +24,10 @@ inline constexpr int kStatusMissing = 17;      // argument holds missing values
 inline constexpr int kStatusTooLarge = 18;     // whole number above 2147483647
 inline constexpr int kStatusMessage = 100;     // a message explains the failure
 
+// The largest count of the host's interfaces (rows, columns, whole-number
+// scalars): 2^31 - 1.
+inline constexpr std::int64_t kMaxCount = 2147483647;
+
 // Message numbers (issued with group 178), ascending.  The host's catalogue
 // holds the text of each; an entry point issues one with issue_message (a
 // note) or fail_message (the call fails with status 100).

@@ -56,7 +56,7 @@ int varmacov(void** args, const std::int32_t* given) {
   }
   // The result: k (lag + 1) rows, which must fit a 32-bit count.
   const std::int64_t rows = std::int64_t(k) * (lag + 1);
-  if (rows > 2147483647) return allocation_failed();
+  if (rows > kMaxCount) return result_rows_exceeded();
   double* out = create_result(1, static_cast<std::int32_t>(rows), k);
   if (!out) return kStatusHostError;
   // White noise: Gamma(0) = Sigma, zero beyond; otherwise the solve.

@@ -25,7 +25,10 @@ Errors and messages
     A call that fails raises ``MvtsError`` (``.status``, ``.function``,
     ``.messages``: (number, inserts, text) each).  A misuse of the Python
     signature raises ``TypeError``.  Messages of a call that succeeded are
-    issued as warnings of category ``MvtsWarning``.
+    issued as warnings of category ``MvtsWarning``; so is ``farmalik``'s
+    fall-back from the exact method to the conditional sum of squares for
+    |d| >= 0.5 - 2^-26.5 (number 0: the module returns status 0 and two
+    missing rows without a message).
 
 Sessions
     The module-level functions share one default session, so random streams
@@ -44,10 +47,13 @@ Plots
 
 import collections as _collections
 import keyword as _keyword
+import math as _math
 import os as _os
 import pkgutil as _pkgutil
 import threading as _threading
 import warnings as _warnings
+
+import numpy as _np
 
 # The compiled extension is built outside the source tree (build/python/mvts):
 # every mvts directory on sys.path is part of this package.
@@ -89,7 +95,7 @@ _core._set_empty(EMPTY)
 Message = _collections.namedtuple("Message", "number inserts text")
 Message.__doc__ = """A message of the module: its number, the values filled into its text
 (str, int or float each), and the host's text with them filled in.  Number 0
-is a host error or a note printed by the module."""
+is a host error, a note printed by the module, or a note of this package."""
 
 
 class MvtsError(Exception):
@@ -266,12 +272,33 @@ def _check_lag_lists(function, lists):
                 f"smallest lag taking the i-th coefficient block", UserWarning, stacklevel=3)
 
 
+def _farmalik_method(outputs, opt):
+    """FARMALIK asked for the exact method (opt 1) computes the conditional
+    sum of squares instead when |d| >= 0.5 - 2^-26.5, and says so only by
+    the two missing rows of its result: a warning here says it."""
+    loglik = outputs[0]
+    try:
+        exact = opt is not None and opt is not EMPTY and \
+            _math.trunc(float(_np.asarray(opt, dtype=float).reshape(-1)[0])) == 1
+    except (TypeError, ValueError, IndexError):
+        return
+    if exact and loglik is not None and len(loglik) == 3 and _math.isnan(loglik[1]) \
+            and _math.isnan(loglik[2]):
+        _warnings.warn(MvtsWarning(
+            "FARMALIK", 0, (),
+            "the exact method needs |d| < 0.5 - 2^-26.5: for this d the conditional sum of "
+            "squares was computed instead (rows 2 and 3 are missing)"), stacklevel=3)
+
+
+# Checks after a call that succeeded, by function: f(outputs, *inputs named).
+_AFTER = {"FARMALIK": (_farmalik_method, ("opt",))}
+
 _TEMPLATE = """\
 def {lower}({params}):
 {lag_check}    status, outputs, messages, argument = {session}._call({name!r}, ({args},))
     if status or messages:
         _report({name!r}, status, messages, argument)
-    return {ret}
+{after}    return {ret}
 """
 _INPUTS = {}  # NAME -> input names
 
@@ -304,8 +331,11 @@ def _define(name, summary, inputs, outputs):
             ("(_default or _start_default())", ", ".join(f"{a}=None" for a in names), None),
             ("self", ", ".join(["self"] + [f"{a}=None" for a in names]), Session)):
         scope = {}
+        after = ""
+        if name in _AFTER:
+            after = f"    _AFTER[{name!r}][0](outputs, {', '.join(_AFTER[name][1])})\n"
         source = _TEMPLATE.format(lower=lower, params=params, session=session, name=name,
-                                  args=args, ret=ret, lag_check=lag_check)
+                                  args=args, ret=ret, lag_check=lag_check, after=after)
         exec(compile(source, f"<mvts.{lower}>", "exec"), globals(), scope)
         fn = scope[lower]
         fn.__doc__ = doc

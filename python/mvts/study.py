@@ -19,6 +19,7 @@ chunking, or a retry after a worker died.
 
 import math
 import numbers
+import sys
 import time
 from collections.abc import Iterable, Mapping
 
@@ -28,10 +29,13 @@ import mvts
 from mvts import _calls, _parallel
 from mvts._calls import Call
 
-__all__ = ["Call", "replication_seed", "run", "summary", "SEED_MODULUS"]
+__all__ = ["Call", "replication_seed", "run", "summary", "SEED_MODULUS", "MAX_REPLICATIONS"]
 
 SEED_MODULUS = 2**31 - 1  # the simulating functions' generator: seed * 397204094 mod 2^31 - 1
 _M64 = 2**64 - 1
+# The most replications a count may ask for: the largest length of a Python
+# range (sys.maxsize on a 64-bit interpreter), far beyond any study's end.
+MAX_REPLICATIONS = sys.maxsize
 
 # The fixed columns of a study's table, before the estimates.
 COLUMNS = ("replication", "seed", "method", "stage", "status", "messages", "text", "time")
@@ -101,10 +105,15 @@ def _replicate(plan, indices):
 
 
 def _replications(replications):
+    """The replication numbers: a range for a count (nothing is held per
+    replication before it runs), a list for numbers given one by one."""
     if isinstance(replications, numbers.Integral) and not isinstance(replications, bool):
         if replications < 0:
             raise ValueError(f"replications must be >= 0, not {replications}")
-        return list(range(int(replications)))
+        if replications > MAX_REPLICATIONS:
+            raise ValueError(f"replications must be at most {MAX_REPLICATIONS}, "
+                             f"not {replications}")
+        return range(int(replications))
     if isinstance(replications, Iterable) and not isinstance(replications, (str, bytes)):
         found = list(replications)
         for i in found:

@@ -76,13 +76,15 @@ def _no_duplicates(pairs):
     return seen
 
 
-def _whole(value, where, least):
+def _whole(value, where, least, most=None):
     if isinstance(value, float) and value.is_integer():
         value = int(value)
     if isinstance(value, bool) or not isinstance(value, int):
         raise StudyFileError(f"{where} must be a whole number, not {json.dumps(value)}")
     if value < least:
         raise StudyFileError(f"{where} must be at least {least}, not {value}")
+    if most is not None and value > most:
+        raise StudyFileError(f"{where} must be at most {most}, not {value}")
     return value
 
 
@@ -159,6 +161,16 @@ def read_study(path):
         given = json.loads(text, object_pairs_hook=_no_duplicates)
     except json.JSONDecodeError as e:
         raise StudyFileError(f"not JSON: {e.msg} at line {e.lineno}, column {e.colno}") from None
+    except StudyFileError:  # from _no_duplicates
+        raise
+    except RecursionError:
+        # The parser recurses once per level of nesting; a study file needs
+        # three.
+        raise StudyFileError("not a study: its values are nested too deeply for the JSON "
+                             "reader") from None
+    except ValueError:  # a whole number of more digits than the reader converts
+        raise StudyFileError("not a study: it holds a number of more than "
+                             f"{sys.get_int_max_str_digits()} digits") from None
     if not isinstance(given, dict):
         raise StudyFileError("the study file must hold one JSON object")
     unknown = set(given) - _KEYS
@@ -175,7 +187,8 @@ def read_study(path):
     study = {
         "simulate": _call(given["simulate"], "simulate", "simulate"),
         "fits": {label: _call(entry, f"fits.{label}", "fit") for label, entry in fits.items()},
-        "replications": _whole(given["replications"], "replications", 1),
+        "replications": _whole(given["replications"], "replications", 1,
+                               _study().MAX_REPLICATIONS),
         "seed": _whole(given["seed"], "seed", -2**63),
     }
     if "chunk" in given:
@@ -191,6 +204,11 @@ def read_study(path):
                 raise StudyFileError(f"truth.{key}: no fit has an output {key!r} "
                                      f"(outputs: {', '.join(sorted(outputs))})")
             study.setdefault("truth", {})[key] = _value(value, f"truth.{key}")
+    return study
+
+
+def _study():
+    from mvts import study
     return study
 
 
@@ -223,6 +241,10 @@ def main(argv=None):
         study = read_study(args.file)
     except StudyFileError as e:
         print(f"mvts study: {args.file}: {e}", file=sys.stderr)
+        return EXIT_USAGE
+    except RecursionError:  # a value nested almost as deeply as the reader allows
+        print(f"mvts study: {args.file}: not a study: its values are nested too deeply",
+              file=sys.stderr)
         return EXIT_USAGE
     from mvts import study as runner
 

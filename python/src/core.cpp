@@ -211,10 +211,14 @@ mvts::Value to_value(py::handle obj, const std::string& function, std::size_t sl
 
 // A created output as the catalogue says it is: a scalar (1 x 1) as a float,
 // a vector (n x 1 or 1 x n) as a 1-d array, anything else as a 2-d array.
-// The arrays own the host's block.
-py::object to_python(std::optional<mvts::Matrix>& out, mvts::OutputShape shape) {
+// An output the model lacks (a part the catalogue marks as absent, given as
+// a 1 x 1 missing value) is None, as is one not created.  The arrays own
+// the host's block.
+py::object to_python(std::optional<mvts::Matrix>& out, const mvts::OutputDoc* doc) {
   if (!out) return py::none();
   const py::ssize_t rows = out->rows, cols = out->cols;
+  if (doc && doc->absent && rows == 1 && cols == 1 && std::isnan(out->data[0])) return py::none();
+  const mvts::OutputShape shape = doc ? doc->shape : mvts::OutputShape::kMatrix;
   if (shape == mvts::OutputShape::kScalar && rows == 1 && cols == 1) return py::float_(out->data[0]);
   auto* held = new std::vector<double>(std::move(out->data));
   py::capsule owner(held, [](void* p) { delete static_cast<std::vector<double>*>(p); });
@@ -346,8 +350,7 @@ class PySession {
     const mvts::FunctionDoc* doc = mvts::find_doc(name);
     py::tuple outputs(r.outputs.size());
     for (std::size_t i = 0; i < r.outputs.size(); ++i)
-      outputs[i] = to_python(r.outputs[i], doc && i < doc->outputs.size() ? doc->outputs[i].shape
-                                                                          : mvts::OutputShape::kMatrix);
+      outputs[i] = to_python(r.outputs[i], doc && i < doc->outputs.size() ? &doc->outputs[i] : nullptr);
     py::object messages = py::none();
     if (!r.messages.empty() || !r.notes.empty()) {
       py::list list;
@@ -384,8 +387,11 @@ py::list catalog() {
   for (const mvts::FunctionDoc& f : mvts::catalog()) {
     py::list inputs, outputs;
     for (const mvts::InputDoc& in : f.inputs) inputs.append(py::make_tuple(in.name, in.meaning, in.fallback));
-    for (const mvts::OutputDoc& o : f.outputs)
-      outputs.append(py::make_tuple(o.name, o.meaning, shape_name(o.shape)));
+    for (const mvts::OutputDoc& o : f.outputs) {
+      std::string meaning = o.meaning;
+      if (o.absent) meaning += std::string(" (None when ") + o.absent + ")";
+      outputs.append(py::make_tuple(o.name, meaning, shape_name(o.shape)));
+    }
     out.append(py::make_tuple(f.name, f.summary, inputs, outputs));
   }
   return out;

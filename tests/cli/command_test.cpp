@@ -225,10 +225,10 @@ TEST_F(Command, UsageErrorsExitTwoAndNameTheProblem) {
 }
 
 TEST_F(Command, BinaryFilesAreShownWithControlBytesEscaped) {
-  write("bin.dat", bytes("1,2\n3,\x1b[2J\x1b]0;owned\x07\0tail\n"));
+  write("bin.dat", bytes("1,2\n3,\x1b[2J\x1b]0;owned\x07\x7ftail\n"));
   Result r = mvts("vnormal mu=@bin.dat");
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("bin.dat:2: \"\\x1B[2J\\x1B]0;owned\\x07\\x00tail\" is not a number"),
+  EXPECT_NE(r.err.find("bin.dat:2: \"\\x1B[2J\\x1B]0;owned\\x07\\x7Ftail\" is not a number"),
             std::string::npos) << r.err;
   for (char c : r.err) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << int(c);
   // A script line, too, is shown escaped.
@@ -237,6 +237,30 @@ TEST_F(Command, BinaryFilesAreShownWithControlBytesEscaped) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("\\x1B[2J\\x9B1m"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+}
+
+// A stream that cannot be a file of numbers is refused at once, with exit
+// status 2 and the file and line named, however long it would run: a NUL
+// byte (/dev/zero), or a field longer than any number (an endless run of
+// digits).  The runs are bounded by `timeout`: a read that does not stop
+// ends with its status 124.
+TEST_F(Command, EndlessStreamsThatHoldNoNumbersAreRefusedAtOnce) {
+  auto run = [](const std::string& command) {
+    Result r;
+    const std::string cmd = "cd '" + dir_ + "' && " + command + " 2>stderr >/dev/null";
+    const int st = std::system(cmd.c_str());
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    std::ifstream e(path("stderr"));
+    r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
+    return r;
+  };
+  const std::string mvts_bin = "timeout 60 '" MVTS_BUILD_DIR "/bin/mvts'";
+  Result r = run(mvts_bin + " fdif series=@/dev/zero d=0.3");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "mvts: /dev/zero:1: a NUL byte: this is not a text file of numbers\n");
+  r = run("yes 1 | tr -d '\\n' | " + mvts_bin + " fdif series=@/dev/stdin d=0.3");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("/dev/stdin:1: a field of more than 4096 bytes"), std::string::npos) << r.err;
 }
 
 TEST_F(Command, ByteOrderMarkStartsScriptsAndDataFiles) {

@@ -168,9 +168,9 @@ TEST(CliFiles, BadFilesNameTheFileAndLine) {
   EXPECT_NE(message("1,2\n3,4\n5\n").find(path + ":3:"), std::string::npos);
   EXPECT_NE(message("a,b\n1,2\n").find(path + ":1:"), std::string::npos);
   EXPECT_NE(message("# nothing\n\n").find("holds no numbers"), std::string::npos);
-  // A binary file: the bad field is shown whole, every control byte escaped.
-  const std::string shown = message(bytes("1,2\nab\0\x1b]0;x\x07,3\n"));
-  EXPECT_NE(shown.find(path + ":2: \"ab\\x00\\x1B]0;x\\x07\" is not a number"), std::string::npos)
+  // A field with control bytes is shown whole, every control byte escaped.
+  const std::string shown = message(bytes("1,2\nab\x01\x1b]0;x\x07,3\n"));
+  EXPECT_NE(shown.find(path + ":2: \"ab\\x01\\x1B]0;x\\x07\" is not a number"), std::string::npos)
       << shown;
   EXPECT_EQ(shown.find('\x1b'), std::string::npos);
   EXPECT_NE(message("1,0x10\n").find(path + ":1: \"0x10\": hexadecimal"), std::string::npos);
@@ -178,6 +178,48 @@ TEST(CliFiles, BadFilesNameTheFileAndLine) {
   std::remove(path.c_str());
   EXPECT_THROW(read_matrix_file(temp_path("missing_file")), UsageError);
   EXPECT_THROW(read_matrix_file(std::filesystem::temp_directory_path().string()), UsageError);
+}
+
+// What cannot be a file of numbers is refused by the line it is on: a NUL
+// byte anywhere, or a field longer than any number is written (outside a
+// comment, where any text may stand).  The screen sees the file in blocks:
+// a field that straddles two blocks counts whole.
+TEST(CliFiles, NoNumberFileIsRefusedByItsLine) {
+  const std::string path = temp_path("binary.dat");
+  auto message = [&](const std::string& text) -> std::string {
+    write_text(path, text);
+    try {
+      read_matrix_file(path);
+    } catch (const UsageError& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  EXPECT_NE(message(bytes("1,2\n3,4\n# note\n5,\0\n")).find(path + ":4: a NUL byte"),
+            std::string::npos);
+  EXPECT_NE(message(bytes("# a comment \0 is no text either\n1\n")).find(path + ":1: a NUL byte"),
+            std::string::npos);
+  const std::size_t longest = mvts::cli::NumberFileScreen::kLongestNumber;
+  const std::string digits(longest, '1');
+  EXPECT_NE(message("1\n2\n" + digits + "1\n").find(path + ":3: a field of more than 4096 bytes"),
+            std::string::npos);
+  // A field of the longest length is read (and refused as a number only
+  // because it is beyond the largest double); a long comment is no field.
+  EXPECT_NE(message("1\n" + digits + "\n").find("beyond the largest"), std::string::npos);
+  const std::string comment = "# " + std::string(3 * longest, 'x') + "\n";
+  const Matrix m = parse_matrix_file(comment + "1, 2\n" + comment, "comment.csv");
+  EXPECT_EQ(m.data, (std::vector<double>{1, 2}));
+  // Block by block: 70000 blank-separated fields over several 64 KiB blocks
+  // are read whole, and a field cut by a block boundary still counts whole.
+  std::string many;
+  for (int i = 0; i < 70000; ++i) many += "0.5 ";
+  write_text(path, many + "\n");
+  EXPECT_EQ(read_matrix_file(path).cols, 70000);
+  mvts::cli::NumberFileScreen screen;
+  screen.feed(std::string(longest - 1, '2'), "cut.csv");
+  EXPECT_NO_THROW(screen.feed("2 3", "cut.csv"));
+  EXPECT_THROW(screen.feed(std::string(longest, '4') + "4", "cut.csv"), UsageError);
+  std::remove(path.c_str());
 }
 
 TEST(CliFiles, ByteOrderMarkAtTheStartIsSkipped) {

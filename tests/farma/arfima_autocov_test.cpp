@@ -182,6 +182,7 @@ TEST_F(FarmacovCross, FractionalNoiseMatchesTheClosedFormToLagOneThousand) {
   }
   // The closed-form values for d = 0.2.
   const std::vector<double> g = farmacov(0.2, {}, {}, 12);
+  ASSERT_EQ(g.size(), 13u);
   EXPECT_NEAR(g[0], 1.09869, 5e-6);
   EXPECT_NEAR(g[1], 0.27467, 5e-6);
   EXPECT_NEAR(g[2], 0.18311, 5e-6);

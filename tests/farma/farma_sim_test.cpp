@@ -169,6 +169,7 @@ TEST_F(Farmasim, SeedsRepeatAndContinueTheStream) {
   // Seed -7 starts the stream at 7; seed 0 then continues it.
   with_seed(-7);
   const auto next = with_seed(0);
+  ASSERT_EQ(next.size(), 40u);
   const auto want = cholesky_noise(deviates(7, 40, 40), 0.3);
   for (int t = 0; t < 40; ++t) EXPECT_NEAR(next[t], want[t], 1e-12);
   // Defaults: 100 values.
@@ -192,11 +193,14 @@ TEST_F(Farmasim, SampleAutocovariancesOfLongFractionalNoise) {
   const double d = 0.2;
   auto g = s_.call("FARMACOV", {Value::scalar(d), o, o, o, o, o, Value::scalar(3)});
   ASSERT_EQ(g.status, 0);
+  ASSERT_TRUE(g.outputs[0]);
+  ASSERT_EQ(g.outputs[0]->data.size(), 4u);
   const int n = 4000, runs = 8;
   std::vector<double> acf(4, 0.0);
   for (int r = 0; r < runs; ++r) {
     const auto y =
         sim({Value::scalar(d), o, o, o, o, Value::scalar(n), o, o, o, Value::scalar(100 + r)});
+    ASSERT_EQ(y.size(), std::size_t(n));
     for (int k = 0; k < 4; ++k)
       for (int t = 0; t + k < n; ++t) acf[k] += y[t] * y[t + k] / (double(n) * runs);
   }
@@ -208,12 +212,14 @@ TEST_F(Farmasim, NonstationaryArPartsStartFromTheInitialValue) {
   // Unit root: y_t = y_(t-1) + x_t with y_(-1) = 5.
   const auto u = sim({Value::scalar(0.3), Value::scalar(1), o, o, o, Value::scalar(50), o, o,
                       Value::scalar(5), Value::scalar(3)});
+  ASSERT_EQ(x.size(), 50u);
   ASSERT_EQ(u.size(), 50u);
   EXPECT_NEAR(u[0] - 5, x[0], 1e-12);
   for (int t = 1; t < 50; ++t) EXPECT_NEAR(u[t] - u[t - 1], x[t], 1e-10);
   // Roots 0.5 twice: y_t = y_(t-1) - 0.25 y_(t-2) + x_t.
   const auto r = sim({Value::scalar(0.3), Value::column({1.0, -0.25}), o, o, o, Value::scalar(50),
                       o, o, Value::scalar(2), Value::scalar(3)});
+  ASSERT_EQ(r.size(), 50u);
   auto prev = [&](int t) { return t >= 0 ? r[t] : 2.0; };
   for (int t = 0; t < 50; ++t) EXPECT_NEAR(r[t] - prev(t - 1) + 0.25 * prev(t - 2), x[t], 1e-10);
   // An explosive root overflows: message 316.
@@ -229,6 +235,7 @@ TEST_F(Farmasim, MovingAverageTermsFilterTheNoise) {
   const auto x = sim({Value::scalar(0.2), o, o, o, o, Value::scalar(31), o, o, o, Value::scalar(8)});
   const auto y = sim({Value::scalar(0.2), o, Value::scalar(0.6), o, o, Value::scalar(30), o, o, o,
                       Value::scalar(8)});
+  ASSERT_EQ(x.size(), 31u);
   ASSERT_EQ(y.size(), 30u);
   for (int t = 0; t < 30; ++t) EXPECT_NEAR(y[t], x[t + 1] - 0.6 * x[t], 1e-12);
 }
@@ -236,6 +243,7 @@ TEST_F(Farmasim, MovingAverageTermsFilterTheNoise) {
 TEST_F(Farmasim, TruncatedMovingAverageForDBelowMinusOneHalf) {
   const double X = -0.7;
   const auto y = sim({Value::scalar(X), o, o, o, o, Value::scalar(30), o, o, o, Value::scalar(9)});
+  ASSERT_EQ(y.size(), 30u);
   const auto z = deviates(9, 0, 130);
   double w[100] = {1, X};  // Gamma(1 + X) / Gamma(X) = X
   for (int k = 2; k < 100; ++k) w[k] = w[k - 1] * (k - 1 + X) / k;
@@ -251,12 +259,16 @@ TEST_F(Farmasim, SummationMeanAndSigma) {
   const auto x = sim({Value::scalar(-0.3), o, o, o, o, Value::scalar(30), o, o, o, Value::scalar(4)});
   const auto s = sim({Value::scalar(0.7), o, o, o, o, Value::scalar(30), o, o, Value::scalar(2),
                       Value::scalar(4)});
+  ASSERT_EQ(x.size(), 30u);
+  ASSERT_EQ(s.size(), 30u);
   EXPECT_NEAR(s[0], 2 + x[0], 1e-12);
   for (int t = 1; t < 30; ++t) EXPECT_NEAR(s[t] - s[t - 1], x[t], 1e-12);
   const auto m = sim({Value::scalar(-0.3), o, o, Value::scalar(10), o, Value::scalar(30), o, o, o,
                       Value::scalar(4)});
   const auto v = sim({Value::scalar(-0.3), o, o, o, Value::scalar(4), Value::scalar(30), o, o, o,
                       Value::scalar(4)});
+  ASSERT_EQ(m.size(), 30u);
+  ASSERT_EQ(v.size(), 30u);
   for (int t = 0; t < 30; ++t) {
     EXPECT_NEAR(m[t], x[t] + 10, 1e-12);
     EXPECT_NEAR(v[t], 2 * x[t], 1e-12);

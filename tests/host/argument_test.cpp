@@ -131,6 +131,66 @@ TEST(FailedArgument, AnOmittedRequiredInputIsNamed) {
   EXPECT_EQ(r.argument, 1);
 }
 
+// A value refused with status 17 although it holds no missing value names
+// itself, not an optional input omitted after it: a UCMSIM cycle without
+// its period (fewer than 3 elements) or with a period below 2.
+TEST(FailedArgument, AValueRefusedAsMissingNamesItself) {
+  mvts::Session s;
+  const Value short_cycle = Value::row({0.1, 0.2});
+  const Value slow_cycle = Value::row({1, 0, 1.5, 0.9, 0.1});
+  struct Case {
+    std::vector<Value> args;
+    int argument;
+  };
+  const std::vector<Case> cases = {
+      {{kNone, kNone, short_cycle}, 3},
+      {{kNone, kNone, slow_cycle}, 3},
+      {{kNone, kNone, slow_cycle, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone,
+        kNone, Value::scalar(10)}, 3},
+      {{kNone, kNone, kNone, slow_cycle}, 4},
+      {{kNone, kNone, kNone, kNone, short_cycle}, 5},
+      {{kNone, kNone, kNone, kNone, short_cycle, Value::row({1, 0})}, 5},
+  };
+  for (const Case& c : cases) {
+    const CallResult r = s.call("UCMSIM", c.args);
+    EXPECT_EQ(r.status, 17) << "slot " << c.argument;
+    EXPECT_EQ(r.argument, c.argument) << "slot " << c.argument;
+  }
+}
+
+// Message 352 names both inputs whose dimensions disagree: the one whose
+// check failed and the first input given before it, which fixed the
+// dimension.
+TEST(FailedArgument, DisagreeingDimensionsNameBothInputs) {
+  mvts::Session s;
+  const Value three = Value::matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
+  struct Case {
+    const char* function;
+    std::vector<Value> args;
+    int argument;
+    const char* names;
+  };
+  const std::vector<Case> cases = {
+      {"VARMACOV", {diag2(0.5), kNone, three}, 3, "argument 3 (`sigma`) and argument 1 (`phi`)"},
+      {"VARMACOV", {kNone, diag2(0.5), three}, 3,
+       "argument 3 (`sigma`) and argument 2 (`theta`)"},
+      {"VNORMAL", {Value::row({1, 2, 3}), diag2(1)}, 2, "argument 2 (`sigma`) and argument 1 (`mu`)"},
+      {"VARMASIM", {kNone, diag2(0.3), Value::row({1, 2, 3})}, 3,
+       "argument 3 (`mu`) and argument 2 (`theta`)"},
+      {"VARMALIK", {series(20, 2), three}, 2, "argument 2 (`phi`) and argument 1 (`series`)"},
+      {"VTSROOT", {diag2(0.5), three}, 2, "argument 2 (`theta`) and argument 1 (`phi`)"},
+  };
+  for (const Case& c : cases) {
+    const CallResult r = s.call(c.function, c.args);
+    EXPECT_EQ(r.status, 100) << c.function;
+    EXPECT_EQ(r.argument, c.argument) << c.function;
+    ASSERT_EQ(r.messages.size(), 1u) << c.function;
+    EXPECT_EQ(r.messages[0].number, 352) << c.function;
+    EXPECT_NE(r.messages[0].text.find(c.names), std::string::npos)
+        << c.function << ": " << r.messages[0].text;
+  }
+}
+
 // Failures that are not about one input name none: a model that is not
 // stationary, a failed allocation.
 TEST(FailedArgument, OtherFailuresNameNoArgument) {

@@ -143,6 +143,36 @@ TEST_F(HostServices, PoolReleaseFreesEveryBlock) {
   EXPECT_EQ(host_.live_blocks(), 0);
 }
 
+// A released pool gives its memory back: what its blocks held leaves the
+// host's count of memory in use, so that under a cap on memory live at once
+// each new pool can take as much as the one released before it.  A block
+// freed alone gives back its own bytes.
+TEST_F(HostServices, ReleasedPoolGivesItsMemoryBack) {
+  constexpr std::uint64_t kBlock = 64 << 10;
+  constexpr int kBlocks = 12;
+  const std::uint64_t before = host_.memory_in_use();
+  host_.set_memory_limit(before + kBlocks * kBlock + kBlock / 2);
+  for (int round = 0; round < 3; ++round) {
+    mcn_allocator* pool = mvtsa::pool_create();
+    ASSERT_NE(pool, nullptr) << round;
+    void* first = nullptr;
+    for (int i = 0; i < kBlocks; ++i) {
+      void* p = mvtsa::pool_alloc(pool, kBlock);
+      ASSERT_NE(p, nullptr) << "round " << round << " block " << i;
+      if (i == 0) first = p;
+    }
+    EXPECT_EQ(host_.memory_in_use(), before + kBlocks * kBlock);
+    EXPECT_EQ(mvtsa::pool_alloc(pool, kBlock), nullptr);  // the cap holds
+    EXPECT_NE(mvtsa::error_pending(), 0);
+    mvtsa::raise_error(mvtsa::error_pending());
+    mvtsa::pool_free(pool, first);
+    EXPECT_EQ(host_.memory_in_use(), before + (kBlocks - 1) * kBlock);
+    mvtsa::pool_release(pool);
+    EXPECT_EQ(host_.memory_in_use(), before) << round;
+    EXPECT_EQ(host_.live_pools(), 0);
+  }
+}
+
 TEST_F(HostServices, TemporaryBlockPairs) {
   void* a = mvtsa::temp_a_obtain(100);
   void* b = mvtsa::temp_b_obtain(100);

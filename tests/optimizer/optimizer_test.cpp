@@ -193,6 +193,39 @@ TEST_F(OptimizerTest, BoundActiveOptimumEndsOnTheBound) {
   }
 }
 
+// The sufficient-decrease (Armijo) rule f(x + t d) <= f(x) + c1 t g'd with
+// c1 = 1e-4.  From x = 1 with f(x) = x nearby, the first step is -0.1 (a
+// tenth of the typical size 1), so the first trial point is 0.9 and the
+// window of values that decrease f without decreasing it enough is
+// (1 - 1e-5, 1].  A trial value inside it is rejected: the next point is
+// the backtracking step to 0.95.  A value just below it is accepted: the
+// next point is a gradient probe at 0.9.  (A sign error in the rule
+// accepts the first; a decrease test without the c1 term too.)
+TEST_F(OptimizerTest, SufficientDecreaseDecidesTheFirstTrialPoint) {
+  struct Case {
+    double value_at_trial;  // f for x <= 0.92
+    double next_point;
+  };
+  const Case cases[] = {{1.0 - 0.5e-5, 0.95}, {1.0 - 1e-9, 0.95}, {1.0, 0.95},
+                        {1.0 - 2e-5, 0.9}};
+  for (const Case& c : cases) {
+    Problem p;
+    p.f = [&](const std::vector<double>& x, double* f) {
+      *f = x[0] > 0.92 ? x[0] : c.value_at_trial;
+      return true;
+    };
+    std::vector<double> x = {1.0};
+    BridgeCall call;
+    call.iteration_factor = 1.0;
+    run(p, x, call);
+    ASSERT_GE(p.points.size(), 4u) << c.value_at_trial;
+    EXPECT_EQ(p.points[0][0], 1.0);
+    EXPECT_EQ(p.points[1][0], 1.0 + 0x1p-26);  // the forward-difference probe
+    EXPECT_DOUBLE_EQ(p.points[2][0], 0.9);      // the first trial point
+    EXPECT_NEAR(p.points[3][0], c.next_point, 1e-7) << "f at the trial point " << c.value_at_trial;
+  }
+}
+
 // Bounds with a box narrower than the difference step, and a fixed parameter.
 TEST_F(OptimizerTest, NarrowAndFixedBounds) {
   Problem p;

@@ -106,6 +106,40 @@ class TestWarnings:
             session.varmalik(session.varmasim(phi=PHI, n=30, seed=4), phi=PHI)
 
 
+    def test_farmalik_says_when_the_exact_method_gives_way(self, session):
+        # opt = 1 with |d| >= 0.5 - 2^-26.5: the module computes the
+        # conditional sum of squares (rows 2 and 3 missing) with status 0
+        # and no message; the package warns.
+        x = session.farmasim(0.3, [0.5], n=60, seed=4)
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            fallen = session.farmalik(x, 0.6, [0.5], opt=1)
+            exact = session.farmalik(x, 0.3, [0.5], opt=[1.0])
+            conditional = session.farmalik(x, 0.6, [0.5])
+        assert np.isnan(fallen[1:]).all() and np.isfinite(exact).all()
+        assert fallen[0] == conditional[0]
+        assert [(w.message.function, w.message.number) for w in caught] == [("FARMALIK", 0)]
+        assert "conditional sum of squares" in caught[0].message.text
+        assert caught[0].filename == __file__
+        help_text = subprocess.run([CLI, "help", "farmalik"], capture_output=True,
+                                   text=True).stdout
+        for meaning in (mvts.farmalik.__doc__, help_text):
+            assert "whatever opt says" in meaning
+
+
+class TestAbsentParts:
+    def test_a_fit_without_an_ar_or_ma_part_gives_none_and_feeds_farmalik(self, session):
+        x = session.farmasim(0.3, n=300, seed=2)
+        fit = session.farmafit(x)
+        assert fit.ar is None and fit.ma is None
+        assert isinstance(fit.d, float) and isinstance(fit.sigma, float)
+        loglik = session.farmalik(x, fit.d, fit.ar, fit.ma, fit.sigma)
+        assert np.isfinite(loglik[0])
+        only_ar = session.farmafit(x, p=1)
+        assert only_ar.ar.shape == (1,) and only_ar.ma is None
+        assert "None when there is no AR part" in mvts.farmafit.__doc__
+
+
 class TestSignaturesAndHelp:
     def test_signatures_take_the_command_line_names_in_order(self):
         import inspect

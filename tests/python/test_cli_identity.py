@@ -91,6 +91,10 @@ def test_python_call_matches_command_line_json(function, kwargs):
             assert value is None
             continue
         o = created[i]
+        if value is None:
+            # A part the model lacks: one missing value on the command line.
+            assert (int(o["rows"]), int(o["cols"])) == (1, 1) and o["data"][0][0] is None
+            continue
         want = np.array([[np.nan if x is None else x for x in row] for row in o["data"]],
                         dtype=float).reshape(int(o["rows"]), int(o["cols"]))
         assert_same_bits(as_matrix(value, int(o["rows"]), int(o["cols"])), want)

@@ -80,7 +80,8 @@ TEST_F(Vtsroot, ArThenMaRoots) {
   // Only theta: every row is an MA root.
   r = call({kNone, Value::matrix(2, 2, {0, 0.3, 0.3, 0})});
   ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.outputs[0]->rows, 2);
+  ASSERT_TRUE(r.outputs[0]);
+  ASSERT_EQ(r.outputs[0]->rows, 2);
   EXPECT_NEAR(r.outputs[0]->at(0, 0), 0.3, 1e-15);
 }
 

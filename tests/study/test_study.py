@@ -184,3 +184,28 @@ class TestOnACluster:
         study.run(SIM, FITS, 8, 2, client=client, chunk=1, progress=False)
         again = client.run(resident_session)
         assert first and all(again[w] == i for w, i in first.items())
+
+
+def test_a_local_cluster_closes_without_the_retirement_error(tmp_path):
+    # Closing a local cluster retires its workers before their processes
+    # stop; a heartbeat in between draws "Scheduler was unaware of this
+    # worker" at level ERROR from the worker.  That line, logged here on
+    # each worker, is dropped; another error still shows.
+    import subprocess
+    import sys
+
+    script = tmp_path / "close.py"
+    script.write_text(
+        "import logging\n"
+        "from mvts import _parallel\n"
+        "def log(text):\n"
+        "    logging.getLogger('distributed.worker').error(text)\n"
+        "if __name__ == '__main__':\n"
+        "    with _parallel.connect('local', 2) as client:\n"
+        "        client.run(log, \"Scheduler was unaware of this worker 'tcp://x'. Shutting down.\")\n"
+        "        client.run(log, 'another worker error')\n")
+    done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
+                          timeout=TIMEOUT, check=False)
+    assert done.returncode == 0, done.stderr
+    assert "unaware" not in done.stderr
+    assert done.stderr.count("another worker error") == 2, done.stderr

@@ -117,6 +117,11 @@ class TestStudyFile:
         (dict(GOOD, seed="1"), "seed must be a whole number"),
         (dict(GOOD, truth={"phi": 0.5}), "truth.phi: no fit has an output 'phi'"),
         (dict(GOOD, chunk=0), "chunk must be at least 1"),
+        (dict(GOOD, replications=2**63), "replications must be at most 9223372036854775807"),
+        (dict(GOOD, replications=1e300), "replications must be at most"),
+        ("[" * 1200 + "]" * 1200, "nested too deeply"),
+        ('{"truth": ' * 1200 + "1" + "}" * 1200, "nested too deeply"),
+        ('{"seed": ' + "9" * 5000 + "}", "a number of more than 4300 digits"),
     ])
     def test_bad_files_say_what_is_wrong(self, tmp_path, capsys, study_file, error):
         # In this process (a new interpreter per file would take seconds);
@@ -152,11 +157,65 @@ class TestStudyFile:
         assert "cannot reach the Dask scheduler" in capsys.readouterr().err
 
 
+def test_a_count_of_replications_is_not_held_before_they_run(tmp_path, monkeypatch):
+    # Replications run one by one from the first; here each is a stand-in
+    # that returns no rows, and the third is a Ctrl-C.  A count of 10^18
+    # starts at once in a few kilobytes: nothing is allocated per
+    # replication before it runs.
+    import tracemalloc
+    chunks = []
+
+    def interrupted_at_the_third(plan, indices):
+        chunks.append(list(indices))
+        if len(chunks) == 3:
+            raise KeyboardInterrupt
+        return [[] for _ in indices], 0.0
+
+    monkeypatch.setattr(study, "_replicate", interrupted_at_the_third)
+    path = tmp_path / "study.json"
+    path.write_text(json.dumps(dict(GOOD, replications=10**18)))
+    tracemalloc.start()
+    try:
+        assert study_cli.main([str(path)]) == study_cli.EXIT_INTERRUPTED
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert chunks == [[0], [1], [2]]
+    assert peak < 16 * 2**20
+
+
 def runs_module(process):
     try:
         return any(m.path.endswith("orvmvtsa.so") for m in process.memory_maps())
     except Exception:  # the process ended, or its maps cannot be read
         return False
+
+
+def test_a_study_of_10_to_the_12_replications_runs_in_little_memory(tmp_path):
+    # Serially: once the interpreter has loaded the module it is running
+    # replications; its memory is then that of one replication, and Ctrl-C
+    # ends it with status 130.
+    psutil = pytest.importorskip("psutil")
+    path = tmp_path / "huge.json"
+    path.write_text(json.dumps(dict(GOOD, replications=10**12)))
+    process = subprocess.Popen([CLI, "study", str(path)], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True)
+    parent = psutil.Process(process.pid)
+    deadline = time.monotonic() + TIMEOUT
+    try:
+        while time.monotonic() < deadline and process.poll() is None and not runs_module(parent):
+            time.sleep(0.2)
+        assert process.poll() is None, process.communicate()[1]
+        assert runs_module(parent), "the study did not start"
+        assert parent.memory_info().rss < 2**30
+        process.send_signal(signal.SIGINT)
+        _, err = process.communicate(timeout=TIMEOUT)
+        assert process.returncode == 130 and err == "mvts study: interrupted\n"
+    finally:
+        try:
+            parent.kill()
+        except psutil.Error:
+            pass
 
 
 def test_ctrl_c_leaves_no_worker_behind(tmp_path):

@@ -129,6 +129,8 @@ TEST_F(Varmasim, NonstationaryArStartsFromZerosWithoutMessage) {
                  Value::scalar(5)});
   ASSERT_EQ(r.status, 0);
   EXPECT_TRUE(r.messages.empty());
+  ASSERT_TRUE(r.outputs[0]);
+  ASSERT_EQ(r.outputs[0]->rows, 3);
   const std::vector<double> z = deviates(5, 6);
   for (int j = 0; j < 2; ++j) {
     EXPECT_EQ(r.outputs[0]->at(0, j), z[j]);
@@ -160,7 +162,7 @@ TEST_F(Varmasim, SameSeedSameSeriesAndSeedZeroContinues) {
                  Value::scalar(seed)});
   };
   auto a = run(123), b = run(123), c = run(124);
-  ASSERT_EQ(a.status, 0);
+  for (const auto* x : {&a, &b, &c}) ASSERT_TRUE(x->status == 0 && x->outputs[0]);
   EXPECT_EQ(a.outputs[0]->data, b.outputs[0]->data);
   EXPECT_NE(a.outputs[0]->data, c.outputs[0]->data);
   // seed -5 starts the stream; seed 0 continues it, so it differs from a
@@ -171,6 +173,7 @@ TEST_F(Varmasim, SameSeedSameSeriesAndSeedZeroContinues) {
                                     kNone, Value::scalar(-5)});
   auto e2 = other.call("VARMASIM", {phi, theta, kNone, kNone, Value::scalar(50), kNone, kNone,
                                     kNone, Value::scalar(0)});
+  for (const auto* x : {&d, &e, &d2, &e2}) ASSERT_TRUE(x->status == 0 && x->outputs[0]);
   EXPECT_EQ(d.outputs[0]->data, d2.outputs[0]->data);
   EXPECT_EQ(e.outputs[0]->data, e2.outputs[0]->data);
   EXPECT_NE(d.outputs[0]->data, e.outputs[0]->data);
