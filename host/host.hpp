@@ -215,4 +215,8 @@ class Session : public Host {
 // directory of the first module loaded, then this library's own directory.
 std::vector<std::string> module_search_path();
 
+// The version of this library, "major.minor.patch": the project's version,
+// which the command line and the Python package report.
+const char* version();
+
 }  // namespace mvts
