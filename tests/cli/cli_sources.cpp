@@ -2,6 +2,7 @@
 // executable so that the parser, formatter and runner can be tested directly.
 #include "cli/format.cpp"
 #include "cli/help.cpp"
+#include "cli/man.cpp"
 #include "cli/parse.cpp"
 #include "cli/run.cpp"
 #include "cli/stats.cpp"
