@@ -16,6 +16,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$src/build}" && pwd)
 tmp=$(mktemp -d /tmp/mvts_install_XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
+trap 'echo "install test: stopped by a failing command at line $LINENO" >&2' ERR
 unset PYTHONPATH MVTS_MODULE_PATH LD_LIBRARY_PATH MVTS_PYTHON PKG_CONFIG_PATH
 export OPENBLAS_NUM_THREADS=1 LC_ALL=C.UTF-8
 
@@ -88,9 +89,8 @@ for f in bin/mvts "$libdir/libmvtshost.so" "$libdir/libmvtshost.so.${version%%.*
 done
 ls "$site"/mvts/_core*.so >/dev/null 2>&1 || fail "not installed: the extension mvts._core"
 for f in "$p/bin/mvts" "$p/$libdir"/libmvtshost.so.* "$p/$libdir"/mvts/*.so "$site"/mvts/_core*.so; do
-  if readelf -d "$f" | grep -E 'R(UN)?PATH' | grep -qF "$build"; then
-    fail "$f has a run path into the build tree: $(readelf -d "$f" | grep -E 'R(UN)?PATH')"
-  fi
+  runpath=$(readelf -d "$f" | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]/\2/p')
+  [[ $runpath != *"$build"* ]] || fail "$f has a run path into the build tree: $runpath"
 done
 
 # A ten-line consumer of the installed library.
