@@ -8,7 +8,9 @@
 #     finds the installed package; man -l renders the page; the bash
 #     completion completes commands, functions and inputs;
 #   - with --prefix /usr/local into a staging DESTDIR: the Python package
-#     where Debian's interpreter looks without PYTHONPATH.
+#     where Debian's interpreter looks without PYTHONPATH;
+#   - the Debian package (CPack): the same files under /usr, and a declared
+#     dependency for every shared library its binaries need.
 # Every version reported is the project version.
 #   bash scripts/install_test.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
@@ -187,8 +189,49 @@ local_site=/usr/local/lib/python$python_version/dist-packages
   fail "$local_site is not on /usr/bin/python3's path"
 rm -rf "$tmp/stage"
 
+# ---- The Debian package.
+if cpack --config "$build/CPackConfig.cmake" -B "$tmp/deb" >"$tmp/cpack.log" 2>&1; then
+  deb=$(ls "$tmp"/deb/mvts_*.deb)
+  expect_eq "the package's version" "$(dpkg-deb -f "$deb" Version)" "$version"
+  outside=$(dpkg-deb -c "$deb" | awk '$6 != "./" && $6 !~ /^\.\/usr\// { print $6 }')
+  [ -z "$outside" ] || fail "the package has files outside /usr: $outside"
+  dpkg-deb -x "$deb" "$tmp/root"
+  usr_site=$tmp/root/usr/lib/python3/dist-packages
+  /usr/bin/python3 -c 'import sys; sys.exit("/usr/lib/python3/dist-packages" not in sys.path)' ||
+    fail "/usr/lib/python3/dist-packages is not on /usr/bin/python3's path"
+  check_command "$tmp/root/usr"
+  check_python "$usr_site"
+  check_man "$tmp/root/usr/share/man/man1/mvts.1.gz"
+  # Each library a packaged binary needs comes from the package or from a
+  # declared dependency (directly, or as an alternative that one depends on:
+  # libopenblas0 -> libopenblas0-pthread).
+  depends=$(dpkg-deb -f "$deb" Depends | sed 's/([^)]*)//g; s/[,|]/ /g')
+  allowed=" $depends "
+  for d in $depends; do
+    allowed+=" $(dpkg-query -W -f='${Depends} ${Pre-Depends}' "$d" 2>/dev/null | sed 's/([^)]*)//g; s/[,|]/ /g') "
+  done
+  find "$tmp/root" -type f \( -name '*.so*' -o -path '*/bin/*' \) | while read -r f; do
+    readelf -d "$f" 2>/dev/null | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | while read -r lib; do
+      [ -n "$(find "$tmp/root" -name "$lib")" ] && continue
+      # (no reader here stops early: a writer killed by SIGPIPE fails the
+      # pipeline under pipefail)
+      path=$(ldconfig -p | awk -v l="$lib" '$1 == l && !found { print $NF; found = 1 }')
+      owner=$( { dpkg -S "$(readlink -f "$path")" 2>/dev/null || dpkg -S "$path" 2>/dev/null; } |
+               awk -F: 'NR == 1 { print $1 }')
+      [ -n "$owner" ] && [[ $allowed == *" $owner "* ]] ||
+        echo "FAIL: ${f#"$tmp"/root} needs $lib (package ${owner:-unknown}), not in Depends: $depends"
+    done
+  done >"$tmp/needed.log"
+  if [ -s "$tmp/needed.log" ]; then
+    cat "$tmp/needed.log" >&2
+    failures=$((failures + 1))
+  fi
+else
+  fail "cpack failed: $(tail -20 "$tmp/cpack.log")"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "install test: $failures failures" >&2
   exit 1
 fi
-echo "install test: passed (version $version, prefix install, find_package and pkg-config consumers, python, man, completion)"
+echo "install test: passed (version $version, prefix install, find_package and pkg-config consumers, python, man, completion, .deb)"
