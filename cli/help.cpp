@@ -1,6 +1,7 @@
 #include "cli/help.hpp"
 
 #include <algorithm>
+#include <iterator>
 
 namespace mvts::cli {
 namespace {
@@ -20,17 +21,25 @@ std::string signature_line(const FunctionDoc& f) {
 
 }  // namespace
 
-std::string usage_text() {
-  return R"(usage: mvts FUNCTION [VALUE | NAME=VALUE ...] [--format table|csv|json]
-       mvts run FILE|-  [--format table|csv|json] [--keep-going]
-       mvts list                 the twelve functions with their inputs and outputs
-       mvts help FUNCTION        inputs, defaults and outputs of one function
-       mvts study FILE.json [--workers N | --scheduler ADDRESS] [--out FILE.csv]
-                                 a Monte-Carlo study (mvts help study: the file)
+namespace {
 
-FUNCTION is case-insensitive; inputs are given by position or by name.
+// The command forms, one a line, as `mvts help` shows them after "usage: ".
+constexpr const char* kSynopsis[] = {
+    "mvts FUNCTION [VALUE | NAME=VALUE ...] [--format table|csv|json]",
+    "mvts run FILE|-  [--format table|csv|json] [--keep-going]",
+    "mvts list                 the twelve functions with their inputs and outputs",
+    "mvts help FUNCTION        inputs, defaults and outputs of one function",
+    "mvts study FILE.json [--workers N | --scheduler ADDRESS] [--out FILE.csv]",
+    "                          a Monte-Carlo study (mvts help study: the file)",
+    "mvts --version",
+};
 
-Values:
+// The rest of the general help, block by block; the man page sets each
+// block under its heading.
+constexpr HelpBlock kBlocks[] = {
+    {"DESCRIPTION", R"(FUNCTION is case-insensitive; inputs are given by position or by name.
+)"},
+    {"VALUES", R"(Values:
   0.5  -2  1e-3  .5      a number, written in decimal (hexadecimal numbers and
                           words such as infinity are refused)
   "1 2 3"  "1;2;3"        a 1 x 3 and a 3 x 1 matrix (rows by ';', elements by
@@ -41,8 +50,8 @@ Values:
   NAME=                   an input that holds no value
   $name                   a script variable
   other text              a character value
-
-Scripts (mvts run), one statement per line, # starts a comment:
+)"},
+    {"SCRIPTS", R"(Scripts (mvts run), one statement per line, # starts a comment:
   y = VARMASIM phi="0.5 0.1; 0.1 0.5" n=200 seed=7
   ar, ma, s = VARMAFIT $y p=1 q=1
   print ar                print variables
@@ -52,15 +61,28 @@ Scripts (mvts run), one statement per line, # starts a comment:
 All lines run in one host run, so random streams continue from call to call.
 Results not assigned to a name are printed. A failing call stops the script
 unless --keep-going is given.
-
-Formats: table (default), csv (# name, then %.17g rows), json (one object per
+)"},
+    {"FORMATS", R"(Formats: table (default), csv (# name, then %.17g rows), json (one object per
 call; JSON Lines in scripts). Messages go to standard error as NOTE: / ERROR:
 (in json they are part of the object). When the check of an input fails, the
 error names it, as in argument 8 (`initial`); in json the field "argument"
 holds its index and name (null when no input is at fault).
+)"},
+    {"EXIT STATUS", R"(Exit status: 0 every call succeeded, 1 a call failed, 2 usage error.
+)"},
+};
 
-Exit status: 0 every call succeeded, 1 a call failed, 2 usage error.
-)";
+}  // namespace
+
+std::vector<std::string> synopsis_lines() { return {std::begin(kSynopsis), std::end(kSynopsis)}; }
+
+std::vector<HelpBlock> help_blocks() { return {std::begin(kBlocks), std::end(kBlocks)}; }
+
+std::string usage_text() {
+  std::string s;
+  for (const char* line : kSynopsis) s += (s.empty() ? "usage: " : "       ") + std::string(line) + "\n";
+  for (const HelpBlock& b : kBlocks) s += "\n" + std::string(b.text);
+  return s;
 }
 
 std::string list_text() {

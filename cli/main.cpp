@@ -4,6 +4,7 @@
 //   mvts run FILE|-  [--format ...] [--keep-going]
 //   mvts list
 //   mvts help [FUNCTION | study]
+//   mvts --version
 //   mvts study FILE.json [--workers N | --scheduler ADDRESS] [--out FILE.csv]
 #include <cerrno>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "host/catalog.hpp"
 #include "cli/format.hpp"
 #include "cli/help.hpp"
+#include "cli/man.hpp"
 #include "cli/parse.hpp"
 #include "cli/run.hpp"
 #include "cli/study.hpp"
@@ -50,6 +52,10 @@ struct Options {
   std::optional<Format> format;
   bool keep_going = false;
   bool help = false;
+  bool version = false;
+  // What the build generates from the catalogue (not in the help):
+  bool man = false;              // --man: the manual page mvts(1)
+  bool bash_completion = false;  // --bash-completion: the completion script
   std::vector<std::string> words;  // the command and its arguments
 };
 
@@ -78,6 +84,12 @@ std::optional<std::string> parse_options(int argc, char** argv, Options* o) {
       o->keep_going = true;
     } else if (a == "--help") {
       o->help = true;
+    } else if (a == "--version") {
+      o->version = true;
+    } else if (a == "--man") {
+      o->man = true;
+    } else if (a == "--bash-completion") {
+      o->bash_completion = true;
     } else {
       return "unknown option " + in_quotes(a);
     }
@@ -90,6 +102,14 @@ int run(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "study") return exec_study({argv + 2, argv + argc});
   Options o;
   if (std::optional<std::string> problem = parse_options(argc, argv, &o)) return usage_error(*problem);
+  if (o.version || o.man || o.bash_completion) {
+    if (!o.words.empty() || o.format || o.keep_going || o.help || o.version + o.man + o.bash_completion > 1)
+      return usage_error("--version, --man and --bash-completion take no other arguments");
+    if (o.version) std::cout << "mvts " << mvts::version() << "\n";
+    if (o.man) std::cout << man_page(mvts::version());
+    if (o.bash_completion) std::cout << bash_completion();
+    return finish(kExitOk);
+  }
   if (o.help || (!o.words.empty() && o.words[0] == "-h")) {
     std::cout << usage_text();
     return finish(kExitOk);

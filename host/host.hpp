@@ -219,7 +219,14 @@ class Session : public Host {
 };
 
 // Directories searched for modules: MVTS_MODULE_PATH (colon-separated), the
-// directory of the first module loaded, then this library's own directory.
+// directory of the first module loaded, then this library's own directory
+// (the build tree keeps the modules there) and its subdirectory mvts/ (an
+// installed library keeps them in <libdir>/mvts).
 std::vector<std::string> module_search_path();
+
+// The version of this library, "major.minor.patch": the project's version,
+// which the command line, the Python package, the CMake and pkg-config files
+// and the Debian package all report.
+const char* version();
 
 }  // namespace mvts

@@ -12,6 +12,10 @@
 namespace mvts {
 namespace {
 
+// The subdirectory of the library's directory where an install puts the
+// modules (<libdir>/mvts), so that they stay out of the linker's directory.
+constexpr const char* kInstalledModuleDir = "mvts";
+
 // The directory of this library.
 std::string own_directory() {
   Dl_info info{};
@@ -37,7 +41,9 @@ std::vector<std::string> module_search_path() {
       start = end + 1;
     }
   }
-  dirs.push_back(own_directory());
+  const std::string own = own_directory();
+  dirs.push_back(own);
+  dirs.push_back(own + "/" + kInstalledModuleDir);
   return dirs;
 }
 

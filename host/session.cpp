@@ -199,8 +199,8 @@ bool Host::register_functions(mcn_main_fn main, std::string* error) {
 bool Host::load(const std::string& name_or_path, std::string* error) {
   std::string path = detail::find_module(name_or_path, impl_->first_module_dir);
   if (path.empty()) {
-    if (error) *error = "module " + name_or_path + " not found (searched MVTS_MODULE_PATH and "
-                        "the host library's directory)";
+    if (error) *error = "module " + name_or_path + " not found (searched MVTS_MODULE_PATH, "
+                        "the host library's directory and its subdirectory mvts)";
     return false;
   }
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

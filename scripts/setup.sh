@@ -6,13 +6,11 @@
 #            (statsmodels, scipy, R with fracdiff); the tests do not need them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-PACKAGES="g++ libtsan2 cmake make libopenblas-dev liblapack-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-  python3-dev pybind11-dev python3-pybind11 python3-numpy python3-matplotlib python3-pytest python3-pandas
-  python3-distributed python3-tqdm python3-psutil
-  clang libfuzzer-14-dev libclang-rt-14-dev libfftw3-dev"
-if [ "${1:-}" = "--peers" ]; then
-  PACKAGES="$PACKAGES python3-scipy python3-statsmodels r-base-core r-cran-fracdiff"
-fi
+# The list is scripts/packages.txt (NAME ROLE[,ROLE...]), which also gives
+# the Debian package's dependencies.
+PACKAGES=$(awk -v peers="${1:-}" '
+  /^[ \t]*(#|$)/ { next }
+  $2 != "peers" || peers == "--peers" { print $1 }' scripts/packages.txt)
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -67,6 +67,10 @@ except ImportError as e:  # pragma: no cover - a build or path problem
         "use /usr/bin/python3, and put build/python and python on PYTHONPATH "
         "(PYTHONPATH=build/python:python)") from e
 
+# The host library's version: the project version that the command line
+# (mvts --version) and the installed CMake, pkg-config and Debian files report.
+__version__ = _core.__version__
+
 __all__ = ["EMPTY", "Message", "MvtsError", "MvtsWarning", "Session", "catalog"]
 
 

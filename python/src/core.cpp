@@ -401,6 +401,7 @@ py::list catalog() {
 
 PYBIND11_MODULE(_core, m) {
   m.doc() = "The compiled part of mvts: host sessions and the function catalogue.";
+  m.attr("__version__") = mvts::version();
   m.def("catalog", &catalog,
         "The catalogue the command line's help reads: (NAME, summary, inputs, outputs) per "
         "function, inputs as (name, meaning, omitted), outputs as (name, meaning, shape).");

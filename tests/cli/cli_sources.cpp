@@ -3,6 +3,7 @@
 #include "cli/format.cpp"
 #include "cli/help.cpp"
 #include "cli/interrupt.cpp"
+#include "cli/man.cpp"
 #include "cli/parse.cpp"
 #include "cli/run.cpp"
 #include "cli/stats.cpp"

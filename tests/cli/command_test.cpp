@@ -14,6 +14,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "host/host.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -215,6 +217,9 @@ TEST_F(Command, UsageErrorsExitTwoAndNameTheProblem) {
       {"vnormal mu=0x10", "\"0x10\": hexadecimal numbers are not read"},
       {"vnormal mu=infinity", "\"infinity\": not a number mvts reads"},
       {"vnormal 'mu=1 nan(12)'", "\"nan(12)\": not a number mvts reads"},
+      {"--version list", "take no other arguments"},
+      {"--version --man", "take no other arguments"},
+      {"--bash-completion --format csv", "take no other arguments"},
   };
   for (const auto& [args, problem] : cases) {
     Result r = mvts(args);
@@ -342,6 +347,16 @@ TEST_F(Command, HelpLinesFitAndLagListsSayHowTheyAreRead) {
           << f;
     }
   }
+}
+
+TEST_F(Command, VersionIsTheLibrarys) {
+  Result r = mvts("--version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "mvts " + std::string(mvts::version()) + "\n");
+  // major.minor.patch
+  int major = -1, minor = -1, patch = -1;
+  EXPECT_EQ(std::sscanf(mvts::version(), "%d.%d.%d", &major, &minor, &patch), 3) << mvts::version();
+  EXPECT_GE(major, 1);
 }
 
 TEST_F(Command, ScriptsKeepVariablesAndContinueStreams) {
