@@ -131,6 +131,41 @@ BENCHMARK(BM_Farmafit)
     ->Args({300, 1})
     ->Unit(benchmark::kMillisecond);
 
+// VARMAFIT at one distant lag, k = 2, T = 2000 (a VAR(1) series): the AR
+// block at lag L alone (argument L), or with argument -L the MA block at lag
+// L alone.  The state dimension is 2 L (2 (L + 1)), while the transition has
+// one nonzero block: the cost of a distant lag against lag 1 is the target
+// (p = 52 within ten times p = 1).
+void BM_VarmafitDistantLag(benchmark::State& state) {
+  mvts::Host host;
+  if (!host.attach(mcn_main)) {
+    state.SkipWithError("the module could not be attached");
+    return;
+  }
+  const double phi[4] = {0.5, 0.1, 0.0, 0.3}, none[4] = {0, 0, 0, 0}, c[3] = {1.0, 0.0, 1.0};
+  const Value y = Value::matrix(2000, 2, fit_test::varma11(phi, none, c, 2000, 1));
+  const long lag = state.range(0);
+  const Value l = Value::scalar(double(lag < 0 ? -lag : lag));
+  const std::vector<Value> args = {y, lag > 0 ? l : Value::omitted(),
+                                   lag < 0 ? l : Value::omitted()};
+  mvtsa::FitReport report;
+  for (auto _ : state) {
+    if (host.call("VARMAFIT", args).status != 0) {
+      state.SkipWithError("VARMAFIT failed");
+      return;
+    }
+    report = mvtsa::fit_report();
+  }
+  state.counters["evaluations"] = report.evaluations;
+}
+BENCHMARK(BM_VarmafitDistantLag)
+    ->Arg(1)
+    ->Arg(25)
+    ->Arg(52)
+    ->Arg(-50)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
 const std::vector<Case>& cases() {
   static const std::vector<Case> c = load_cases();
   return c;

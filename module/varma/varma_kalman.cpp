@@ -259,9 +259,25 @@ void filter_update(const StateSpace& s, const double* y, const double* a, const 
       for (int b = 0; b < k; ++b) acc += P[r * f + b] * w.G[std::int64_t(b) * k + c];
       w.K[r * k + c] = acc;
     }
+  // With every pivot of F swept, the observed block is known exactly after
+  // the update: the first k rows of K are F F^-1 = I, and the first k rows
+  // and columns of P(t|t) are 0.  Written so, rather than as the roundings
+  // of F F^-1 and P - F F^-1 P, no rounding noise is carried into the next
+  // prediction, and the covariances settle into a repeating state as the
+  // exact recursion does.
+  bool all_swept = true;
+  for (int i = 0; i < k; ++i) all_swept = all_swept && w.flags[i] == '1';
+  if (all_swept)
+    for (int r = 0; r < k; ++r)
+      for (int c = 0; c < k; ++c) w.K[std::int64_t(r) * k + c] = r == c ? 1.0 : 0.0;
   state_update(s, a, att, w);
+  const std::int64_t known = all_swept ? k : 0;
   for (std::int64_t r = 0; r < f; ++r)
     for (std::int64_t c = 0; c <= r; ++c) {
+      if (c < known) {
+        Ptt[r * f + c] = 0.0;
+        continue;
+      }
       double acc = P[r * f + c];
       for (int b = 0; b < k; ++b) acc -= w.K[r * k + b] * P[std::int64_t(b) * f + c];
       Ptt[r * f + c] = acc;
