@@ -299,22 +299,77 @@ void NumberFileScreen::feed(std::string_view chunk, const std::string& name) {
   }
 }
 
+namespace {
+
+// The fields of a CSV line, split at commas outside double quotes.
+std::vector<std::string_view> split_csv(std::string_view line) {
+  std::vector<std::string_view> out;
+  std::size_t start = 0;
+  bool quoted = false;
+  for (std::size_t i = 0; i <= line.size(); ++i) {
+    if (i == line.size() || (line[i] == ',' && !quoted)) {
+      out.push_back(line.substr(start, i - start));
+      start = i + 1;
+    } else if (line[i] == '"') {
+      quoted = !quoted;
+    }
+  }
+  return out;
+}
+
+// A field without its blanks and, when it is written "...", without its
+// quotes (a doubled "" inside standing for one ").
+std::string unquoted(std::string_view field) {
+  field = trim(field);
+  if (field.size() < 2 || field.front() != '"' || field.back() != '"') return std::string(field);
+  std::string out;
+  for (std::size_t i = 1; i + 1 < field.size(); ++i) {
+    out += field[i];
+    if (field[i] == '"' && field[i + 1] == '"') ++i;
+  }
+  return out;
+}
+
+// A first line of column names, as R's write.csv, pandas' to_csv and
+// spreadsheets write them: no field is a number or a missing value, and
+// some field is a name.  (An empty first name heads an index column.)
+bool is_header(const std::vector<std::string>& fields) {
+  bool name = false;
+  for (const std::string& f : fields) {
+    if (f.empty()) continue;
+    if (f == "NA" || f == "." || parse_number(f) || !refused_number(f).empty()) return false;
+    name = true;
+  }
+  return name;
+}
+
+}  // namespace
+
 Matrix parse_matrix_file(std::string_view content, const std::string& name) {
   NumberFileScreen().feed(content, name);
   const std::string shown = printable(name);
   std::vector<std::vector<double>> rows;
   std::size_t line_no = 0;
+  bool header = false;        // a line of column names came first
+  bool index_column = false;  // its first name is empty: the first column labels the rows
   for (std::string_view line : split(without_bom(content), '\n')) {
     ++line_no;
     if (std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
     line = trim(line);
     if (line.empty()) continue;
     const bool csv = line.find(',') != std::string_view::npos;
-    std::vector<std::string_view> fields = csv ? split(line, ',') : split_blanks(line);
+    std::vector<std::string> fields;
+    for (std::string_view f : csv ? split_csv(line) : split_blanks(line)) fields.push_back(unquoted(f));
+    if (rows.empty() && !header && is_header(fields)) {
+      header = true;
+      index_column = fields.size() > 1 && fields[0].empty();
+      continue;
+    }
+    if (index_column) fields.erase(fields.begin());
     std::vector<double> row;
     row.reserve(fields.size());
-    for (std::string_view field : fields) {
-      field = trim(field);
+    for (const std::string& text : fields) {
+      std::string_view field = text;
       if (field.empty() || field == "NA") {
         row.push_back(kMissing);
         continue;
@@ -323,7 +378,10 @@ Matrix parse_matrix_file(std::string_view content, const std::string& name) {
       if (!x) {
         const std::string why = refused_number(field);
         throw UsageError(shown + ":" + std::to_string(line_no) + ": " + in_quotes(field) +
-                         (why.empty() ? " is not a number (a header line must start with #)"
+                         (why.empty() ? rows.empty() && !header
+                                            ? " is not a number (a line of column names holds no "
+                                              "number)"
+                                            : " is not a number"
                                       : ": " + why));
       }
       row.push_back(*x);

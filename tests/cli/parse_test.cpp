@@ -154,6 +154,36 @@ TEST(CliFiles, CsvAndBlankSeparatedFilesWithMissingFieldsAndComments) {
   std::remove(blank.c_str());
 }
 
+// Files as R's write.csv, pandas' to_csv (with and without its index) and
+// spreadsheets write them: a first line of column names is read past, an
+// empty first name heads an index column that is left out, quoted fields
+// lose their quotes (a comma inside quotes stays in the field) and NA is
+// missing.
+TEST(CliFiles, HeaderLinesOfCommonWriters) {
+  const std::string path = temp_path("header.csv");
+  auto read = [&](const std::string& text) {
+    write_text(path, text);
+    return read_matrix_file(path);
+  };
+  const char* files[] = {
+      "x,y\n0.5,1\n1.5,NA\n",                            // pandas, index=False
+      ",x,y\n0,0.5,1\n1,1.5,\n",                          // pandas with its index
+      "\"\",\"x\",\"y\"\n\"1\",0.5,1\n\"2\",1.5,NA\n",  // R write.csv
+      "\"GDP, real\",\"rate \"\"r\"\"\"\n0.5,1\n1.5,NA\n",   // quoted names with a comma
+      "x y\n0.5 1\n1.5 .\n",                              // blank-separated
+  };
+  for (const char* text : files) {
+    const Matrix m = read(text);
+    ASSERT_EQ(m.rows, 2) << text;
+    ASSERT_EQ(m.cols, 2) << text;
+    EXPECT_EQ(m.at(0, 0), 0.5) << text;
+    EXPECT_EQ(m.at(0, 1), 1.0) << text;
+    EXPECT_EQ(m.at(1, 0), 1.5) << text;
+    EXPECT_TRUE(std::isnan(m.at(1, 1))) << text;
+  }
+  std::remove(path.c_str());
+}
+
 TEST(CliFiles, BadFilesNameTheFileAndLine) {
   const std::string path = temp_path("bad.csv");
   auto message = [&](const std::string& text) -> std::string {
@@ -166,7 +196,11 @@ TEST(CliFiles, BadFilesNameTheFileAndLine) {
     return "no error";
   };
   EXPECT_NE(message("1,2\n3,4\n5\n").find(path + ":3:"), std::string::npos);
-  EXPECT_NE(message("a,b\n1,2\n").find(path + ":1:"), std::string::npos);
+  // a line of names after the numbers is no header
+  EXPECT_NE(message("1,2\na,b\n3,4\n").find(path + ":2: \"a\" is not a number"),
+            std::string::npos);
+  // a first line that mixes names and numbers is a bad row, not a header
+  EXPECT_NE(message("x,2\n1,2\n").find(path + ":1: \"x\" is not a number"), std::string::npos);
   EXPECT_NE(message("# nothing\n\n").find("holds no numbers"), std::string::npos);
   // A field with control bytes is shown whole, every control byte escaped.
   const std::string shown = message(bytes("1,2\nab\x01\x1b]0;x\x07,3\n"));
