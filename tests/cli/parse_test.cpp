@@ -24,6 +24,18 @@ void write_text(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// The message read_matrix_file gives for a file holding `text` at `path`
+// ("no error" when it reads the file).
+std::string file_error(const std::string& path, const std::string& text) {
+  write_text(path, text);
+  try {
+    read_matrix_file(path);
+  } catch (const UsageError& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
 // The bytes of a string literal, embedded NULs included.
 template <std::size_t N>
 std::string bytes(const char (&s)[N]) {
@@ -186,15 +198,7 @@ TEST(CliFiles, HeaderLinesOfCommonWriters) {
 
 TEST(CliFiles, BadFilesNameTheFileAndLine) {
   const std::string path = temp_path("bad.csv");
-  auto message = [&](const std::string& text) -> std::string {
-    write_text(path, text);
-    try {
-      read_matrix_file(path);
-    } catch (const UsageError& e) {
-      return e.what();
-    }
-    return "no error";
-  };
+  auto message = [&](const std::string& text) { return file_error(path, text); };
   EXPECT_NE(message("1,2\n3,4\n5\n").find(path + ":3:"), std::string::npos);
   // a line of names after the numbers is no header
   EXPECT_NE(message("1,2\na,b\n3,4\n").find(path + ":2: \"a\" is not a number"),
@@ -220,15 +224,7 @@ TEST(CliFiles, BadFilesNameTheFileAndLine) {
 // a field that straddles two blocks counts whole.
 TEST(CliFiles, NoNumberFileIsRefusedByItsLine) {
   const std::string path = temp_path("binary.dat");
-  auto message = [&](const std::string& text) -> std::string {
-    write_text(path, text);
-    try {
-      read_matrix_file(path);
-    } catch (const UsageError& e) {
-      return e.what();
-    }
-    return "no error";
-  };
+  auto message = [&](const std::string& text) { return file_error(path, text); };
   EXPECT_NE(message(bytes("1,2\n3,4\n# note\n5,\0\n")).find(path + ":4: a NUL byte"),
             std::string::npos);
   EXPECT_NE(message(bytes("# a comment \0 is no text either\n1\n")).find(path + ":1: a NUL byte"),
