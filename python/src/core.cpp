@@ -299,13 +299,25 @@ class InterruptScope {
   struct sigaction previous_ {};
 };
 
+// The main thread's identity, signal.getsignal and signal.default_int_handler,
+// taken once when the extension is imported.
+unsigned long g_main_thread = 0;
+PyObject* g_getsignal = nullptr;
+PyObject* g_default_int_handler = nullptr;
+
+void remember_interrupt_handling() {
+  g_main_thread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
+  py::module_ signal = py::module_::import("signal");
+  g_getsignal = py::object(signal.attr("getsignal")).release().ptr();
+  g_default_int_handler = py::object(signal.attr("default_int_handler")).release().ptr();
+}
+
 // True on the main thread while SIGINT has Python's default handler (the
 // interpreter lock held).
 bool owns_interrupts() {
-  py::module_ threading = py::module_::import("threading");
-  if (!threading.attr("current_thread")().is(threading.attr("main_thread")())) return false;
-  py::module_ signal = py::module_::import("signal");
-  return signal.attr("getsignal")(signal.attr("SIGINT")).is(signal.attr("default_int_handler"));
+  if (PyThread_get_thread_ident() != g_main_thread) return false;
+  py::object handler = py::reinterpret_borrow<py::object>(g_getsignal)(int(SIGINT));
+  return handler.ptr() == g_default_int_handler;
 }
 
 // A host run with its lock: calls on one session run one at a time.
@@ -413,6 +425,7 @@ PYBIND11_MODULE(_core, m) {
     g_empty = empty.release().ptr();
   });
   g_asarray = py::object(py::module_::import("numpy").attr("asarray")).release().ptr();
+  remember_interrupt_handling();
   py::class_<PySession>(m, "Session")
       .def(py::init<>())
       .def("_call", &PySession::call, py::arg("name"), py::arg("args"))
