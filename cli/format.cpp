@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <nlohmann/json.hpp>
 
 namespace mvts::cli {
@@ -73,32 +74,34 @@ std::string cell(double x, const ColumnStyle& s) {
 
 std::string shape(const Matrix& m) { return std::to_string(m.rows) + " x " + std::to_string(m.cols); }
 
-std::string json_matrix(const Matrix& m) {
-  std::string s = "[";
+void write_json_matrix(BlockOut& b, const Matrix& m) {
+  b.ch('[');
   for (std::int64_t i = 0; i < m.rows; ++i) {
-    s += i ? ",[" : "[";
+    b.text(i ? ",[" : "[");
     for (std::int64_t j = 0; j < m.cols; ++j) {
-      if (j) s += ',';
-      s += json_number(m.at(i, j));
+      if (j) b.ch(',');
+      b.number(m.at(i, j), "null");
     }
-    s += ']';
+    b.ch(']');
   }
-  return s + "]";
+  b.ch(']');
 }
 
-std::string json_outputs(const std::vector<Shown>& items) {
-  std::string s = "\"outputs\":[";
+void write_json_outputs(BlockOut& b, const std::vector<Shown>& items) {
+  b.text("\"outputs\":[");
   bool first = true;
   for (const Shown& o : items) {
     if (!o.m) continue;
-    s += first ? "{" : ",{";
+    b.text(first ? "{" : ",{");
     first = false;
-    s += "\"name\":" + dump(Json(o.name));
-    if (o.index > 0) s += ",\"index\":" + std::to_string(o.index);
-    s += ",\"rows\":" + std::to_string(o.m->rows) + ",\"cols\":" + std::to_string(o.m->cols);
-    s += ",\"data\":" + json_matrix(*o.m) + "}";
+    b.text("\"name\":" + dump(Json(o.name)));
+    if (o.index > 0) b.text(",\"index\":" + std::to_string(o.index));
+    b.text(",\"rows\":" + std::to_string(o.m->rows) + ",\"cols\":" + std::to_string(o.m->cols));
+    b.text(",\"data\":");
+    write_json_matrix(b, *o.m);
+    b.ch('}');
   }
-  return s + "]";
+  b.ch(']');
 }
 
 }  // namespace
@@ -135,23 +138,47 @@ std::string table_text(const std::string& label, const Matrix& m) {
   return s;
 }
 
-std::string csv_text(const std::string& name, const Matrix& m) {
-  std::string s = "# " + name + "\n";
-  char buf[32];
+void BlockOut::text(std::string_view s) {
+  if (n_ + s.size() > kSize) flush();
+  if (s.size() > kSize) {
+    out_.write(s.data(), std::streamsize(s.size()));
+    return;
+  }
+  std::memcpy(buf_ + n_, s.data(), s.size());
+  n_ += s.size();
+}
+
+void BlockOut::number(double x, std::string_view missing) {
+  if (is_missing(x)) {
+    text(missing);
+    return;
+  }
+  constexpr std::size_t kLongest = 32;  // "-2.2250738585072014e-308" and room
+  if (n_ + kLongest > kSize) flush();
+  n_ = std::size_t(std::to_chars(buf_ + n_, buf_ + kSize, x).ptr - buf_);
+}
+
+void BlockOut::flush() {
+  if (n_ > 0) out_.write(buf_, std::streamsize(n_));
+  n_ = 0;
+}
+
+void write_csv(std::ostream& out, const std::string& name, const Matrix& m) {
+  BlockOut b(out);
+  b.text("# " + name + "\n");
   for (std::int64_t i = 0; i < m.rows; ++i) {
     for (std::int64_t j = 0; j < m.cols; ++j) {
-      if (j) s += ',';
-      const double x = m.at(i, j);
-      if (is_missing(x)) {
-        s += '.';
-      } else {
-        std::snprintf(buf, sizeof buf, "%.17g", x);
-        s += buf;
-      }
+      if (j) b.ch(',');
+      b.number(m.at(i, j), ".");
     }
-    s += '\n';
+    b.ch('\n');
   }
-  return s;
+}
+
+std::string csv_text(const std::string& name, const Matrix& m) {
+  std::ostringstream s;
+  write_csv(s, name, m);
+  return s.str();
 }
 
 std::string json_number(double x) {
@@ -161,8 +188,11 @@ std::string json_number(double x) {
   return ec == std::errc() ? std::string(buf, end) : "null";
 }
 
-std::string json_call(const std::string& function, const CallResult& r,
-                      const std::vector<Shown>& outputs, const std::string& argument_name) {
+namespace {
+
+// The head of a call's object up to its outputs, without the closing brace:
+// {"function":..,"status":..,"messages":[..]
+std::string json_head(const std::string& function, const CallResult& r) {
   Json head;
   head["function"] = function;
   head["status"] = r.status;
@@ -183,9 +213,29 @@ std::string json_call(const std::string& function, const CallResult& r,
   head["messages"] = messages;
   std::string s = dump(head);
   s.pop_back();  // the closing brace
+  return s;
+}
+
+}  // namespace
+
+void write_json_call(std::ostream& out, const std::string& function, const CallResult& r,
+                     const std::vector<Shown>& outputs, const std::string& argument_name) {
+  BlockOut b(out);
+  b.text(json_head(function, r));
+  b.ch(',');
+  write_json_outputs(b, outputs);
   const Json argument = r.argument > 0 ? Json{{"index", r.argument}, {"name", argument_name}}
                                        : Json(nullptr);
-  return s + "," + json_outputs(outputs) + ",\"argument\":" + dump(argument) + "}";
+  b.text(",\"argument\":" + dump(argument) + "}\n");
+}
+
+std::string json_call(const std::string& function, const CallResult& r,
+                      const std::vector<Shown>& outputs, const std::string& argument_name) {
+  std::ostringstream s;
+  write_json_call(s, function, r, outputs, argument_name);
+  std::string text = s.str();
+  text.pop_back();  // the newline
+  return text;
 }
 
 std::string status_meaning(int status) { return status_text(status); }
@@ -239,7 +289,7 @@ void Printer::call(const std::string& function, const CallResult& r,
                    const std::vector<Shown>& outputs, const std::string& where,
                    const std::string& argument_name) {
   if (format_ == Format::kJson) {
-    out_ << json_call(function, r, outputs, argument_name) << '\n';
+    write_json_call(out_, function, r, outputs, argument_name);
     return;
   }
   // The blank line that separates this call's blocks from earlier output
@@ -252,23 +302,35 @@ void Printer::call(const std::string& function, const CallResult& r,
   }
   for (const std::string& line : message_lines(function, r, where, argument_name))
     error_line(line);
-  for (const Shown& o : outputs) {
-    if (o.m) block(format_ == Format::kTable ? table_text(o.name, *o.m) : csv_text(o.name, *o.m));
+  for (const Shown& o : outputs)
+    if (o.m) show(o);
+}
+
+void Printer::show(const Shown& o) {
+  if (format_ == Format::kTable) {
+    block(table_text(o.name, *o.m));
+    return;
   }
+  if (started_) out_ << '\n';
+  write_csv(out_, o.name, *o.m);
+  started_ = true;
 }
 
 void Printer::matrices(const std::string& command, const std::string& subject,
                        const std::vector<Shown>& items, const std::string& json_extra) {
   if (format_ == Format::kJson) {
-    out_ << "{" << dump(Json(command)) << ":" << dump(Json(subject))
-         << (json_extra.empty() ? "" : "," + json_extra) << "," << json_outputs(items) << "}\n";
+    BlockOut b(out_);
+    b.text("{" + dump(Json(command)) + ":" + dump(Json(subject)) +
+           (json_extra.empty() ? "" : "," + json_extra) + ",");
+    write_json_outputs(b, items);
+    b.text("}\n");
     return;
   }
   for (const Shown& o : items) {
     if (!o.m)
       block(format_ == Format::kTable ? o.name + ": no value\n" : "# " + o.name + " (no value)\n");
     else
-      block(format_ == Format::kTable ? table_text(o.name, *o.m) : csv_text(o.name, *o.m));
+      show(o);
   }
 }
 

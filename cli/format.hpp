@@ -1,8 +1,8 @@
 // The three output formats of the command line.
 //
 //   table  each output labelled "name: rows x cols", numbers aligned by column
-//   csv    "# name", then rows of %.17g numbers ('.' for missing); outputs
-//          separated by a blank line
+//   csv    "# name", then rows of shortest round-trip numbers ('.' for
+//          missing); outputs separated by a blank line
 //   json   one object per call (JSON Lines in scripts), round-trip numbers,
 //          null for missing values
 //
@@ -37,7 +37,35 @@ struct Shown {
 // with very large or very small magnitudes); '.' for missing values.
 std::string table_text(const std::string& label, const Matrix& m);
 
-// "# name" and the rows as %.17g, '.' for missing values.
+// Text and numbers gathered in a block of 64 KiB and handed to the stream a
+// block at a time: a matrix of any size is written with no more than that
+// held beside it.  Numbers are the shortest text that reads back as the same
+// double (std::to_chars).
+class BlockOut {
+ public:
+  explicit BlockOut(std::ostream& out) : out_(out) {}
+  ~BlockOut() { flush(); }
+  BlockOut(const BlockOut&) = delete;
+  BlockOut& operator=(const BlockOut&) = delete;
+  void text(std::string_view s);
+  void ch(char c) {
+    if (n_ == kSize) flush();
+    buf_[n_++] = c;
+  }
+  // x, or `missing` for a missing value.
+  void number(double x, std::string_view missing);
+  void flush();
+
+ private:
+  static constexpr std::size_t kSize = std::size_t(1) << 16;
+  std::ostream& out_;
+  std::size_t n_ = 0;
+  char buf_[kSize];
+};
+
+// "# name" and the rows, numbers as the shortest round-trip text, '.' for
+// missing values.
+void write_csv(std::ostream& out, const std::string& name, const Matrix& m);
 std::string csv_text(const std::string& name, const Matrix& m);
 
 // The shortest text that reads back as the same double; null when missing.
@@ -52,6 +80,9 @@ std::string json_number(double x);
 // `argument_name` its name); null when there is none.
 std::string json_call(const std::string& function, const CallResult& r,
                       const std::vector<Shown>& outputs, const std::string& argument_name = {});
+// The same object and a newline written to `out` in blocks.
+void write_json_call(std::ostream& out, const std::string& function, const CallResult& r,
+                     const std::vector<Shown>& outputs, const std::string& argument_name = {});
 
 // The standard-error lines of a call: "NOTE: ..." and "ERROR: ...", each
 // after `where` (e.g. "line 3: "), and a line explaining a non-zero status
@@ -90,7 +121,8 @@ class Printer {
   void error_line(const std::string& line);
 
  private:
-  void block(const std::string& text);  // a table or csv block, blank-line separated
+  void block(const std::string& text);  // a table block, blank-line separated
+  void show(const Shown& o);            // a table or csv block of a matrix
 
   Format format_;
   std::ostream& out_;

@@ -1,6 +1,7 @@
 #include "cli/parse.hpp"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -196,8 +197,18 @@ std::optional<double> parse_number(std::string_view token) {
   if (same_name(token, "inf")) return HUGE_VAL;
   if (same_name(token, "-inf")) return -HUGE_VAL;
   if (!is_decimal(token)) return std::nullopt;
-  const std::string s(token);
-  const double x = std::strtod(s.c_str(), nullptr);
+  // from_chars reads the decimal correctly rounded, as strtod does, without
+  // a copy of the token; it takes no leading '+'.
+  std::string_view digits = token[0] == '+' ? token.substr(1) : token;
+  double x = 0.0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), x);
+  if (ec == std::errc::result_out_of_range) {
+    // Beyond the largest double, or below the smallest subnormal: strtod
+    // says which (an infinity, or 0 and the subnormals it rounds to).
+    x = std::strtod(std::string(digits).c_str(), nullptr);
+  } else if (ec != std::errc() || end != digits.data() + digits.size()) {
+    return std::nullopt;
+  }
   // A decimal beyond the largest double is refused rather than read as an
   // infinity, which would silently turn a typed number into a missing value.
   // One below the smallest subnormal reads as zero, as in every C reader.
@@ -343,99 +354,165 @@ bool is_header(const std::vector<std::string>& fields) {
   return name;
 }
 
+// Reads a file of numbers line by line into one row-major block: a line of
+// column names first (is_header) is read past, an index column under an
+// empty first name left out.
+class MatrixFileLines {
+ public:
+  explicit MatrixFileLines(const std::string& name) : shown_(printable(name)) {}
+
+  void line(std::string_view line) {
+    ++line_no_;
+    if (line_no_ == 1) line = without_bom(line);
+    if (std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+    line = trim(line);
+    if (line.empty()) return;
+    const bool csv = line.find(',') != std::string_view::npos;
+    if (rows_ == 0 && !header_) {
+      std::vector<std::string> names;
+      for (std::string_view f : csv ? split_csv(line) : split_blanks(line)) names.push_back(unquoted(f));
+      if (is_header(names)) {
+        header_ = true;
+        index_column_ = names.size() > 1 && names[0].empty();
+        return;
+      }
+    }
+    std::int64_t count = 0;
+    auto field = [&](std::string_view f) {
+      if (index_column_ && count++ == 0) return;
+      f = trim(f);
+      if (!f.empty() && f.front() == '"') {
+        quoted_ = unquoted(f);
+        f = quoted_;
+      }
+      values_.push_back(number(f));
+    };
+    const std::size_t before = values_.size();
+    if (csv) {
+      bool quoted = false;
+      std::size_t start = 0;
+      for (std::size_t i = 0; i <= line.size(); ++i) {
+        if (i == line.size() || (line[i] == ',' && !quoted)) {
+          field(line.substr(start, i - start));
+          start = i + 1;
+        } else if (line[i] == '"') {
+          quoted = !quoted;
+        }
+      }
+    } else {
+      for (std::string_view f : split_blanks(line)) field(f);
+    }
+    const std::int64_t width = std::int64_t(values_.size() - before);
+    if (rows_ > 0 && width != cols_)
+      throw UsageError(shown_ + ":" + std::to_string(line_no_) + ": " + std::to_string(width) +
+                       " fields where the first row has " + std::to_string(cols_));
+    if (rows_ == 0) cols_ = width;
+    ++rows_;
+  }
+
+  Matrix finish() {
+    if (rows_ == 0) throw UsageError(shown_ + " holds no numbers");
+    if (rows_ > kMaxDim || cols_ > kMaxDim)
+      throw UsageError(shown_ + " has more rows or columns than a matrix can hold");
+    return Matrix(std::int32_t(rows_), std::int32_t(cols_), std::move(values_));
+  }
+
+ private:
+  double number(std::string_view f) const {
+    if (f.empty() || f == "NA") return kMissing;
+    if (std::optional<double> x = parse_number(f)) return *x;
+    const std::string why = refused_number(f);
+    throw UsageError(shown_ + ":" + std::to_string(line_no_) + ": " + in_quotes(f) +
+                     (why.empty() ? rows_ == 0 && !header_
+                                        ? " is not a number (a line of column names holds no "
+                                          "number)"
+                                        : " is not a number"
+                                  : ": " + why));
+  }
+
+  std::string shown_;
+  std::vector<double> values_;
+  std::int64_t rows_ = 0, cols_ = 0;
+  std::size_t line_no_ = 0;
+  bool header_ = false;        // a line of column names came first
+  bool index_column_ = false;  // its first name is empty: the first column labels the rows
+  std::string quoted_;         // the field last read from quotes
+};
+
 }  // namespace
 
 Matrix parse_matrix_file(std::string_view content, const std::string& name) {
   NumberFileScreen().feed(content, name);
-  const std::string shown = printable(name);
-  std::vector<std::vector<double>> rows;
-  std::size_t line_no = 0;
-  bool header = false;        // a line of column names came first
-  bool index_column = false;  // its first name is empty: the first column labels the rows
-  for (std::string_view line : split(without_bom(content), '\n')) {
-    ++line_no;
-    if (std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
-    line = trim(line);
-    if (line.empty()) continue;
-    const bool csv = line.find(',') != std::string_view::npos;
-    std::vector<std::string> fields;
-    for (std::string_view f : csv ? split_csv(line) : split_blanks(line)) fields.push_back(unquoted(f));
-    if (rows.empty() && !header && is_header(fields)) {
-      header = true;
-      index_column = fields.size() > 1 && fields[0].empty();
-      continue;
-    }
-    if (index_column) fields.erase(fields.begin());
-    std::vector<double> row;
-    row.reserve(fields.size());
-    for (const std::string& text : fields) {
-      std::string_view field = text;
-      if (field.empty() || field == "NA") {
-        row.push_back(kMissing);
-        continue;
-      }
-      std::optional<double> x = parse_number(field);
-      if (!x) {
-        const std::string why = refused_number(field);
-        throw UsageError(shown + ":" + std::to_string(line_no) + ": " + in_quotes(field) +
-                         (why.empty() ? rows.empty() && !header
-                                            ? " is not a number (a line of column names holds no "
-                                              "number)"
-                                            : " is not a number"
-                                      : ": " + why));
-      }
-      row.push_back(*x);
-    }
-    if (!rows.empty() && row.size() != rows[0].size())
-      throw UsageError(shown + ":" + std::to_string(line_no) + ": " + std::to_string(row.size()) +
-                       " fields where the first row has " + std::to_string(rows[0].size()));
-    rows.push_back(std::move(row));
-  }
-  if (rows.empty()) throw UsageError(shown + " holds no numbers");
-  return build_matrix(rows, shown);
+  MatrixFileLines lines(name);
+  for (std::string_view line : split(content, '\n')) lines.line(line);
+  return lines.finish();
 }
 
 Matrix read_matrix_file(const std::string& path) {
-  // read_file, screening each block as it comes: a stream that is no file
-  // of numbers (/dev/zero, a binary file) is refused at its first block
-  // instead of being held whole first.
+  // Read in blocks, each screened as it comes (a stream that is no file of
+  // numbers, /dev/zero or a binary file, is refused at its first block) and
+  // its complete lines read at once: what is held is the numbers, not the
+  // text.
   using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
   File f(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!f) throw UsageError("cannot read " + printable(path) + ": " + std::strerror(errno));
   NumberFileScreen screen;
-  std::string content;
-  char buf[1 << 16];
+  MatrixFileLines lines(path);
+  std::string pending;  // a line not yet complete
+  std::vector<char> buf(std::size_t(1) << 20);
   std::size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0) {
-    screen.feed(std::string_view(buf, got), path);
-    content.append(buf, got);
+  while ((got = std::fread(buf.data(), 1, buf.size(), f.get())) > 0) {
+    std::string_view chunk(buf.data(), got);
+    screen.feed(chunk, path);
+    std::size_t start = 0;
+    for (std::size_t nl = chunk.find('\n'); nl != std::string_view::npos;
+         nl = chunk.find('\n', start)) {
+      if (pending.empty()) {
+        lines.line(chunk.substr(start, nl - start));
+      } else {
+        pending.append(chunk.substr(start, nl - start));
+        lines.line(pending);
+        pending.clear();
+      }
+      start = nl + 1;
+    }
+    pending.append(chunk.substr(start));
   }
   if (std::ferror(f.get())) throw UsageError("cannot read " + printable(path) + ": " + std::strerror(errno));
-  return parse_matrix_file(content, path);
+  if (!pending.empty()) lines.line(pending);
+  return lines.finish();
 }
 
 void write_matrix_file(const std::string& path, const Matrix& m) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "w"), &std::fclose);
   if (!f) throw ResourceError("cannot write " + printable(path) + ": " + std::strerror(errno));
-  std::string line;
-  char num[32];
+  // Rows gathered in blocks of about 64 KiB, numbers as the shortest text
+  // that reads back as the same double.
+  constexpr std::size_t kBlock = std::size_t(1) << 16, kLongest = 32;
+  std::vector<char> block(kBlock + kLongest + 4);
+  std::size_t n = 0;
   int err = 0;  // the first failure's errno
+  auto put = [&]() {
+    errno = 0;
+    if (std::fwrite(block.data(), 1, n, f.get()) != n && err == 0) err = errno ? errno : EIO;
+    n = 0;
+  };
   for (std::int64_t i = 0; i < m.rows && err == 0; ++i) {
-    line.clear();
     for (std::int64_t j = 0; j < m.cols; ++j) {
-      if (j) line += ',';
+      if (n >= kBlock) put();
+      if (j) block[n++] = ',';
       const double x = m.at(i, j);
       if (std::isnan(x) || std::isinf(x)) {
-        line += "NA";
+        block[n++] = 'N';
+        block[n++] = 'A';
       } else {
-        std::snprintf(num, sizeof num, "%.17g", x);
-        line += num;
+        n = std::size_t(std::to_chars(block.data() + n, block.data() + block.size(), x).ptr -
+                        block.data());
       }
     }
-    line += '\n';
-    errno = 0;
-    if (std::fwrite(line.data(), 1, line.size(), f.get()) != line.size()) err = errno ? errno : EIO;
+    block[n++] = '\n';
   }
+  if (n > 0 && err == 0) put();
   // Buffered data reaches the file only when it is closed: the reason of a
   // failing close is the one to report.
   errno = 0;

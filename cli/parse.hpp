@@ -102,8 +102,9 @@ class NumberFileScreen {
 // parse_matrix_file: a large valid file is still read whole.
 Matrix read_matrix_file(const std::string& path);
 
-// Writes a matrix as CSV, numbers as %.17g, NA for missing values (a file
-// that read_matrix_file and common CSV readers read back exactly).
+// Writes a matrix as CSV, numbers as the shortest text that reads back as the
+// same double, NA for missing values (a file that read_matrix_file and
+// common CSV readers read back exactly).
 // ResourceError with the system's reason when the file cannot be written.
 void write_matrix_file(const std::string& path, const Matrix& m);
 
