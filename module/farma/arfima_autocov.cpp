@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstring>
 #include <limits>
 
@@ -13,6 +14,44 @@
 
 namespace mvtsa {
 namespace {
+
+// A product m 2^e of real or complex factors, the mantissa m rescaled by a
+// power of two whenever its magnitude leaves [2^-400, 2^400].  Rescaling is
+// exact, so reciprocal() equals 1 / (the plain product) whenever the plain
+// product never left the range of doubles.
+template <class T>
+class ScaledProduct {
+ public:
+  explicit ScaledProduct(T first) : m_(first) { rescale(); }
+  ScaledProduct& operator*=(T factor) {
+    m_ *= factor;
+    rescale();
+    return *this;
+  }
+  // 1 / (m 2^e) = (1 / m) 2^-e; infinite or zero where that is beyond the
+  // doubles, as the plain reciprocal would be.
+  T reciprocal() const { return scaled(T(1.0) / m_, -e_); }
+
+ private:
+  static double size(double x) { return std::fabs(x); }
+  static double size(std::complex<double> z) { return std::fmax(std::fabs(z.real()), std::fabs(z.imag())); }
+  static double scaled(double x, long e) { return std::ldexp(x, int(std::clamp(e, -4000L, 4000L))); }
+  static std::complex<double> scaled(std::complex<double> z, long e) {
+    return {scaled(z.real(), e), scaled(z.imag(), e)};
+  }
+  void rescale() {
+    const double a = size(m_);
+    if (!(a > 0x1p-400 && a < 0x1p400) || !std::isfinite(a)) {
+      if (!(a > 0.0) || !std::isfinite(a)) return;  // 0 or not a number: nothing to gain
+      int k = 0;
+      (void)std::frexp(a, &k);
+      m_ = scaled(m_, -k);
+      e_ += k;
+    }
+  }
+  T m_;
+  long e_ = 0;
+};
 
 // A tail below kUnitRoundoff (half an ulp) of the sum cannot change it.
 
@@ -211,6 +250,42 @@ std::int64_t arfima_autocov_work_size(int p, int q, std::int64_t lag) {
   return frac > arma ? frac : arma;
 }
 
+void sowell_weights(const double* roots, int p, bool complex_roots, double* zeta) {
+  // zeta_j = 1 / [rho_j prod_{i=1..p} (1 - rho_i rho_j) prod_{m != j} (rho_j - rho_m)]
+  // The 2p - 1 factors of the product are gathered with a separate power
+  // of two, so that for many roots (an AR lag of 2000 has 2000, of modulus
+  // near 1, whose differences are small) the partial products neither
+  // overflow nor underflow where the product itself is a double.
+  // Multiplying by a power of two is exact, so the value is that of the
+  // plain product wherever the plain product stays in range.
+  if (complex_roots) {
+    for (int j = 0; j < p; ++j) {
+      const std::complex<double> rj(roots[2 * j], roots[2 * j + 1]);
+      ScaledProduct<std::complex<double>> den(rj);
+      for (int i = 0; i < p; ++i) {
+        const std::complex<double> ri(roots[2 * i], roots[2 * i + 1]);
+        den *= 1.0 - ri * rj;
+        if (i != j) den *= rj - ri;
+      }
+      const std::complex<double> z = den.reciprocal();
+      zeta[2 * j] = z.real();
+      zeta[2 * j + 1] = z.imag();
+    }
+  } else {
+    for (int j = 0; j < p; ++j) {
+      const double rj = roots[2 * j];
+      ScaledProduct<double> den(rj);
+      for (int i = 0; i < p; ++i) {
+        const double ri = roots[2 * i];
+        den *= 1.0 - ri * rj;
+        if (i != j) den *= rj - ri;
+      }
+      zeta[2 * j] = den.reciprocal();
+      zeta[2 * j + 1] = 0.0;
+    }
+  }
+}
+
 int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, const double* ma,
                    const double* ar, const double* roots, bool complex_roots, double* work) {
   // d = 0: the ARMA(p, q) autocovariances, then the AR recursion
@@ -271,33 +346,7 @@ int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, cons
   if (int st = gamma_ratio_table(d, hlo, hhi, G)) return st;
 
   if (p > 0) {
-    // zeta_j = 1 / [rho_j prod_{i=1..p} (1 - rho_i rho_j) prod_{m != j} (rho_j - rho_m)]
-    if (complex_roots) {
-      for (int j = 0; j < p; ++j) {
-        const std::complex<double> rj(roots[2 * j], roots[2 * j + 1]);
-        std::complex<double> den = rj;
-        for (int i = 0; i < p; ++i) {
-          const std::complex<double> ri(roots[2 * i], roots[2 * i + 1]);
-          den *= 1.0 - ri * rj;
-          if (i != j) den *= rj - ri;
-        }
-        const std::complex<double> z = 1.0 / den;
-        zeta[2 * j] = z.real();
-        zeta[2 * j + 1] = z.imag();
-      }
-    } else {
-      for (int j = 0; j < p; ++j) {
-        const double rj = roots[2 * j];
-        double den = rj;
-        for (int i = 0; i < p; ++i) {
-          const double ri = roots[2 * i];
-          den *= 1.0 - ri * rj;
-          if (i != j) den *= rj - ri;
-        }
-        zeta[2 * j] = 1.0 / den;
-        zeta[2 * j + 1] = 0.0;
-      }
-    }
+    sowell_weights(roots, p, complex_roots, zeta);
     // S(h) = sum_j Re(zeta_j C(d, h, rho_j)), C from the table of
     // F(d + x, 1 - d + x, rho_j) over x = -X..X, one root at a time.
     const std::int64_t X = -hlo > hhi ? -hlo : hhi;

@@ -68,6 +68,15 @@ void arma_autocov(int p, int q, const double* ar, const double* ma, double* gamm
 // 6 (L + q) for the gamma ratios, the root sums and one complex table.
 std::int64_t arfima_autocov_work_size(int p, int q, std::int64_t lag);
 
+// Sowell's weights of the p AR roots rho_j (pairs as for arfima_autocov):
+//   zeta_j = 1 / [rho_j prod_{i=1..p} (1 - rho_i rho_j) prod_{m != j} (rho_j - rho_m)]
+// into zeta (p complex values, imaginary parts 0 for real roots), the
+// product gathered with a separate power of two so that its partial
+// products stay in range for many roots near the unit circle (an AR lag of
+// 2000); where they stay in range anyway the bits are those of the plain
+// product.
+void sowell_weights(const double* roots, int p, bool complex_roots, double* zeta);
+
 // gamma(0..lag) of ARFIMA(p, d, q) for unit innovation variance.  roots
 // holds the p AR roots as (real, imaginary) pairs, distinct and inside the
 // unit circle (the caller has checked); complex_roots says whether any has

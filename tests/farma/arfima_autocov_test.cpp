@@ -203,6 +203,45 @@ TEST_F(FarmacovCross, ArRootsNearTheUnitCircleAndLongLags) {
   }
 }
 
+// One AR coefficient at lag s has s roots rho_j = r e^(2 pi i j / s),
+// r = phi^(1/s).  For s = 1400 and phi = 0.5 the 2799 factors of each
+// Sowell weight carry partial products beyond the doubles although the
+// weight itself is of order 1e-3: FARMACOV once failed there with
+// "overflowed".  Against the same products in long double (whose exponent
+// reaches 1e4932), for complex roots and for s real roots spread over
+// (-0.9995, 0.9995).
+TEST(SowellWeights, ManyRootsNearTheUnitCircleStayInRange) {
+  for (const bool complex_roots : {true, false}) {
+    const int s = complex_roots ? 1400 : 700;
+    std::vector<double> roots(2 * std::size_t(s)), zeta(2 * std::size_t(s));
+    // in the root finder's order: real parts descending, a conjugate pair
+    // together (the positive imaginary part first)
+    const double r = std::pow(0.5, 1.0 / s), pi = 3.141592653589793;
+    for (int j = 0; j < s; ++j) {
+      const int k = (j + 1) / 2;  // angle 2 pi k / s, the sign by the parity of j
+      const double angle = (j % 2 == 1 || j == 0 ? 1.0 : -1.0) * 2 * pi * k / s;
+      roots[2 * j] = complex_roots ? r * std::cos(angle) : 0.9995 - 1.999 * j / (s - 1);
+      roots[2 * j + 1] = complex_roots && j != s - 1 ? r * std::sin(angle) : 0.0;
+    }
+    mvtsa::sowell_weights(roots.data(), s, complex_roots, zeta.data());
+    for (int j = 0; j < s; j += 37) {
+      using C = std::complex<long double>;
+      const C rj(roots[2 * j], roots[2 * j + 1]);
+      C den = rj;
+      for (int i = 0; i < s; ++i) {
+        const C ri(roots[2 * i], roots[2 * i + 1]);
+        den *= 1.0L - ri * rj;
+        if (i != j) den *= rj - ri;
+      }
+      const C want = 1.0L / den;
+      if (std::abs(want) > 1e300L || std::abs(want) < 1e-300L) continue;  // beyond a double
+      const C got(zeta[2 * j], zeta[2 * j + 1]);
+      EXPECT_LE(double(std::abs(got - want) / std::abs(want)), 1e-10)
+          << (complex_roots ? "complex " : "real ") << j;
+    }
+  }
+}
+
 TEST_F(FarmacovCross, ComplexRootsAndMovingAverageTerms) {
   struct Case {
     double d;
