@@ -7,6 +7,7 @@
 //   mvts --version
 //   mvts study FILE.json [--workers N | --scheduler ADDRESS] [--out FILE.csv]
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -189,6 +190,12 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The module's vector kernels are short loops: BLAS threads only spin
+  // (twice the CPU time of a one-off call), and a threaded dot product sums
+  // in another order, so results would depend on the machine's cores.  One
+  // thread, unless the caller asked for others; the module, which loads the
+  // library, is loaded after this.
+  setenv("OPENBLAS_NUM_THREADS", "1", 0);
   std::ios::sync_with_stdio(false);
   try {
     return run(argc, argv);
