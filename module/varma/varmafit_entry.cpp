@@ -18,6 +18,81 @@ namespace {
 
 enum { kSeries = 0, kArLags = 1, kMaLags = 2 };
 
+// Identifiability: the complete rows beyond the largest lag (which the
+// likelihood uses) must outnumber the k (P + Q) coefficients of one
+// equation.  Messages 396 and 395 otherwise.
+int check_identifiable(const double* series, std::int64_t T, int k, int blocks, int order) {
+  const std::int64_t complete = varmafit_complete_rows(series, T, k);
+  if (complete == 0) return fail_message(kMsgNoCompleteRow);
+  const std::int64_t per_equation = std::int64_t(k) * blocks;
+  const std::int64_t rows = complete - order;
+  if (per_equation >= rows)
+    return fail_message(kMsgTooManyCoefficients,
+                        {per_equation, rows > 0 ? rows : std::int64_t(0)});
+  return kStatusOk;
+}
+
+// The start: least-squares AR blocks, zero MA blocks, the residual
+// covariance (the identity where its factor fails), in the model and in the
+// parameter vector x; the optimizer's typical sizes from the series' scale.
+int set_start(const VarmafitData& data, const VarmafitModel& model, double* x, double* typical) {
+  const int k = data.k, P = data.P, Q = data.Q;
+  {
+    WorkBlock<double> sw(varmafit_start_work_size(k, P));
+    if (!sw) return sw.status();
+    varmafit_start(data, model.ar, model.ma, model.sigma_packed, sw.data());
+  }
+  if (varmafit_model_to_vector(model.ar, model.ma, model.sigma_packed, k, P, Q, x) != 0) {
+    packed_identity(k, model.sigma_packed);
+    (void)varmafit_model_to_vector(model.ar, model.ma, model.sigma_packed, k, P, Q, x);
+  }
+  varmafit_typical_sizes(data, model.sigma_packed, typical);
+  return kStatusOk;
+}
+
+// The optimizer through the bridge from x (replaced by the best point):
+// the bridge context in ctx (nlbrg::kContextBytes), tail n + 1 doubles.
+// Returns the bridge's report.
+int run_optimizer(const VarmafitData& data, VarmafitModel& model, double* x, double* typical,
+                  double* tail, void* ctx) {
+  const std::int64_t n = varmafit_parameter_count(data.k, data.P, data.Q);
+  tail[n] = 0.6;
+  tail[2] = 1.0;
+  set_context_word<std::int32_t>(ctx, nlbrg::kCtxCount, static_cast<std::int32_t>(n));
+  set_context_word<double*>(ctx, nlbrg::kCtxParams, x);
+  set_context_word<double*>(ctx, nlbrg::kCtxUnreadTail, tail);
+  set_context_word<double*>(ctx, nlbrg::kCtxUnreadTailLast, tail + n);
+  set_context_word<const VarmafitData*>(ctx, nlbrg::kCtxData, &data);
+  set_context_word<VarmafitModel*>(ctx, nlbrg::kCtxModel, &model);
+  set_context_word<void*>(ctx, nlbrg::kCtxHostWord, host_context_word());
+  BridgeCall call;
+  call.caller = FitCaller::kVarmafit;
+  call.objective = varmafit_objective;
+  call.typical = typical;
+  fit_report() = FitReport{};
+  return optimizer_bridge(ctx, call);
+}
+
+// Outputs 1 (the AR blocks, when P > 0), 2 (the MA blocks, when Q > 0) and
+// 3 (Sigma, full) from the model.
+int create_outputs(int k, int P, int Q, const VarmafitModel& model) {
+  const std::size_t kk = std::size_t(k) * std::size_t(k);
+  if (P > 0) {
+    double* out = create_result(1, k * P, k);
+    if (!out) return kStatusHostError;
+    std::memcpy(out, model.ar, sizeof(double) * kk * std::size_t(P));
+  }
+  if (Q > 0) {
+    double* out = create_result(2, k * Q, k);
+    if (!out) return kStatusHostError;
+    std::memcpy(out, model.ma, sizeof(double) * kk * std::size_t(Q));
+  }
+  double* out = create_result(3, k, k);
+  if (!out) return kStatusHostError;
+  unpack_symmetric(model.sigma_packed, k, out);
+  return kStatusOk;
+}
+
 int varmafit(void** args, const std::int32_t* given) {
   ArgList in(args, given);
   // The series: T x k, missing values allowed.
@@ -41,15 +116,7 @@ int varmafit(void** args, const std::int32_t* given) {
   if (in.given(kMaLags))
     if (int st = fit_lag_list(in, kMaLags, &ma_lags, &Q, &qmax)) return st;
   if (P == 0 && Q == 0) return fail_message(kMsgNoCoefficients, {"order"});
-  // Identifiability: the rows the likelihood uses, against the coefficients
-  // of one equation.
-  const std::int64_t complete = varmafit_complete_rows(series.data(), T, k);
-  if (complete == 0) return fail_message(kMsgNoCompleteRow);
-  const std::int64_t per_equation = std::int64_t(k) * (P + Q);
-  const std::int64_t rows = complete - std::max(pmax, qmax);
-  if (per_equation >= rows)
-    return fail_message(kMsgTooManyCoefficients,
-                        {per_equation, rows > 0 ? rows : std::int64_t(0)});
+  if (int st = check_identifiable(series.data(), T, k, P + Q, std::max(pmax, qmax))) return st;
 
   // Work space, all taken here once for the whole fit.
   const std::int64_t n = varmafit_parameter_count(k, P, Q);
@@ -85,61 +152,21 @@ int varmafit(void** args, const std::int32_t* given) {
   data.Q = Q;
   data.qmax = qmax;
 
-  // The start: least-squares AR blocks, zero MA blocks, the residual
-  // covariance; the optimizer's typical sizes from the series' scale.
-  {
-    WorkBlock<double> sw(varmafit_start_work_size(k, P));
-    if (!sw) return sw.status();
-    varmafit_start(data, ar.data(), ma.data(), sigma.data(), sw.data());
-  }
-  if (varmafit_model_to_vector(ar.data(), ma.data(), sigma.data(), k, P, Q, x.data()) != 0) {
-    packed_identity(k, sigma.data());
-    (void)varmafit_model_to_vector(ar.data(), ma.data(), sigma.data(), k, P, Q, x.data());
-  }
-  varmafit_typical_sizes(data, sigma.data(), typical.data());
-
-  // The optimizer through the bridge.
   VarmafitModel model;
   model.ar = ar.data();
   model.ma = ma.data();
   model.sigma_packed = sigma.data();
   model.filter_work = filter.data();
-  tail[n] = 0.6;
-  tail[2] = 1.0;
-  void* ctx = context.data();
-  set_context_word<std::int32_t>(ctx, nlbrg::kCtxCount, static_cast<std::int32_t>(n));
-  set_context_word<double*>(ctx, nlbrg::kCtxParams, x.data());
-  set_context_word<double*>(ctx, nlbrg::kCtxUnreadTail, tail.data());
-  set_context_word<double*>(ctx, nlbrg::kCtxUnreadTailLast, tail.data() + n);
-  set_context_word<const VarmafitData*>(ctx, nlbrg::kCtxData, &data);
-  set_context_word<VarmafitModel*>(ctx, nlbrg::kCtxModel, &model);
-  set_context_word<void*>(ctx, nlbrg::kCtxHostWord, host_context_word());
-  BridgeCall call;
-  call.caller = FitCaller::kVarmafit;
-  call.objective = varmafit_objective;
-  call.typical = typical.data();
-  fit_report() = FitReport{};
-  const int report = optimizer_bridge(ctx, call);
+  if (int st = set_start(data, model, x.data(), typical.data())) return st;
+  const int report = run_optimizer(data, model, x.data(), typical.data(), tail.data(),
+                                   context.data());
   if (cancel_requested()) return cancelled();
   if (report < 0) return kStatusMessage;
 
-  // The final point back to the model, and the outputs.
+  // The final point back to the model in the data's units, and the outputs.
   varmafit_vector_to_model(x.data(), k, P, Q, ar.data(), ma.data(), sigma.data());
   varmafit_restore_units(scale.data(), k, P, Q, ar.data(), ma.data(), sigma.data());
-  if (P > 0) {
-    double* out = create_result(1, k * P, k);
-    if (!out) return kStatusHostError;
-    std::memcpy(out, ar.data(), sizeof(double) * kk * std::size_t(P));
-  }
-  if (Q > 0) {
-    double* out = create_result(2, k * Q, k);
-    if (!out) return kStatusHostError;
-    std::memcpy(out, ma.data(), sizeof(double) * kk * std::size_t(Q));
-  }
-  double* out = create_result(3, k, k);
-  if (!out) return kStatusHostError;
-  unpack_symmetric(sigma.data(), k, out);
-  return kStatusOk;
+  return create_outputs(k, P, Q, model);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <random>
 #include <string>
@@ -33,12 +34,32 @@ class Varmalik : public ::testing::Test {
   static std::vector<double> values(const mvts::CallResult& r) {
     return r.outputs.empty() || !r.outputs[0] ? std::vector<double>{} : r.outputs[0]->data;
   }
+  // VARMALIK by each method gives D and S of the dense density d to `rel`
+  // (relative, plus 1), and L = -(D + S)/2.
+  void expect_dense(const Model& m, const std::vector<double>& y, std::int64_t T,
+                    std::initializer_list<double> methods, const lik_test::Dense& d, double rel,
+                    const std::string& what);
   mvts::Session s_;
 };
 
 // Relative agreement of two likelihood components.
 void expect_close(double a, double b, double rel, const std::string& what) {
   EXPECT_NEAR(a, b, rel * (1.0 + std::fabs(b))) << what;
+}
+
+void Varmalik::expect_dense(const Model& m, const std::vector<double>& y, std::int64_t T,
+                            std::initializer_list<double> methods, const lik_test::Dense& d,
+                            double rel, const std::string& what) {
+  for (double method : methods) {
+    const std::string where = what + " method " + std::to_string(int(method));
+    const auto r = call(lik_test::lik_args(m, y, T, method));
+    ASSERT_EQ(r.status, 0) << where;
+    const std::vector<double> v = values(r);
+    ASSERT_EQ(v.size(), 3u) << where;
+    expect_close(v[1], d.logdet, rel, "D " + where);
+    expect_close(v[2], d.quad, rel, "S " + where);
+    EXPECT_DOUBLE_EQ(v[0], -(v[1] + v[2]) / 2) << where;
+  }
 }
 
 // --- the exact methods against the dense density --------------------------------------
@@ -60,17 +81,7 @@ TEST_F(Varmalik, ExactMethodsMatchTheDenseGaussianDensity) {
     s_.activate();
     const lik_test::Dense d = lik_test::dense_gaussian(m, y, T);
     ASSERT_TRUE(d.ok) << "trial " << trial;
-    for (double method : {0.0, 2.0}) {
-      const auto r = call(lik_test::lik_args(m, y, T, method));
-      ASSERT_EQ(r.status, 0) << "trial " << trial << " method " << method;
-      const std::vector<double> v = values(r);
-      ASSERT_EQ(v.size(), 3u);
-      const std::string where = "trial " + std::to_string(trial) + " method " +
-                                std::to_string(int(method));
-      expect_close(v[1], d.logdet, 1e-8, "D " + where);
-      expect_close(v[2], d.quad, 1e-8, "S " + where);
-      EXPECT_DOUBLE_EQ(v[0], -(v[1] + v[2]) / 2) << where;
-    }
+    expect_dense(m, y, T, {0.0, 2.0}, d, 1e-8, "trial " + std::to_string(trial));
     ++checked;
   }
   EXPECT_GE(checked, 30);
@@ -101,16 +112,7 @@ TEST_F(Varmalik, MissingRowsGiveTheDensityOfTheRowsObserved) {
     s_.activate();
     const lik_test::Dense d = lik_test::dense_gaussian(m, y, T, &observed);
     ASSERT_TRUE(d.ok) << "pattern " << pi;
-    for (double method : {0.0, 1.0, 2.0}) {
-      const auto r = call(lik_test::lik_args(m, y, T, method));
-      ASSERT_EQ(r.status, 0) << "pattern " << pi;
-      const std::vector<double> v = values(r);
-      ASSERT_EQ(v.size(), 3u);
-      const std::string where = "pattern " + std::to_string(pi) + " method " +
-                                std::to_string(int(method));
-      expect_close(v[1], d.logdet, 1e-9, "D " + where);
-      expect_close(v[2], d.quad, 1e-9, "S " + where);
-    }
+    expect_dense(m, y, T, {0.0, 1.0, 2.0}, d, 1e-9, "pattern " + std::to_string(pi));
   }
 }
 
