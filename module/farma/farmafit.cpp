@@ -63,8 +63,9 @@ int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const dou
   const bool exact = data.method == kFarmaExact;
   const int before = fp_fault();
   ++model.evaluations;
+  const int method = exact && data.gls_mean ? kFarmaExactGls : data.method;
   int code = farma_loglik(model.work, data.y, data.n, x[0], l.P, l.Q, model.ar, model.ma,
-                          exact ? 1.0 : missing_value(), data.method);
+                          exact ? 1.0 : missing_value(), method);
   if (before == kFpNone && fp_fault() != kFpNone) {
     clear_fp_fault();
     if (code == 0) code = kStatusGammaFailed;
@@ -93,6 +94,7 @@ int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const dou
     model.have_best = true;
     model.best_loglik = L;
     model.best_sigma2 = sigma2;
+    model.best_mean = data.gls_mean ? model.work[3] : 0.0;
   }
   return 0;
 }
