@@ -85,6 +85,27 @@ int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const dou
 // The callback handed to the optimizer: -L, or a failed evaluation.
 int farmafit_callback(void* args);
 
+// Newton's method on the profiled log-likelihood from the optimizer's
+// estimate, so that the estimate is the maximum to about 1e-8 and not only
+// to the optimizer's stopping rule: each step solves -H dx = g with the
+// gradient g and Hessian H of the objective over (d, phi, theta) by central
+// differences (module/fit/hessian.hpp, one step size kPolishStep), and is
+// taken only when -H is positive definite, every |dx_i| stays below
+// kPolishMaxMove max(1, |x_i|), d stays inside its bound and the
+// log-likelihood does not fall by more than its rounding (kPolishLoss
+// relative); at most kPolishSteps steps.  On return x
+// holds the refined point (SIGMA, the exact method's last parameter, held),
+// *loglik its value, and the model record (sigma2, the GLS mean in
+// model.work[3]) is that of x.  Returns the steps taken, or -1 when x itself
+// could not be evaluated.
+inline constexpr int kPolishSteps = 3;
+inline constexpr double kPolishStep = 0x1p-12;
+inline constexpr double kPolishMaxMove = 0x1p-6;
+inline constexpr double kPolishLoss = 0x1p-36;  // 1.5e-11
+std::uint64_t farmafit_polish_work_size(int m);
+int farmafit_polish(const FarmafitData& data, FarmafitModel& model, double* x, double* loglik,
+                    double* work);
+
 // FARMAFIT's call (kZero: a zero-mean model) and FARMAFITMEAN's (kEstimate:
 // the mean estimated with the model, a fifth output).  With the mean
 // estimated the fit runs on y less its sample mean ybar, so that y and

@@ -386,6 +386,20 @@ int write_fit_results(const FitState& f, const FitOutcome& o, FarmafitMean mean)
   return kStatusOk;
 }
 
+// With the mean estimated: the estimate refined by Newton's method
+// (farmafit_polish), so that fits of y and of y + c, whose optimizer runs
+// see different roundings, end at the same maximum.
+int polish_estimate(FitState& f, FitOutcome* o) {
+  WorkBlock<double> w(farmafit_polish_work_size(f.m));
+  if (!w) return w.status();
+  double L = 0.0;
+  if (farmafit_polish(f.data, f.model, f.x, &L, w.data()) < 0) return kStatusOk;
+  o->loglik = L;
+  o->sigma2 = f.model.sigma2;
+  o->mean = f.data.gls_mean ? f.model.work[3] : 0.0;
+  return kStatusOk;
+}
+
 }  // namespace
 
 int farmafit_call(void** args, const std::int32_t* given, FarmafitMean mean) {
@@ -403,6 +417,8 @@ int farmafit_call(void** args, const std::int32_t* given, FarmafitMean mean) {
   FitOutcome o;
   if (int st = fit_from_starts(f, context.data(), &o)) return st;
   if (!o.ok) return fit_failure(f, o);
+  if (mean == FarmafitMean::kEstimate)
+    if (int st = polish_estimate(f, &o)) return st;
   return write_fit_results(f, o, mean);
 }
 
