@@ -1,6 +1,7 @@
 #include "module/farma/farma_loglik.hpp"
 
 #include <cmath>
+#include <limits>
 
 #include "module/farma/arfima_autocov.hpp"
 #include "module/farma/durbin_levinson.hpp"
@@ -58,6 +59,14 @@ int farma_model_gamma(double* gamma, std::int64_t lag, double d, int p, int q, c
   if (int st = arfima_autocov(gamma, lag, d, p, q, ma, ar, roots, complex_roots, acov)) return st;
   if (sigma2 != 1.0)
     for (std::int64_t k = 0; k <= lag; ++k) gamma[k] *= sigma2;
+  // Subnormal autocovariances (below 2^-1022: those of an ARMA model, d = 0,
+  // fall there geometrically) are set to 0: beside gamma(0) they are far
+  // below the rounding of the recursion's sums (FARMALIK and FARMAFIT give
+  // the same bits with and without them), and every product with a subnormal
+  // operand costs some hundred times a normal one on x86-64 (an ARMA(1, 1)
+  // forecast at n = 10^4: 1.4 s -> 0.1 s).
+  for (std::int64_t k = 1; k <= lag; ++k)
+    if (std::fabs(gamma[k]) < std::numeric_limits<double>::min()) gamma[k] = 0.0;
   return 0;
 }
 

@@ -69,8 +69,9 @@ std::uint64_t farma_model_gamma_work_size(std::int64_t lag, int p, int q);
 // gamma(0..lag) of the ARFIMA(p, d, q) model with innovation variance sigma2
 // (ar, ma as for farma_loglik): the AR roots (notes 88 and 89 from the root
 // finder; 390 for a root of modulus >= 1, 373 for two equal roots), then
-// arfima_autocov (|d| <= 2^-26.5 is the ARMA model), then the scaling.
-// Returns 0 or the failing code.
+// arfima_autocov (|d| <= 2^-26.5 is the ARMA model), then the scaling;
+// subnormal values (below 2^-1022) are set to 0.  Returns 0 or the failing
+// code.
 int farma_model_gamma(double* gamma, std::int64_t lag, double d, int p, int q, const double* ar,
                       const double* ma, double sigma2, double* work);
 
