@@ -22,6 +22,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "module/farma/durbin_levinson.hpp"
 #include "module/frame/host.hpp"
@@ -55,8 +56,11 @@ int levinson_pass(const double* gamma, const double* s, std::int64_t n, double* 
     else
       zero_pivot = true;  // the sweep may still fail at a later pivot
     if (t + 1 == n) break;
-    // phi_(t+1,t+1) = (gamma(t+1) - sum_j phi_(t,j) gamma(t+1-j)) / v_t
+    // phi_(t+1,t+1) = (gamma(t+1) - sum_j phi_(t,j) gamma(t+1-j)) / v_t; a
+    // subnormal one (an ARMA model's, once its autocovariances have decayed
+    // to nothing) is 0, so that the step multiplies no subnormal number.
     kappa = (gamma[t + 1] - conv) / v;
+    if (std::fabs(kappa) < std::numeric_limits<double>::min()) kappa = 0.0;
     v *= (1.0 - kappa) * (1.0 + kappa);
     const LevinsonSums sums = levinson_step(work, n, t, kappa, s, gamma);
     pred = sums.pred;
