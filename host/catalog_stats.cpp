@@ -69,8 +69,9 @@ std::vector<FunctionDoc> farma_statistics_docs() {
                   MVTS_FARMA_MA_SIGN "): opt 1, e(t)/sqrt(v(t)) from the Durbin-Levinson "
                   "recursion of the exact likelihood, so that sum resid^2 + sum log var is -2 "
                   "times FARMALIK's exact log-likelihood; opt 0, e(t)/sqrt(sigma) from the "
-                  "filter of the conditional likelihood (which sums t >= max(p, q); the values "
-                  "before the first observation taken as 0)", kVector},
+                  "filter of the conditional likelihood: u = (1 - B)^d (y - mean) with u_0 = 0 "
+                  "(FDIF's first value is missing), values before the start 0, and the "
+                  "likelihood summing t >= max(p, q)", kVector},
         {"var", "n x 1 one-step prediction variances v(t) (exact method; sigma for every t "
                 "with opt 0)", kVector}}},
       {"FARMAFITMEAN", "estimation of an ARFIMA(p, d, q) model with its mean",
