@@ -10,4 +10,8 @@
 
 extern "C" {
 std::int32_t vtsacf_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmafcst_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmares_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmafitmean_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmainfo_entry(void** args, const std::int32_t* given) noexcept;
 }

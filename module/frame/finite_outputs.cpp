@@ -14,7 +14,10 @@ namespace {
 //   FARMALIK  output 1, elements 1 and 2 (ln det and the quadratic form):
 //             the conditional sum of squares method has neither; the exact
 //             method's are finite whenever its log-likelihood (element 0) is.
-//   FARMAFIT  outputs 2 and 3 as 1 x 1: the model has no AR (MA) part.
+//   FARMAFIT  outputs 2 and 3 as 1 x 1: the model has no AR (MA) part
+//             (FARMAFITMEAN likewise).
+//   FARMAINFO output 1, row and column 1: d at its bound, where the Hessian
+//             has no row or column for it (note 405).
 // VARMASIM's output shortened after note 359 holds only the finite
 // observations before the overflow, and needs no exception.
 bool missing_by_contract(MissingByContract contract, const CreatedOutput& out,
@@ -26,6 +29,8 @@ bool missing_by_contract(MissingByContract contract, const CreatedOutput& out,
       return out.output == 1 && (element == 1 || element == 2);
     case MissingByContract::kFarmafit:
       return (out.output == 2 || out.output == 3) && out.rows == 1 && out.cols == 1;
+    case MissingByContract::kFarmainfo:
+      return out.output == 1 && (element / out.cols == 0 || element % out.cols == 0);
     case MissingByContract::kNone:
       break;
   }
