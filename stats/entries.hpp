@@ -10,4 +10,7 @@
 
 extern "C" {
 std::int32_t vtsacf_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t varmafcst_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t varmares_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t varmainfo_entry(void** args, const std::int32_t* given) noexcept;
 }

@@ -18,6 +18,9 @@ namespace {
 // The registration table, one row per function.
 constexpr Routine kRoutines[] = {
     {"VTSACF", 2, 2, vtsacf_entry},
+    {"VARMAFCST", 9, 3, varmafcst_entry},
+    {"VARMARES", 7, 3, varmares_entry},
+    {"VARMAINFO", 7, 2, varmainfo_entry},
 };
 constexpr std::int32_t kRoutineCount = std::int32_t(std::size(kRoutines));
 

@@ -1,5 +1,6 @@
 #include "module/fit/richardson_hessian.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -8,18 +9,18 @@
 namespace mvtsa {
 namespace {
 
-constexpr int kLevels = kRichardsonLevels;
+constexpr int kLevels = kMaxRichardsonLevels;
 // The least pivot of the correlation form of -H: 2^-26.5.
 constexpr double kPivotFloor = kCloseTol;
 
 // Richardson extrapolation of a[0 .. L-1], the estimates at steps h / 2^l
 // with error even in h: a(l) <- (4^m a(l+1) - a(l)) / (4^m - 1), m = 1 ..
 // L-1.  Returns the last estimate, a[0].
-double extrapolate(double* a) {
+double extrapolate(double* a, int levels) {
   double four_m = 1.0;
-  for (int m = 1; m < kLevels; ++m) {
+  for (int m = 1; m < levels; ++m) {
     four_m *= 4.0;
-    for (int l = 0; l + m < kLevels; ++l) a[l] = (four_m * a[l + 1] - a[l]) / (four_m - 1.0);
+    for (int l = 0; l + m < levels; ++l) a[l] = (four_m * a[l + 1] - a[l]) / (four_m - 1.0);
   }
   return a[0];
 }
@@ -50,8 +51,9 @@ std::uint64_t richardson_hessian_work(std::int64_t n) {
   return std::uint64_t(n) * (1 + kLevels) + kLevels;
 }
 
-int richardson_hessian(std::int64_t n, const double* x, const double* step, HessianFunction f,
-                       void* context, double* H, double* work) {
+int richardson_hessian(std::int64_t n, const double* x, const double* step, int levels,
+                       HessianFunction f, void* context, double* H, double* work) {
+  levels = std::clamp(levels, 1, kLevels);
   double* xt = work;
   double* diag = xt + n;            // D_ii at level l: diag[i L + l]
   double* level = diag + n * kLevels;
@@ -60,23 +62,23 @@ int richardson_hessian(std::int64_t n, const double* x, const double* step, Hess
   if (int st = f(context, x, &f0)) return st;
   for (std::int64_t i = 0; i < n; ++i) {
     double h = step[i];
-    for (int l = 0; l < kLevels; ++l, h *= 0.5) {
+    for (int l = 0; l < levels; ++l, h *= 0.5) {
       double sum = 0.0;
       if (int st = pair_sum(f, context, x, xt, i, h, -1, 0.0, &sum)) return st;
       diag[i * kLevels + l] = level[l] = (sum - 2.0 * f0) / (h * h);
     }
-    H[i * n + i] = extrapolate(level);
+    H[i * n + i] = extrapolate(level, levels);
   }
   for (std::int64_t i = 1; i < n; ++i)
     for (std::int64_t j = 0; j < i; ++j) {
       double hi = step[i], hj = step[j];
-      for (int l = 0; l < kLevels; ++l, hi *= 0.5, hj *= 0.5) {
+      for (int l = 0; l < levels; ++l, hi *= 0.5, hj *= 0.5) {
         double sum = 0.0;
         if (int st = pair_sum(f, context, x, xt, i, hi, j, hj, &sum)) return st;
         level[l] = (sum - 2.0 * f0 - hi * hi * diag[i * kLevels + l] -
                     hj * hj * diag[j * kLevels + l]) / (2.0 * hi * hj);
       }
-      H[i * n + j] = H[j * n + i] = extrapolate(level);
+      H[i * n + j] = H[j * n + i] = extrapolate(level, levels);
     }
   return 0;
 }

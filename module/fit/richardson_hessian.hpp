@@ -13,24 +13,25 @@ namespace mvtsa {
 // function's domain, a failed evaluation, a cancelled call).
 using HessianFunction = int (*)(void* context, const double* x, double* value);
 
-// Steps of the extrapolation: h, h/2, h/4, h/8.
-inline constexpr int kRichardsonLevels = 4;
+// The most levels of the extrapolation: steps h, h/2, h/4, h/8.
+inline constexpr int kMaxRichardsonLevels = 4;
 
 // Doubles of work richardson_hessian needs for n parameters.
 std::uint64_t richardson_hessian_work(std::int64_t n);
 
 // H (n x n, row-major, symmetric) = the second derivatives of f at x, with
-// step[i] > 0 the largest step of parameter i.  At each level l (steps
+// step[i] > 0 the largest step of parameter i and `levels` (1 ..
+// kMaxRichardsonLevels) the number of steps.  At each level l (steps
 // h_i = step[i] / 2^l) the central differences
 //   D_ii = (f(x + h_i e_i) - 2 f(x) + f(x - h_i e_i)) / h_i^2
 //   D_ij = (f(x + h_i e_i + h_j e_j) - 2 f(x) + f(x - h_i e_i - h_j e_j)
 //           - h_i^2 D_ii - h_j^2 D_jj) / (2 h_i h_j)
 // are even in h with error c_2 h^2 + c_4 h^4 + ...; Richardson extrapolation
-// over the levels (A <- (4^m A(h/2) - A(h)) / (4^m - 1), m = 1, 2, 3)
-// removes the terms up to h^6.  f is called 1 + 2 n L + n (n - 1) L times
-// (L = kRichardsonLevels).  Returns 0 or the first non-zero status of f.
-int richardson_hessian(std::int64_t n, const double* x, const double* step, HessianFunction f,
-                       void* context, double* H, double* work);
+// over the levels (A <- (4^m A(h/2) - A(h)) / (4^m - 1), m = 1 .. L - 1)
+// removes the terms up to h^(2L - 2).  f is called 1 + 2 n L + n (n - 1) L
+// times (L = levels).  Returns 0 or the first non-zero status of f.
+int richardson_hessian(std::int64_t n, const double* x, const double* step, int levels,
+                       HessianFunction f, void* context, double* H, double* work);
 
 // Outcomes of hessian_covariance.
 enum HessianCovariance : int {

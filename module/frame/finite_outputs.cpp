@@ -15,8 +15,22 @@ namespace {
 //             the conditional sum of squares method has neither; the exact
 //             method's are finite whenever its log-likelihood (element 0) is.
 //   FARMAFIT  outputs 2 and 3 as 1 x 1: the model has no AR (MA) part.
+//   VARMARES  outputs 1 - 3, the rows the likelihood leaves out: those whose
+//             standardised innovations (output 1) are wholly missing.
 // VARMASIM's output shortened after note 359 holds only the finite
 // observations before the overflow, and needs no exception.
+// Whether row r of output 1 is wholly missing.
+bool first_output_row_missing(std::int64_t r) {
+  for (int o = 0; o < created_output_count(); ++o) {
+    const CreatedOutput& c = created_output(o);
+    if (c.output != 1 || !c.data || r >= c.rows) continue;
+    for (std::int64_t j = 0; j < c.cols; ++j)
+      if (!is_missing(c.data[r * c.cols + j])) return false;
+    return true;
+  }
+  return false;
+}
+
 bool missing_by_contract(MissingByContract contract, const CreatedOutput& out,
                          std::int64_t element) {
   switch (contract) {
@@ -26,6 +40,8 @@ bool missing_by_contract(MissingByContract contract, const CreatedOutput& out,
       return out.output == 1 && (element == 1 || element == 2);
     case MissingByContract::kFarmafit:
       return (out.output == 2 || out.output == 3) && out.rows == 1 && out.cols == 1;
+    case MissingByContract::kVarmares:
+      return out.output <= 3 && first_output_row_missing(element / out.cols);
     case MissingByContract::kNone:
       break;
   }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "module/frame/host.hpp"
 #include "module/varma/varma_kalman.hpp"
 
 namespace mvtsa {
@@ -85,6 +86,7 @@ int varma_forecast(const VarmaParams& m, const double* series, std::int64_t T, s
   const double* Q = nullptr;
   kalman_filter_system(work, k, m.pmax, m.qmax, &Tm, &Q);
   for (std::int64_t j = 0; j < h; ++j) {
+    if (j % kCancelPollRows == kCancelPollRows - 1 && cancel_requested()) return kKalmanCancelled;
     // a(1), P(1) are the first forecast of an empty series
     if (T > 0 || j > 0) predict(Tm, Q, f, a, P, x, X);
     for (int i = 0; i < k; ++i) {

@@ -31,7 +31,8 @@ std::uint64_t varma_forecast_work(int k, int pmax, int qmax);
 // forecast (h x k) = mean (k values, null for 0) + Z a(T+j), and mse
 // ((h k) x k, the k x k matrices stacked by horizon) = Z P(T+j) Z'.
 // work: varma_forecast_work doubles.  Returns 0, or the filter's outcome
-// (kKalmanDiverged, kKalmanCancelled).
+// (kKalmanDiverged, kKalmanCancelled; the host is asked every
+// kCancelPollRows horizons too).
 int varma_forecast(const VarmaParams& m, const double* series, std::int64_t T, std::int64_t h,
                    const double* mean, double* forecast, double* mse, double* work);
 

@@ -122,7 +122,7 @@ int varma_info_hessian(const VarmaParams& m, const double* series, std::int64_t 
   int st = kInfoOutside;
   for (double share : kInfoSteps) {
     varma_info_steps(m, share, step);
-    st = richardson_hessian(n, x, step, loglik_at, &o, H, hwork);
+    st = richardson_hessian(n, x, step, kInfoLevels, loglik_at, &o, H, hwork);
     if (st != kInfoOutside) break;
   }
   return st;

@@ -14,13 +14,17 @@
 //
 // Steps: a share of the parameter's scale -- sqrt(Sigma_aa / Sigma_bb) for
 // entry (a, b) of a coefficient block, sqrt(Sigma_aa Sigma_bb) for
-// Sigma_ab -- halved three times for the extrapolation, so that the
-// Hessian changes with the units of the data as the parameters do.  The
-// share is 2^-6, where the rounding of the likelihood and the truncation
-// of the differences balance (a white-noise model's Sigma block within
-// 1.4e-9 relative of its closed form, where 2^-10 leaves 2.4e-7); when a
-// difference point leaves the model's region (an AR part near the
-// stationarity bound) the Hessian is taken again with 2^-10, then 2^-14.
+// Sigma_ab -- and half of it, one Richardson step removing the h^2 term of
+// the central differences (1201 evaluations of the likelihood for
+// VARMA(1,1), k = 3), so that the Hessian changes with the units of the
+// data as the parameters do.  The share is 2^-8, where the rounding of the
+// likelihood and the truncation of the differences balance: a white-noise
+// model's Sigma block within 1e-8 of its closed form; a VARMA(1,1), k = 3,
+// T = 1000, within 3.5e-9 (relative to sqrt(|H_ii H_jj|)) of four levels
+// from 2^-6, where four levels from 2^-8 are off by 3e-7 (rounding) and two
+// levels from 2^-5 by 7e-4 (truncation).  When a difference point leaves
+// the model's region (an AR part near the stationarity bound) the Hessian
+// is taken again from 2^-12, then 2^-16.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +35,9 @@ namespace mvtsa {
 
 // The largest difference steps relative to the parameters' scales, tried in
 // turn while a difference point leaves the model's region.
-inline constexpr double kInfoSteps[] = {0x1p-6, 0x1p-10, 0x1p-14};
+inline constexpr double kInfoSteps[] = {0x1p-8, 0x1p-12, 0x1p-16};
+// Levels of the extrapolation: the steps h and h / 2.
+inline constexpr int kInfoLevels = 2;
 
 // A difference point left the model's region: its AR part is not
 // stationary (a companion root of modulus at least 1 - 2^-26.5), or its
