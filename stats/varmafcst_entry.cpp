@@ -65,7 +65,7 @@ int varmafcst(void** args, const std::int32_t* given) {
                                                    work.data())))
     return st;
   varma_forecast_interval(forecast.data(), mse.data(), h, v.k,
-                          normal_quantile(0.5 + 0.5 * level), interval.data());
+                          normal_upper_quantile(0.5 - 0.5 * level), interval.data());
 
   if (int st = put(1, h, k, forecast.data())) return st;
   if (int st = put(2, h * k, k, mse.data())) return st;

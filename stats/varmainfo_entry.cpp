@@ -7,7 +7,7 @@
 // size, note 413 and neither output (varma_info.hpp).
 #include <cstring>
 
-#include "module/fit/richardson_hessian.hpp"
+#include "module/fit/hessian.hpp"
 #include "module/varma/varma_info.hpp"
 #include "stats/entries.hpp"
 #include "stats/varma_inputs.hpp"
@@ -32,15 +32,14 @@ int varmainfo(void** args, const std::int32_t* given) {
   WorkBlock<double> work(varma_info_work(m));
   if (!work) return work.status();
   const int outcome = varma_info_hessian(m, v.series.data(), v.T, H.data(), work.data());
-  if (outcome == kInfoOutside) {
+  if (outcome == kVarmaInfoOutside) {
     issue_message(kMsgStatsNearBound);
     return kStatusOk;
   }
   if (int st = varma_outcome_status(outcome)) return st;
-  WorkBlock<double> cov_work(hessian_covariance_work(n));
+  WorkBlock<double> cov_work{static_cast<std::uint64_t>(information_work_size(int(n)))};
   if (!cov_work) return cov_work.status();
-  const bool maximum = hessian_covariance(n, H.data(), cov.data(), cov_work.data()) ==
-                       kCovarianceOk;
+  const bool maximum = information_covariance(H.data(), int(n), cov.data(), cov_work.data()) == 0;
 
   const auto rows = static_cast<std::int32_t>(n);
   double* out = create_result(1, rows, rows);

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "module/fit/richardson_hessian.hpp"
+#include "module/fit/hessian.hpp"
 #include "module/linalg/companion_roots.hpp"
 #include "module/linalg/complex_modulus.hpp"
 #include "module/linalg/covariance.hpp"
@@ -36,9 +36,9 @@ int loglik_at(void* context, const double* x, double* value) {
   const double* sigma = ma + kk * m.ma_count;
   if (m.ar_count > 0 &&
       varma_ar_nonstationary(ar, m.ar_count, m.pmax, m.ar_lags, m.k, o.roots_work))
-    return kInfoOutside;
+    return kVarmaInfoOutside;
   std::memcpy(o.sigma_copy, sigma, sizeof(double) * std::size_t(packed_size(m.k)));
-  if (cholesky_packed(o.sigma_copy, m.k, kCholeskyTol, kCholeskyTol) != 0) return kInfoOutside;
+  if (cholesky_packed(o.sigma_copy, m.k, kCholeskyTol, kCholeskyTol) != 0) return kVarmaInfoOutside;
   double out[3];
   const int st = varmafit_kalman_loglik(out, o.series, o.T, m.k, ar, m.ar_count, m.pmax,
                                         m.ar_lags, ma, m.ma_count, m.qmax, m.ma_lags, sigma,
@@ -86,7 +86,7 @@ std::uint64_t varma_info_work(const VarmaParams& m) {
   if (filter == 0) return UINT64_MAX;
   const std::uint64_t n = std::uint64_t(varma_info_parameter_count(m.k, m.ar_count, m.ma_count));
   // steps (n), the Hessian's work, the stationarity test, the Sigma copy
-  return filter + n + richardson_hessian_work(std::int64_t(n)) +
+  return filter + n + std::uint64_t(hessian_work_size(int(n), 1, kVarmaInfoLevels)) +
          varma_stationarity_work(m.k, m.pmax) + std::uint64_t(packed_size(m.k)) +
          std::uint64_t(n);
 }
@@ -112,18 +112,23 @@ int varma_info_hessian(const VarmaParams& m, const double* series, std::int64_t 
   double* x = work + varmafit_kalman_work_size(m.k, m.pmax, m.qmax);
   double* step = x + n;
   double* hwork = step + n;
-  o.roots_work = hwork + richardson_hessian_work(n);
+  o.roots_work = hwork + hessian_work_size(int(n), 1, kVarmaInfoLevels);
   o.sigma_copy = o.roots_work + varma_stationarity_work(m.k, m.pmax);
   if (m.ar_count > 0) std::memcpy(x, m.ar, sizeof(double) * std::size_t(kk * m.ar_count));
   if (m.ma_count > 0)
     std::memcpy(x + kk * m.ar_count, m.ma, sizeof(double) * std::size_t(kk * m.ma_count));
   std::memcpy(x + kk * (m.ar_count + m.ma_count), m.sigma_packed,
               sizeof(double) * std::size_t(packed_size(m.k)));
-  int st = kInfoOutside;
-  for (double share : kInfoSteps) {
+  DifferenceProblem problem;
+  problem.f = loglik_at;
+  problem.context = &o;
+  problem.m = int(n);
+  double value = 0.0;
+  int st = kVarmaInfoOutside;
+  for (double share : kVarmaInfoSteps) {
     varma_info_steps(m, share, step);
-    st = richardson_hessian(n, x, step, kInfoLevels, loglik_at, &o, H, hwork);
-    if (st != kInfoOutside) break;
+    st = hessian_by_differences(problem, x, step, kVarmaInfoLevels, &value, nullptr, H, hwork);
+    if (st != kVarmaInfoOutside) break;
   }
   return st;
 }

@@ -1,7 +1,7 @@
 // The observed information of a VARMA model: the Hessian of the exact
 // log-likelihood (the Kalman filter's, varmafit_kalman.hpp) in the model's
 // own parameters, by Richardson-extrapolated central differences
-// (module/fit/richardson_hessian.hpp).
+// (hessian_by_differences, module/fit/hessian.hpp).
 //
 // Model (k variables, mean zero: the caller subtracts the mean):
 //   Y(t) - sum_l Phi_l Y(t-l) = e(t) - sum_j Theta_j e(t-j),   e(t) ~ N(0, Sigma)
@@ -35,15 +35,15 @@ namespace mvtsa {
 
 // The largest difference steps relative to the parameters' scales, tried in
 // turn while a difference point leaves the model's region.
-inline constexpr double kInfoSteps[] = {0x1p-8, 0x1p-12, 0x1p-16};
-// Levels of the extrapolation: the steps h and h / 2.
-inline constexpr int kInfoLevels = 2;
+inline constexpr double kVarmaInfoSteps[] = {0x1p-8, 0x1p-12, 0x1p-16};
+// Levels of hessian_by_differences: the steps h and h / 2.
+inline constexpr int kVarmaInfoLevels = 2;
 
 // A difference point left the model's region: its AR part is not
 // stationary (a companion root of modulus at least 1 - 2^-26.5), or its
 // Sigma has a Cholesky pivot below 1e-14 of its diagonal.  (Kalman
 // outcomes are -1 .. -3.)
-inline constexpr int kInfoOutside = -4;
+inline constexpr int kVarmaInfoOutside = -4;
 
 inline std::int64_t varma_info_parameter_count(int k, int ar_count, int ma_count) {
   return std::int64_t(k) * k * (ar_count + ma_count) + std::int64_t(k) * (k + 1) / 2;
@@ -58,8 +58,8 @@ void varma_info_steps(const VarmaParams& m, double share, double* step);
 
 // H (n x n) = the Hessian of the log-likelihood of the T x k series (row
 // major, mean subtracted; missing rows add nothing) at the model m.
-// work: varma_info_work(m) doubles.  Returns 0; kInfoOutside (with every
-// share of kInfoSteps); or a Kalman
+// work: varma_info_work(m) doubles.  Returns 0; kVarmaInfoOutside (with every
+// share of kVarmaInfoSteps); or a Kalman
 // outcome of an evaluation (kKalmanDiverged, kKalmanSingular,
 // kKalmanCancelled).
 int varma_info_hessian(const VarmaParams& m, const double* series, std::int64_t T, double* H,

@@ -256,8 +256,9 @@ TEST_F(StatsKernels, SquaredResidualsAndLogDeterminantsAddUpToTheLikelihood) {
       ld += r.logdet[t];
       for (int a = 0; a < k; ++a) sq += r.resid[t * k + a] * r.resid[t * k + a];
     }
-    if (trial == 10)  // the floored pivot: 4 2^-26.5 beside Sigma_11 = 1
+    if (trial == 10) {  // the floored pivot: 4 2^-26.5 beside Sigma_11 = 1
       EXPECT_NEAR(r.logdet[5], std::log(4 * mvtsa::kCloseTol), 1e-12);
+    }
     Params P(m);
     double out[3];
     Vec work(mvtsa::varmafit_kalman_work_size(k, m.pmax(), m.qmax()));
@@ -359,7 +360,7 @@ TEST_F(StatsKernels, InformationNearTheStationarityBoundIsRefused) {
   Params P(m);
   Vec H(49), work(mvtsa::varma_info_work(P.p));
   EXPECT_EQ(mvtsa::varma_info_hessian(P.p, y.data(), 50, H.data(), work.data()),
-            mvtsa::kInfoOutside);
+            mvtsa::kVarmaInfoOutside);
   // 2^-9 inside: the steps of share 2^-6 cross the bound, those of 2^-10
   // do not, and give the Hessian of one-level differences at 2^-16
   m.phi[0] = 1.0 - 0x1p-9;
