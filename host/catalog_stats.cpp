@@ -109,8 +109,8 @@ namespace {
 
 // The model of the VARMA statistics, as every help text states it.
 #define MVTS_VARMA_MODEL                                                                   \
-  " of the VARMA model y_t - mu = sum_i Phi_i (y_{t-i} - mu) + e_t - sum_j Theta_j e_{t-j}, " \
-  "e_t ~ N(0, sigma); the MA sign is the opposite of statsmodels' (its MA coefficient "       \
+  "; the model: y_t - mu = sum_i Phi_i (y_{t-i} - mu) + e_t - sum_j Theta_j e_{t-j}, "       \
+  "e_t ~ N(0, sigma), whose MA sign is the opposite of statsmodels' (its MA coefficient "     \
   "matrices are -Theta_j)"
 #define MVTS_VARMA_LAG_RULE                                                                \
   "; the list is sorted, fractions cut off and repeats dropped, and the i-th smallest lag " \
