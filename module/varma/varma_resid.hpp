@@ -14,7 +14,8 @@
 //   sum_t |L(t)^-1 v(t)|^2 + sum_t log det F(t) = D + S = -2 log-likelihood
 // of varma_kalman_loglik (without the 2 pi constant): to the last bits of
 // the sums for log det (the same numbers), to rounding for the squares
-// (tests/varma/resid_test.cpp: within 1e-13 relative, missing rows included).
+// (tests/varma/stats_kernels_test.cpp and tests/stats/varma_stats_test.cpp:
+// within 1e-10 relative, missing rows and a floored F(t) included).
 #pragma once
 
 #include <cstdint>
