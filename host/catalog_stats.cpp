@@ -106,7 +106,87 @@ std::vector<FunctionDoc> farma_statistics_docs() {
   };
 }
 
-std::vector<FunctionDoc> varma_statistics_docs() { return {}; }
+namespace {
+
+// The model of the VARMA statistics, as every help text states it.
+#define MVTS_VARMA_MODEL                                                                   \
+  "; the model: y_t - mu = sum_i Phi_i (y_{t-i} - mu) + e_t - sum_j Theta_j e_{t-j}, "       \
+  "e_t ~ N(0, sigma), whose MA sign is the opposite of statsmodels' (its MA coefficient "     \
+  "matrices are -Theta_j)"
+#define MVTS_VARMA_LAG_RULE                                                                \
+  "; the list is sorted, fractions cut off and repeats dropped, and the i-th smallest lag " \
+  "takes the i-th block"
+
+// The inputs the three share, in their order (those of VARMALIK).
+std::vector<InputDoc> varma_model_inputs() {
+  return {
+      {"series", "observed series, T x k (k >= 2), one row per time point, T above the "
+                 "largest lag; a row with a missing value adds nothing and is predicted",
+       kRequired},
+      {"phi", "AR coefficients: the k x k blocks Phi_1 .. Phi_p stacked, (k*p) x k; the AR "
+              "part must be stationary", "no AR part"},
+      {"theta", "MA coefficients: the k x k blocks Theta_1 .. Theta_q stacked, (k*q) x k, with "
+                "the sign of e_t - Theta_1 e_{t-1} - ... (statsmodels' MA matrices are "
+                "-Theta_j)", "no MA part"},
+      {"sigma", "innovation covariance matrix, k x k, positive definite", "identity"},
+      {"p", "AR lag list: the lags of the blocks of phi" MVTS_VARMA_LAG_RULE,
+       "lags 1 .. number of blocks"},
+      {"q", "MA lag list: the lags of the blocks of theta" MVTS_VARMA_LAG_RULE,
+       "lags 1 .. number of blocks"},
+  };
+}
+
+constexpr InputDoc kVarmaMean = {"mean", "mean vector mu of length k, subtracted from the "
+                                 "series before filtering (and added back to forecasts)",
+                                 "zero mean"};
+
+}  // namespace
+
+std::vector<FunctionDoc> varma_statistics_docs() {
+  std::vector<InputDoc> fcst = varma_model_inputs();
+  fcst.push_back({"h", "forecast horizon: the steps ahead, 1 .. h (a whole number >= 1)",
+                  kRequired});
+  fcst.push_back(kVarmaMean);
+  fcst.push_back({"level", "coverage of the prediction intervals, 0 < level < 1", "0.95"});
+  std::vector<InputDoc> model = varma_model_inputs();
+  model.push_back(kVarmaMean);
+  return {
+      {"VARMAFCST", "h-step forecasts, their MSE matrices and prediction intervals, by the "
+                    "Kalman filter over the whole series" MVTS_VARMA_MODEL,
+       fcst,
+       {{"forecast", "h x k: row j is the forecast of y_{T+j} from the whole series (the exact "
+                     "best linear predictor), mu added back"},
+        {"mse", "(h*k) x k: the k x k mean squared error matrices stacked, rows (j-1)*k .. "
+                "j*k-1 hold horizon j"},
+        {"interval", "h x 2k: row j holds the lower bounds of the k variables, then their "
+                     "upper bounds, forecast -+ z sqrt(mse_ii) with z the normal quantile "
+                     "(1 + level)/2"}}},
+      {"VARMARES", "one-step innovations and standardised residuals from the Kalman filter of "
+                   "the exact likelihood" MVTS_VARMA_MODEL,
+       model,
+       {{"resid", "T x k: the standardised innovations L(t)^-1 v(t), F(t) = L(t) L(t)' "
+                  "(Cholesky); sum resid^2 + sum logdet = -2 VARMALIK loglik (method 2); "
+                  "missing in a row with a missing value"},
+        {"innov", "T x k: the innovations v(t) = y_t - E[y_t | earlier rows]; missing likewise"},
+        {"logdet", "T x 1: log det F(t), F(t) the covariance of v(t); missing likewise",
+         OutputShape::kVector}}},
+      {"VARMAINFO", "observed information: the Hessian of the exact log-likelihood (Kalman "
+                    "filter) by Richardson-extrapolated central differences, and its inverse"
+                    MVTS_VARMA_MODEL,
+       model,
+       {{"hessian", "n x n, n = k^2 (p + q) + k (k+1)/2: second derivatives in the parameters "
+                    "in this order: the entries of Phi_1 .. Phi_p (block by block, row by row "
+                    "within a block), then those of Theta_1 .. Theta_q, then the lower "
+                    "triangle of sigma by rows (sigma_11, sigma_21, sigma_22, ...); not "
+                    "created, with a note, when the parameters lie within a difference step "
+                    "of a bound"},
+        {"cov", "n x n: the inverse of -hessian, the covariance matrix of the estimates at a "
+                "maximum (standard errors: the square roots of its diagonal); not created, "
+                "with a note, when -hessian is not positive definite"}}},
+  };
+}
+#undef MVTS_VARMA_MODEL
+#undef MVTS_VARMA_LAG_RULE
 
 std::vector<FunctionDoc> sample_statistics_docs() {
   return {

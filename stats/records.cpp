@@ -22,6 +22,9 @@ constexpr Routine kRoutines[] = {
     {"FARMARES", 9, 2, farmares_entry},
     {"FARMAFITMEAN", 4, 5, farmafitmean_entry},
     {"FARMAINFO", 9, 2, farmainfo_entry},
+    {"VARMAFCST", 9, 3, varmafcst_entry},
+    {"VARMARES", 7, 3, varmares_entry},
+    {"VARMAINFO", 7, 2, varmainfo_entry},
 };
 constexpr std::int32_t kRoutineCount = std::int32_t(std::size(kRoutines));
 

@@ -63,6 +63,10 @@ TEST(CliCatalog, NamesEveryRegisteredFunctionsInputsAndOutputs) {
       {"FARMARES", {"series d phi theta sigma p q opt mean", "resid var"}},
       {"FARMAFITMEAN", {"series p q opt", "d ar ma sigma mean"}},
       {"FARMAINFO", {"series d phi theta sigma p q opt mean", "hessian cov"}},
+      {"VARMAFCST", {"series phi theta sigma p q h mean level", "forecast mse interval"}},
+      {"VARMARES", {"series phi theta sigma p q mean", "resid innov logdet"}},
+      {"VARMAINFO", {"series phi theta sigma p q mean", "hessian cov"}},
+      {"VTSACF", {"series lag", "cov corr"}},
   };
   Session s;
   ASSERT_EQ(s.functions().size(), contract.size());

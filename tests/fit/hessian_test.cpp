@@ -224,4 +224,34 @@ TEST(InformationCovariance, InverseOnlyWhenMinusHIsPositiveDefinite) {
   for (int e = 0; e < 4; ++e) EXPECT_EQ(cov[e], -7.0);
 }
 
+// f(x) = exp(a'x) + sin(x0 x1) + x'Bx/2 + x2^4, counting its calls, failing
+// at the call numbered fail_at (from 0).
+struct Counted {
+  int calls = 0;
+  int fail_at = -1;
+  static int call(void* ctx, const double* x, double* v) {
+    auto* c = static_cast<Counted*>(ctx);
+    if (c->calls++ == c->fail_at) return 7;
+    *v = std::exp(0.3 * x[0] - 0.2 * x[1] + 0.5 * x[2] + 0.1 * x[3]) + std::sin(x[0] * x[1]) +
+         x[0] * x[0] + x[1] * x[2] + 2 * x[3] * x[3] + std::pow(x[2], 4);
+    return 0;
+  }
+};
+
+// One evaluation at x and m (m + 1) per level; none after a failure.
+TEST(HessianByDifferences, EvaluatesEachPointOnceAndNoneAfterAFailure) {
+  const std::vector<double> x = {0.1, 0.2, 0.3, 0.4}, step(4, 0.01);
+  for (int levels : {1, 2, 4}) {
+    Counted c;
+    EXPECT_EQ(differences(Counted::call, &c, 4, 1, x, step, levels).status, 0);
+    EXPECT_EQ(c.calls, 1 + 4 * 5 * levels) << levels;
+  }
+  for (int fail : {0, 1, 20, 40}) {
+    Counted c;
+    c.fail_at = fail;
+    EXPECT_EQ(differences(Counted::call, &c, 4, 1, x, step, 2).status, 7);
+    EXPECT_EQ(c.calls, fail + 1) << fail;
+  }
+}
+
 }  // namespace

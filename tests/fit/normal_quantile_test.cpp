@@ -36,4 +36,17 @@ TEST(NormalQuantile, SymmetryAndDomain) {
     EXPECT_TRUE(std::isnan(mvtsa::normal_upper_quantile(bad))) << bad;
 }
 
+// A second peer: scipy 1.10.1 special.ndtri(p) = -normal_upper_quantile(p).
+TEST(NormalQuantile, AgreesWithScipy) {
+  const double table[][2] = {
+      {1e-300, -37.0470962993612},  {1e-20, -9.262340089798409},   {1e-05, -4.264890793922825},
+      {0.001, -3.090232306167813},  {0.01, -2.3263478740408408},   {0.1, -1.2815515655446004},
+      {0.45, -0.12566134685507402}, {0.55, 0.12566134685507416},   {0.9, 1.2815515655446004},
+      {0.975, 1.959963984540054},   {0.999, 3.090232306167813},
+      {0.9999999999990905, 7.047700256664409}};
+  for (const auto& row : table)
+    EXPECT_NEAR(-mvtsa::normal_upper_quantile(row[0]), row[1], 1e-15 * std::fabs(row[1]))
+        << row[0];
+}
+
 }  // namespace

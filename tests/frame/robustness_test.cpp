@@ -52,6 +52,11 @@ std::vector<Call> valid_calls() {
       {"FARMAFITMEAN", {series(60, 1), Value::scalar(1), kNone, Value::scalar(1)}},
       {"FARMAINFO", {series(40, 1), Value::scalar(0.3), Value::scalar(0.5), kNone,
                      Value::scalar(1), kNone, kNone, Value::scalar(1)}},
+      {"VARMAFCST", {series(20, 2), diag2(0.5), diag2(0.2), kNone, kNone, kNone,
+                     Value::scalar(3)}},
+      {"VARMARES", {series(20, 2), diag2(0.5), diag2(0.2)}},
+      {"VARMAINFO", {series(20, 2), diag2(0.5), diag2(0.2)}},
+      {"VTSACF", {series(30, 2), Value::scalar(4)}},
   };
 }
 
