@@ -91,6 +91,40 @@ void loglik_from_residuals(Host& host, const char* res, std::vector<Value> args,
   s->nobs = rows;
 }
 
+// The standard error of the estimated mean under the fitted model: for the
+// generalised least-squares mean 1 / sqrt(1' G^-1 1), where 1' G^-1 1 is
+// the sum of the squared standardised innovations of a series of ones; for
+// the sample mean sqrt(1' G 1) / n from the autocovariances.  Missing, with
+// a note, where the call fails.
+double mean_standard_error(Host& host, std::vector<Value> model, bool exact, std::int64_t n,
+                           FitSummary* s) {
+  if (exact) {
+    model[0] = Value::matrix(std::int32_t(n), 1, std::vector<double>(std::size_t(n), 1.0));
+    model[8] = Value::scalar(0);
+    const CallResult r = host.call("FARMARES", std::move(model));
+    if (r.status == 0 && !r.outputs.empty() && r.outputs[0]) {
+      double q = 0;
+      for (double e : r.outputs[0]->data) q += e * e;
+      return 1 / std::sqrt(q);
+    }
+    s->notes.push_back(failure_note("FARMARES", r));
+    return std::nan("");
+  }
+  // FARMACOV: d phi theta sigma p q lag.
+  const CallResult r = host.call(
+      "FARMACOV", {model[1], model[2], model[3], model[4], model[5], model[6],
+                   Value::scalar(double(std::max<std::int64_t>(n - 1, 1)))});
+  if (r.status != 0 || r.outputs.empty() || !r.outputs[0]) {
+    s->notes.push_back(failure_note("FARMACOV", r));
+    return std::nan("");
+  }
+  const std::vector<double>& g = r.outputs[0]->data;
+  double v = double(n) * g[0];
+  for (std::int64_t h = 1; h < n && h < std::int64_t(g.size()); ++h)
+    v += 2 * double(n - h) * g[std::size_t(h)];
+  return v > 0 ? std::sqrt(v) / double(n) : std::nan("");
+}
+
 FitSummary arfima_summary(Host& host, std::string_view function, const std::vector<Value>& args,
                           const CallResult& fit) {
   FitSummary s;
@@ -133,11 +167,12 @@ FitSummary arfima_summary(Host& host, std::string_view function, const std::vect
   };
   loglik_from_residuals(host, "FARMARES", model_args(), false, &s);
   standard_errors(host, "FARMAINFO", model_args(), &s, s.coef.size() - (with_mean ? 1 : 0));
-  if (with_mean)
+  if (with_mean) {
+    s.se.back() = mean_standard_error(host, model_args(), exact, args[0].m.rows * args[0].m.cols, &s);
     s.notes.push_back(exact ? "the mean is the generalised least-squares mean, profiled out of "
-                              "the likelihood; its standard error is not shown"
-                            : "the mean is the sample mean, removed before the fit; its "
-                              "standard error is not shown");
+                              "the likelihood"
+                            : "the mean is the sample mean, removed before the fit");
+  }
   if (std::fabs(s.coef[0]) > 0.49)
     s.notes.push_back("d is near the bound |d| < 0.5: its standard error is not reliable");
   return s;
