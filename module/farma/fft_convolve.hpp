@@ -29,4 +29,10 @@ std::int64_t fft_convolve_work_size(std::int64_t n);
 bool fft_convolve_head(double* out, const double* a, const double* b, std::int64_t n,
                        double* work);
 
+// FFTW's wisdom for the estimated plans of the lengths above up to 2^22,
+// made at build time; the first plan of a length from 4096 on takes it
+// (where this machine's planner agrees with the build machine's), so that a
+// one-off call does not pay for planning.
+const char* fft_build_wisdom();
+
 }  // namespace mvtsa
