@@ -27,7 +27,7 @@ namespace {
 constexpr const char* kSynopsis[] = {
     "mvts FUNCTION [VALUE | NAME=VALUE ...] [--format table|csv|json]",
     "mvts run FILE|-  [--format table|csv|json] [--keep-going]",
-    "mvts list                 the twelve functions with their inputs and outputs",
+    "mvts list                 the functions with their inputs and outputs",
     "mvts help FUNCTION        inputs, defaults and outputs of one function",
     "mvts study FILE.json [--workers N | --scheduler ADDRESS] [--out FILE.csv]",
     "                          a Monte-Carlo study (mvts help study: the file)",

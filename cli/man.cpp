@@ -65,9 +65,9 @@ std::string man_page(std::string_view version) {
   for (const HelpBlock& b : help_blocks()) {
     s += ".SH " + std::string(b.heading) + "\n";
     if (std::string_view(b.heading) == "DESCRIPTION") {
-      s += ".B mvts\ncalls the registered functions of the module orvmvtsa.so (simulation, "
+      s += ".B mvts\ncalls the registered functions of the modules orvmvtsa.so (simulation, "
            "covariances, likelihoods and fits of VARMA, ARFIMA and unobserved\\-components "
-           "models) with the values given on the command line or in a script, and prints "
+           "models) and orvmvtst.so (their forecasts, residuals and standard errors) with the values given on the command line or in a script, and prints "
            "their results.\n.PP\n";
     }
     s += verbatim(b.text);
@@ -87,6 +87,8 @@ std::string man_page(std::string_view version) {
        ".TP\n.B MVTS_PYTHON\nThe Python interpreter that mvts study runs (by default the one "
        "the Python package was built for).\n";
   s += ".SH FILES\n.TP\n.I <libdir>/mvts/orvmvtsa.so\nThe module of the twelve functions.\n"
+       ".TP\n.I <libdir>/mvts/orvmvtst.so\nThe statistics module: forecasts, residuals and "
+       "standard errors.\n"
        ".TP\n.I <libdir>/mvts/orvnlbrg.so\nThe optimizer module of the two fits.\n";
   s += ".SH SEE ALSO\nmvts help study (the study file), and in Python: import mvts; help(mvts).\n";
   return s;

@@ -142,7 +142,12 @@ std::vector<FunctionDoc> build() {
 }  // namespace
 
 const std::vector<FunctionDoc>& catalog() {
-  static const std::vector<FunctionDoc> docs = build();
+  static const std::vector<FunctionDoc> docs = [] {
+    std::vector<FunctionDoc> all = build();
+    for (auto part : {farma_statistics_docs, varma_statistics_docs, sample_statistics_docs})
+      for (FunctionDoc& f : part()) all.push_back(std::move(f));
+    return all;
+  }();
   return docs;
 }
 

@@ -46,8 +46,14 @@ struct FunctionDoc {
   std::vector<OutputDoc> outputs;
 };
 
-// The twelve functions, in the order a reader meets them.
+// The functions of both modules: the twelve, in the order a reader meets
+// them, then the statistics module's.
 const std::vector<FunctionDoc>& catalog();
+
+// The statistics module's functions by family (host/catalog_stats.cpp).
+std::vector<FunctionDoc> farma_statistics_docs();
+std::vector<FunctionDoc> varma_statistics_docs();
+std::vector<FunctionDoc> sample_statistics_docs();
 
 // The entry for a function name, case-insensitive; null when unknown.
 const FunctionDoc* find_doc(std::string_view name);

@@ -3,7 +3,7 @@
 // registered function by name with argument matrices, get back the status,
 // the messages and the created outputs).
 //
-//   mvts::Session s;                                  // loads orvmvtsa
+//   mvts::Session s;                                  // loads both modules
 //   auto r = s.call("VNORMAL", {mvts::Value::matrix(1, 2, {1, 2}),
 //                               mvts::Value::omitted(), mvts::Value::scalar(3),
 //                               mvts::Value::scalar(1)});
@@ -211,10 +211,11 @@ class Host {
   std::unique_ptr<HostImpl> impl_;
 };
 
-// A host with the product module loaded.
+// A host with the product's modules loaded.
 class Session : public Host {
  public:
-  // Loads "orvmvtsa"; throws std::runtime_error when it cannot be found.
+  // Loads "orvmvtsa" (the twelve functions) and "orvmvtst" (the statistics
+  // built on them); throws std::runtime_error when one cannot be loaded.
   Session();
 };
 

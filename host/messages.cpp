@@ -93,6 +93,8 @@ const std::map<int, Text>& texts() {
                    "estimates are returned."}},
       {398, {false, "The call was cancelled before it finished (an interrupt such as Ctrl-C, or "
                     "its caller asked it to stop); it returned nothing."}},
+      {420, {false, "The lag {1} is not below the length of the series ({2} observations): "
+                    "give a lag of at most the length less one."}},
   };
   return t;
 }

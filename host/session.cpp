@@ -183,10 +183,19 @@ bool Host::register_functions(mcn_main_fn main, std::string* error) {
     if (error) *error = "the module did not answer its registration query";
     return false;
   }
+  const std::size_t before = impl_->functions.size();
   for (int i = 0; i < q1->count; ++i) {
     const mcn_registration& r = q1->table[i];
     FunctionInfo f;
     f.name.assign(r.name, strnlen(r.name, sizeof r.name));
+    // A name that a module loaded earlier registers would never be called:
+    // the module is refused whole.
+    if (find(f.name)) {
+      impl_->functions.resize(before);
+      give_back();
+      if (error) *error = "the module registers " + f.name + ", which a loaded module registers";
+      return false;
+    }
     f.max_inputs = r.max_inputs;
     f.outputs = int(r.outputs_word) - 0x20;
     f.entry = reinterpret_cast<mcn_entry_fn>(q2[1 + i]);
@@ -291,6 +300,7 @@ const CallResult& Host::current() const { return impl_->current; }
 Session::Session() {
   std::string error;
   if (!load("orvmvtsa", &error)) throw std::runtime_error(error);
+  if (!load("orvmvtst", &error)) throw std::runtime_error(error);
 }
 
 }  // namespace mvts

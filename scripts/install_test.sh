@@ -82,7 +82,7 @@ p=$tmp/prefix
 cmake --install "$build" --prefix "$p" >/dev/null
 site=$p/lib/python$python_version/dist-packages
 for f in bin/mvts "$libdir/libmvtshost.so" "$libdir/libmvtshost.so.${version%%.*}" \
-         "$libdir/mvts/orvmvtsa.so" "$libdir/mvts/orvnlbrg.so" include/mvts/host/host.hpp \
+         "$libdir/mvts/orvmvtsa.so" "$libdir/mvts/orvmvtst.so" "$libdir/mvts/orvnlbrg.so" include/mvts/host/host.hpp \
          include/mvts/abi/mcn_abi.h "$libdir/cmake/mvts/mvtsConfig.cmake" \
          "$libdir/cmake/mvts/mvtsConfigVersion.cmake" "$libdir/pkgconfig/mvts.pc" \
          share/man/man1/mvts.1.gz share/bash-completion/completions/mvts \

@@ -8,6 +8,7 @@
 #include "abi/mcn_abi.h"
 #include "module/frame/entries.hpp"
 #include "module/frame/host.hpp"
+#include "module/frame/registration.hpp"
 
 namespace mvtsa {
 
@@ -15,18 +16,7 @@ extern "C" void* module_query(std::int32_t type);
 
 namespace {
 
-// The registration table: one row per function, as in a routine-registration
-// table, holding its name (upper case), the most inputs it takes, its number
-// of outputs and its entry point.  The host registers the functions in this
-// order; the records it reads and the list of entry points both come from
-// these rows.
-struct Routine {
-  const char* name;
-  std::uint16_t inputs;
-  std::uint32_t outputs;
-  mcn_entry_fn entry;
-};
-
+// The registration table, one row per function.
 constexpr Routine kRoutines[] = {
     {"VNORMAL", 4, 1, vnormal_entry},     {"VARMACOV", 6, 1, varmacov_entry},
     {"VARMAFIT", 3, 3, varmafit_entry},   {"VARMALIK", 7, 1, varmalik_entry},
@@ -37,36 +27,9 @@ constexpr Routine kRoutines[] = {
 };
 constexpr std::int32_t kRoutineCount = std::int32_t(std::size(kRoutines));
 
-// A row as the 40-byte record the host reads: the name NUL-padded to 26
-// bytes, kind 0x49, and the outputs as 0x20 + their number.
-constexpr mcn_registration record(const Routine& r) {
-  mcn_registration out{};
-  for (std::size_t i = 0; r.name[i] != '\0'; ++i) out.name[i] = r.name[i];
-  out.max_inputs = r.inputs;
-  out.kind = 0x49;
-  out.zero = 0;
-  out.one = 1;
-  out.outputs_word = 0x20 + r.outputs;
-  return out;
-}
+static_assert(names_fit(kRoutines), "a registered name must fit its record with its terminator");
 
-constexpr bool names_fit() {
-  for (const Routine& r : kRoutines) {
-    std::size_t n = 0;
-    while (r.name[n] != '\0') ++n;
-    if (n == 0 || n >= sizeof(mcn_registration::name)) return false;
-  }
-  return true;
-}
-static_assert(names_fit(), "a registered name must fit its record with its terminator");
-
-constexpr std::array<mcn_registration, kRoutineCount> records() {
-  std::array<mcn_registration, kRoutineCount> out{};
-  for (std::int32_t i = 0; i < kRoutineCount; ++i) out[std::size_t(i)] = record(kRoutines[i]);
-  return out;
-}
-
-constexpr std::array<mcn_registration, kRoutineCount> kRegistrationTable = records();
+constexpr std::array<mcn_registration, kRoutineCount> kRegistrationTable = records(kRoutines);
 
 }  // namespace
 
@@ -94,24 +57,7 @@ const mcn_image_info kImageInfo = {
 };
 
 extern "C" void* module_query(std::int32_t type) {
-  if (type != 1 && type != 2) return nullptr;
-  mcn_allocator* a = host_table()->registration;
-  const std::uint64_t size = type == 1 ? 16 : std::uint64_t(kRoutineCount) * 8 + 8;
-  void* block = a->alloc(a, size, MCN_ALLOC_FLAGS);
-  if (block == nullptr) {
-    fatal_error(MCN_FATAL_REGISTRATION, 0);
-    return nullptr;
-  }
-  auto* bytes = static_cast<unsigned char*>(block);
-  if (type == 1) {
-    const mcn_registration* table = kRegistrationTable.data();
-    std::memcpy(bytes, &kRoutineCount, 4);
-    std::memcpy(bytes + 8, &table, 8);
-  } else {
-    for (std::int32_t i = 0; i < kRoutineCount; ++i)
-      std::memcpy(bytes + 8 + 8 * i, &kRoutines[i].entry, 8);
-  }
-  return block;
+  return answer_query(type, kRoutines, kRegistrationTable.data(), kRoutineCount);
 }
 
 }  // namespace mvtsa

@@ -1,4 +1,4 @@
-// Fuzz target: the twelve entry points through the Session API.
+// Fuzz target: the registered functions of both modules through the Session API.
 //
 // Input layout: byte 0 chooses the function (catalogue order); then, for
 // each input slot in turn while bytes remain, one byte chooses its kind

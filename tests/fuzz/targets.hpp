@@ -13,7 +13,7 @@ namespace mvts::fuzz {
 // reader and the escaping of text shown to the user.
 int script_input(const std::uint8_t* data, std::size_t size);
 
-// The twelve entry points through the Session API: the bytes choose a
+// The functions of both modules through the Session API: the bytes choose a
 // function and its arguments.  One Session serves the whole process.
 int session_input(const std::uint8_t* data, std::size_t size);
 

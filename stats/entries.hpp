@@ -1,0 +1,13 @@
+// The entry points of the statistics module (records.cpp registers them,
+// one row of its registration table each): forecasts, residuals, standard
+// errors and sample statistics of the models of orvmvtsa, run under the same
+// guard as the twelve (module/frame/entries.hpp).
+#pragma once
+
+#include <cstdint>
+
+#include "module/frame/entries.hpp"
+
+extern "C" {
+std::int32_t vtsacf_entry(void** args, const std::int32_t* given) noexcept;
+}

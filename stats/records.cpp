@@ -1,0 +1,66 @@
+// The statistics module's one export, mcn_main, its static records and
+// module_query: the same ABI as orvmvtsa, with its own registration table.
+#include <array>
+#include <cstdint>
+#include <iterator>
+
+#include "abi/mcn_abi.h"
+#include "module/frame/host.hpp"
+#include "module/frame/registration.hpp"
+#include "stats/entries.hpp"
+
+namespace mvtsa {
+
+extern "C" void* module_query(std::int32_t type);
+
+namespace {
+
+// The registration table, one row per function.
+constexpr Routine kRoutines[] = {
+    {"VTSACF", 2, 2, vtsacf_entry},
+};
+constexpr std::int32_t kRoutineCount = std::int32_t(std::size(kRoutines));
+
+static_assert(names_fit(kRoutines), "a registered name must fit its record with its terminator");
+
+constexpr std::array<mcn_registration, kRoutineCount> kRegistrationTable = records(kRoutines);
+
+}  // namespace
+
+extern const mcn_module_descriptor kModuleDescriptor;
+const mcn_module_descriptor kModuleDescriptor = {
+    0, 0xFFFF, 1024, 1024, {'o', 'r', 'v', 'm', 'v', 't', 's', 't'}, 0, module_query, 1, 9683,
+    0x2043C3D5u, 15u,
+};
+
+static const char kNotice[] =
+    "orvmvtst: forecasts, residuals and standard errors of multivariate and long-memory time "
+    "series models";
+
+extern const mcn_image_info kImageInfo;
+const mcn_image_info kImageInfo = {
+    "ORV_Image_Information=",
+    0xB0BDEBEDu,
+    8u,
+    "1.0",
+    "mvts-1.0.0",
+    "Dec 10 2026",
+    &kImageInfo.descriptors[0],
+    kNotice,
+    "001",
+    {&kModuleDescriptor, nullptr},
+};
+
+extern "C" void* module_query(std::int32_t type) {
+  return answer_query(type, kRoutines, kRegistrationTable.data(), kRoutineCount);
+}
+
+}  // namespace mvtsa
+
+// Hands the module the service table of the host that calls on this thread
+// (null: none) and returns the image-information record.
+extern "C" __attribute__((visibility("default"))) void* mcn_main(const mcn_host_table* table,
+                                                                 void* /*second*/) {
+  mvtsa::set_host_table(table);
+  return const_cast<mcn_image_info*>(&mvtsa::kImageInfo);
+}
