@@ -252,7 +252,7 @@ def simulated_band(model, T, lag, level=0.95, replications=200, seed=1):
     draws = np.empty((replications, T))
     for r in range(replications):
         draws[r] = s.farmasim(m["d"], m.get("phi"), m.get("theta"), None, m.get("sigma"), T,
-                              m.get("p"), m.get("q"), seed=seed if r == 0 else None)
+                              m.get("p"), m.get("q"), seed=-seed if r == 0 else None)
     c = _sample_autocov_fft(draws, lag)
     tail = (1.0 - level) / 2.0
     return np.quantile(c, tail, axis=0), np.quantile(c, 1.0 - tail, axis=0)

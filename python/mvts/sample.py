@@ -1,8 +1,8 @@
 """Sample statistics of a series: auto- and cross-correlations with their
 bands, the Ljung-Box portmanteau test and the information criteria.
 
-Pure numpy (pandas for the tables): these summarise data, and no function of
-the module computes them.
+The sample covariances come from the module (VTSACF); the bands, the
+partial autocorrelations, the test and the criteria are computed here.
 
     acf(x, nlags)       sample autocorrelations r(0..nlags), Bartlett's band
     pacf(x, nlags)      sample partial autocorrelations, the band +-z/sqrt(n)
@@ -133,11 +133,21 @@ def _alpha(alpha):
     return float(alpha)
 
 
-def autocovariances(x, nlags):
-    """c(0..nlags) of a 1-d series, the biased estimator (divisor n)."""
-    n = x.shape[0]
-    d = x - x.mean()
-    return np.array([d[:n - h] @ d[h:] / n for h in range(nlags + 1)])
+def _vtsacf(values, nlags, session=None):
+    """C(0..nlags) of a T x k series from VTSACF, as an array (nlags + 1, k, k)
+    with C(h)[i, j] = (1/T) sum_t (y_t,i - m_i)(y_{t+h},j - m_j)."""
+    import mvts
+    s = session if session is not None else mvts.default_session()
+    a = values if values.ndim == 2 else values[:, None]
+    T, k = a.shape
+    lag = max(nlags, 1)  # VTSACF's lag is at least 1
+    cov = np.asarray(s.vtsacf(a, lag=lag).cov, dtype=float).reshape(lag + 1, k, k)
+    return cov[:nlags + 1]
+
+
+def autocovariances(x, nlags, session=None):
+    """c(0..nlags) of a 1-d series, the biased estimator (divisor n), by VTSACF."""
+    return _vtsacf(np.asarray(x, dtype=float), nlags, session)[:, 0, 0]
 
 
 def _frame(lags, column, values, se, z, alpha):
@@ -233,12 +243,12 @@ def ccf(x, y, nlags=None, alpha=0.05):
     n = a.shape[0]
     nlags = _nlags(nlags, n)
     z = normal_quantile(1.0 - _alpha(alpha) / 2.0)
-    da, db = a - a.mean(), b - b.mean()
-    scale = math.sqrt((da @ da) * (db @ db))
+    C = _vtsacf(np.column_stack([a, b]), nlags)
+    scale = math.sqrt(C[0, 0, 0] * C[0, 1, 1])
     if scale <= 0:
         raise ValueError("x, y: a constant series has no cross-correlations")
-    values = np.array([(da[h:] @ db[:n - h] if h >= 0 else da[:n + h] @ db[-h:])
-                       for h in range(-nlags, nlags + 1)]) / scale
+    # corr(x_{t+h}, y_t) is C(h)[y, x] for h >= 0 and C(-h)[x, y] for h < 0.
+    values = np.concatenate([C[:0:-1, 0, 1], C[:, 1, 0]]) / scale
     se = np.full(2 * nlags + 1, 1.0 / math.sqrt(n))
     return _frame(np.arange(-nlags, nlags + 1), "ccf", values, se, z, alpha)
 
