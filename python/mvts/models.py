@@ -45,9 +45,12 @@ LOG_2PI = math.log(2.0 * math.pi)
 D_TINY = 2.0 ** -26.5
 D_EXACT_BOUND = 0.5 - D_TINY
 # A d within this distance of the exact method's bound counts as on the
-# bound: the likelihood's maximum there is not a stationary point, and the
-# Hessian's differences would step outside the parameter space.
-NEAR_BOUND = 1e-3
+# bound.  The covariance matrix G becomes singular as |d| -> 1/2, and the
+# likelihood's maximum, when it is not on the bound itself, sits against
+# that singularity with a curvature that says nothing of the estimator's
+# spread: the raw Nile flows (no mean) have a maximum at d = 0.4961 with
+# a "standard error" of 0.005 whose interval reaches past 1/2.
+NEAR_BOUND = 0.005
 
 MA_SIGN_NOTE = ("MA sign: theta(B) = 1 - theta_1 B - ..., the opposite of statsmodels' "
                 "(its ma.L1 is -ma.L1 here).")
@@ -189,6 +192,12 @@ class _Results:
     def hqic(self):
         """-2 llf + 2 k ln ln(nobs)."""
         return sample.information_criteria(self.llf, self.nobs_effective, self.df_model)[2]
+
+    @property
+    def notes(self):
+        """Why standard errors are missing, if they are (the texts of the
+        EstimationWarnings)."""
+        return list(self._info[2])
 
     def cov_params(self):
         """The covariance matrix of the estimates (a DataFrame over the
@@ -614,11 +623,13 @@ class ARFIMAResults(_Results):
     @functools.cached_property
     def _info(self):
         """(hessian over (d, phi, theta, sigma2), full covariance in the
-        order of params, the reason when there is none)."""
+        order of params, the notes on what is missing), the notes issued
+        once as EstimationWarnings."""
         k = len(self.params)
         reason = self._bound_reason()
         hessian = None
         cov = np.full((k, k), math.nan)
+        notes = []
         if reason is None:
             s = self.model._session()
             hessian, inner, reason = _call_info(
@@ -632,15 +643,14 @@ class ARFIMAResults(_Results):
                     cov[0, 1:] = cov[1:, 0] = 0.0
                     cov[0, 0] = self._mean_variance()
                     if not np.isfinite(cov[0, 0]):
-                        warnings.warn(EstimationWarning(
-                            f"{self.model.order_name}: no standard error for the mean: with "
-                            f"d = {self.d:.6g} the model is not stationary and the sample "
-                            "mean has no finite variance"), stacklevel=4)
+                        notes.append(f"{self.model.order_name}: no standard error for the "
+                                     f"mean: with d = {self.d:.6g} the model is not stationary "
+                                     "and the sample mean has no finite variance")
         if reason is not None:
-            warnings.warn(EstimationWarning(
-                f"{self.model.order_name}: standard errors are not given: {reason}"),
-                stacklevel=4)
-        return hessian, cov, reason
+            notes.append(f"{self.model.order_name}: standard errors are not given: {reason}")
+        for note in notes:
+            warnings.warn(EstimationWarning(note), stacklevel=4)
+        return hessian, cov, notes
 
     def _mean_variance(self):
         s = self.model._session()
@@ -686,15 +696,16 @@ class ARFIMAResults(_Results):
         return PredictionResults(mean, mse, index, self.model.endog_names)
 
     def _description(self):
-        how = {("exact", "c"): "exact ML, GLS mean profiled",
+        how = {("exact", "c"): "exact ML, GLS mean",
                ("exact", "n"): "exact ML, zero mean",
-               ("conditional", "c"): "CSS, sample mean removed",
+               ("conditional", "c"): "CSS, sample mean",
                ("conditional", "n"): "CSS, zero mean"}[(self.method, self.model.trend)]
         return self.model.order_name, how
 
     def _equation(self):
         return ["phi(B) (1 - B)^d (y_t - mu) = theta(B) e_t,  e_t ~ N(0, sigma2),",
-                "phi(B) = 1 - phi_1 B - ..., theta(B) = 1 - theta_1 B - ...; " + MA_SIGN_NOTE]
+                "phi(B) = 1 - phi_1 B - ...,  theta(B) = 1 - theta_1 B - ...:",
+                "the MA sign is the opposite of statsmodels' (its ma.L1 is -ma.L1 here)."]
 
 
 # ---------------------------------------------------------------- VARMA
@@ -927,11 +938,11 @@ class VARMAResults(_Results):
             if at:
                 cov[:at, at:] = cov[at:, :at] = 0.0
                 cov[:at, :at] = self._mean_covariance()
+        notes = []
         if reason is not None:
-            warnings.warn(EstimationWarning(
-                f"{self.model.order_name}: standard errors are not given: {reason}"),
-                stacklevel=4)
-        return hessian, cov, reason
+            notes.append(f"{self.model.order_name}: standard errors are not given: {reason}")
+            warnings.warn(EstimationWarning(notes[0]), stacklevel=4)
+        return hessian, cov, notes
 
     def _mean_covariance(self):
         s = self.model._session()
@@ -963,28 +974,37 @@ class VARMAResults(_Results):
         return PredictionResults(mean, mse, index, self.model.endog_names)
 
     def _description(self):
-        how = "exact ML (Kalman)" + (", sample mean removed" if self.model.trend == "c"
-                                     else ", zero mean")
+        how = "exact ML, " + ("sample mean" if self.model.trend == "c" else "zero mean")
         return self.model.order_name, how
 
     def _equation(self):
-        return ["y_t - mu = sum_i Phi_i (y_{t-i} - mu) + e_t - sum_j Theta_j e_{t-j},  "
-                "e_t ~ N(0, Sigma);",
-                "ar.L<i>.<r>.<c> = Phi_i[r, c], the coefficient of y_c(t-i) in the equation "
-                "of y_r;",
-                "MA sign: the opposite of statsmodels' VARMAX (its MA matrices are -Theta_j)."]
+        return ["y_t - mu = sum_i Phi_i (y_{t-i} - mu) + e_t - sum_j Theta_j e_{t-j},",
+                "e_t ~ N(0, Sigma); ar.L<i>.<r>.<c> = Phi_i[r, c], the coefficient of",
+                "y_c(t-i) in the equation of y_r; the MA sign is the opposite of",
+                "statsmodels' VARMAX (its MA matrices are -Theta_j)."]
 
 
 # ---------------------------------------------------------------- summary
 
-def _number(x, width=10):
-    """A number in a table cell: 4 decimals in the usual range, else the
-    exponent form."""
-    if x is None or (isinstance(x, float) and math.isnan(x)):
+def _number(x, width=11):
+    """A number in a table cell of ``width`` characters, one of them a space:
+    4 decimals where they fit, fewer for large numbers, the exponent form
+    for very large or small ones."""
+    if x is None or not np.isfinite(x):
         return "nan".rjust(width)
+    room = width - 1
     a = abs(x)
-    text = f"{x:.4f}" if a == 0 or 1e-4 <= a < 1e6 else f"{x:.3e}"
-    return text.rjust(width)
+    if a == 0 or 1e-4 <= a < 1e8:
+        for decimals in (4, 3, 2, 1):
+            text = f"{x:.{decimals}f}"
+            if len(text) <= room:
+                return text.rjust(width)
+    return f"{x:.3e}".rjust(width)
+
+
+def _pvalue(p, width=11):
+    """A p-value with 3 decimals, as the peers print it (0.000 below 5e-4)."""
+    return ("nan" if not np.isfinite(p) else f"{p:.3f}").rjust(width)
 
 
 class Summary:
@@ -997,10 +1017,8 @@ class Summary:
         import pandas as pd
         self.results = results
         self.alpha = alpha
-        with warnings.catch_warnings(record=True) as caught:
-            warnings.simplefilter("always", EstimationWarning)
-            bse = results.bse
-        self.notes = [str(w.message) for w in caught]
+        bse = results.bse
+        self.notes = results.notes
         ci = results.conf_int(alpha)
         self.tables = pd.DataFrame({"coef": results.params, "std err": bse,
                                     "z": results.tvalues, "P>|z|": results.pvalues,
@@ -1021,10 +1039,10 @@ class Summary:
                 ("Covariance Type:", "observed information")]
         right = [("No. Observations:", str(r.nobs)), ("Log Likelihood", f"{r.llf:.3f}"),
                  ("AIC", f"{r.aic:.3f}"), ("BIC", f"{r.bic:.3f}"), ("HQIC", f"{r.hqic:.3f}")]
-        half = self.WIDTH // 2
         lines = []
         for (a, b), (c, d) in zip(left, right):
-            lines.append(f"{a:<16}{b:>{half - 17}} " + f" {c:<20}{d:>{half - 22}}")
+            # 44 characters on the left, 34 on the right
+            lines.append(f"{a:<17}{b:>26} " + f" {c:<18}{d:>15}")
         return lines
 
     def _diagnostics(self):
@@ -1049,22 +1067,22 @@ class Summary:
         rule, thin = "=" * self.WIDTH, "-" * self.WIDTH
         title = f"{type(r).__name__.replace('Results', '')} Results".center(self.WIDTH)
         cols = self.tables.columns
-        head = " " * 18 + "".join(f"{c:>10}" for c in cols)
+        label = max(12, max(len(str(n)) for n in self.tables.index) + 1)
+        head = " " * label + "".join(f"{c:>11}" for c in cols)
         body = []
         for name, row in self.tables.iterrows():
-            label = name if len(name) <= 17 else name[:16] + "~"
-            cells = [_number(row["coef"]), _number(row["std err"]), _number(row["z"], 10),
-                     _number(row["P>|z|"], 10), _number(row[cols[4]]), _number(row[cols[5]])]
-            body.append(f"{label:<18}" + "".join(cells))
+            cells = [_number(row["coef"]), _number(row["std err"]), _number(row["z"]),
+                     _pvalue(row["P>|z|"]), _number(row[cols[4]]), _number(row[cols[5]])]
+            body.append(f"{name:<{label}}" + "".join(cells))
         lines = [title, rule] + self._header() + [rule, head, thin] + body + [rule]
         try:
             lines += self._diagnostics() + [rule]
         except (ValueError, RuntimeError, mvts.MvtsError) as e:
             lines += [f"Residual diagnostics unavailable: {e}", rule]
         lines += ["Model: " + r._equation()[0]] + ["       " + t for t in r._equation()[1:]]
-        lines += ["Log Likelihood includes the constant -(n k / 2) ln(2 pi); standard errors "
-                  "from the Hessian", "of the log-likelihood by Richardson-extrapolated "
-                  "differences."]
+        lines += ["The log-likelihood includes its constant -(n k / 2) ln(2 pi); standard "
+                  "errors are from", "the Hessian of the log-likelihood (Richardson-"
+                  "extrapolated differences)."]
         for i, note in enumerate(self.notes, 1):
             lines.append(f"[{i}] {note}")
         return "\n".join(lines)
