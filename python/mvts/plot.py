@@ -508,6 +508,6 @@ def forecast(results, h=10, levels=(0.5, 0.8, 0.95), history=None, *, ax=None):
                label="forecast")
         a.set_ylabel(model.endog_names[j])
     grid[0, 0].set_title(f"{model.order_name}: {h}-step forecasts", fontsize="small")
-    grid[0, 0].legend(fontsize="x-small", loc="upper left")
+    grid[0, 0].legend(fontsize="x-small", loc="best")
     fig.tight_layout()
     return fig
