@@ -107,9 +107,16 @@ def select_order(y, family, max_p, max_q, criterion="bic", method=None, trend="c
               if family == "arfima" or p + q > 0]
     if not orders:
         raise ValueError("max_p, max_q: a VARMA grid needs max_p or max_q > 0")
-    rows = _parallel.run(_fit_orders, (values, family, method, trend), orders,
-                         client=client, workers=workers, chunk=chunk, progress=progress,
-                         label="orders")
+    # The largest models first: they take the longest, and a worker that
+    # starts one last would keep the others waiting (longest processing
+    # time first); the table keeps the grid's order.
+    by_cost = sorted(range(len(orders)), key=lambda i: (-sum(orders[i]), i))
+    done = _parallel.run(_fit_orders, (values, family, method, trend),
+                         [orders[i] for i in by_cost], client=client, workers=workers,
+                         chunk=chunk, progress=progress, label="orders")
+    rows = [None] * len(orders)
+    for i, row in zip(by_cost, done):
+        rows[i] = row
     table = pd.DataFrame(rows, columns=list(COLUMNS),
                          index=pd.MultiIndex.from_tuples(orders, names=["p", "q"]))
     table = table.astype({"nobs": "int64", "df_model": "int64", "status": "int64"})
