@@ -25,6 +25,12 @@ bool is_missing(double x) { return std::isnan(x) || std::isinf(x); }
 
 std::string dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
+}  // namespace
+
+std::string json_string(const std::string& s) { return dump(Json(s)); }
+
+namespace {
+
 // x written with kTableDigits significant digits in scientific notation:
 // the decimal exponent, and how many mantissa decimals remain once trailing
 // zeros are dropped.

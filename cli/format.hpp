@@ -101,6 +101,9 @@ std::string argument_status_meaning(int status);
 std::string argument_label(int index, const std::string& name);
 
 // Writes results in one format to an output and an error stream.
+// A text as a JSON string, quoted and escaped (invalid UTF-8 replaced).
+std::string json_string(const std::string& s);
+
 class Printer {
  public:
   Printer(Format format, std::ostream& out, std::ostream& err);
@@ -115,6 +118,9 @@ class Printer {
   // json one object {"<command>":"<subject>", <extra>, "outputs":[...]}.
   void matrices(const std::string& command, const std::string& subject,
                 const std::vector<Shown>& items, const std::string& json_extra = {});
+
+  // A block of text, as a table block (the summary of a fit).
+  void text(const std::string& text) { block(text); }
 
   // A line on standard error, standard output flushed first so the two
   // streams stay in order on a terminal.

@@ -27,6 +27,7 @@ namespace {
 constexpr const char* kSynopsis[] = {
     "mvts FUNCTION [VALUE | NAME=VALUE ...] [--format table|csv|json]",
     "mvts run FILE|-  [--format table|csv|json] [--keep-going]",
+    "mvts summary FIT [VALUE | NAME=VALUE ...]   a fit with standard errors and criteria",
     "mvts list                 the functions with their inputs and outputs",
     "mvts help FUNCTION        inputs, defaults and outputs of one function",
     "mvts study FILE.json [--workers N | --scheduler ADDRESS] [--out FILE.csv]",
@@ -58,6 +59,13 @@ constexpr HelpBlock kBlocks[] = {
   write y y.csv           write a variable as CSV (NA for missing values)
   stats y                 column means and sample covariance of a variable
   let mu = "1 2"          store a value in a variable
+  d, ar, ma, s, mu = summary FARMAFITMEAN @nile.csv opt=1
+                          a fit (FARMAFIT, FARMAFITMEAN or VARMAFIT) printed as
+                          a table: estimates, standard errors from the observed
+                          information, z, p-values, 95% intervals, the
+                          log-likelihood with -n/2 ln(2 pi), AIC, BIC and HQIC
+  f, mse, ci = FARMAFCST $y $d $ar $ma $s p=1 h=10 mean=$mu
+  write ci ci.csv         forecasts and their 95% intervals (VARMAFCST alike)
 All lines run in one host run, so random streams continue from call to call.
 Results not assigned to a name are printed. A failing call stops the script
 unless --keep-going is given.

@@ -174,9 +174,13 @@ int run(int argc, char** argv) {
     if (command == "run") {
       status = runner.script(script, source, o.keep_going);
     } else {
+      // `mvts summary FIT ...`: the fit's summary instead of its outputs.
+      const bool summary = command == "summary" && o.words.size() >= 2;
+      const std::string function = summary ? o.words[1] : command;
       std::vector<Word> args;
-      for (std::size_t i = 1; i < o.words.size(); ++i) args.push_back({o.words[i], o.words[i].find('=')});
-      status = runner.call(command, args);
+      for (std::size_t i = summary ? 2 : 1; i < o.words.size(); ++i)
+        args.push_back({o.words[i], o.words[i].find('=')});
+      status = runner.call(function, args, summary);
     }
   }
   if (interrupted()) {

@@ -1,4 +1,5 @@
 #include "cli/parse.hpp"
+#include "cli/summary.hpp"
 
 #include <cerrno>
 #include <charconv>
@@ -694,6 +695,11 @@ std::optional<Statement> parse_statement(std::string_view line, const SignatureL
       return st;
     }
   }
+  // `summary FIT ...` (assigned or not): the call, summarised.
+  if (words.size() >= 2 && is_keyword(words[0], "summary") && words[0].eq == std::string::npos) {
+    st.summary = true;
+    words.erase(words.begin());
+  }
   const std::string& fname = words[0].text;
   std::optional<Signature> sig = lookup(fname);
   if (!sig) {
@@ -705,6 +711,9 @@ std::optional<Statement> parse_statement(std::string_view line, const SignatureL
     throw UsageError(sig->name + " has " + std::to_string(sig->outputs) + " output" +
                      (sig->outputs == 1 ? "" : "s") + " (" + join(sig->output_names, ", ") + "); " +
                      std::to_string(st.names.size()) + " names are assigned");
+  if (st.summary && !is_summarised_fit(sig->name))
+    throw UsageError("summary describes a fit (FARMAFIT, FARMAFITMEAN or VARMAFIT), not " +
+                     sig->name);
   st.kind = Statement::Kind::kCall;
   st.call = bind_arguments(*sig, std::vector<Word>(words.begin() + 1, words.end()));
   return st;

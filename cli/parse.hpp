@@ -151,6 +151,7 @@ struct Statement {
   int line = 0;
   std::vector<std::string> names;  // assigned names (call), or the variables named
   BoundCall call;                  // kCall
+  bool summary = false;            // kCall of a fit: print its summary, not its outputs
   std::string text;                // kWrite: the path; kLet: the value text
 };
 

@@ -6,6 +6,7 @@
 #include "cli/interrupt.hpp"
 #include "host/catalog.hpp"
 #include "cli/stats.hpp"
+#include "cli/summary.hpp"
 
 namespace mvts::cli {
 
@@ -50,7 +51,7 @@ std::vector<Value> Runner::arguments(const BoundCall& call) {
 }
 
 int Runner::run_call(const BoundCall& call, const std::vector<std::string>& names,
-                     const std::string& where) {
+                     const std::string& where, bool summary) {
   std::vector<Value> args;
   try {
     args = arguments(call);
@@ -59,7 +60,10 @@ int Runner::run_call(const BoundCall& call, const std::vector<std::string>& name
     return kExitUsage;
   }
   const std::optional<Signature> sig = signature_of(host_, call.function);
-  // The arguments are handed over, so no copy of them outlives the call.
+  // The arguments are handed over, so no copy of them outlives the call;
+  // a summary keeps them for the calls at the estimate.
+  std::vector<Value> kept;
+  if (summary) kept = args;
   CallResult r = host_.call(call.function, std::move(args));
   std::vector<Shown> shown;
   for (std::size_t i = 0; i < r.outputs.size(); ++i) {
@@ -74,7 +78,7 @@ int Runner::run_call(const BoundCall& call, const std::vector<std::string>& name
         vars_.erase(names[i]);
         failed_at_[names[i]] = line_;
       }
-    } else if (r.status == 0 && out) {
+    } else if (r.status == 0 && out && !summary) {
       const std::string name = sig && i < sig->output_names.size() ? sig->output_names[i]
                                                                      : "output" + std::to_string(i + 1);
       shown.push_back({name, int(i + 1), &*out});
@@ -85,14 +89,55 @@ int Runner::run_call(const BoundCall& call, const std::vector<std::string>& name
           ? sig->input_names[std::size_t(r.argument) - 1]
           : std::string();
   printer_.call(call.function, r, shown, where, argument_name);
+  // The summary needs the outputs, which assigned names may have taken.
+  if (summary && r.status == 0) {
+    CallResult fit;
+    for (std::size_t i = 0; i < r.outputs.size(); ++i)
+      fit.outputs.push_back(i < names.size() ? vars_[names[i]] : r.outputs[i]);
+    if (!print_summary(sig ? sig->name : call.function, kept, fit, where)) return kExitFailed;
+  }
   return r.status == 0 ? kExitOk : kExitFailed;
 }
 
-int Runner::call(std::string_view function, const std::vector<Word>& args) {
+bool Runner::print_summary(const std::string& function, const std::vector<Value>& args,
+                           const CallResult& fit, const std::string& where) {
+  FitSummary s;
+  try {
+    s = summarize_fit(host_, function, args, fit);
+  } catch (const std::runtime_error& e) {
+    usage(where, e.what());
+    return false;
+  }
+  if (printer_.format() == Format::kTable) {
+    printer_.text(summary_text(s));
+    return true;
+  }
+  const Matrix table = summary_matrix(s), criteria = summary_criteria(s);
+  std::string extra = "\"title\":" + json_string(s.title) + ",\"names\":[";
+  for (std::size_t i = 0; i < s.names.size(); ++i) extra += (i ? "," : "") + json_string(s.names[i]);
+  extra += "],\"columns\":[\"coef\",\"std_err\",\"z\",\"p\",\"lower\",\"upper\"],\"notes\":[";
+  for (std::size_t i = 0; i < s.notes.size(); ++i) extra += (i ? "," : "") + json_string(s.notes[i]);
+  extra += "]";
+  if (printer_.format() == Format::kCsv) {
+    std::string names = "parameters:";
+    for (const std::string& n : s.names) names += " " + n;
+    printer_.error_line("NOTE: " + where + s.title + "; " + names +
+                        "; columns coef std_err z p lower upper; criteria llf aic bic hqic nobs");
+  }
+  printer_.matrices("summary", function,
+                    {{"estimates", 0, &table}, {"criteria", 0, &criteria}}, extra);
+  return true;
+}
+
+int Runner::call(std::string_view function, const std::vector<Word>& args, bool summary) {
   line_ = 0;
   const std::optional<Signature> sig = signature_of(host_, function);
   if (!sig) {
     usage("", "unknown function " + in_quotes(function) + " (mvts list shows the functions)");
+    return kExitUsage;
+  }
+  if (summary && !is_summarised_fit(sig->name)) {
+    usage("", "summary describes a fit (FARMAFIT, FARMAFITMEAN or VARMAFIT), not " + sig->name);
     return kExitUsage;
   }
   BoundCall bound;
@@ -102,12 +147,12 @@ int Runner::call(std::string_view function, const std::vector<Word>& args) {
     usage("", e.what());
     return kExitUsage;
   }
-  return run_call(bound, {}, "");
+  return run_call(bound, {}, "", summary);
 }
 
 int Runner::execute(const Statement& st, const std::string& where) {
   using Kind = Statement::Kind;
-  if (st.kind == Kind::kCall) return run_call(st.call, st.names, where);
+  if (st.kind == Kind::kCall) return run_call(st.call, st.names, where, st.summary);
   try {
     // The value of a variable named by print, write or stats.
     auto value_of = [&](const std::string& name) -> const std::optional<Matrix>& {

@@ -29,7 +29,9 @@ class Runner {
   Runner(Host& host, Printer& printer) : host_(host), printer_(printer) {}
 
   // `mvts FUNCTION ARGS...`: the exit status.
-  int call(std::string_view function, const std::vector<Word>& args);
+  // With `summary`, the call must be a fit, and its summary is printed
+  // instead of its outputs.
+  int call(std::string_view function, const std::vector<Word>& args, bool summary = false);
 
   // `mvts run`: every line in this one host run, so random streams continue
   // from call to call.  `source` names the script in messages.  A script
@@ -41,7 +43,10 @@ class Runner {
 
  private:
   int execute(const Statement& st, const std::string& where);
-  int run_call(const BoundCall& call, const std::vector<std::string>& names, const std::string& where);
+  int run_call(const BoundCall& call, const std::vector<std::string>& names, const std::string& where,
+               bool summary = false);
+  bool print_summary(const std::string& function, const std::vector<Value>& args,
+                     const CallResult& fit, const std::string& where);
   std::vector<Value> arguments(const BoundCall& call);
   void usage(const std::string& where, const std::string& problem);
 

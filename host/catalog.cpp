@@ -9,10 +9,15 @@ constexpr OutputShape kVector = OutputShape::kVector;
 constexpr OutputShape kScalar = OutputShape::kScalar;
 
 // Inputs shared by several functions.
-constexpr InputDoc kPhi = {"phi", "AR coefficients: the k x k blocks Phi_1 .. Phi_p stacked, (k*p) x k",
+// The VARMA model, y_t = sum_i Phi_i y_{t-i} + e_t - sum_j Theta_j e_{t-j}:
+// the MA part enters with a minus sign, the opposite of statsmodels' VARMAX.
+constexpr InputDoc kPhi = {"phi", "AR coefficients: the k x k blocks Phi_1 .. Phi_p stacked, (k*p) x k "
+                           "(rows (i-1)k+1 .. ik hold Phi_i) of the model y_t = sum_i Phi_i y_{t-i} + "
+                           "e_t - sum_j Theta_j e_{t-j}; row r of Phi_i is equation r",
                            "no AR part"};
 constexpr InputDoc kTheta = {"theta", "MA coefficients: the k x k blocks Theta_1 .. Theta_q stacked, "
-                             "(k*q) x k", "no MA part"};
+                             "(k*q) x k, entering as - Theta_j e_{t-j}: the opposite sign of "
+                             "statsmodels' VARMAX, whose MA matrices are -Theta_j", "no MA part"};
 constexpr InputDoc kSigmaK = {"sigma", "innovation covariance matrix, k x k, positive definite",
                               "identity"};
 // A lag list is read in ascending order: sorted, repeats dropped, and the
@@ -31,8 +36,15 @@ constexpr InputDoc kN = {"n", "number of observations (a whole number >= 1)", "1
 constexpr InputDoc kSeriesK = {"series", "observed series, T x k (k >= 2), one row per time point",
                                kRequired};
 constexpr InputDoc kSeries1 = {"series", "observed series, a row or column vector", kRequired};
-constexpr InputDoc kPhi1 = {"phi", "AR coefficients phi_1 .. phi_p, a vector", "no AR part"};
-constexpr InputDoc kTheta1 = {"theta", "MA coefficients theta_1 .. theta_q, a vector", "no MA part"};
+// The ARFIMA model, phi(B)(1 - B)^d y_t = theta(B) e_t with
+// phi(B) = 1 - phi_1 B - ... and theta(B) = 1 - theta_1 B - ...: the MA
+// part's sign is the opposite of statsmodels' (its ma.L1 is -theta_1).
+constexpr InputDoc kPhi1 = {"phi", "AR coefficients phi_1 .. phi_p, a vector, of the model "
+                            "phi(B)(1 - B)^d y_t = theta(B) e_t with phi(B) = 1 - phi_1 B - ...",
+                            "no AR part"};
+constexpr InputDoc kTheta1 = {"theta", "MA coefficients theta_1 .. theta_q, a vector, of "
+                              "theta(B) = 1 - theta_1 B - ...: the opposite sign of statsmodels' "
+                              "ma.L1 = -theta_1", "no MA part"};
 constexpr InputDoc kSigma1 = {"sigma", "innovation variance, > 0", "1"};
 constexpr InputDoc kArLags1 = {"p", "AR lag list: the lags of the elements of phi" MVTS_LAG_RULE,
                                "lags 1 .. p"};
@@ -77,12 +89,18 @@ std::vector<FunctionDoc> build() {
          "no AR part"},
         {"q", "MA lag list: the lags at which MA blocks are estimated" MVTS_FIT_LAG_RULE,
          "no MA part"}},
-       {{"ar", "(k*P) x k estimated AR blocks (only when p is given)"},
-        {"ma", "(k*Q) x k estimated MA blocks (only when q is given)"},
+       {{"ar", "(k*P) x k estimated AR blocks, one k x k block per listed lag in ascending order "
+               "(only when p is given)"},
+        {"ma", "(k*Q) x k estimated MA blocks Theta (entering as - Theta_j e_{t-j}), one per "
+               "listed lag (only when q is given)"},
         {"sigma", "k x k estimated innovation covariance"}}},
       {"VTSROOT", "characteristic roots of the AR and MA polynomials of a VARMA model",
        {kPhi, kTheta, kArLags, kMaLags},
-       {{"roots", "one row per root: real, imaginary, modulus, argument (radians, degrees)"}}},
+       {{"roots", "one row per root, the k*P AR roots first, then the k*Q MA roots (P, Q: the "
+                  "largest lags); columns: 1 real part, 2 imaginary part, 3 modulus, 4 argument "
+                  "in radians, 5 argument in degrees. The roots are the eigenvalues of the "
+                  "companion matrix: the AR part is stationary when every AR root has modulus "
+                  "below 1, and the MA part invertible when every MA root has"}}},
       {"FDIF", "fractional differencing (1 - B)^d of a series",
        {kSeries1, {"d", kDRange1, kRequired}},
        {{"series", "n x 1 differenced series; the first element is missing", kVector}}},
@@ -116,8 +134,11 @@ std::vector<FunctionDoc> build() {
          "no MA part"},
         {"opt", "(method, technique): method 1 exact, 0 conditional sum of squares", "0 0"}},
        {{"d", "1 x 1 estimate of d", kScalar},
-        {"ar", "P x 1 AR coefficients by lag", kVector, "there is no AR part"},
-        {"ma", "Q x 1 MA coefficients by lag", kVector, "there is no MA part"},
+        {"ar", "P x 1 AR coefficients phi, one per listed lag in ascending order", kVector,
+         "there is no AR part"},
+        {"ma", "Q x 1 MA coefficients theta (the sign of theta(B) = 1 - theta_1 B - ..., the "
+               "opposite of statsmodels'), one per listed lag in ascending order", kVector,
+         "there is no MA part"},
         {"sigma", "1 x 1 innovation variance", kScalar}}},
       {"UCMSIM", "simulation of an unobserved-components model",
        {{"level", "(initial level, level variance)", "0 0"},

@@ -93,6 +93,38 @@ const std::map<int, Text>& texts() {
                    "estimates are returned."}},
       {398, {false, "The call was cancelled before it finished (an interrupt such as Ctrl-C, or "
                     "its caller asked it to stop); it returned nothing."}},
+      {400, {false, "The series has {1} observations, not more than the largest AR or MA lag "
+                    "{2} of the model: it must be longer than the model.", kAboutArgument}},
+      {401, {false, "d = {1} is outside the method's range: |d| must stay below 0.5 - 2^-26.5 "
+                    "for the exact method (opt 1, and always for forecasts) and below "
+                    "1 - 2^-26.5 for the conditional method; d = 0 is the ARMA model.",
+             kAboutArgument}},
+      {402, {false, "The AR polynomial 1 - phi_1 B - ... has a root on or inside the unit "
+                    "circle: the model is not stationary, so its autocovariances, exact "
+                    "likelihood and forecasts do not exist.", kAboutArgument}},
+      {403, {false, "The {1} lag list leaves coefficient {2} without a lag of its own (a "
+                    "repeated or fractional lag): every coefficient must have one to be a "
+                    "parameter.", kAboutArgument}},
+      {404, {true, "The Hessian of the log-likelihood is not negative definite at these "
+                   "parameters: they are not at a maximum (or the model is not identified "
+                   "there), so no covariance matrix is returned."}},
+      {405, {true, "d = {1} is at or within 2^-11 of its bound: the likelihood has no interior "
+                   "maximum in d there, so d is held (its row and column of the Hessian are "
+                   "missing) and no covariance matrix is returned."}},
+      {410, {false, "The series is not longer than the model (rows: {1}; largest AR or MA "
+                    "lag: {2}): give more rows, or a model of lower order."}},
+      {411, {false, "The AR coefficients phi are not stationary (a root of the AR polynomial "
+                    "has modulus 1 or more, at 2^-26.5): the forecasts, residuals and "
+                    "information of the exact likelihood need a stationary model."}},
+      {412, {true, "The Hessian of the log-likelihood is not negative definite at these "
+                   "parameters: they are not a maximum of the likelihood (or a parameter is "
+                   "not identified), so cov is not created and there are no standard errors."}},
+      {413, {true, "The parameters lie within a difference step of the model's bounds (an AR "
+                   "part on the edge of stationarity or a sigma nearly singular): the Hessian "
+                   "cannot be formed by differences there, and neither hessian nor cov is "
+                   "created."}},
+      {414, {false, "The level of the prediction intervals must lie strictly between 0 and 1 "
+                    "(0.95 gives 95% intervals).", kAboutArgument}},
       {420, {false, "The lag {1} is not below the length of the series ({2} observations): "
                     "give a lag of at most the length less one."}},
   };

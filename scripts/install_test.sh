@@ -164,10 +164,10 @@ completion() {  # WORDS...: what _mvts offers for the last word
            [ ${#COMPREPLY[@]} -eq 0 ] || printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' _ \
     "$q/share/bash-completion/completions/mvts" "$@"
 }
-expect_eq "complete 'mvts varm'" "$(completion mvts varm)" "varmacov varmafit varmalik varmasim "
-expect_eq "complete 'mvts VARMAF'" "$(completion mvts VARMAF)" "VARMAFIT "
+expect_eq "complete 'mvts varm'" "$(completion mvts varm)" "varmacov varmafcst varmafit varmainfo varmalik varmares varmasim "
+expect_eq "complete 'mvts VARMAF'" "$(completion mvts VARMAF)" "VARMAFCST VARMAFIT "
 expect_eq "complete 'mvts l'" "$(completion mvts l)" "list "
-expect_eq "complete 'mvts help farmaf'" "$(completion mvts help farmaf)" "farmafit "
+expect_eq "complete 'mvts help farmal'" "$(completion mvts help farmal)" "farmalik "
 expect_eq "complete 'mvts --format j'" "$(completion mvts --format j)" "json "
 expect_eq "complete 'mvts --format=c'" "$(completion mvts --format = c)" "csv "
 expect_eq "complete 'mvts --format=json farmafit o'" "$(completion mvts --format = json farmafit o)" "opt= "

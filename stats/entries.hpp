@@ -10,4 +10,11 @@
 
 extern "C" {
 std::int32_t vtsacf_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmafcst_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmares_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmafitmean_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t farmainfo_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t varmafcst_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t varmares_entry(void** args, const std::int32_t* given) noexcept;
+std::int32_t varmainfo_entry(void** args, const std::int32_t* given) noexcept;
 }

@@ -18,6 +18,13 @@ namespace {
 // The registration table, one row per function.
 constexpr Routine kRoutines[] = {
     {"VTSACF", 2, 2, vtsacf_entry},
+    {"FARMAFCST", 10, 3, farmafcst_entry},
+    {"FARMARES", 9, 2, farmares_entry},
+    {"FARMAFITMEAN", 4, 5, farmafitmean_entry},
+    {"FARMAINFO", 9, 2, farmainfo_entry},
+    {"VARMAFCST", 9, 3, varmafcst_entry},
+    {"VARMARES", 7, 3, varmares_entry},
+    {"VARMAINFO", 7, 2, varmainfo_entry},
 };
 constexpr std::int32_t kRoutineCount = std::int32_t(std::size(kRoutines));
 

@@ -17,10 +17,15 @@ namespace mvtsa {
 
 inline constexpr int kFarmaCss = 0;    // conditional sum of squares
 inline constexpr int kFarmaExact = 1;  // exact method
+// The exact method at the GLS mean of y (profiled): results
+// (-(q + ln det)/2, ln det Sigma, q, mu) with
+// mu = (1' Sigma^-1 y) / (1' Sigma^-1 1) and q = (y - mu 1)' Sigma^-1 (y - mu 1).
+inline constexpr int kFarmaExactGls = 2;
 
 // Doubles of work space farma_loglik needs (the three results included):
 //   exact: 3 + 2n (gamma and the Durbin-Levinson coefficients) plus the
 //   autocovariance routine's and the root finder's room, O(n + p + q);
+//   exact at the GLS mean: one result and 2n more;
 //   conditional: 3 + 2n + frac_diff_work_size(n).
 // Computed in 64 bits; a size no host can give makes the allocation fail.
 std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
@@ -46,6 +51,37 @@ std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
 // root of 0.95) both lose up to 1e-8 (tests/farma/farma_loglik_test.cpp).
 int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
                     double* logdet, double* quad);
+
+// The same with the mean of y profiled out at its GLS value: with a_t and
+// b_t the standardised innovations of y and of the ones vector (std_y,
+// std_one: n doubles each, both written; 0 at a pivot the rules leave out),
+//   mu = sum a_t b_t / sum b_t^2,  quad = sum (a_t - mu b_t)^2,
+// both from the one pass (the ones vector's innovations follow from the
+// reflection coefficients: e1_t = (1 - kappa_t) e1_(t-1)).  Statuses as
+// toeplitz_loglik, and 315 when sum b_t^2 is not positive.
+int toeplitz_loglik_gls(const double* gamma, const double* y, std::int64_t n, double* work,
+                        double* std_y, double* std_one, double* logdet, double* quad,
+                        double* mean);
+
+// Doubles of work space for farma_model_gamma up to lag `lag`.
+std::uint64_t farma_model_gamma_work_size(std::int64_t lag, int p, int q);
+
+// gamma(0..lag) of the ARFIMA(p, d, q) model with innovation variance sigma2
+// (ar, ma as for farma_loglik): the AR roots (notes 88 and 89 from the root
+// finder; 390 for a root of modulus >= 1, 373 for two equal roots), then
+// arfima_autocov (|d| <= 2^-26.5 is the ARMA model), then the scaling;
+// subnormal values (below 2^-1022) are set to 0.  Returns 0 or the failing
+// code.
+int farma_model_gamma(double* gamma, std::int64_t lag, double d, int p, int q, const double* ar,
+                      const double* ma, double sigma2, double* work);
+
+// The conditional method's filter: e_t (n values into e) as described for
+// farma_loglik below, the values before the start 0 and u_0 = 0.  work:
+// farma_loglik_work_size(n, p, q, kFarmaCss) doubles; e: n doubles at
+// work + 3 + n (where farma_loglik keeps them) or outside work.  315 when
+// some partial e_t reaches 2^512.
+int farma_css_residuals(double* work, const double* y, std::int64_t n, double d, int p, int q,
+                        const double* ar, const double* ma, double* e);
 
 // y: n values, used as given (no mean removed).  ar: p + 1 values, a_0 = 1,
 // a_j = -phi_j; ma: q + 1 values, theta*_0 = 1, theta*_j = -theta_j.

@@ -7,6 +7,7 @@
 #include "module/blas/blas.hpp"
 #include "module/farma/farma_loglik.hpp"
 #include "module/farma/frac_diff.hpp"
+#include "module/fit/hessian.hpp"
 #include "module/fit/optimizer_bridge.hpp"
 #include "module/frame/status.hpp"
 
@@ -63,8 +64,9 @@ int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const dou
   const bool exact = data.method == kFarmaExact;
   const int before = fp_fault();
   ++model.evaluations;
+  const int method = exact && data.gls_mean ? kFarmaExactGls : data.method;
   int code = farma_loglik(model.work, data.y, data.n, x[0], l.P, l.Q, model.ar, model.ma,
-                          exact ? 1.0 : missing_value(), data.method);
+                          exact ? 1.0 : missing_value(), method);
   if (before == kFpNone && fp_fault() != kFpNone) {
     clear_fp_fault();
     if (code == 0) code = kStatusGammaFailed;
@@ -93,6 +95,7 @@ int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const dou
     model.have_best = true;
     model.best_loglik = L;
     model.best_sigma2 = sigma2;
+    model.best_mean = data.gls_mean ? model.work[3] : 0.0;
   }
   return 0;
 }
@@ -119,6 +122,109 @@ int farmafit_callback(void* args) {
   }
   bridge_report_value(args, -L);
   return 0;
+}
+
+namespace {
+
+// The objective over the parameters the polish moves (the first k of the
+// fit's m), SIGMA held in the point's last place.
+struct PolishContext {
+  const FarmafitData* data;
+  FarmafitModel* model;
+  double* point;
+  int k;
+};
+
+int polish_value(void* context, const double* xs, double* value) {
+  const PolishContext& c = *static_cast<const PolishContext*>(context);
+  std::memcpy(c.point, xs, sizeof(double) * std::size_t(c.k));
+  return farmafit_objective(*c.data, *c.model, c.point, value);
+}
+
+// The polish's work space: the point and a trial (m each), the steps and
+// the gradient (k each), the Hessian and its inverse (k^2 each), then the
+// covariance's and the differences' room.
+struct PolishLayout {
+  std::uint64_t point, trial, step, grad, hess, cov, info, diff, total;
+};
+
+PolishLayout polish_layout(int m) {
+  const std::uint64_t k = std::uint64_t(m), km = k * k;
+  PolishLayout l{};
+  l.point = 0;
+  l.trial = l.point + k;
+  l.step = l.trial + k;
+  l.grad = l.step + k;
+  l.hess = l.grad + k;
+  l.cov = l.hess + km;
+  l.info = l.cov + km;
+  l.diff = l.info + std::uint64_t(information_work_size(m));
+  l.total = l.diff + std::uint64_t(hessian_work_size(m, 1, 1));
+  return l;
+}
+
+// One Newton step from x: the trial point x + dx in `trial` when the step
+// is allowed (see farmafit_polish), else false.
+bool newton_step(const FarmafitData& data, PolishContext& c, const double* x, int m, double* w,
+                 const PolishLayout& l) {
+  const int k = c.k;
+  const bool exact = data.method == kFarmaExact;
+  double* step = w + l.step;
+  for (int i = 0; i < k; ++i) step[i] = kPolishStep * std::fmax(1.0, std::fabs(x[i]));
+  if (exact) step[0] = std::fmin(step[0], 0.5 * (kFarmafitDBound - std::fabs(x[0])));
+  if (!(step[0] > kPolishStep / 16)) return false;  // d at its bound
+  std::memcpy(c.point, x, sizeof(double) * std::size_t(m));
+  DifferenceProblem problem;
+  problem.f = polish_value;
+  problem.context = &c;
+  problem.m = k;
+  double value = 0.0;
+  double* grad = w + l.grad;
+  double* hess = w + l.hess;
+  double* cov = w + l.cov;
+  if (hessian_by_differences(problem, x, step, 1, &value, grad, hess, w + l.diff) != 0)
+    return false;
+  if (information_covariance(hess, k, cov, w + l.info) != 0) return false;
+  // dx = (-H)^-1 g
+  double* trial = w + l.trial;
+  std::memcpy(trial, x, sizeof(double) * std::size_t(m));
+  for (int i = 0; i < k; ++i) {
+    double dx = 0.0;
+    for (int j = 0; j < k; ++j) dx += cov[std::int64_t(i) * k + j] * grad[j];
+    if (!(std::fabs(dx) <= kPolishMaxMove * std::fmax(1.0, std::fabs(x[i])))) return false;
+    trial[i] = x[i] + dx;
+  }
+  return !exact || std::fabs(trial[0]) < kFarmafitDBound;
+}
+
+}  // namespace
+
+std::uint64_t farmafit_polish_work_size(int m) { return polish_layout(m).total; }
+
+int farmafit_polish(const FarmafitData& data, FarmafitModel& model, double* x, double* loglik,
+                    double* work) {
+  const int m = model.m;
+  const PolishLayout l = polish_layout(m);
+  PolishContext c{&data, &model, work + l.point, 1 + data.lags.na + data.lags.nm};
+  double L = 0.0;
+  if (farmafit_objective(data, model, x, &L) != 0) return -1;
+  int taken = 0;
+  const double* trial = work + l.trial;
+  for (; taken < kPolishSteps; ++taken) {
+    double Lt = 0.0;
+    if (!newton_step(data, c, x, m, work, l)) break;
+    // A fall within the rounding of L is no fall: along a direction of low
+    // curvature the maximum is found by the gradient, not by comparing values.
+    if (farmafit_objective(data, model, trial, &Lt) != 0 ||
+        !(Lt >= L - kPolishLoss * (1.0 + std::fabs(L))))
+      break;
+    std::memcpy(x, trial, sizeof(double) * std::size_t(m));
+    L = Lt;
+  }
+  // The model record at x (sigma^2, the GLS mean), whatever was tried last.
+  if (farmafit_objective(data, model, x, &L) != 0) return -1;
+  *loglik = L;
+  return taken;
 }
 
 }  // namespace mvtsa

@@ -32,6 +32,7 @@ struct FarmafitData {
   ArmaLags lags;
   int method = 0;      // kFarmaCss or kFarmaExact
   int option2 = 0;     // the truncated second option value
+  bool gls_mean = false;  // exact method: the GLS mean of y profiled out
   const double* y = nullptr;
   std::int64_t n = 0;
 };
@@ -52,6 +53,7 @@ struct FarmafitModel {
   bool have_best = false;
   double best_loglik = 0.0;
   double best_sigma2 = 0.0;
+  double best_mean = 0.0;  // the GLS mean at the best point (gls_mean)
   // One remembered evaluation (m doubles at cache_x): the optimizer's first
   // call at the start the fit has already evaluated is answered from it.
   double* cache_x = nullptr;
@@ -72,7 +74,8 @@ void farmafit_bounds(int m, double* bounds);
 // code of farma_loglik (kept as the model's last error).
 //   exact: farma_loglik with sigma^2 = 1 gives ln det R and q = y' R^-1 y;
 //     sigma^2 = q / n and L = -(n ln sigma^2 + n + ln det R) / 2 (the SIGMA
-//     parameter is not read);
+//     parameter is not read); with gls_mean, q = (y - mu)' R^-1 (y - mu) at
+//     the GLS mean mu = (1' R^-1 y) / (1' R^-1 1), profiled exactly;
 //   conditional: L = -(n - m)/2 ln(S / (n - m)) from farma_loglik, m the
 //     larger of the AR and MA orders; sigma^2 = S / (n - m) = exp(-2L / (n - m)).
 // Each success updates the run's best point.
@@ -81,5 +84,35 @@ int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const dou
 
 // The callback handed to the optimizer: -L, or a failed evaluation.
 int farmafit_callback(void* args);
+
+// Newton's method on the profiled log-likelihood from the optimizer's
+// estimate, so that the estimate is the maximum to about 1e-8 and not only
+// to the optimizer's stopping rule: each step solves -H dx = g with the
+// gradient g and Hessian H of the objective over (d, phi, theta) by central
+// differences (module/fit/hessian.hpp, one step size kPolishStep), and is
+// taken only when -H is positive definite, every |dx_i| stays below
+// kPolishMaxMove max(1, |x_i|), d stays inside its bound and the
+// log-likelihood does not fall by more than its rounding (kPolishLoss
+// relative); at most kPolishSteps steps.  On return x
+// holds the refined point (SIGMA, the exact method's last parameter, held),
+// *loglik its value, and the model record (sigma2, the GLS mean in
+// model.work[3]) is that of x.  Returns the steps taken, or -1 when x itself
+// could not be evaluated.
+inline constexpr int kPolishSteps = 3;
+inline constexpr double kPolishStep = 0x1p-12;
+inline constexpr double kPolishMaxMove = 0x1p-6;
+inline constexpr double kPolishLoss = 0x1p-36;  // 1.5e-11
+std::uint64_t farmafit_polish_work_size(int m);
+int farmafit_polish(const FarmafitData& data, FarmafitModel& model, double* x, double* loglik,
+                    double* work);
+
+// FARMAFIT's call (kZero: a zero-mean model) and FARMAFITMEAN's (kEstimate:
+// the mean estimated with the model, a fifth output).  With the mean
+// estimated the fit runs on y less its sample mean ybar, so that y and
+// y + c give the same fit, and the mean is ybar plus, for the exact method,
+// the GLS mean of the centred series profiled in the objective; the
+// conditional method keeps ybar (the sample mean removed first).
+enum class FarmafitMean { kZero, kEstimate };
+int farmafit_call(void** args, const std::int32_t* given, FarmafitMean mean);
 
 }  // namespace mvtsa

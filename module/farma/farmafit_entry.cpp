@@ -163,150 +163,202 @@ void evaluable_start(const FarmafitData& data, FarmafitModel& model, StartWork& 
   }
 }
 
-int farmafit(void** args, const std::int32_t* given) {
-  ArgList in(args, given);
-  fit_report() = FitReport{};
-  // The bridge context.
-  WorkBlock<unsigned char> context(nlbrg::kContextBytes);
-  if (!context) return context.status();
-  // y
+// Everything one fit holds: the arguments read, the work blocks, the data
+// and model records of the objective.
+struct FitState {
+  WorkBlock<int> ar_lags, ma_lags;
+  ArmaLags lags;
+  int method = kFarmaCss, option2 = 0, m = 0, arma = 0;
+  bool exact = false;
+  const double* y = nullptr;  // the series as given
+  std::int64_t n = 0;
+  WorkBlock<double> centred;  // y less its sample mean (FARMAFITMEAN)
+  double sample_mean = 0.0;
+  WorkBlock<double> ar_poly, ma_poly, lik, points, bounds;
+  WorkBlock<unsigned char> names;
+  StartWork sw;
+  FarmafitData data;
+  FarmafitModel model;
+  double* x = nullptr;  // the start, then the estimate (m doubles)
+  double* typical = nullptr;
+};
+
+// y, the lags and opt, checked in that order, and the length of the series.
+int read_fit_arguments(const ArgList& in, FitState& f) {
   if (!in.given(kY)) return kStatusNoValue;
   MatrixArg ym;
   if (int st = in.fetch(kY, &ym)) return st;
   if ((ym.rows < ym.cols ? ym.rows : ym.cols) != 1) return kStatusNotVector;
   if (has_missing(in.slot(kY))) return kStatusMissing;
-  const std::int64_t n = ym.length();
-  // the lags
-  WorkBlock<int> ar_lags, ma_lags;
-  ArmaLags lags;
+  f.y = ym.data;
+  f.n = ym.length();
   if (in.given(kP))
-    if (int st = fit_lag_list(in, kP, &ar_lags, &lags.na, &lags.P)) return st;
+    if (int st = fit_lag_list(in, kP, &f.ar_lags, &f.lags.na, &f.lags.P)) return st;
   if (in.given(kQ))
-    if (int st = fit_lag_list(in, kQ, &ma_lags, &lags.nm, &lags.Q)) return st;
-  lags.ar = ar_lags.data();
-  lags.ma = ma_lags.data();
-  // opt
-  int method = kFarmaCss, option2 = 0;
+    if (int st = fit_lag_list(in, kQ, &f.ma_lags, &f.lags.nm, &f.lags.Q)) return st;
+  f.lags.ar = f.ar_lags.data();
+  f.lags.ma = f.ma_lags.data();
   if (in.given(kOpt))
-    if (int st = read_options(in, &method, &option2)) return st;
-  const bool exact = method == kFarmaExact;
+    if (int st = read_options(in, &f.method, &f.option2)) return st;
+  f.exact = f.method == kFarmaExact;
   // Enough observations: max(P + Q, 1) + 1 below n, so that a series of
-  // length 3 cannot carry two AR lags beside d; then the polynomials and the
-  // likelihood's room.
-  const std::int64_t order = std::int64_t(lags.P) + lags.Q;
-  if ((order > 1 ? order : 1) + 1 >= n) return fail_message(kMsgTooFewObservations);
-  const int m = 1 + lags.na + lags.nm + (exact ? 1 : 0);
-  const int arma = lags.na + lags.nm;
-  WorkBlock<double> ar_poly(std::uint64_t(lags.P) + 1), ma_poly(std::uint64_t(lags.Q) + 1);
-  if (!ar_poly) return ar_poly.status();
-  if (!ma_poly) return ma_poly.status();
-  WorkBlock<double> lik(farma_loglik_work_size(n, lags.P, lags.Q, method));
-  if (!lik) return lik.status();
+  // length 3 cannot carry two AR lags beside d.
+  const std::int64_t order = std::int64_t(f.lags.P) + f.lags.Q;
+  if ((order > 1 ? order : 1) + 1 >= f.n) return fail_message(kMsgTooFewObservations);
+  f.m = 1 + f.lags.na + f.lags.nm + (f.exact ? 1 : 0);
+  f.arma = f.lags.na + f.lags.nm;
+  return kStatusOk;
+}
+
+// With the mean estimated: the series less its sample mean, which the fit
+// sees instead of y (so that y and y + c give the same fit).  The exact
+// method then profiles the GLS mean of the centred series in its objective;
+// the conditional method keeps the sample mean.
+int centre_series(FitState& f) {
+  if (int st = f.centred.allocate(std::uint64_t(f.n))) return st;
+  double sum = 0.0;
+  for (std::int64_t t = 0; t < f.n; ++t) sum += f.y[t];
+  f.sample_mean = sum / double(f.n);
+  for (std::int64_t t = 0; t < f.n; ++t) f.centred[t] = f.y[t] - f.sample_mean;
+  return kStatusOk;
+}
+
+// The polynomials, the likelihood's room, the points and the starts' work,
+// and the records of the objective.
+int allocate_fit(FitState& f, FarmafitMean mean) {
+  const ArmaLags& lags = f.lags;
+  const bool gls = mean == FarmafitMean::kEstimate && f.exact;
+  if (int st = f.ar_poly.allocate(std::uint64_t(lags.P) + 1)) return st;
+  if (int st = f.ma_poly.allocate(std::uint64_t(lags.Q) + 1)) return st;
+  if (int st = f.lik.allocate(
+          farma_loglik_work_size(f.n, lags.P, lags.Q, gls ? kFarmaExactGls : f.method)))
+    return st;
   // x, the cache of one point, the second start, the first run's result,
   // the typical sizes: m doubles each
-  WorkBlock<double> points(5 * std::uint64_t(m));
-  if (!points) return points.status();
-  double* x = points.data();
-  double* cache = x + m;
-  double* x2 = cache + m;
-  double* first = x2 + m;
-  double* typical = first + m;
-  StartWork sw;
-  if (int st = sw.allocate(n, lags)) return st;
+  if (int st = f.points.allocate(5 * std::uint64_t(f.m))) return st;
+  f.x = f.points.data();
+  f.typical = f.x + 4 * f.m;
+  if (int st = f.sw.allocate(f.n, lags)) return st;
+  f.data.lags = lags;
+  f.data.method = f.method;
+  f.data.option2 = f.option2;
+  f.data.gls_mean = gls;
+  f.data.y = mean == FarmafitMean::kEstimate ? f.centred.data() : f.y;
+  f.data.n = f.n;
+  f.model.m = f.m;
+  f.model.ar = f.ar_poly.data();
+  f.model.ma = f.ma_poly.data();
+  f.model.work = f.lik.data();
+  f.model.cache_x = f.x + f.m;
+  return kStatusOk;
+}
 
-  FarmafitData data;
-  data.lags = lags;
-  data.method = method;
-  data.option2 = option2;
-  data.y = ym.data;
-  data.n = n;
-  FarmafitModel model;
-  model.m = m;
-  model.ar = ar_poly.data();
-  model.ma = ma_poly.data();
-  model.work = lik.data();
-  model.cache_x = cache;
-
-  // d0 by the log-periodogram regression; an exact fit starts within
-  // +-0.45, where the covariance matrix of a series with an AR part is not
-  // yet close to singular.
+// The start: d0 by the log-periodogram regression (within +-0.45 for the
+// exact method, where the covariance matrix of a series with an AR part is
+// not yet close to singular), the ARMA start on the fractionally differenced
+// series, SIGMA (exact method) positive, then a start that evaluates; the
+// names, bounds (exact: d within +-(1/2 - 2^-26.5), SIGMA fixed at its
+// start) and typical sizes.
+int choose_start(FitState& f) {
+  const FarmafitData& data = f.data;
+  double* x = f.x;
+  const int m = f.m;
   {
-    WorkBlock<double> w{std::uint64_t(gph_work_size(n))};
+    WorkBlock<double> w{std::uint64_t(gph_work_size(f.n))};
     if (!w) return w.status();
-    x[0] = gph_start(ym.data, n, w.data());
+    x[0] = gph_start(data.y, f.n, w.data());
   }
-  if (exact && std::fabs(x[0]) > kFarmafitStartDMax)
+  if (f.exact && std::fabs(x[0]) > kFarmafitStartDMax)
     x[0] = x[0] > 0 ? kFarmafitStartDMax : -kFarmafitStartDMax;
-  // The ARMA start on the fractionally differenced series.
-  arma_start(data, x[0], sw, x);
+  arma_start(data, x[0], f.sw, x);
   // The exact method's SIGMA parameter is held at its start (sigma^2 is
   // profiled), which must be positive: the mean square of y, or 1.
-  if (exact && !(x[m - 1] > 0 && std::isfinite(x[m - 1]))) {
-    x[m - 1] = mean_square(ym.data, n);
+  if (f.exact && !(x[m - 1] > 0 && std::isfinite(x[m - 1]))) {
+    x[m - 1] = mean_square(data.y, f.n);
     if (!(x[m - 1] > 0) || !std::isfinite(x[m - 1])) x[m - 1] = 1.0;
   }
-  evaluable_start(data, model, sw, x);
-
-  // Names, bounds (exact: d within +-(1/2 - 2^-26.5), SIGMA fixed at its
-  // start), typical sizes.
-  WorkBlock<unsigned char> names(checked_mul(std::uint64_t(m), kNameRecordBytes));
-  if (!names) return names.status();
-  farmafit_names(lags, exact, names.data());
-  WorkBlock<double> bounds;
-  if (exact) {
-    if (int st = bounds.allocate(2 * std::uint64_t(m))) return st;
-    farmafit_bounds(m, bounds.data());
-    bounds[m - 1] = bounds[2 * m - 1] = x[m - 1];
+  evaluable_start(data, f.model, f.sw, x);
+  if (int st = f.names.allocate(checked_mul(std::uint64_t(m), kNameRecordBytes))) return st;
+  farmafit_names(f.lags, f.exact, f.names.data());
+  if (f.exact) {
+    if (int st = f.bounds.allocate(2 * std::uint64_t(m))) return st;
+    farmafit_bounds(m, f.bounds.data());
+    f.bounds[m - 1] = f.bounds[2 * m - 1] = x[m - 1];
   }
-  for (int i = 0; i < m; ++i) typical[i] = kTypicalCoefficient;
-  if (exact) typical[m - 1] = x[m - 1];
+  for (int i = 0; i < m; ++i) f.typical[i] = kTypicalCoefficient;
+  if (f.exact) f.typical[m - 1] = x[m - 1];
+  return kStatusOk;
+}
 
-  // The optimizer from the first start.
-  void* ctx = context.data();
-  int report = run_optimizer(ctx, data, model, x, exact ? bounds.data() : nullptr,
-                             names.data(), typical);
+// What the optimizer runs gave: whether one succeeded, the bridge's report,
+// the best point's log-likelihood, variance and (GLS) mean, and the first
+// run's last likelihood failure.
+struct FitOutcome {
+  bool ok = false;
+  int report = 0;
+  double loglik = 0.0, sigma2 = 0.0, mean = 0.0;
+  int first_error = 0;
+};
+
+// The optimizer from the first start; for the exact method with an ARMA
+// part also from a second start at d = 0 with the Hannan-Rissanen values of
+// y itself, the higher likelihood winning (note 397 when the second did).
+int fit_from_starts(FitState& f, void* ctx, FitOutcome* out) {
+  FarmafitModel& model = f.model;
+  const int m = f.m;
+  double* x = f.x;
+  double* x2 = x + 2 * m;
+  double* first = x + 3 * m;
+  const double* bounds = f.exact ? f.bounds.data() : nullptr;
+  FitOutcome& o = *out;
+  o.report = run_optimizer(ctx, f.data, model, x, bounds, f.names.data(), f.typical);
   if (cancel_requested()) return cancelled();
-  bool ok = report >= 0 && model.have_best;
-  double loglik = model.best_loglik, sigma2 = model.best_sigma2;
-  const int first_error = model.last_error;
-
-  // Exact method with an ARMA part: a second start at d = 0 with the
-  // Hannan-Rissanen values of y itself; the higher likelihood wins.
-  if (exact && arma > 0) {
-    std::memcpy(first, x, sizeof(double) * std::size_t(m));
-    std::fill(x2, x2 + m, 0.0);
-    x2[m - 1] = x[m - 1];
-    arma_start(data, 0.0, sw, x2);
-    x2[m - 1] = x[m - 1];  // SIGMA stays where the bounds hold it
-    evaluable_start(data, model, sw, x2);
-    const int report2 = run_optimizer(ctx, data, model, x2, bounds.data(), names.data(),
-                                      typical);
-    if (cancel_requested()) return cancelled();
-    if (report2 >= 0 && model.have_best &&
-        (!ok || model.best_loglik > loglik + kSecondStartMargin)) {
-      std::memcpy(x, x2, sizeof(double) * std::size_t(m));
-      if (ok) {
-        fit_report().second_start_won = true;
-        issue_message(kMsgSecondStartWon, {model.best_loglik - loglik});
-      }
-      loglik = model.best_loglik;
-      sigma2 = model.best_sigma2;
-      ok = true;
-      report = report2;
+  o.ok = o.report >= 0 && model.have_best;
+  o.loglik = model.best_loglik;
+  o.sigma2 = model.best_sigma2;
+  o.mean = model.best_mean;
+  o.first_error = model.last_error;
+  if (!(f.exact && f.arma > 0)) return kStatusOk;
+  std::memcpy(first, x, sizeof(double) * std::size_t(m));
+  std::fill(x2, x2 + m, 0.0);
+  x2[m - 1] = x[m - 1];
+  arma_start(f.data, 0.0, f.sw, x2);
+  x2[m - 1] = x[m - 1];  // SIGMA stays where the bounds hold it
+  evaluable_start(f.data, model, f.sw, x2);
+  const int report2 = run_optimizer(ctx, f.data, model, x2, bounds, f.names.data(), f.typical);
+  if (cancel_requested()) return cancelled();
+  if (report2 >= 0 && model.have_best &&
+      (!o.ok || model.best_loglik > o.loglik + kSecondStartMargin)) {
+    std::memcpy(x, x2, sizeof(double) * std::size_t(m));
+    if (o.ok) {
+      fit_report().second_start_won = true;
+      issue_message(kMsgSecondStartWon, {model.best_loglik - o.loglik});
     }
+    o.loglik = model.best_loglik;
+    o.sigma2 = model.best_sigma2;
+    o.mean = model.best_mean;
+    o.ok = true;
+    o.report = report2;
   }
+  return kStatusOk;
+}
 
-  // The outcome.
-  if (!ok) {
-    if (report == kFarmafitOptimizerFailed || (report >= 0 && !model.have_best))
-      return fail_message(kMsgOptimizationFailed, {"QUANEW"});
-    const int e = first_error;
-    if (e == 390 || e == 373 || e == kStatusGammaFailed || e == kMsgSingular)
-      return fail_message(e);
-    return kStatusMessage;
-  }
+// The failure of a fit that found no point: the optimizer's, or the
+// likelihood's last failure.
+int fit_failure(const FitState& f, const FitOutcome& o) {
+  if (o.report == kFarmafitOptimizerFailed || (o.report >= 0 && !f.model.have_best))
+    return fail_message(kMsgOptimizationFailed, {"QUANEW"});
+  const int e = o.first_error;
+  if (e == 390 || e == 373 || e == kStatusGammaFailed || e == kMsgSingular)
+    return fail_message(e);
+  return kStatusMessage;
+}
 
-  // The results.
+// d, the AR and MA coefficients at their lags (1 x 1 missing without that
+// part), the variance, and with the mean estimated the mean.
+int write_fit_results(const FitState& f, const FitOutcome& o, FarmafitMean mean) {
+  const ArmaLags& lags = f.lags;
+  const double* x = f.x;
   double* out = create_result(1, 1, 1);
   if (!out) return kStatusHostError;
   out[0] = x[0];
@@ -325,8 +377,55 @@ int farmafit(void** args, const std::int32_t* given) {
   }
   out = create_result(4, 1, 1);
   if (!out) return kStatusHostError;
-  out[0] = sigma2;
+  out[0] = o.sigma2;
+  if (mean == FarmafitMean::kEstimate) {
+    out = create_result(5, 1, 1);
+    if (!out) return kStatusHostError;
+    out[0] = f.sample_mean + (f.data.gls_mean ? o.mean : 0.0);
+  }
   return kStatusOk;
+}
+
+// With the mean estimated: the estimate refined by Newton's method
+// (farmafit_polish), so that fits of y and of y + c, whose optimizer runs
+// see different roundings, end at the same maximum.
+int polish_estimate(FitState& f, FitOutcome* o) {
+  WorkBlock<double> w(farmafit_polish_work_size(f.m));
+  if (!w) return w.status();
+  double L = 0.0;
+  if (farmafit_polish(f.data, f.model, f.x, &L, w.data()) < 0) return kStatusOk;
+  o->loglik = L;
+  o->sigma2 = f.model.sigma2;
+  o->mean = f.data.gls_mean ? f.model.work[3] : 0.0;
+  return kStatusOk;
+}
+
+}  // namespace
+
+int farmafit_call(void** args, const std::int32_t* given, FarmafitMean mean) {
+  ArgList in(args, given);
+  fit_report() = FitReport{};
+  // The bridge context.
+  WorkBlock<unsigned char> context(nlbrg::kContextBytes);
+  if (!context) return context.status();
+  FitState f;
+  if (int st = read_fit_arguments(in, f)) return st;
+  if (mean == FarmafitMean::kEstimate)
+    if (int st = centre_series(f)) return st;
+  if (int st = allocate_fit(f, mean)) return st;
+  if (int st = choose_start(f)) return st;
+  FitOutcome o;
+  if (int st = fit_from_starts(f, context.data(), &o)) return st;
+  if (!o.ok) return fit_failure(f, o);
+  if (mean == FarmafitMean::kEstimate)
+    if (int st = polish_estimate(f, &o)) return st;
+  return write_fit_results(f, o, mean);
+}
+
+namespace {
+
+int farmafit(void** args, const std::int32_t* given) {
+  return farmafit_call(args, given, FarmafitMean::kZero);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ namespace mvtsa {
 // The functions whose outputs hold missing values by contract (the list and
 // its rules are in finite_outputs.cpp); every other function promises a
 // number in every element of every output it creates.
-enum class MissingByContract { kNone, kFdif, kFarmalik, kFarmafit };
+enum class MissingByContract { kNone, kFdif, kFarmalik, kFarmafit, kFarmainfo, kVarmares };
 
 // The check at the end of every successful call: a value that is not a
 // finite number where the function promises one is an overflow, and the

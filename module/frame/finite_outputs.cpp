@@ -8,13 +8,30 @@
 namespace mvtsa {
 namespace {
 
+// Whether row r of output 1 is wholly missing.
+bool first_output_row_missing(std::int64_t r) {
+  for (int o = 0; o < created_output_count(); ++o) {
+    const CreatedOutput& c = created_output(o);
+    if (c.output != 1 || !c.data || r >= c.rows) continue;
+    for (std::int64_t j = 0; j < c.cols; ++j)
+      if (!is_missing(c.data[r * c.cols + j])) return false;
+    return true;
+  }
+  return false;
+}
+
 // Missing values that a function returns by contract, by output number and
 // 0-based element index (row-major).  Everything else must be finite.
 //   FDIF      output 1, element 0: the first difference has no predecessor.
 //   FARMALIK  output 1, elements 1 and 2 (ln det and the quadratic form):
 //             the conditional sum of squares method has neither; the exact
 //             method's are finite whenever its log-likelihood (element 0) is.
-//   FARMAFIT  outputs 2 and 3 as 1 x 1: the model has no AR (MA) part.
+//   FARMAFIT  outputs 2 and 3 as 1 x 1: the model has no AR (MA) part
+//             (FARMAFITMEAN likewise).
+//   FARMAINFO output 1, row and column 1: d at its bound, where the Hessian
+//             has no row or column for it (note 405).
+//   VARMARES  outputs 1 - 3, the rows the likelihood leaves out: those whose
+//             standardised innovations (output 1) are wholly missing.
 // VARMASIM's output shortened after note 359 holds only the finite
 // observations before the overflow, and needs no exception.
 bool missing_by_contract(MissingByContract contract, const CreatedOutput& out,
@@ -26,6 +43,10 @@ bool missing_by_contract(MissingByContract contract, const CreatedOutput& out,
       return out.output == 1 && (element == 1 || element == 2);
     case MissingByContract::kFarmafit:
       return (out.output == 2 || out.output == 3) && out.rows == 1 && out.cols == 1;
+    case MissingByContract::kFarmainfo:
+      return out.output == 1 && (element / out.cols == 0 || element % out.cols == 0);
+    case MissingByContract::kVarmares:
+      return out.output <= 3 && first_output_row_missing(element / out.cols);
     case MissingByContract::kNone:
       break;
   }

@@ -446,6 +446,15 @@ std::uint64_t kalman_filter_work(int k, int pmax, int qmax) {
   return filter_layout(std::uint64_t(k), f, init).total;
 }
 
+void kalman_filter_system(const double* work, int k, int pmax, int qmax, const double** T,
+                          const double** Q) {
+  const std::int64_t f = std::int64_t(k) * std::max(pmax, qmax + 1);
+  const FilterLayout l = filter_layout(std::uint64_t(k), std::uint64_t(f),
+                                       kalman_initial_covariance_work(f));
+  *T = work + l.Tm;
+  *Q = work + l.Q;
+}
+
 int kalman_filter(const double* series, std::int64_t T, int k, const double* ar, int ar_count,
                   int pmax, const int* ar_lags, const double* ma, int ma_count, int qmax,
                   const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink,

@@ -112,6 +112,12 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
                   const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink,
                   bool reuse_repeats = true);
 
+// The system kalman_filter built in `work` for the same k, pmax and qmax:
+// the dense f x f transition T and the state noise covariance Q = R Sigma R'
+// (f x f), valid after the call (forecasts go on from them).
+void kalman_filter_system(const double* work, int k, int pmax, int qmax, const double** T,
+                          const double** Q);
+
 // How the terms of one F are formed (kalman_step_loglik).
 enum KalmanFactor : int {
   kFactorInverse = 0,  // every relative pivot of F passed: F^-1 and log det F

@@ -7,3 +7,4 @@
 #include "cli/parse.cpp"
 #include "cli/run.cpp"
 #include "cli/stats.cpp"
+#include "cli/summary.cpp"

@@ -59,6 +59,14 @@ TEST(CliCatalog, NamesEveryRegisteredFunctionsInputsAndOutputs) {
       {"FARMAFIT", {"series p q opt", "d ar ma sigma"}},
       {"UCMSIM", {"level slope cycle1 cycle2 cycle3 season1 init1 season2 init2 season3 init3 "
                   "irregular n seed", "series"}},
+      {"FARMAFCST", {"series d phi theta sigma p q h mean level", "forecast mse interval"}},
+      {"FARMARES", {"series d phi theta sigma p q opt mean", "resid var"}},
+      {"FARMAFITMEAN", {"series p q opt", "d ar ma sigma mean"}},
+      {"FARMAINFO", {"series d phi theta sigma p q opt mean", "hessian cov"}},
+      {"VARMAFCST", {"series phi theta sigma p q h mean level", "forecast mse interval"}},
+      {"VARMARES", {"series phi theta sigma p q mean", "resid innov logdet"}},
+      {"VARMAINFO", {"series phi theta sigma p q mean", "hessian cov"}},
+      {"VTSACF", {"series lag", "cov corr"}},
   };
   Session s;
   ASSERT_EQ(s.functions().size(), contract.size());

@@ -45,6 +45,18 @@ std::vector<Call> valid_calls() {
       {"UCMSIM", {Value::scalar(10), Value::scalar(1), Value::row({1, 0, 4, 0.9, 0.1}), kNone,
                   kNone, kNone, Value::row({1, 2, 3}), kNone, kNone, kNone, kNone,
                   Value::scalar(0.5), Value::scalar(20), Value::scalar(3)}},
+      {"FARMAFCST", {series(30, 1), Value::scalar(0.3), Value::scalar(0.5), Value::scalar(0.2),
+                     kNone, kNone, kNone, Value::scalar(4)}},
+      {"FARMARES", {series(30, 1), Value::scalar(0.3), Value::scalar(0.5), kNone, kNone, kNone,
+                    kNone, Value::scalar(1)}},
+      {"FARMAFITMEAN", {series(60, 1), Value::scalar(1), kNone, Value::scalar(1)}},
+      {"FARMAINFO", {series(40, 1), Value::scalar(0.3), Value::scalar(0.5), kNone,
+                     Value::scalar(1), kNone, kNone, Value::scalar(1)}},
+      {"VARMAFCST", {series(20, 2), diag2(0.5), diag2(0.2), kNone, kNone, kNone,
+                     Value::scalar(3)}},
+      {"VARMARES", {series(20, 2), diag2(0.5), diag2(0.2)}},
+      {"VARMAINFO", {series(20, 2), diag2(0.5), diag2(0.2)}},
+      {"VTSACF", {series(30, 2), Value::scalar(4)}},
   };
 }
 

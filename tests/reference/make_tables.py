@@ -8,6 +8,8 @@ GENERATED TABLE sections of
   tests/farma/reference_test.cpp            FARMACOV, arfima_autocov (d = 0), FARMALIK exact
   tests/roots/reference_test.cpp            VTSROOT, poly_roots
   tests/fit/reference_test.cpp              VARMAFIT (maximised log-likelihoods)
+  tests/stats/varma_reference_test.cpp      VARMAFCST (forecasts, MSE matrices) and
+                                            VARMAINFO (standard errors; needs --mvts)
 
 This script is how the tables were made; CI does not run it (the tests hold
 only the numbers).  Usage:
@@ -34,6 +36,7 @@ import os
 import re
 import subprocess
 import sys
+import tempfile
 import warnings
 
 import numpy as np
@@ -758,6 +761,183 @@ def varmafit_tables(mvts, report):
     return head + "const FitCase kFitCases[] = {\n" + "\n".join(out) + "\n};\n"
 
 
+
+# ---------------------------------------------------------------- VARMAFCST, VARMAINFO
+
+VARMAFCST_CASES = [
+    dict(name="Varma11", T=40, seed=71, h=8,
+         phi=[[[0.5, 0.125], [0.25, -0.25]]], theta=[[[0.375, -0.25], [0.125, 0.5]]],
+         sigma=[[2.0, 0.75], [0.75, 1.5]]),
+    dict(name="Var2ThreeSeriesMean", T=30, seed=72, h=6, mean=[10.0, -5.0, 0.5],
+         phi=[[[0.375, 0.125, -0.0625], [0.0625, 0.25, 0.125], [-0.125, 0.0, 0.5]],
+              [[-0.125, 0.0625, 0.0], [0.0, 0.1875, -0.0625], [0.0625, 0.0, -0.25]]],
+         theta=[], sigma=[[1.5, 0.25, -0.5], [0.25, 1.0, 0.125], [-0.5, 0.125, 2.0]]),
+    dict(name="Vma2", T=36, seed=73, h=5,
+         phi=[], theta=[[[0.5, -0.25], [0.125, 0.75]], [[-0.25, 0.0], [0.375, 0.125]]],
+         sigma=[[1.0, -0.375], [-0.375, 0.75]]),
+    dict(name="Varma11MissingEnd", T=40, seed=74, h=6,
+         missing=[(10, 1), (17, 0), (17, 1), (18, 0), (18, 1), (39, 0)],
+         phi=[[[0.5, 0.125], [0.25, -0.25]]], theta=[[[0.375, -0.25], [0.125, 0.5]]],
+         sigma=[[2.0, 0.75], [0.75, 1.5]]),
+    dict(name="SubsetAr13Ma2", T=40, seed=75, h=7,
+         phi=[[[0.375, 0.125], [0.0, 0.25]], [[0.25, 0.0], [-0.125, 0.3125]]], ar_lags=[3, 1],
+         theta=[[[0.5, 0.25], [-0.25, 0.125]]], ma_lags=[2],
+         sigma=[[1.25, 0.5], [0.5, 1.0]]),
+    dict(name="Var2NearUnitRoot", T=40, seed=76, h=10,
+         phi=[[[1.46875, 0.0625], [0.0, 1.25]], [[-0.484375, 0.0], [0.0, -0.875]]], theta=[],
+         sigma=[[1.0, 0.25], [0.25, 0.5]]),
+]
+
+
+def model_args(phi, theta, sigma, c):
+    """The phi, theta, sigma, p and q arguments of our command line."""
+    args = []
+    if phi:
+        args.append("phi=" + mat_arg(np.vstack(phi)))
+    if theta:
+        args.append("theta=" + mat_arg(np.vstack(theta)))
+    args.append("sigma=" + mat_arg(sigma))
+    if c.get("ar_lags"):
+        args.append("p=" + mat_arg(c["ar_lags"]))
+    if c.get("ma_lags"):
+        args.append("q=" + mat_arg(c["ma_lags"]))
+    return args
+
+
+def peer_forecast(y, phis, thetas, sigma, mean, h):
+    """statsmodels' get_forecast of y - mean, mean added back; a row with a
+    missing value is wholly missing for the peer, as for the likelihood."""
+    endog = y - mean
+    endog[np.any(np.isnan(endog), axis=1), :] = np.nan
+    mod, params = varmax_model(endog, list(phis), list(thetas), sigma)
+    assert mod.ssm.initialization.initialization_type == "stationary"
+    mod.ssm.tolerance = 0.0  # every step filtered in full
+    fc = mod.filter(params).get_forecast(h)
+    return np.asarray(fc.predicted_mean) + mean, np.asarray(fc.var_pred_mean).reshape(-1, len(mean))
+
+
+def varmafcst_tables(mvts, report):
+    out = []
+    for c in VARMAFCST_CASES:
+        k, phi, theta, phis, thetas, sigma = normalise_case(c)
+        mean = np.array(c.get("mean", [0.0] * k))
+        y = simulate(phis, thetas, sigma, c["T"], c["seed"]) + mean
+        y = np.round(y * 256.0) / 256.0
+        for (t, j) in c.get("missing", []):
+            y[t, j] = np.nan
+        fc, mse = peer_forecast(y, phis, thetas, sigma, mean, c["h"])
+        if mvts:
+            args = ["VARMAFCST", "series=" + mat_arg(y)] + model_args(phi, theta, sigma, c)
+            args += ["h=%d" % c["h"], "mean=" + mat_arg(mean)]
+            obj = run_mvts(mvts, args)
+            assert obj["status"] == 0, obj
+            ours = {o["name"]: np.array(o["data"], dtype=float) for o in obj["outputs"]}
+            df = np.max(np.abs(ours["forecast"] - fc)) / np.max(np.abs(fc))
+            dm = np.max(np.abs(ours["mse"] - mse)) / np.max(np.abs(mse))
+            report.append("VARMAFCST %-20s max|ours-peer|/max|peer|: forecast %.2g, mse %.2g"
+                          % (c["name"], df, dm))
+        out.append("  {\"%s\", %d, %d, %d, %s, %s, %s, %s, %s, %s, %s,\n    %s,\n    %s},"
+                   % (c["name"], k, c["T"], c["h"], cvec(y),
+                      cvec(np.vstack(phi) if phi else []), cvec(np.vstack(theta) if theta else []),
+                      cvec(sigma), cvec(c.get("ar_lags") or []), cvec(c.get("ma_lags") or []),
+                      cvec(mean), cvec(fc), cvec(mse)))
+    head = ("// Peer: %s.\n// statsmodels' VARMAX (MA blocks entered as -Theta, stationary start, every\n"
+            "// step filtered in full) get_forecast(h) of the series less its mean:\n"
+            "// predicted_mean plus the mean, and var_pred_mean (the MSE matrices by horizon);\n"
+            "// a row with a missing value is wholly missing for the peer.  Tolerance: 1e-8\n"
+            "// relative to the largest |value| of each output.\n" % PEER)
+    return head + "const FcstCase kFcstCases[] = {\n" + "\n".join(out) + "\n};\n"
+
+
+# The standard-error cases: a series from our VARMASIM (phi, theta, sigma,
+# n = T, seed), our VARMAFIT's estimate on it, and the peer's standard errors
+# of the AR and MA entries at that estimate.  "oim" is statsmodels' default
+# information matrix (Harvey's formula: the expected information of the
+# innovations' derivatives, the second derivatives left out), which matches
+# the observed information of a pure VAR but, with an MA part, only up to
+# the sampling noise of O(T^-1/2) (VARMA(1,1), k = 2: 5-20 percent at
+# T = 500, 2-7 at T = 1000, under 1.6 at T = 10^4); "approx" is its
+# numerical Hessian of the same likelihood, the observed information itself.
+VARMAINFO_CASES = [
+    dict(name="Var1", T=500, seed=81, cov="oim", tol=0.02,
+         phi=[[[0.5, 0.125], [0.25, -0.25]]], theta=[], sigma=[[2.0, 0.75], [0.75, 1.5]]),
+    dict(name="Var2ThreeSeries", T=500, seed=82, cov="oim", tol=0.02,
+         phi=[[[0.375, 0.125, -0.0625], [0.0625, 0.25, 0.125], [-0.125, 0.0, 0.5]],
+              [[-0.125, 0.0625, 0.0], [0.0, 0.1875, -0.0625], [0.0625, 0.0, -0.25]]],
+         theta=[], sigma=[[1.5, 0.25, -0.5], [0.25, 1.0, 0.125], [-0.5, 0.125, 2.0]]),
+    dict(name="Varma11Long", T=10000, seed=83, cov="oim", tol=0.02,
+         phi=[[[0.75, 0.0], [0.125, 0.5]]], theta=[[[-0.5, 0.0], [0.0, -0.375]]],
+         sigma=[[1.0, 0.25], [0.25, 0.5]]),
+    dict(name="Varma11", T=300, seed=84, cov="approx", tol=1e-4,
+         phi=[[[0.5, 0.125], [0.25, -0.25]]], theta=[[[0.375, -0.25], [0.125, 0.5]]],
+         sigma=[[2.0, 0.75], [0.75, 1.5]]),
+    dict(name="Varma11ThreeSeries", T=600, seed=85, cov="approx", tol=1e-3,
+         phi=[[[0.375, 0.125, -0.0625], [0.0625, 0.25, 0.125], [-0.125, 0.0, 0.5]]],
+         theta=[[[0.25, 0.0, 0.125], [-0.125, 0.375, 0.0], [0.0, 0.25, -0.5]]],
+         sigma=[[1.5, 0.25, -0.5], [0.25, 1.0, 0.125], [-0.5, 0.125, 2.0]]),
+]
+
+
+def peer_standard_errors(y, ar, ma, sigma, k, cov):
+    """The peer's standard errors of the AR entries, then the MA entries
+    (block by block, row-major), at our estimate."""
+    mod, params = varmax_model(y, list(ar), list(ma), sigma)
+    assert mod.ssm.initialization.initialization_type == "stationary"
+    mod.ssm.tolerance = 0.0
+    res = mod.smooth(params, cov_type=cov)
+    names = mod.param_names
+    se = []
+    for which, blocks in (("", ar), ("e", ma)):
+        for lag in range(1, len(blocks) + 1):
+            for i in range(k):
+                for j in range(k):
+                    nm = ("L%d.e(y%d).y%d" if which else "L%d.y%d.y%d") % (lag, j + 1, i + 1)
+                    se.append(res.bse[names.index(nm)])
+    return np.array(se)
+
+
+def varmainfo_tables(mvts, report):
+    out = []
+    for c in VARMAINFO_CASES:
+        k, phi, theta, phis, thetas, sigma = normalise_case(c)
+        sim = ["VARMASIM"] + model_args(phi, theta, sigma, c) + ["n=%d" % c["T"],
+                                                                  "seed=%d" % c["seed"]]
+        y = np.array(run_mvts(mvts, sim)["outputs"][0]["data"], dtype=float)
+        with tempfile.NamedTemporaryFile("w", suffix=".csv", delete=False) as f:
+            np.savetxt(f, y, delimiter=",", fmt="%.17g")
+        p, q = len(phi), len(theta)
+        fit = ["VARMAFIT", "series=@" + f.name, "p=" + " ".join(map(str, range(1, p + 1)))]
+        if q:
+            fit.append("q=" + " ".join(map(str, range(1, q + 1))))
+        obj = run_mvts(mvts, fit)
+        assert obj["status"] == 0, obj
+        est = {o["name"]: np.array(o["data"], dtype=float) for o in obj["outputs"]}
+        ar = est["ar"].reshape(p, k, k)
+        ma = est["ma"].reshape(q, k, k) if q else np.zeros((0, k, k))
+        se = peer_standard_errors(y, ar, ma, est["sigma"], k, c["cov"])
+        info = ["VARMAINFO", "series=@" + f.name, "phi=" + mat_arg(est["ar"]),
+                "sigma=" + mat_arg(est["sigma"])] + (["theta=" + mat_arg(est["ma"])] if q else [])
+        ours = run_mvts(mvts, info)
+        os.unlink(f.name)
+        cov = np.array(ours["outputs"][1]["data"], dtype=float)
+        rel = np.max(np.abs(np.sqrt(np.diag(cov))[:len(se)] / se - 1))
+        report.append("VARMAINFO %-20s max|ours/peer - 1| = %.3g (peer cov_type %s)"
+                      % (c["name"], rel, c["cov"]))
+        out.append("  {\"%s\", \"%s\", %d, %d, %d, %s, %s, %s, %s, %s,\n    %s, %s, %s,\n    %s},"
+                   % (c["name"], c["cov"], k, c["T"], c["seed"], fmt(c["tol"]),
+                      cvec(np.vstack(phi) if phi else []),
+                      cvec(np.vstack(theta) if theta else []), cvec(sigma),
+                      fmt(math.fsum(y.ravel())), cvec(est["ar"]),
+                      cvec(est["ma"] if q else []), cvec(est["sigma"]), cvec(se)))
+    head = ("// Peer: %s.\n// Series: our VARMASIM(phi, theta, sigma, n = T, seed) (its sum is the\n"
+            "// checksum); estimate: our VARMAFIT on it (the maximum of our likelihood); peer:\n"
+            "// statsmodels' VARMAX at that estimate (MA blocks entered as -Theta, sigma by its\n"
+            "// Cholesky factor, stationary start), res.bse of the AR and MA entries for the\n"
+            "// cov_type named (at a maximum that block of the inverse Hessian does not depend\n"
+            "// on how sigma is parametrised).  Tolerance: |ours / peer - 1| <= tol.\n" % PEER)
+    return head + "const SeCase kSeCases[] = {\n" + "\n".join(out) + "\n};\n"
+
+
 # ---------------------------------------------------------------- output
 
 def replace_section(path, text):
@@ -785,6 +965,11 @@ def main():
         "tests/roots/reference_test.cpp": vtsroot_tables(a.mvts, report) + "\n" + poly_tables(),
         "tests/fit/reference_test.cpp": varmafit_tables(a.mvts, report),
     }
+    if a.mvts:  # the VARMAINFO cases run our VARMASIM and VARMAFIT
+        sections["tests/stats/varma_reference_test.cpp"] = (
+            varmafcst_tables(a.mvts, report) + "\n" + varmainfo_tables(a.mvts, report))
+    else:
+        print("tests/stats/varma_reference_test.cpp needs --mvts: skipped", file=sys.stderr)
     for line in report:
         print(line, file=sys.stderr)
     for path, text in sections.items():
