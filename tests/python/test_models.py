@@ -388,3 +388,43 @@ class TestBadInput:
             pass
         with pytest.raises(RuntimeError, match="FARMARES is not in this build"):
             models._function(Bare(), "farmares")
+
+
+class TestSameAsTheCommandLine:
+    """The command line's `summary` prints the same fits: the estimates,
+    standard errors and criteria agree with the results objects."""
+
+    @staticmethod
+    def cli_summary(tmp_path, function, series, **arguments):
+        import json
+        import subprocess
+        from conftest import CLI
+        path = tmp_path / "y.csv"
+        np.savetxt(path, series, delimiter=",")
+        args = [CLI, "summary", function, f"@{path}"] + [f"{k}={v}" for k, v in arguments.items()]
+        done = subprocess.run(args + ["--format", "json"], capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr
+        table = json.loads(done.stdout.splitlines()[-1])
+        out = {o["name"]: np.array(o["data"]) for o in table["outputs"]}
+        return table["names"], out["estimates"], out["criteria"][0]
+
+    @needs("FARMAFITMEAN", "FARMAINFO", "FARMARES")
+    def test_arfima_with_its_mean(self, tmp_path, arfima_series):
+        fit = mvts.ARFIMA(arfima_series, 1, 0).fit("exact")
+        names, estimates, criteria = self.cli_summary(tmp_path, "FARMAFITMEAN", arfima_series,
+                                                      p=1, opt=1)
+        assert sorted(names) == sorted(fit.params.index)
+        for i, name in enumerate(names):
+            assert estimates[i, 0] == pytest.approx(fit.params[name], rel=1e-12), name
+            assert estimates[i, 1] == pytest.approx(fit.bse[name], rel=1e-9), name
+        assert criteria[:4] == pytest.approx([fit.llf, fit.aic, fit.bic, fit.hqic], rel=1e-12)
+
+    @needs("VARMAINFO")
+    def test_varma_with_zero_mean(self, tmp_path, varma_series):
+        fit = mvts.VARMA(varma_series.to_numpy(), 1, 0, trend="n").fit()
+        names, estimates, criteria = self.cli_summary(tmp_path, "VARMAFIT",
+                                                      varma_series.to_numpy(), p=1)
+        assert names == list(fit.params.index)
+        assert np.allclose(estimates[:, 0], fit.params, rtol=1e-12)
+        assert np.allclose(estimates[:, 1], fit.bse, rtol=1e-9)
+        assert criteria[:4] == pytest.approx([fit.llf, fit.aic, fit.bic, fit.hqic], rel=1e-12)
