@@ -40,9 +40,19 @@ Sessions
     parallel.  A session belongs to its process: it is not pickled, and a
     child process made by fork starts its own default session.
 
+Models
+    ``mvts.ARFIMA(y, p, q, trend="c")`` and ``mvts.VARMA(y, p, q)`` with
+    statsmodels' orders (p means the lags 1 .. p; a list gives the lags) and
+    ``.fit()`` returning results objects: params, bse, llf, aic, resid,
+    forecasts, summary(), plots (``help(mvts.models)``).
+    ``mvts.select_order`` fits a grid of orders; ``mvts.acf``,
+    ``mvts.pacf`` and ``mvts.ccf`` are the sample correlations with their
+    bands (``mvts.sample``).
+
 Plots
     ``mvts.plot`` (matplotlib, imported on first use): ``roots``,
-    ``autocov``, ``series``.
+    ``autocov``, ``series``, ``acf``, ``pacf``, ``ccf``, ``diagnostics``,
+    ``forecast``.
 """
 
 import collections as _collections
@@ -357,10 +367,19 @@ for _entry in _core.catalog():
 del _entry
 
 
+# The models, order selection and sample statistics, imported on first use
+# (they need pandas): the name -> the submodule that defines it.
+_LAZY = {"ARFIMA": "models", "VARMA": "models", "EstimationWarning": "models",
+         "select_order": "select", "acf": "sample", "pacf": "sample", "ccf": "sample"}
+__all__ += list(_LAZY)
+
+
 def __getattr__(name):
-    # mvts.plot, mvts.study and mvts.batch without importing matplotlib,
-    # pandas or Dask before they are used.
-    if name in ("plot", "study", "batch"):
-        import importlib
+    # mvts.plot, mvts.study, mvts.batch and the models without importing
+    # matplotlib, pandas or Dask before they are used.
+    import importlib
+    if name in ("plot", "study", "batch", "models", "sample", "select"):
         return importlib.import_module("." + name, __name__)
+    if name in _LAZY:
+        return getattr(importlib.import_module("." + _LAZY[name], __name__), name)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
