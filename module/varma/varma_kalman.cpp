@@ -7,9 +7,10 @@
 // (m-1, m-l); R = [Psi_0; ...; Psi_{m-1}] holds the first m MA(infinity)
 // weights; Q = R Sigma R'.
 //
-// kalman_filter sets up the form and P(1) (kalman_initial_covariance) in the
-// caller's work and runs the filter steps (update, then prediction), handing
-// each step's moments to a sink.  varma_kalman_loglik's sink writes them to
+// kalman_filter sets up the form and P(1) (varma_state_covariance from the
+// autocovariances, or kalman_initial_covariance) in the caller's work and
+// runs the filter steps (update, then prediction), handing each step's
+// moments to a sink.  varma_kalman_loglik's sink writes them to
 // the utility files and the likelihood is formed from the predicted moments
 // read back (kalman_step_loglik); VARMAFIT's objective (varmafit_kalman)
 // forms the same sums in the same pass.
@@ -27,6 +28,7 @@
 #include "module/linalg/lyapunov.hpp"
 #include "module/linalg/sweep_inverse.hpp"
 #include "module/linalg/symmetric_eigenvalues.hpp"
+#include "module/varma/varma_state_covariance.hpp"
 
 namespace mvtsa {
 namespace {
@@ -386,14 +388,7 @@ int kalman_initial_covariance(std::int64_t f, int k, const double* T, const doub
                                std::uint64_t(packed_size(f)) + 10 * std::uint64_t(f));
   double* Qb = Tb + ff;
   double* d = Qb + ff;
-  for (std::int64_t i = 0; i < f; ++i) {
-    const std::int64_t j = k > 0 ? i % k : i;
-    const double s = Q[j * f + j];
-    int e = 1;
-    double m = 1.0;
-    if (s > 0.0 && std::isfinite(s)) m = std::frexp(std::sqrt(s), &e);  // m 2^e, m in [1/2, 1)
-    d[i] = std::ldexp(1.0, m >= std::sqrt(0.5) ? e : e - 1);
-  }
+  kalman_balance_scales(f, k, Q, d);
   for (std::int64_t i = 0; i < f; ++i)
     for (std::int64_t j = 0; j < f; ++j) {
       Tb[i * f + j] = T[i * f + j] / d[i] * d[j];
@@ -425,23 +420,30 @@ int kalman_initial_covariance(std::int64_t f, int k, const double* T, const doub
     for (std::int64_t i = 0; i < f; ++i)
       for (std::int64_t j = 0; j < f; ++j) P[i * f + j] *= d[i] * d[j];
   }
-  if (outcome != kInitialStationary) {
-    // 1e6 times the innovation variance of each state element's variable
-    // (Q's first block is Sigma), so the diffuse start follows the units
-    std::memset(P, 0, sizeof(double) * std::size_t(f * f));
-    for (std::int64_t i = 0; i < f; ++i) {
-      const std::int64_t j = k > 0 ? i % k : i;
-      const double s = Q[j * f + j];
-      P[i * f + i] = kFallbackVariance * (s > 0.0 && std::isfinite(s) ? s : 1.0);
-    }
-  }
+  if (outcome != kInitialStationary) kalman_fallback_covariance(f, k, Q, P);
   return outcome;
 }
+
+namespace {
+
+// Doubles of work for P(1) by either route (state_covariance_by_autocov),
+// or by the autocovariances alone when they are taken for every model of
+// these sizes (k pmax <= kAutocovRouteOrder m).
+std::uint64_t initial_work(int k, int pmax, int qmax, std::uint64_t f) {
+  const std::uint64_t by_autocov = varma_state_covariance_work(k, pmax, qmax);
+  const std::int64_t m = std::max(pmax, qmax + 1);
+  if (std::int64_t(k) * pmax <= kAutocovRouteOrder * m) return by_autocov;
+  const std::uint64_t by_lyapunov = kalman_initial_covariance_work(std::int64_t(f));
+  if (by_autocov == UINT64_MAX || by_lyapunov == UINT64_MAX) return UINT64_MAX;
+  return std::max(by_autocov, by_lyapunov);
+}
+
+}  // namespace
 
 std::uint64_t kalman_filter_work(int k, int pmax, int qmax) {
   const std::uint64_t f = state_dim(k, pmax, qmax);
   if (f == 0) return UINT64_MAX;
-  const std::uint64_t init = kalman_initial_covariance_work(std::int64_t(f));
+  const std::uint64_t init = initial_work(k, pmax, qmax, f);
   if (init == UINT64_MAX) return UINT64_MAX;
   return filter_layout(std::uint64_t(k), f, init).total;
 }
@@ -459,7 +461,7 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
   s.ar_count = ar_count;
   const std::int64_t f = s.f;
   const FilterLayout l = filter_layout(std::uint64_t(k), std::uint64_t(f),
-                                       kalman_initial_covariance_work(f));
+                                       initial_work(k, pmax, qmax, std::uint64_t(f)));
   s.R = work + l.R;
   s.Q = work + l.Q;
   double* a = work + l.a;
@@ -480,9 +482,16 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
   std::memset(a, 0, sizeof(double) * std::size_t(f));
 
   build_noise(&s, ma, ma_count, ma_lags, sigma_packed, work + l.rs);
-  double* Tm = work + l.Tm;
-  dense_transition(s, Tm);
-  (void)kalman_initial_covariance(f, s.k, Tm, s.Q, P, work + l.init);
+  // P(1) by the cheaper exact route: the autocovariances, or the Lyapunov
+  // equation on the dense transition
+  const VarmaStateModel model{k, s.m, ar, ar_lags, ar_count, ma, ma_lags, ma_count, sigma_packed};
+  if (state_covariance_by_autocov(model)) {
+    (void)varma_state_covariance(model, s.Q, P, work + l.init);
+  } else {
+    double* Tm = work + l.Tm;
+    dense_transition(s, Tm);
+    (void)kalman_initial_covariance(f, s.k, Tm, s.Q, P, work + l.init);
+  }
   const std::size_t P_bytes = sizeof(double) * std::size_t(f * f);
   const std::size_t K_bytes = sizeof(double) * std::size_t(f * k);
   // P(j), P(j|j) and the gain of step j, kept in slot j mod kFilterRing for
