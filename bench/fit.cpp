@@ -166,6 +166,31 @@ BENCHMARK(BM_VarmafitDistantLag)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
+// VARMAFIT with every AR lag 1 .. P, k = 2, T = 2000 (the series of
+// BM_VarmafitDistantLag): 4 P + 3 parameters, the state of dimension 2 P.
+void BM_VarmafitManyLags(benchmark::State& state) {
+  mvts::Host host;
+  if (!host.attach(mcn_main)) {
+    state.SkipWithError("the module could not be attached");
+    return;
+  }
+  const double phi[4] = {0.5, 0.1, 0.0, 0.3}, none[4] = {0, 0, 0, 0}, c[3] = {1.0, 0.0, 1.0};
+  const Value y = Value::matrix(2000, 2, fit_test::varma11(phi, none, c, 2000, 1));
+  std::vector<double> lags;
+  for (long l = 1; l <= state.range(0); ++l) lags.push_back(double(l));
+  const std::vector<Value> args = {y, Value::column(lags)};
+  mvtsa::FitReport report;
+  for (auto _ : state) {
+    if (host.call("VARMAFIT", args).status != 0) {
+      state.SkipWithError("VARMAFIT failed");
+      return;
+    }
+    report = mvtsa::fit_report();
+  }
+  state.counters["evaluations"] = report.evaluations + report.extra_evaluations;
+}
+BENCHMARK(BM_VarmafitManyLags)->Arg(12)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 const std::vector<Case>& cases() {
   static const std::vector<Case> c = load_cases();
   return c;

@@ -10,6 +10,8 @@
 #include "module/farma/gamma.hpp"
 #include "module/frame/host.hpp"
 #include "module/frame/status.hpp"
+#include "module/farma/poly_roots.hpp"
+#include "module/linalg/lag_gcd.hpp"
 #include "module/linalg/lu.hpp"
 
 namespace mvtsa {
@@ -152,6 +154,82 @@ int gamma_ratio_table(double d, std::int64_t hlo, std::int64_t hhi, double* R) {
 // Gamma(x) into *v; false when gamma_eval fails.
 bool gamma_ok(double x, double* v) { return gamma_eval(x, v) == 0; }
 
+// The gcd g of the lags j >= 1 with a non-zero coefficient ar[j] (1 when
+// there is none).
+int ar_lag_gcd(const double* ar, int p) {
+  int g = 0;
+  for (int j = 1; j <= p; ++j)
+    if (ar[j] != 0.0) g = lag_gcd(j, g);
+  return g == 0 ? 1 : g;
+}
+
+// U_r = sum_{n>=0} c_(g n + r) w^n for r = 0..g-1 into U, with
+// c_k = prod_{i<k} (a + i) / (c + i) (0 < c - a < 2, a > 0): the terms of
+// F(a, c, .) split by their power modulo g, the power g n taken as w^n.
+// The terms decrease (a < c), so after the term of block n the rest of
+// every U_r is at most |c_k| |w|^(n+1) / (1 - |w|); summed until that is
+// below half an ulp of |U_0| for each of the g residues, at least
+// kHyperMinTerms blocks and at most kHyperMaxTerms.  Asks the host whether
+// the call has been cancelled every 2^20 terms; false then.
+template <class T>
+bool residue_series(double a, double c, T w, int g, T* U) {
+  const double r = std::abs(w);
+  std::fill_n(U, g, T(0.0));
+  U[0] = 1.0;
+  double term = 1.0;
+  T wn = 1.0;
+  for (std::int64_t n = 0, k = 1;; ++n) {
+    for (int res = n == 0 ? 1 : 0; res < g; ++res, ++k) {
+      term *= a / c;
+      a += 1.0;
+      c += 1.0;
+      U[res] += term * wn;
+      if ((k & 0xfffff) == 0 && cancel_requested()) return false;
+    }
+    wn *= w;  // block n + 1 starts at the power g (n + 1)
+    if (n + 1 >= kHyperMinTerms &&
+        double(g) * std::fabs(term) * std::abs(wn) / (1.0 - r) <= kUnitRoundoff * std::abs(U[0]))
+      break;
+    if (n + 1 >= kHyperMaxTerms || !(std::abs(wn) > 0.0)) break;
+  }
+  return true;
+}
+
+// H(x) = sum_n c_(g n)(x) w^n, c_k(x) the coefficients of
+// F(d + x, 1 - d + x, .), for x = -X..X into H[x + X]: with
+// U_r(x) = sum_n c_(g n + r)(x) w^n and f(x) = (d + x) / (1 - d + x),
+//   U_0(x) = 1 + f(x) w U_(g-1)(x + 1),   U_r(x) = f(x) U_(r-1)(x + 1),
+// the table of hyper_table carried for the g residues at once, from
+// residue_series at x = X downwards.  U: g values of work.  False when the
+// call has been cancelled.
+template <class T>
+bool grouped_table(double d, T w, int g, std::int64_t X, T* H, T* U) {
+  H += X;
+  if (!residue_series(d + double(X), 1.0 - d + double(X), w, g, U)) return false;
+  H[X] = U[0];
+  for (std::int64_t x = X - 1; x >= -X; --x) {
+    if ((x & 0x3ff) == 0 && cancel_requested()) return false;
+    const double dx = double(x);
+    const double f = (d + dx) / ((dx + 1.0) - d);
+    const T last = U[g - 1];
+    for (int r = g - 1; r >= 1; --r) U[r] = f * U[r - 1];
+    U[0] = 1.0 + w * f * last;
+    H[x] = U[0];
+  }
+  return true;
+}
+
+// One group's share of S(h), Re(zeta (w^(2 p_r) H(h) + H(-h) - 1)), added
+// into S for h = hlo..hhi, from its table H (2X + 1 values).
+template <class T>
+void add_group(T zeta, T w, int pr, const T* H, std::int64_t X, std::int64_t hlo,
+               std::int64_t hhi, double* S) {
+  H += X;
+  T w2p = 1.0;
+  for (int i = 0; i < 2 * pr; ++i) w2p *= w;
+  for (std::int64_t h = hlo; h <= hhi; ++h) S[h - hlo] += std::real(zeta * (w2p * H[h] + H[-h] - 1.0));
+}
+
 }  // namespace
 
 void hyper_table_real(double d, double rho, std::int64_t X, double* F) {
@@ -245,7 +323,8 @@ std::int64_t arfima_autocov_work_size(int p, int q, std::int64_t lag) {
   // With p > 0 also the root sums S(h) over the same h and the complex
   // table of F(d + x, 1 - d + x, rho) over x = -X..X, X = max(-hlo, hhi).
   const std::int64_t x = std::max(lag + q - std::int64_t(p), std::int64_t(p) + q);
-  const std::int64_t roots = p > 0 ? table + 2 * (2 * x + 1) : 0;
+  const std::int64_t roots =
+      p > 0 ? table + std::max(2 * (2 * x + 1), sowell_grouped_work_size(p, x)) : 0;
   const std::int64_t frac = (2 * std::int64_t(q) + 1) + 2 * std::int64_t(p) + table + roots;
   return frac > arma ? frac : arma;
 }
@@ -284,6 +363,84 @@ void sowell_weights(const double* roots, int p, bool complex_roots, double* zeta
       zeta[2 * j + 1] = 0.0;
     }
   }
+}
+
+int sowell_root_sums(double d, const double* roots, const double* zeta, int p, bool complex_roots,
+                     std::int64_t X, std::int64_t hlo, std::int64_t hhi, double* S, double* F) {
+  // S(h) = sum_j Re(zeta_j C(d, h, rho_j)), C from the table of
+  // F(d + x, 1 - d + x, rho_j) over x = -X..X, one root at a time.
+  std::fill_n(S, hhi - hlo + 1, 0.0);
+  for (int j = 0; j < p; ++j) {
+    // one hypergeometric table per root: the host is asked between roots
+    // whether the call has been cancelled
+    if (cancel_requested()) return kMsgCancelled;
+    if (complex_roots) {
+      const std::complex<double> rj(roots[2 * j], roots[2 * j + 1]);
+      const std::complex<double> zj(zeta[2 * j], zeta[2 * j + 1]);
+      auto* Fc = reinterpret_cast<std::complex<double>*>(F);
+      hyper_table_complex(d, rj, X, Fc);
+      Fc += X;  // Fc[x] = F(d + x, 1 - d + x, rho_j)
+      std::complex<double> rho2p = 1.0;
+      for (int i = 0; i < 2 * p; ++i) rho2p *= rj;
+      for (std::int64_t h = hlo; h <= hhi; ++h)
+        S[h - hlo] += (zj * (rho2p * Fc[h] + Fc[-h] - 1.0)).real();
+    } else {
+      const double rj = roots[2 * j];
+      hyper_table_real(d, rj, X, F);
+      const double* Fr = F + X;
+      double rho2p = 1.0;
+      for (int i = 0; i < 2 * p; ++i) rho2p *= rj;
+      for (std::int64_t h = hlo; h <= hhi; ++h)
+        S[h - hlo] += zeta[2 * j] * (rho2p * Fr[h] + Fr[-h] - 1.0);
+    }
+  }
+  return 0;
+}
+
+std::int64_t sowell_grouped_work_size(int p, std::int64_t X) {
+  // reduced coefficients, roots (re, im, pairs), weights, the root
+  // finder's work, the complex table H and the complex residues U
+  return (std::int64_t(p) + 1) + 6 * std::int64_t(p) + poly_roots_work_size(p) +
+         2 * (2 * X + 1) + 2 * std::int64_t(p);
+}
+
+int sowell_grouped_sums(double d, const double* ar, int p, int g, std::int64_t X,
+                        std::int64_t hlo, std::int64_t hhi, double* S, double* work) {
+  const int pr = p / g;
+  double* coef = work;           // Q(w) = w^pr + a_g w^(pr-1) + ... + a_p
+  double* re = coef + pr + 1;    // its zeros w_i
+  double* im = re + pr;
+  double* pairs = im + pr;       // (re, im) pairs
+  double* zeta = pairs + 2 * pr; // their Sowell weights
+  double* H = zeta + 2 * pr;     // 2X + 1 complex
+  double* U = H + 2 * (2 * X + 1);  // g complex
+  double* jt = U + 2 * std::int64_t(g);
+  for (int i = 0; i <= pr; ++i) coef[i] = ar[std::int64_t(g) * i];
+  int degree = pr;
+  if (poly_zeros(coef, &degree, re, im, jt) != kPolyRootsOk || degree != pr)
+    return kSowellNotGrouped;
+  bool complex_w = false;
+  for (int i = 0; i < pr; ++i) {
+    pairs[2 * i] = re[i];
+    pairs[2 * i + 1] = im[i];
+    complex_w = complex_w || im[i] != 0.0;
+  }
+  sowell_weights(pairs, pr, complex_w, zeta);
+  std::fill_n(S, hhi - hlo + 1, 0.0);
+  for (int i = 0; i < pr; ++i) {
+    if (cancel_requested()) return kMsgCancelled;
+    if (complex_w) {
+      using C = std::complex<double>;
+      const C w(re[i], im[i]), z(zeta[2 * i], zeta[2 * i + 1]);
+      auto* Hc = reinterpret_cast<C*>(H);
+      if (!grouped_table(d, w, g, X, Hc, reinterpret_cast<C*>(U))) return kMsgCancelled;
+      add_group(z, w, pr, Hc, X, hlo, hhi, S);
+    } else {
+      if (!grouped_table(d, re[i], g, X, H, U)) return kMsgCancelled;
+      add_group(zeta[2 * i], re[i], pr, H, X, hlo, hhi, S);
+    }
+  }
+  return 0;
 }
 
 int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, const double* ma,
@@ -346,38 +503,17 @@ int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, cons
   if (int st = gamma_ratio_table(d, hlo, hhi, G)) return st;
 
   if (p > 0) {
-    sowell_weights(roots, p, complex_roots, zeta);
-    // S(h) = sum_j Re(zeta_j C(d, h, rho_j)), C from the table of
-    // F(d + x, 1 - d + x, rho_j) over x = -X..X, one root at a time.
     const std::int64_t X = -hlo > hhi ? -hlo : hhi;
     const std::int64_t nh = hhi - hlo + 1;
     double* S = G + nh;
-    double* F = S + nh;  // 2X + 1 values, complex when the roots are
-    std::fill_n(S, nh, 0.0);
-    for (int j = 0; j < p; ++j) {
-      // one hypergeometric table per root: the host is asked between roots
-      // whether the call has been cancelled
-      if (cancel_requested()) return kMsgCancelled;
-      if (complex_roots) {
-        const std::complex<double> rj(roots[2 * j], roots[2 * j + 1]);
-        const std::complex<double> zj(zeta[2 * j], zeta[2 * j + 1]);
-        auto* Fc = reinterpret_cast<std::complex<double>*>(F);
-        hyper_table_complex(d, rj, X, Fc);
-        Fc += X;  // Fc[x] = F(d + x, 1 - d + x, rho_j)
-        std::complex<double> rho2p = 1.0;
-        for (int i = 0; i < 2 * p; ++i) rho2p *= rj;
-        for (std::int64_t h = hlo; h <= hhi; ++h)
-          S[h - hlo] += (zj * (rho2p * Fc[h] + Fc[-h] - 1.0)).real();
-      } else {
-        const double rj = roots[2 * j];
-        hyper_table_real(d, rj, X, F);
-        const double* Fr = F + X;
-        double rho2p = 1.0;
-        for (int i = 0; i < 2 * p; ++i) rho2p *= rj;
-        for (std::int64_t h = hlo; h <= hhi; ++h)
-          S[h - hlo] += zeta[2 * j] * (rho2p * Fr[h] + Fr[-h] - 1.0);
-      }
+    double* rest = S + nh;
+    const int g = ar_lag_gcd(ar, p);
+    int st = g > 1 ? sowell_grouped_sums(d, ar, p, g, X, hlo, hhi, S, rest) : kSowellNotGrouped;
+    if (st == kSowellNotGrouped) {
+      sowell_weights(roots, p, complex_roots, zeta);
+      st = sowell_root_sums(d, roots, zeta, p, complex_roots, X, hlo, hhi, S, rest);
     }
+    if (st != 0) return st;
     for (std::int64_t i = 0; i < nh; ++i) G[i] *= S[i];
   }
 

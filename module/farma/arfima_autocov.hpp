@@ -77,10 +77,45 @@ std::int64_t arfima_autocov_work_size(int p, int q, std::int64_t lag);
 // product.
 void sowell_weights(const double* roots, int p, bool complex_roots, double* zeta);
 
+// The root sums of Sowell's method, S(h) = sum_j Re(zeta_j C(d, h, rho_j))
+// for h = hlo..hhi (|h| <= X) into S, by one of two routes.
+//
+// sowell_root_sums: one table of F(d + x, 1 - d + x, rho_j) over
+// x = -X..X per root (hyper_table_real or _complex), weights zeta from
+// sowell_weights.  F: 2 (2X + 1) doubles.  Returns 0, or kMsgCancelled when
+// the host says the call has been cancelled (asked between roots).
+int sowell_root_sums(double d, const double* roots, const double* zeta, int p, bool complex_roots,
+                     std::int64_t X, std::int64_t hlo, std::int64_t hhi, double* S, double* F);
+
+// sowell_grouped_sums: for an AR polynomial in B^g alone (g > 1 the gcd of
+// the lags of its non-zero coefficients), phi(B) = Q~(B^g), whose roots come
+// in groups: each zero w_i of the reduced polynomial Q(w) = w^(p/g) +
+// a_g w^(p/g - 1) + ... + a_p (poly_zeros) gives the g roots
+// rho = w_i^(1/g) e^(2 pi i l / g).  Their Sowell weights are all
+// zeta~_i / g, zeta~_i the weight of w_i among the zeros of Q, and
+// rho^(2p) = w_i^(2p/g), so the group's sum needs only the powers of rho
+// that are multiples of g:
+//   sum_l zeta_l F(a, c, rho_l) = zeta~_i H(x),  H(x) = sum_n c_(g n)(x) w_i^n,
+// c_k(x) the coefficients of F(d + x, 1 - d + x, .), and
+//   S(h) = sum_i Re(zeta~_i (w_i^(2p/g) H(h) + H(-h) - 1)).
+// H is carried down from x = X for the g residues of the power at once,
+// U_0(x) = 1 + f(x) w U_(g-1)(x + 1), U_r(x) = f(x) U_(r-1)(x + 1),
+// f(x) = (d + x) / (1 - d + x): one series and O(g X) steps per group where
+// the per-root route takes g series and g tables, and a series whose terms
+// fall with |w| rather than |w|^(1/g).  work: sowell_grouped_work_size(p, X)
+// doubles.  Returns 0, kMsgCancelled, or kSowellNotGrouped when the zeros
+// of Q were not all found (the per-root route is then the one to take).
+inline constexpr int kSowellNotGrouped = -1;
+std::int64_t sowell_grouped_work_size(int p, std::int64_t X);
+int sowell_grouped_sums(double d, const double* ar, int p, int g, std::int64_t X,
+                        std::int64_t hlo, std::int64_t hhi, double* S, double* work);
+
 // gamma(0..lag) of ARFIMA(p, d, q) for unit innovation variance.  roots
 // holds the p AR roots as (real, imaginary) pairs, distinct and inside the
 // unit circle (the caller has checked); complex_roots says whether any has
-// a non-zero imaginary part.  |d| <= 2^-26.5 takes the ARMA path.
+// a non-zero imaginary part.  |d| <= 2^-26.5 takes the ARMA path.  The
+// root sums go by sowell_grouped_sums when the lags of the non-zero AR
+// coefficients have a gcd above 1, by sowell_root_sums otherwise.
 // Returns 0, 390 (ARMA path: the system gave gamma(0) < 0), 315 (a
 // gamma-function evaluation failed) or 398 (the host says the call has been
 // cancelled; asked between the roots' tables).

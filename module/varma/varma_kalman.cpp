@@ -7,9 +7,10 @@
 // (m-1, m-l); R = [Psi_0; ...; Psi_{m-1}] holds the first m MA(infinity)
 // weights; Q = R Sigma R'.
 //
-// kalman_filter sets up the form and P(1) (kalman_initial_covariance) in the
-// caller's work and runs the filter steps (update, then prediction), handing
-// each step's moments to a sink.  varma_kalman_loglik's sink writes them to
+// kalman_filter sets up the form and P(1) (varma_state_covariance from the
+// autocovariances, or kalman_initial_covariance) in the caller's work and
+// runs the filter steps (update, then prediction), handing each step's
+// moments to a sink.  varma_kalman_loglik's sink writes them to
 // the utility files and the likelihood is formed from the predicted moments
 // read back (kalman_step_loglik); VARMAFIT's objective (varmafit_kalman)
 // forms the same sums in the same pass.
@@ -27,6 +28,7 @@
 #include "module/linalg/lyapunov.hpp"
 #include "module/linalg/sweep_inverse.hpp"
 #include "module/linalg/symmetric_eigenvalues.hpp"
+#include "module/varma/varma_state_covariance.hpp"
 
 namespace mvtsa {
 namespace {
@@ -68,12 +70,12 @@ struct StateSpace {
   double* Q = nullptr;  // f x f
 };
 
-// X = T A for an f x f matrix A (row-major): the block rows shift up, the last
-// block row is sum_l Phi_l (block row m-l of A).
-void transition_rows(const StateSpace& s, const double* A, double* X) {
+// The last k rows of X = T A for an f x f matrix A (row-major), into last
+// (k x f): sum_l Phi_l (block row m-l of A), added term by term over the
+// lags and the non-zero coefficients.  The other rows of X are the block
+// rows of A shifted up, X row r = A row r + k, and are read in place.
+void transition_last_rows(const StateSpace& s, const double* A, double* last) {
   const std::int64_t f = s.f, k = s.k, m = s.m;
-  std::memcpy(X, A + k * f, sizeof(double) * std::size_t((m - 1) * k * f));
-  double* last = X + (m - 1) * k * f;
   std::memset(last, 0, sizeof(double) * std::size_t(k * f));
   for (int i = 0; i < s.ar_count; ++i) {
     const std::int64_t l = s.ar_lags[i];
@@ -91,26 +93,21 @@ void transition_rows(const StateSpace& s, const double* A, double* X) {
   }
 }
 
-// Y = X T' for an f x f matrix X: for each row x, (T x')' -- the block
-// columns shift left, the last block column is sum_l (block column m-l) Phi_l'.
-void transition_cols(const StateSpace& s, const double* X, double* Y) {
-  const std::int64_t f = s.f, k = s.k, m = s.m;
-  for (std::int64_t r = 0; r < f; ++r) {
-    const double* x = X + r * f;
-    double* y = Y + r * f;
-    std::memcpy(y, x + k, sizeof(double) * std::size_t((m - 1) * k));
-    double* last = y + (m - 1) * k;
-    std::memset(last, 0, sizeof(double) * std::size_t(k));
-    for (int i = 0; i < s.ar_count; ++i) {
-      const std::int64_t l = s.ar_lags[i];
-      if (l < 1 || l > m) continue;
-      const double* phi = s.ar + std::int64_t(i) * k * k;
-      const double* src = x + (m - l) * k;
-      for (std::int64_t a = 0; a < k; ++a) {
-        double acc = 0.0;
-        for (std::int64_t b = 0; b < k; ++b) acc += phi[a * k + b] * src[b];
-        last[a] += acc;
-      }
+// The last k elements of the row y = x T' for a row x (f): sum_l (block m-l
+// of x) Phi_l', each lag's k-term product summed first.  The other elements
+// are x shifted left, y[c] = x[c + k].
+void transition_last_cols(const StateSpace& s, const double* x, double* last) {
+  const std::int64_t k = s.k, m = s.m;
+  std::memset(last, 0, sizeof(double) * std::size_t(k));
+  for (int i = 0; i < s.ar_count; ++i) {
+    const std::int64_t l = s.ar_lags[i];
+    if (l < 1 || l > m) continue;
+    const double* phi = s.ar + std::int64_t(i) * k * k;
+    const double* src = x + (m - l) * k;
+    for (std::int64_t a = 0; a < k; ++a) {
+      double acc = 0.0;
+      for (std::int64_t b = 0; b < k; ++b) acc += phi[a * k + b] * src[b];
+      last[a] += acc;
     }
   }
 }
@@ -226,12 +223,15 @@ struct StepWork {
 };
 
 // a(t|t) = a + K v with the gain K and innovation v in w.
+// Each element is a[r] + K[r][0] v[0] + K[r][1] v[1] + ..., added in that
+// order, one column of K at a time.
 void state_update(const StateSpace& s, const double* a, double* att, const StepWork& w) {
-  const int k = s.k;
-  for (std::int64_t r = 0; r < s.f; ++r) {
-    double acc = a[r];
-    for (int c = 0; c < k; ++c) acc += w.K[r * k + c] * w.v[c];
-    att[r] = acc;
+  const std::int64_t k = s.k, f = s.f;
+  std::memcpy(att, a, sizeof(double) * std::size_t(f));
+  for (std::int64_t c = 0; c < k; ++c) {
+    const double vc = w.v[c];
+    const double* kc = w.K + c;
+    for (std::int64_t r = 0; r < f; ++r) att[r] += kc[r * k] * vc;
   }
 }
 
@@ -271,47 +271,82 @@ void filter_update(const StateSpace& s, const double* y, const double* a, const 
     for (int r = 0; r < k; ++r)
       for (int c = 0; c < k; ++c) w.K[std::int64_t(r) * k + c] = r == c ? 1.0 : 0.0;
   state_update(s, a, att, w);
+  // the lower triangle, each element P_rc - K_r0 P_0c - K_r1 P_1c - ... in
+  // that order, one column of K at a time
   const std::int64_t known = all_swept ? k : 0;
-  for (std::int64_t r = 0; r < f; ++r)
-    for (std::int64_t c = 0; c <= r; ++c) {
-      if (c < known) {
-        Ptt[r * f + c] = 0.0;
-        continue;
-      }
-      double acc = P[r * f + c];
-      for (int b = 0; b < k; ++b) acc -= w.K[r * k + b] * P[std::int64_t(b) * f + c];
-      Ptt[r * f + c] = acc;
+  for (std::int64_t r = 0; r < f; ++r) {
+    double* out = Ptt + r * f;
+    const std::int64_t zeros = std::min(known, r + 1);
+    std::fill(out, out + zeros, 0.0);
+    if (zeros > r) continue;
+    std::memcpy(out + zeros, P + r * f + zeros, sizeof(double) * std::size_t(r + 1 - zeros));
+    for (int b = 0; b < k; ++b) {
+      const double kb = w.K[r * k + b];
+      const double* pb = P + std::int64_t(b) * f;
+      for (std::int64_t c = zeros; c <= r; ++c) out[c] -= kb * pb[c];
     }
+  }
   for (std::int64_t r = 0; r < f; ++r)
     for (std::int64_t c = r + 1; c < f; ++c) Ptt[r * f + c] = Ptt[c * f + r];
 }
 
-// Prediction: a(t+1) = T a(t|t);  P(t+1) = T P(t|t) T' + Q  (X: f x f work).
-// False when the largest absolute element of P(t+1) reaches the divergence
-// limit (a NaN anywhere counts as reaching it).
-bool filter_predict(const StateSpace& s, const double* att, const double* Ptt, double* a,
-                    double* P, double* X) {
-  const std::int64_t ff = s.f * s.f;
-  transition_vec(s, att, a);
-  transition_rows(s, Ptt, X);
-  transition_cols(s, X, P);
-  double big = 0.0;
-  bool nan = false;
-  for (std::int64_t e = 0; e < ff; ++e) {
-    P[e] += s.Q[e];
-    const double x = std::fabs(P[e]);
-    if (x > big)
-      big = x;
-    else if (x != x)
-      nan = true;
+// Whether an element of y (n) is a NaN or at least kDivergenceLimit in
+// magnitude.  On the bits: |y| >= the limit (or NaN) exactly when the bits
+// of |y|, as an unsigned integer u, are at least those of the limit, b,
+// that is when u + 2^63 - b has its top bit set; the sums are or-ed.
+bool reaches_divergence_limit(const double* y, std::int64_t n) {
+  std::uint64_t limit;
+  std::memcpy(&limit, &kDivergenceLimit, sizeof limit);
+  const std::uint64_t top = std::uint64_t(1) << 63, bias = top - limit;
+  std::uint64_t any = 0;
+  for (std::int64_t c = 0; c < n; ++c) {
+    std::uint64_t u;
+    std::memcpy(&u, y + c, sizeof u);
+    any |= (u & (top - 1)) + bias;
   }
-  return !nan && big < kDivergenceLimit;
+  return (any & top) != 0;
 }
+
+// Prediction: a(t+1) = T a(t|t);  P(t+1) = T P(t|t) T' + Q, in one pass
+// over the rows of P(t+1): with X = T P(t|t) (its last k rows in xl, k x f),
+//   P(t+1) row r = (X row r) T' + Q row r          (1 x f)
+// and X row r = P(t|t) row r + k above the last block.  False when the
+// largest absolute element of P(t+1) reaches the divergence limit (a NaN
+// anywhere counts as reaching it).
+bool filter_predict(const StateSpace& s, const double* att, const double* Ptt, double* a,
+                    double* P, double* xl) {
+  const std::int64_t f = s.f, k = s.k, n = (s.m - 1) * k;
+  transition_vec(s, att, a);
+  transition_last_rows(s, Ptt, xl);
+  bool bad = false;
+  for (std::int64_t r = 0; r < f; ++r) {
+    const double* x = r < n ? Ptt + (r + k) * f : xl + (r - n) * f;
+    const double* q = s.Q + r * f;
+    double* y = P + r * f;
+    for (std::int64_t c = 0; c < n; ++c) y[c] = x[c + k] + q[c];
+    transition_last_cols(s, x, y + n);
+    for (std::int64_t c = n; c < f; ++c) y[c] += q[c];
+    bad = bad || reaches_divergence_limit(y, f);
+  }
+  return !bad;
+}
+
+// Whether A and B (f x f) are equal to the last bit: the diagonals first,
+// where successive covariances of a filter usually part.
+bool same_bits(const double* A, const double* B, std::int64_t f) {
+  for (std::int64_t i = 0; i < f; ++i)
+    if (std::memcmp(A + i * (f + 1), B + i * (f + 1), sizeof(double)) != 0) return false;
+  return std::memcmp(A, B, sizeof(double) * std::size_t(f * f)) == 0;
+}
+
+// Slots of predicted covariances the filter keeps: P(t+1) besides the last
+// kFilterRing.
+constexpr std::int64_t kPredictedSlots = kFilterRing + 1;
 
 // Work of kalman_filter, in doubles, in this order.
 struct FilterLayout {
-  std::uint64_t R, Q, rs, a, att, P, Ptt, X, K, Fp, G, v, work, tol, flags, Tm, init, P_ring,
-      Ptt_ring, K_ring, total;
+  std::uint64_t R, Q, rs, a, att, X, Fp, G, v, work, tol, flags, Tm, init, P_ring, Ptt_ring,
+      K_ring, total;
 };
 
 // Largest state dimension the work size is computed for: f^2 stays below
@@ -332,10 +367,7 @@ FilterLayout filter_layout(std::uint64_t k, std::uint64_t f, std::uint64_t init)
   l.rs = take(fk);
   l.a = take(f);
   l.att = take(f);
-  l.P = take(ff);
-  l.Ptt = take(ff);
-  l.X = take(ff);
-  l.K = take(fk);
+  l.X = take(fk);
   l.Fp = take(k * (k + 1) / 2);
   l.G = take(k * k);
   l.v = take(k);
@@ -344,7 +376,7 @@ FilterLayout filter_layout(std::uint64_t k, std::uint64_t f, std::uint64_t init)
   l.flags = take(k / sizeof(double) + 1);  // k characters
   l.Tm = take(ff);
   l.init = take(init);
-  l.P_ring = take(kFilterRing * ff);
+  l.P_ring = take(kPredictedSlots * ff);
   l.Ptt_ring = take(kFilterRing * ff);
   l.K_ring = take(kFilterRing * fk);
   l.total = at;
@@ -386,14 +418,7 @@ int kalman_initial_covariance(std::int64_t f, int k, const double* T, const doub
                                std::uint64_t(packed_size(f)) + 10 * std::uint64_t(f));
   double* Qb = Tb + ff;
   double* d = Qb + ff;
-  for (std::int64_t i = 0; i < f; ++i) {
-    const std::int64_t j = k > 0 ? i % k : i;
-    const double s = Q[j * f + j];
-    int e = 1;
-    double m = 1.0;
-    if (s > 0.0 && std::isfinite(s)) m = std::frexp(std::sqrt(s), &e);  // m 2^e, m in [1/2, 1)
-    d[i] = std::ldexp(1.0, m >= std::sqrt(0.5) ? e : e - 1);
-  }
+  kalman_balance_scales(f, k, Q, d);
   for (std::int64_t i = 0; i < f; ++i)
     for (std::int64_t j = 0; j < f; ++j) {
       Tb[i * f + j] = T[i * f + j] / d[i] * d[j];
@@ -425,36 +450,158 @@ int kalman_initial_covariance(std::int64_t f, int k, const double* T, const doub
     for (std::int64_t i = 0; i < f; ++i)
       for (std::int64_t j = 0; j < f; ++j) P[i * f + j] *= d[i] * d[j];
   }
-  if (outcome != kInitialStationary) {
-    // 1e6 times the innovation variance of each state element's variable
-    // (Q's first block is Sigma), so the diffuse start follows the units
-    std::memset(P, 0, sizeof(double) * std::size_t(f * f));
-    for (std::int64_t i = 0; i < f; ++i) {
-      const std::int64_t j = k > 0 ? i % k : i;
-      const double s = Q[j * f + j];
-      P[i * f + i] = kFallbackVariance * (s > 0.0 && std::isfinite(s) ? s : 1.0);
-    }
-  }
+  if (outcome != kInitialStationary) kalman_fallback_covariance(f, k, Q, P);
   return outcome;
 }
+
+namespace {
+
+// Doubles of work for P(1) by either route (state_covariance_by_autocov),
+// or by the autocovariances alone when they are taken for every model of
+// these sizes (k pmax <= kAutocovRouteOrder m).
+std::uint64_t initial_work(int k, int pmax, int qmax, std::uint64_t f) {
+  const std::uint64_t by_autocov = varma_state_covariance_work(k, pmax, qmax);
+  const std::int64_t m = std::max(pmax, qmax + 1);
+  if (std::int64_t(k) * pmax <= kAutocovRouteOrder * m) return by_autocov;
+  const std::uint64_t by_lyapunov = kalman_initial_covariance_work(std::int64_t(f));
+  if (by_autocov == UINT64_MAX || by_lyapunov == UINT64_MAX) return UINT64_MAX;
+  return std::max(by_autocov, by_lyapunov);
+}
+
+}  // namespace
 
 std::uint64_t kalman_filter_work(int k, int pmax, int qmax) {
   const std::uint64_t f = state_dim(k, pmax, qmax);
   if (f == 0) return UINT64_MAX;
-  const std::uint64_t init = kalman_initial_covariance_work(std::int64_t(f));
+  const std::uint64_t init = initial_work(k, pmax, qmax, f);
   if (init == UINT64_MAX) return UINT64_MAX;
   return filter_layout(std::uint64_t(k), f, init).total;
 }
+
+namespace {
+
+// The filter's arrays in the caller's work (filter_layout).  The moments of
+// step j live in ring slots, P(j) in slot j mod kPredictedSlots, P(j|j) and
+// the gain in slot j mod kFilterRing, so that those of the last steps are
+// kept without copies.
+struct FilterArrays {
+  std::int64_t ff = 0, fk = 0;
+  double* a = nullptr;    // a(t), f
+  double* att = nullptr;  // a(t|t), f
+  double* X = nullptr;    // k x f: the last rows of T P(t|t)
+  double* P_ring = nullptr;
+  double* Ptt_ring = nullptr;
+  double* K_ring = nullptr;
+  StepWork w{};
+  double* P_of(std::int64_t j) const { return P_ring + (j % kPredictedSlots) * ff; }
+  double* Ptt_of(std::int64_t j) const { return Ptt_ring + (j % kFilterRing) * ff; }
+  double* K_of(std::int64_t j) const { return K_ring + (j % kFilterRing) * fk; }
+};
+
+// The state-space form in s (k, m, f and the AR blocks set), a(1) = 0 and
+// P(1) in the slot of step 0, by the cheaper exact route: the
+// autocovariances, or the Lyapunov equation on the dense transition.
+FilterArrays filter_setup(StateSpace* s, int pmax, int qmax, const double* ma, int ma_count,
+                          const int* ma_lags, const double* sigma_packed, double* work) {
+  const std::int64_t f = s->f, k = s->k;
+  const FilterLayout l = filter_layout(std::uint64_t(k), std::uint64_t(f),
+                                       initial_work(s->k, pmax, qmax, std::uint64_t(f)));
+  s->R = work + l.R;
+  s->Q = work + l.Q;
+  FilterArrays A;
+  A.ff = f * f;
+  A.fk = f * k;
+  A.a = work + l.a;
+  A.att = work + l.att;
+  A.X = work + l.X;
+  A.P_ring = work + l.P_ring;
+  A.Ptt_ring = work + l.Ptt_ring;
+  A.K_ring = work + l.K_ring;
+  A.w.Fp = work + l.Fp;
+  A.w.G = work + l.G;
+  A.w.v = work + l.v;
+  A.w.work = work + l.work;
+  A.w.tol = work + l.tol;
+  A.w.flags = reinterpret_cast<char*>(work + l.flags);
+  // build_noise accumulates into R, and a(1) = 0
+  std::memset(s->R, 0, sizeof(double) * std::size_t(f * k));
+  std::memset(A.a, 0, sizeof(double) * std::size_t(f));
+  build_noise(s, ma, ma_count, ma_lags, sigma_packed, work + l.rs);
+  const VarmaStateModel model{s->k, s->m, s->ar, s->ar_lags, s->ar_count,
+                              ma,    ma_lags, ma_count, sigma_packed};
+  double* P = A.P_of(0);
+  // The dense transition also serves the forecasts after the filter
+  // (kalman_filter_system), whichever route gives P(1).
+  dense_transition(*s, work + l.Tm);
+  if (state_covariance_by_autocov(model))
+    (void)varma_state_covariance(model, s->Q, P, work + l.init);
+  else
+    (void)kalman_initial_covariance(f, s->k, work + l.Tm, s->Q, P, work + l.init);
+  return A;
+}
+
+// The prediction P(t+1), the update P(t|t) and the gain depend on P(t)
+// alone.  When P(t+1) equals P(t+1-L) to the last bit and the L updates in
+// between used complete rows, the covariances repeat with period L for as
+// long as the rows stay complete (rounding settles into a fixed point or a
+// short cycle): step t then takes the moments kept for its phase, and only
+// the state is carried forward.
+struct Repeats {
+  std::int64_t run = 0;     // complete rows just before t whose moments are kept
+  std::int64_t period = 0;  // L while repeating, else 0
+  std::int64_t first = 0;   // the first step of the kept cycle
+  std::int64_t phase(std::int64_t t) const { return first + (t - first) % period; }
+};
+
+// Step t while the covariances repeat: the update of the state with the gain
+// kept for its phase, and the prediction of the state alone.
+int repeated_step(const StateSpace& s, const FilterArrays& A, const Repeats& r, const double* y,
+                  std::int64_t t, std::int64_t T, KalmanSink* sink) {
+  const std::int64_t j = r.phase(t);
+  for (int i = 0; i < s.k; ++i) A.w.v[i] = y[i] - A.a[i];
+  StepWork kept = A.w;
+  kept.K = A.K_of(j);
+  state_update(s, A.a, A.att, kept);
+  if (int st = sink->filtered(t, A.att, A.Ptt_of(j))) return st;
+  if (t == T - 1) return kStatusOk;
+  transition_vec(s, A.att, A.a);
+  return sink->predicted(t + 1, A.a, A.P_of(r.phase(t + 1)), r.phase(t + 1));
+}
+
+// Step t of the full recursion from P(t) in its slot: the update, and
+// except after the last row the prediction into the slot of t + 1, compared
+// with the P kept for the run of complete rows before it.
+int full_step(const StateSpace& s, FilterArrays& A, Repeats* r, const double* y, bool complete,
+              std::int64_t t, std::int64_t T, KalmanSink* sink, bool reuse_repeats) {
+  double* Ptt = A.Ptt_of(t);
+  A.w.K = A.K_of(t);
+  filter_update(s, y, A.a, A.P_of(t), A.att, Ptt, A.w);
+  if (int st = sink->filtered(t, A.att, Ptt)) return st;
+  if (t == T - 1) return kStatusOk;  // the last observation is updated, not predicted
+  r->run = complete ? std::min<std::int64_t>(r->run + 1, kFilterRing) : 0;
+  double* next = A.P_of(t + 1);
+  if (!filter_predict(s, A.att, Ptt, A.a, next, A.X)) return kKalmanDiverged;
+  std::int64_t same = -1;
+  for (std::int64_t L = 1; reuse_repeats && L <= r->run && same < 0; ++L)
+    if (same_bits(next, A.P_of(t + 1 - L), s.f)) {
+      same = t + 1 - L;
+      r->period = L;
+      r->first = same;
+    }
+  return sink->predicted(t + 1, A.a, next, same);
+}
+
+}  // namespace
+
 
 void kalman_filter_system(const double* work, int k, int pmax, int qmax, const double** T,
                           const double** Q) {
   const std::int64_t f = std::int64_t(k) * std::max(pmax, qmax + 1);
   const FilterLayout l = filter_layout(std::uint64_t(k), std::uint64_t(f),
-                                       kalman_initial_covariance_work(f));
+                                       initial_work(k, pmax, qmax, std::uint64_t(f)));
   *T = work + l.Tm;
   *Q = work + l.Q;
 }
-
 int kalman_filter(const double* series, std::int64_t T, int k, const double* ar, int ar_count,
                   int pmax, const int* ar_lags, const double* ma, int ma_count, int qmax,
                   const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink,
@@ -466,97 +613,23 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
   s.ar = ar;
   s.ar_lags = ar_lags;
   s.ar_count = ar_count;
-  const std::int64_t f = s.f;
-  const FilterLayout l = filter_layout(std::uint64_t(k), std::uint64_t(f),
-                                       kalman_initial_covariance_work(f));
-  s.R = work + l.R;
-  s.Q = work + l.Q;
-  double* a = work + l.a;
-  double* att = work + l.att;
-  double* P = work + l.P;
-  double* Ptt = work + l.Ptt;
-  double* X = work + l.X;
-  StepWork w;
-  w.K = work + l.K;
-  w.Fp = work + l.Fp;
-  w.G = work + l.G;
-  w.v = work + l.v;
-  w.work = work + l.work;
-  w.tol = work + l.tol;
-  w.flags = reinterpret_cast<char*>(work + l.flags);
-  // build_noise accumulates into R, and a(1) = 0
-  std::memset(s.R, 0, sizeof(double) * std::size_t(f * k));
-  std::memset(a, 0, sizeof(double) * std::size_t(f));
-
-  build_noise(&s, ma, ma_count, ma_lags, sigma_packed, work + l.rs);
-  double* Tm = work + l.Tm;
-  dense_transition(s, Tm);
-  (void)kalman_initial_covariance(f, s.k, Tm, s.Q, P, work + l.init);
-  const std::size_t P_bytes = sizeof(double) * std::size_t(f * f);
-  const std::size_t K_bytes = sizeof(double) * std::size_t(f * k);
-  // P(j), P(j|j) and the gain of step j, kept in slot j mod kFilterRing for
-  // the last steps of the current run of complete rows.
-  auto P_of = [&](std::int64_t j) { return work + l.P_ring + (j % kFilterRing) * f * f; };
-  auto Ptt_of = [&](std::int64_t j) { return work + l.Ptt_ring + (j % kFilterRing) * f * f; };
-  auto K_of = [&](std::int64_t j) { return work + l.K_ring + (j % kFilterRing) * f * k; };
-
-  // The prediction P(t+1), the update P(t|t) and the gain depend on P(t)
-  // alone.  When P(t+1) equals P(t+1-L) to the last bit and the L updates in
-  // between used complete rows, the covariances repeat with period L for as
-  // long as the rows stay complete (rounding settles into a fixed point or a
-  // short cycle): step s then takes the moments kept for its phase, and only
-  // the state is carried forward.
-  std::int64_t run = 0;     // complete rows just before t whose moments are kept
-  std::int64_t period = 0;  // L while repeating, else 0
-  std::int64_t first = 0;   // the first step of the kept cycle
-  auto phase = [&](std::int64_t t) { return first + (t - first) % period; };
-  if (int st = sink->predicted(0, a, P, -1)) return st;
+  FilterArrays A = filter_setup(&s, pmax, qmax, ma, ma_count, ma_lags, sigma_packed, work);
+  Repeats r;
+  if (int st = sink->predicted(0, A.a, A.P_of(0), -1)) return st;
   for (std::int64_t t = 0; t < T; ++t) {
     if (t % kCancelPollRows == kCancelPollRows - 1 && cancel_requested()) return kKalmanCancelled;
     const double* y = series + t * k;
     const bool complete = !row_missing(y, k);
-    if (period > 0 && !complete) {  // the cycle ends: the full recursion resumes from P(t)
-      std::memcpy(P, P_of(phase(t)), P_bytes);
-      period = 0;
+    if (r.period > 0 && !complete) {  // the cycle ends: the full recursion resumes from P(t)
+      const double* kept = A.P_of(r.phase(t));
+      if (kept != A.P_of(t)) std::memcpy(A.P_of(t), kept, sizeof(double) * std::size_t(A.ff));
+      r.period = 0;
     }
-    const double* Ptt_now = Ptt;
-    if (period > 0) {
-      const std::int64_t j = phase(t);
-      for (int i = 0; i < k; ++i) w.v[i] = y[i] - a[i];
-      StepWork kept = w;
-      kept.K = K_of(j);
-      state_update(s, a, att, kept);
-      Ptt_now = Ptt_of(j);
-    } else {
-      filter_update(s, y, a, P, att, Ptt, w);
-    }
-    if (int st = sink->filtered(t, att, Ptt_now)) return st;
-    if (t == T - 1) break;  // the last observation is updated, not predicted
-    if (period > 0) {
-      transition_vec(s, att, a);
-      const std::int64_t j = phase(t + 1);
-      if (int st = sink->predicted(t + 1, a, P_of(j), j)) return st;
-      continue;
-    }
-    if (complete) {
-      std::memcpy(P_of(t), P, P_bytes);
-      std::memcpy(Ptt_of(t), Ptt, P_bytes);
-      std::memcpy(K_of(t), w.K, K_bytes);
-      run = std::min<std::int64_t>(run + 1, kFilterRing);
-    } else {
-      run = 0;
-    }
-    if (!filter_predict(s, att, Ptt, a, P, X)) return kKalmanDiverged;
-    std::int64_t same = -1;
-    for (std::int64_t L = 1; reuse_repeats && L <= run && same < 0; ++L)
-      if (std::memcmp(P, P_of(t + 1 - L), P_bytes) == 0) {
-        same = t + 1 - L;
-        period = L;
-        first = same;
-      }
-    if (int st = sink->predicted(t + 1, a, P, same)) return st;
+    const int st = r.period > 0 ? repeated_step(s, A, r, y, t, T, sink)
+                                : full_step(s, A, &r, y, complete, t, T, sink, reuse_repeats);
+    if (st != kStatusOk) return st;
   }
-  return 0;
+  return kStatusOk;
 }
 
 std::uint64_t kalman_step_work(int k) {

@@ -92,8 +92,9 @@ std::uint64_t kalman_filter_work(int k, int pmax, int qmax);
 
 // The Kalman filter of the model below on the T x k series, in `work`
 // (kalman_filter_work doubles; its contents on entry do not matter):
-// R, Q = R Sigma R' and T from the blocks, P(1) by kalman_initial_covariance,
-// a(1) = 0, then for each row the update (a missing row, or one with an
+// R, Q = R Sigma R' and T from the blocks, P(1) by the cheaper of two exact
+// routes (state_covariance_by_autocov): from the autocovariances
+// (varma_state_covariance) or by kalman_initial_covariance; a(1) = 0, then for each row the update (a missing row, or one with an
 // element above 2^506 in magnitude, leaves the moments as they are; otherwise
 // the gain through the generalized inverse of F = Z P Z' by sweeping with
 // tolerance kFilterTol) and, except after the last row, the prediction

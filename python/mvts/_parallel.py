@@ -25,6 +25,7 @@ import logging
 import math
 import os
 import sys
+import threading
 import time
 
 TARGET_SECONDS = 0.1  # least compute time of one task, against the scheduler's cost per task
@@ -70,6 +71,84 @@ class QuietRetirement:
 
     def setup(self, worker):
         logging.getLogger("distributed.worker").addFilter(_not_unaware)
+
+
+class TaskCancelled(Exception):
+    """Raised in a task on a worker, at its next call, once the task has
+    been cancelled (its result is not wanted any more)."""
+
+
+class _Scope:
+    """The calls of one task running on a worker.  Cancelling it asks the
+    call in progress to stop (mvts.Session.cancel: the call ends within a
+    fraction of a second with message 398) and makes the task's next call
+    raise TaskCancelled instead of starting."""
+
+    def __init__(self):
+        self._lock = threading.Lock()
+        self._session = None
+        self.cancelled = False
+        self.closed = False
+
+    def session(self):
+        import mvts
+        s = mvts.Session()
+        with self._lock:
+            if self.cancelled:
+                raise TaskCancelled()
+            self._session = s
+        return s
+
+    def cancel(self):
+        with self._lock:
+            self.cancelled = True
+            if self._session is not None:
+                self._session.cancel()
+
+
+_scopes = {}  # task key -> the _Scope of that task, running on this worker
+_scopes_lock = threading.Lock()
+_current = threading.local()  # .scope: the _Scope of the task of this thread
+CANCEL_REPEAT = 0.05  # seconds between the requests to a cancelled task's calls
+
+
+def session():
+    """A fresh mvts.Session for one call of a study's or a batch's work: in a
+    task on a Dask worker, one that the task's cancellation reaches."""
+    scope = getattr(_current, "scope", None)
+    if scope is None:
+        import mvts
+        return mvts.Session()
+    return scope.session()
+
+
+def _repeat_cancel(scope):
+    # A request that reaches no call is forgotten when the next call starts
+    # (a call may be about to start when the task is cancelled): it is made
+    # again until the task has ended.
+    while not scope.closed:
+        scope.cancel()
+        time.sleep(CANCEL_REPEAT)
+
+
+class CancelRunning:
+    """A worker plugin: when a task of mvts's that is executing on the
+    worker is cancelled (the client released its future: an error, Ctrl-C,
+    Client.cancel), the call it runs is cancelled rather than left to run
+    to its end, and the task stops at its next call.  Dask itself cannot
+    stop a running task; the worker would stay busy until the call ended."""
+
+    name = "mvts-cancel-running"
+
+    def transition(self, key, start, finish, *args, **kwargs):
+        if start not in ("executing", "long-running") or finish not in (
+                "cancelled", "released", "forgotten"):
+            return
+        with _scopes_lock:
+            scope = _scopes.get(key)
+        if scope is not None:
+            threading.Thread(target=_repeat_cancel, args=(scope,), daemon=True,
+                             name="mvts-cancel").start()
 
 
 def local_workers():
@@ -255,7 +334,25 @@ class _Sealed:
 
 
 def _task(work, payload, items):
-    return work(payload.value, items.value)
+    key = None
+    try:
+        from distributed.worker import thread_state
+        key = getattr(thread_state, "key", None)
+    except ImportError:  # pragma: no cover - a task runs on a Dask worker
+        pass
+    scope = _Scope()
+    if key is not None:
+        with _scopes_lock:
+            _scopes[key] = scope
+    _current.scope = scope
+    try:
+        return work(payload.value, items.value)
+    finally:
+        _current.scope = None
+        scope.closed = True
+        if key is not None:
+            with _scopes_lock:
+                _scopes.pop(key, None)
 
 
 def _distributed(dask, work, payload, items, chunk, bar):
@@ -273,6 +370,8 @@ def _distributed(dask, work, payload, items, chunk, bar):
         pending.add(f)
 
     try:
+        # The workers cancel the call of a task whose future is released.
+        dask.register_worker_plugin(CancelRunning(), name=CancelRunning.name)
         count = _Workers(dask)
         workers = count()
         position = 0  # the first item not yet submitted

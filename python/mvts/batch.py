@@ -60,7 +60,8 @@ def _fit_each(call, items):
     start = time.process_time()
     rows = []
     for _, series in items:
-        status, messages, result, seconds = _calls.invoke(mvts.Session(), call, "series", series)
+        status, messages, result, seconds = _calls.invoke(_parallel.session(), call, "series",
+                                                          series)
         numbers_, text = _calls.message_columns(status, messages)
         rows.append((status, numbers_, text, seconds, _calls.outputs_of(result)))
     return rows, time.process_time() - start

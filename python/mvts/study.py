@@ -86,7 +86,7 @@ def _replicate(plan, indices):
     out = []
     for i in indices:
         seed = replication_seed(base, i)
-        session = mvts.Session()
+        session = _parallel.session()
         status, messages, result, seconds = _calls.invoke(session, simulate, "seed", float(seed))
         rows = []
         if status:

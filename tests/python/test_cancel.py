@@ -24,7 +24,8 @@ PHI52 = np.array([[0.5, 0.1], [0.0, 0.3]])
 @pytest.fixture(scope="module")
 def lag52_csv(tmp_path_factory):
     """2000 rows of a bivariate autoregression with one block at lag 52: a
-    VARMAFIT at that lag takes tens of seconds."""
+    VARMAFIT of a moving average at lag 200 (q=200) on it takes tens of
+    seconds."""
     y = mvts.Session().varmasim(phi=PHI52, p=52, n=2000, seed=1)
     path = tmp_path_factory.mktemp("cancel") / "lag52.csv"
     np.savetxt(path, y, delimiter=",", fmt="%.17g")
@@ -42,7 +43,7 @@ def interrupt_after(proc, delay):
 
 
 def test_ctrl_c_ends_a_command_line_call_with_status_130(lag52_csv):
-    proc = subprocess.Popen([CLI, "varmafit", f"series=@{lag52_csv}", "p=52"],
+    proc = subprocess.Popen([CLI, "varmafit", f"series=@{lag52_csv}", "q=200"],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     seconds = interrupt_after(proc, 0.5)
     err = proc.stderr.read()
@@ -53,7 +54,7 @@ def test_ctrl_c_ends_a_command_line_call_with_status_130(lag52_csv):
 
 def test_ctrl_c_stops_a_script_after_the_interrupted_line(lag52_csv, tmp_path):
     script = tmp_path / "long.mvts"
-    script.write_text(f"ar, s = VARMAFIT @{lag52_csv} p=52\nFARMACOV d=0.3\n")
+    script.write_text(f"ma, s = VARMAFIT @{lag52_csv} q=200\nFARMACOV d=0.3\n")
     proc = subprocess.Popen([CLI, "run", str(script), "--keep-going"],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     interrupt_after(proc, 0.5)
@@ -69,7 +70,7 @@ def test_ctrl_c_in_python_raises_keyboard_interrupt_and_the_session_goes_on(lag5
         y = np.loadtxt({str(lag52_csv)!r}, delimiter=",")
         threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
         try:
-            mvts.varmafit(y, p=52)
+            mvts.varmafit(y, q=200)
             print("finished")
         except KeyboardInterrupt:
             print("interrupted")
@@ -89,9 +90,10 @@ def test_a_handler_of_the_program_s_own_is_left_in_place(session):
     previous = signal.signal(signal.SIGINT, lambda *a: caught.append(a))
     try:
         threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT)).start()
-        # a call of about two seconds: it runs to its end, and the program's
+        # a call of about two seconds (300 AR roots near the unit circle, one
+        # hypergeometric table each): it runs to its end, and the program's
         # handler runs once it returns
-        gamma = session.farmacov(d=0.3, phi=0.9, p=300, lag=5)
+        gamma = session.farmacov(d=0.3, phi=[0.01, 0.9], p=[1, 300], lag=5)
         time.sleep(0.3)
     finally:
         signal.signal(signal.SIGINT, previous)
@@ -106,7 +108,7 @@ def test_session_cancel_ends_a_call_in_another_thread(lag52_csv):
 
     def fit():
         try:
-            s.varmafit(y, p=52)
+            s.varmafit(y, q=200)
         except mvts.MvtsError as e:
             failure["error"] = e
 

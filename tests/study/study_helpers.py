@@ -41,3 +41,21 @@ def resident_session():
     """The id of the session a worker keeps between tasks, or None."""
     import mvts.study
     return None if mvts.study._resident is None else id(mvts.study._resident)
+
+
+def long_fits(series, items):
+    """A study's work whose each item is a VARMAFIT of tens of seconds (a
+    moving average at lag 200), each call in a session of the task's:
+    (results, seconds) as the work of mvts._parallel.run."""
+    from mvts import _parallel
+    out = []
+    for _ in items:
+        s = _parallel.session()
+        out.append(s.varmafit(series, q=200)[1][0, 0])
+    return out, 0.0
+
+
+def executing_where(dask_worker, key):
+    """Whether the task ``key`` is executing on this worker (client.run)."""
+    ts = dask_worker.state.tasks.get(key)
+    return ts is not None and ts.state == "executing"

@@ -209,3 +209,30 @@ def test_a_local_cluster_closes_without_the_retirement_error(tmp_path):
     assert done.returncode == 0, done.stderr
     assert "unaware" not in done.stderr
     assert done.stderr.count("another worker error") == 2, done.stderr
+
+
+def test_a_cancelled_task_ends_its_call_and_frees_its_worker(client):
+    # A task of three fits of tens of seconds each, cancelled after a
+    # second: the worker cancels the call running (message 398) and the task
+    # stops before the next, so a task sent to that worker afterwards runs
+    # within seconds instead of after the fits.
+    import time
+    from mvts import _parallel
+    from study_helpers import executing_where, long_fits
+
+    y = mvts.Session().varmasim(phi=np.array([[0.5, 0.1], [0.0, 0.3]]), p=52, n=2000, seed=1)
+    client.register_worker_plugin(_parallel.CancelRunning(), name=_parallel.CancelRunning.name)
+    f = client.submit(_parallel._task, long_fits, _parallel._Sealed(y),
+                      _parallel._Sealed([0, 1, 2]), pure=False)
+    where = []
+    deadline = time.monotonic() + TIMEOUT
+    while not where and time.monotonic() < deadline:
+        time.sleep(0.2)
+        where = [w for w, yes in client.run(executing_where, key=f.key).items() if yes]
+    assert where, "the task never started"
+    time.sleep(1.0)
+    asked = time.monotonic()
+    client.cancel(f)
+    quick = client.submit(lambda: 1, workers=where, allow_other_workers=False, pure=False)
+    assert quick.result(timeout=TIMEOUT) == 1
+    assert time.monotonic() - asked < 10
