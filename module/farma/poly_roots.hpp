@@ -1,4 +1,5 @@
-// Zeros of a polynomial with real coefficients by the three-stage
+// Zeros of a polynomial with real coefficients (jenkins_traub.cpp: poly_roots,
+// poly_quadratic; poly_zeros.cpp: poly_zeros) by the three-stage
 // Jenkins-Traub method for real polynomials (no-shift stage, fixed-shift
 // stage, variable-shift stage with linear or quadratic iteration, deflation
 // after each zero or conjugate pair): M. A. Jenkins and J. F. Traub, "A
@@ -18,8 +19,10 @@ enum PolyRootsCode : int {
   kPolyRootsOk = 0,
   kPolyRootsLeadingZero = 1,      // c_0 = 0; degree set to 0
   kPolyRootsNoConvergence = 2,    // 20 fixed-shift passes failed
-  kPolyRootsScaleHigh = 1011988,  // largest |coefficient| above 2^512, or not finite
-  kPolyRootsScaleLow = 1011989,   // largest |coefficient| below 2^-511
+  // The two scaling refusals.  Their values are only ever compared with
+  // these names (no output reports them), so they continue the small codes.
+  kPolyRootsScaleHigh = 3,  // largest |coefficient| above 2^512, or not finite
+  kPolyRootsScaleLow = 4,   // largest |coefficient| below 2^-511
 };
 
 // Doubles of work space for a polynomial of degree n: seven arrays of n + 1

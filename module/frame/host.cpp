@@ -42,8 +42,6 @@ typename Row<S>::Fn op() {
   return reinterpret_cast<typename Row<S>::Fn>(t_host->groups[Row<S>::group][Row<S>::slot]);
 }
 
-constexpr std::uint64_t kImpossibleSize = std::numeric_limits<std::uint64_t>::max();
-
 // The outputs created during the call running on this thread.
 struct CreatedOutputs {
   CreatedOutput list[kMaxOutputs];
@@ -55,15 +53,6 @@ constinit thread_local CreatedOutputs t_created{};
 
 void set_host_table(const mcn_host_table* table) { t_host = table; }
 const mcn_host_table* host_table() { return t_host; }
-
-std::uint64_t checked_mul(std::uint64_t a, std::uint64_t b) {
-  if (a != 0 && b > kImpossibleSize / a) return kImpossibleSize;
-  return a * b;
-}
-
-std::uint64_t checked_bytes(std::uint64_t count, std::uint64_t elem_size) {
-  return checked_mul(count, elem_size);
-}
 
 void* host_alloc(std::uint64_t bytes) {
   mcn_allocator* a = t_host->work;

@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "abi/mcn_abi.h"
+#include "module/frame/sizes.hpp"
 #include "module/frame/status.hpp"
 
 namespace mvtsa {
@@ -25,10 +26,7 @@ const mcn_host_table* host_table();
 // the caller asks error_pending (WorkBlock below does both).
 void* host_alloc(std::uint64_t bytes);
 void host_free(void* block);
-// Multiplies sizes in 64 bits; an overflow gives a size no host can give, so
-// the allocation fails through the normal path.
-std::uint64_t checked_bytes(std::uint64_t count, std::uint64_t elem_size);
-std::uint64_t checked_mul(std::uint64_t a, std::uint64_t b);
+// Sizes are multiplied and added with the saturating arithmetic of sizes.hpp.
 
 // ---- Arguments and results
 struct MatrixArg {

@@ -1,6 +1,7 @@
 #include "module/frame/room.hpp"
 
 #include "module/frame/host.hpp"
+#include "module/frame/sizes.hpp"
 
 namespace mvtsa {
 
@@ -10,7 +11,7 @@ std::uint64_t doubles(std::int64_t count) {
 
 int check_room(std::initializer_list<std::uint64_t> sizes) {
   std::uint64_t total = 0;
-  for (std::uint64_t s : sizes) total = s > ~total ? ~std::uint64_t(0) : total + s;
+  for (std::uint64_t s : sizes) total = checked_add(total, s);
   if (total < kRoomCheckFrom) return kStatusOk;
   void* held[8] = {};
   std::size_t count = 0;

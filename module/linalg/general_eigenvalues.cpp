@@ -32,7 +32,7 @@
 #include "module/blas/blas.hpp"
 #include "module/frame/status.hpp"
 #include "module/linalg/general_eigenvalues.hpp"
-#include "module/linalg/real_schur.hpp"
+#include "module/linalg/hessenberg_qr.hpp"
 
 namespace mvtsa {
 namespace {
@@ -43,10 +43,9 @@ constexpr double kBalanceFactor = 0.95;
 // Largest order of the shift matrix of the multishift step (its leading
 // dimension in the fixed work area).
 constexpr int kShiftMatrixMax = 15;
-// Iterations on one block after which the iteration counts as stalled (ten
+// Multishift sweeps on one block after which the block counts as stalled (ten
 // beyond the last exceptional shift) and the normwise deflation test joins
-// the classic one.
-constexpr int kStallDoubleShift = 30;
+// the classic one (diagonal_split).
 constexpr int kStallMultishift = 40;
 
 // Column-major view: H(i, j) = p[i + j * ld].
@@ -116,50 +115,15 @@ int index_of_max(int n, const double* x) {
   return im;
 }
 
-// The 2-norm of the unit-stride vector x (n entries): with m = max |x_i|,
-// ||x|| = m * sqrt(sum (x_i / m)^2), leaving out every term for which
-// 1 + x_i / m rounds to 1.  m = 0 gives 0.
-double vector_norm(int n, const double* x) {
-  if (n < 1) return 0.0;
-  const double m = std::fabs(x[index_of_max(n, x)]);
-  if (m == 0.0) return 0.0;
-  double sum = 0.0;
-  for (int i = 0; i < n; ++i) {
-    const double t = x[i] / m;
-    if (1.0 + t != 1.0) sum += t * t;
-  }
-  return m * std::sqrt(sum);
-}
+// The arithmetic of the eigenvalue-only driver: u (kEigPrecision) as the
+// unit of the relative tests, kEigSafeMin as the floor, pythag, norms that
+// leave out negligible terms, the updates by (t1 v_r) formed once, and the
+// entry left of a bulge started inside the block negated.
+constexpr QrArithmetic kEigenvalueArithmetic{kEigSafeMin, kEigPrecision, pythag, true, true,
+                                             false};
 
-// Elementary reflector (Householder): finds tau and v = (1, x') with
-// (I - tau v v') (alpha, x')' = (beta, 0)'.  alpha is replaced by beta and x
-// by the tail of v; returns tau.  x holds n - 1 unit-stride entries.
-double householder(int n, double* alpha, double* x) {
-  if (n <= 1) return 0.0;
-  double xnorm = vector_norm(n - 1, x);
-  if (xnorm == 0.0) return 0.0;
-  double beta = -std::copysign(pythag(*alpha, xnorm), *alpha);
-  const double safmin = kEigSafeMin / kEigPrecision;
-  int knt = 0;
-  if (std::fabs(beta) < safmin) {
-    // beta may be inaccurate: scale x and alpha up and recompute.
-    const double rsafmn = 1.0 / safmin;
-    do {
-      ++knt;
-      for (int i = 0; i < n - 1; ++i) x[i] *= rsafmn;
-      beta *= rsafmn;
-      *alpha *= rsafmn;
-    } while (std::fabs(beta) < safmin && knt < 20);
-    xnorm = vector_norm(n - 1, x);
-    beta = -std::copysign(pythag(*alpha, xnorm), *alpha);
-  }
-  const double tau = (beta - *alpha) / beta;
-  const double scal = 1.0 / (*alpha - beta);
-  for (int i = 0; i < n - 1; ++i) x[i] *= scal;
-  for (int j = 0; j < knt; ++j) beta *= safmin;
-  *alpha = beta;
-  return tau;
-}
+// The engine on a column-major view.
+StridedMatrix strided(Mat A) { return {A.p, 1, A.ld}; }
 
 // ---- Balancing ---------------------------------------------------------------
 
@@ -268,7 +232,7 @@ void hessenberg(Mat A, int ilo, int ihi, double* tau, double* w) {
   for (int i = ilo; i < ihi - 1; ++i) {
     const int len = ihi - i;  // rows i+1..ihi
     double* v = &A(i + 1, i);
-    tau[i] = householder(len, v, v + 1);
+    tau[i] = householder(len, v, kEigenvalueArithmetic);
     const double t = tau[i];
     if (t == 0.0) continue;
     const double beta = v[0];
@@ -302,186 +266,120 @@ void hessenberg(Mat A, int ilo, int ihi, double* tau, double* w) {
 
 // ---- QR iteration ------------------------------------------------------------
 
-// One-norm of the Hessenberg block l..i (largest column sum).
-double hessenberg_norm1(Mat H, int l, int i) {
-  double value = 0.0;
-  for (int j = l; j <= i; ++j) {
-    double s = 0.0;
-    const int last = j + 1 < i ? j + 1 : i;
-    for (int r = l; r <= last; ++r) s += std::fabs(H(r, j));
-    if (s > value || std::isnan(s)) value = s;
-  }
-  return value;
-}
-
-// Index k of the lowest negligible subdiagonal entry H(k, k-1) in l+1..i, or
-// l when none is negligible: |H(k,k-1)| <= max(u t, smlnum) with
-// t = |H(k-1,k-1)| + |H(k,k)| (or the one-norm of the block when t = 0).
-//
-// stalled: the iteration has already spent its exceptional shifts on this
-// block without a split.  Then an entry below u times the one-norm of the
-// block also counts as negligible.  The test relative to the diagonal alone
-// never deflates nearly decoupled 2 x 2 blocks whose diagonal entries are
-// themselves at rounding level (purely imaginary eigenvalues repeated in a
-// normal matrix), and the iteration stagnates; dropping an entry below
-// u ||H|| perturbs the matrix by no more than the reduction already has.
-int find_split(Mat H, int l, int i, double smlnum, bool stalled) {
-  const double norm = stalled ? hessenberg_norm1(H, l, i) : 0.0;
-  int k = i;
-  for (; k > l; --k) {
-    double t = std::fabs(H(k - 1, k - 1)) + std::fabs(H(k, k));
-    if (t == 0.0) t = hessenberg_norm1(H, l, i);
-    const double bound = kEigPrecision * t > smlnum ? kEigPrecision * t : smlnum;
-    const double sub = std::fabs(H(k, k - 1));
-    if (sub <= bound || (stalled && sub <= kEigPrecision * norm)) break;
-  }
-  return k;
-}
-
-// Standard form of the real 2 x 2 block [[a, b], [c, d]] (standardize_2x2,
-// the rotation not needed) and its eigenvalues (rt1r, rt1i), (rt2r, rt2i); a
-// complex pair is returned with the positive imaginary part first.
-void standard_form_eigenvalues(double& a, double& b, double& c, double& d, double& rt1r,
-                               double& rt1i, double& rt2r, double& rt2i) {
-  constexpr double kRealPairMargin = 4.0 * kEigPrecision;
-  double cs = 0.0, sn = 0.0;
-  standardize_2x2(a, b, c, d, kRealPairMargin, pythag, &cs, &sn);
-  rt1r = a;
-  rt2r = d;
-  if (c == 0.0) {
-    rt1i = 0.0;
-    rt2i = 0.0;
-  } else {
-    rt1i = std::sqrt(std::fabs(b)) * std::sqrt(std::fabs(c));
-    rt2i = -rt1i;
-  }
-}
-
 // Double-shift (Francis) QR on the Hessenberg block ilo..ihi, eigenvalues
 // only: wr/wi[ilo..ihi] receive them.  Budget: 30 iterations per row of the
 // block in total; exceptional shifts at the 10th and 20th iteration on the
 // same eigenvalue.  Returns 0, or the 1-based row at which it stopped.
 int double_shift_qr(Mat H, int ilo, int ihi, double* wr, double* wi) {
   if (ihi < ilo) return 0;
-  const int nh = ihi - ilo + 1;
-  const double smlnum = kEigSafeMin * (double(nh) / kEigPrecision);
-  int itn = 30 * nh;
-  int i = ihi;
-  while (i >= ilo) {
-    // QR iterations on rows and columns l..i until a block of order 1 or 2
-    // splits off at the bottom.
-    int l = ilo;
-    bool converged = false;
-    int its = 0;
-    for (; its <= itn; ++its) {
-      l = find_split(H, l, i, smlnum, its >= kStallDoubleShift);
-      if (l > ilo) H(l, l - 1) = 0.0;
-      if (l >= i - 1) {
-        converged = true;
-        break;
-      }
-      // Shifts: the eigenvalues of the trailing 2 x 2 block, through
-      // x = h_ii, y = h_{i-1,i-1}, w = h_{i,i-1} h_{i-1,i}; exceptional
-      // shifts x = y = 0.75 s, w = -0.4375 s^2, s = |h_{i,i-1}| + |h_{i-1,i-2}|.
-      double h44, h33, h43h34;
-      if (its == 10 || its == 20) {
-        const double s = std::fabs(H(i, i - 1)) + std::fabs(H(i - 1, i - 2));
-        h44 = 0.75 * s;
-        h33 = h44;
-        h43h34 = -0.4375 * s * s;
-      } else {
-        h44 = H(i, i);
-        h33 = H(i - 1, i - 1);
-        h43h34 = H(i, i - 1) * H(i - 1, i);
-      }
-      // Start the bulge at the lowest m at which two consecutive small
-      // subdiagonal entries make H(m, m-1) negligible after the step.
-      double v[3];
-      int m = i - 2;
-      for (;; --m) {
-        const double h11 = H(m, m), h22 = H(m + 1, m + 1);
-        const double h21 = H(m + 1, m), h12 = H(m, m + 1);
-        const double h44s = h44 - h11, h33s = h33 - h11;
-        double v1 = (h33s * h44s - h43h34) / h21 + h12;
-        double v2 = h22 - h11 - h33s - h44s;
-        double v3 = H(m + 2, m + 1);
-        const double s = std::fabs(v1) + std::fabs(v2) + std::fabs(v3);
-        v1 /= s;
-        v2 /= s;
-        v3 /= s;
-        v[0] = v1;
-        v[1] = v2;
-        v[2] = v3;
-        if (m == l) break;
-        const double h00 = std::fabs(H(m - 1, m - 1)), h10 = std::fabs(H(m, m - 1));
-        const double tst = std::fabs(v1) * (h00 + std::fabs(h11) + std::fabs(h22));
-        if (h10 * (std::fabs(v2) + std::fabs(v3)) <= kEigPrecision * tst) break;
-      }
-      // The double-shift step: a reflector of order 3 (2 at the end) chases
-      // the bulge from row m to the bottom of the window l..i.
-      const int i1 = l, i2 = i;
-      for (int k = m; k <= i - 1; ++k) {
-        const int nr = 3 < i - k + 1 ? 3 : i - k + 1;
-        if (k > m)
-          for (int r = 0; r < nr; ++r) v[r] = H(k + r, k - 1);
-        const double t1 = householder(nr, &v[0], &v[1]);
-        if (k > m) {
-          H(k, k - 1) = v[0];
-          H(k + 1, k - 1) = 0.0;
-          if (k < i - 1) H(k + 2, k - 1) = 0.0;
-        } else if (m > l) {
-          H(k, k - 1) = -H(k, k - 1);
-        }
-        const double v2 = v[1], t2 = t1 * v2;
-        if (nr == 3) {
-          const double v3 = v[2], t3 = t1 * v3;
-          for (int j = k; j <= i2; ++j) {
-            const double sum = H(k, j) + v2 * H(k + 1, j) + v3 * H(k + 2, j);
-            H(k, j) -= sum * t1;
-            H(k + 1, j) -= sum * t2;
-            H(k + 2, j) -= sum * t3;
-          }
-          const int last = k + 3 < i ? k + 3 : i;
-          double* c0 = &H(0, k);
-          double* c1 = &H(0, k + 1);
-          double* c2 = &H(0, k + 2);
-          for (int j = i1; j <= last; ++j) {
-            const double sum = c0[j] + v2 * c1[j] + v3 * c2[j];
-            c0[j] -= sum * t1;
-            c1[j] -= sum * t2;
-            c2[j] -= sum * t3;
-          }
-        } else if (nr == 2) {
-          for (int j = k; j <= i2; ++j) {
-            const double sum = H(k, j) + v2 * H(k + 1, j);
-            H(k, j) -= sum * t1;
-            H(k + 1, j) -= sum * t2;
-          }
-          double* c0 = &H(0, k);
-          double* c1 = &H(0, k + 1);
-          for (int j = i1; j <= i; ++j) {
-            const double sum = c0[j] + v2 * c1[j];
-            c0[j] -= sum * t1;
-            c1[j] -= sum * t2;
-          }
-        }
-      }
+  const QrRules rules{false, Deflation::kDiagonalWithStall, ShiftRule::kTrailingProducts,
+                      SweepBudget::kShared, 30 * std::int64_t(ihi - ilo + 1),
+                      kEigenvalueArithmetic};
+  return hessenberg_qr(strided(H), StridedMatrix{}, ihi + 1, ilo, ihi, wr, wi, rules);
+}
+
+// Multishift shifts for the block ending at row i, into wr/wi[i-ns+1..i]:
+// the eigenvalues of the trailing ns x ns block (where the double-shift
+// routine fails, the unconverged diagonal entries), or after 20 and 30
+// sweeps the exceptional 1.5 (|h_{j,j-1}| + |h_jj|).  S: the 15 x 15 area.
+void multishift_shifts(Mat H, int i, int its, Mat S, double* wr, double* wi) {
+  const int ns = kEigShifts;
+  if (its == 20 || its == 30) {
+    for (int j = i - ns + 1; j <= i; ++j) {
+      wr[j] = 1.5 * (std::fabs(H(j, j - 1)) + std::fabs(H(j, j)));
+      wi[j] = 0.0;
     }
-    if (!converged) return i + 1;
-    if (l == i) {
-      // H(i, i-1) negligible: one real eigenvalue.
-      wr[i] = H(i, i);
-      wi[i] = 0.0;
-    } else {
-      // H(i-1, i-2) negligible: a 2 x 2 block in standard form gives two
-      // real eigenvalues or a conjugate pair.
-      standard_form_eigenvalues(H(i - 1, i - 1), H(i - 1, i), H(i, i - 1), H(i, i), wr[i - 1],
-                                wi[i - 1], wr[i], wi[i]);
-    }
-    itn -= its;
-    i = l - 1;
+    return;
   }
-  return 0;
+  for (int c = 0; c < ns; ++c)
+    for (int r = 0; r < ns; ++r) S(r, c) = H(i - ns + 1 + r, i - ns + 1 + c);
+  const int ierr = double_shift_qr(S, 0, ns - 1, wr + (i - ns + 1), wi + (i - ns + 1));
+  for (int r = 0; r < ierr; ++r) {
+    wr[i - ns + 1 + r] = S(r, r);
+    wi[i - ns + 1 + r] = 0.0;
+  }
+}
+
+// First column of (G - w_1)(G - w_2)...(G - w_ns), G = H(l..i, l..i), into
+// v (ns + 1 entries), built one real shift or conjugate pair at a time and
+// kept scaled; vv: ns + 1 entries of work.
+void multishift_first_column(Mat H, int l, int i, const double* wr, const double* wi,
+                             double smlnum, double* v, double* vv) {
+  const int ns = kEigShifts;
+  v[0] = 1.0;
+  for (int r = 1; r <= ns; ++r) v[r] = 0.0;
+  int nv = 1;
+  for (int j = i - ns + 1; j <= i; ++j) {
+    if (wi[j] < 0.0) continue;  // second member of a pair
+    if (wi[j] == 0.0) {
+      // v := G(0..nv, 0..nv-1) v - w_j v      (nv+1 entries)
+      for (int r = 0; r <= nv; ++r) vv[r] = v[r];
+      for (int r = 0; r <= nv; ++r) v[r] *= -wr[j];
+      for (int c = 0; c < nv; ++c)
+        for (int r = 0; r <= nv; ++r) v[r] += H(l + r, l + c) * vv[c];
+      nv += 1;
+    } else {
+      // vv := G v - 2 Re(w) v;  v := G vv + |w|^2 v   (nv+2 entries)
+      for (int r = 0; r <= nv; ++r) vv[r] = v[r] * (-2.0 * wr[j]);
+      for (int c = 0; c < nv; ++c)
+        for (int r = 0; r <= nv; ++r) vv[r] += H(l + r, l + c) * v[c];
+      const int im = index_of_max(nv + 1, vv);
+      double temp = 1.0 / (std::fabs(vv[im]) > smlnum ? std::fabs(vv[im]) : smlnum);
+      for (int r = 0; r <= nv; ++r) vv[r] *= temp;
+      const double absw = pythag(wr[j], wi[j]);
+      temp = (temp * absw) * absw;
+      for (int r = 0; r <= nv + 1; ++r) v[r] *= temp;
+      for (int c = 0; c <= nv; ++c)
+        for (int r = 0; r <= nv + 1; ++r) v[r] += H(l + r, l + c) * vv[c];
+      nv += 2;
+    }
+    // Scale so that max |v_r| = 1; a zero v restarts as e_1.
+    const int im = index_of_max(nv, v);
+    const double temp = std::fabs(v[im]);
+    if (temp == 0.0) {
+      v[0] = 1.0;
+      for (int r = 1; r < nv; ++r) v[r] = 0.0;
+    } else {
+      const double d = 1.0 / (temp > smlnum ? temp : smlnum);
+      for (int r = 0; r < nv; ++r) v[r] *= d;
+    }
+  }
+}
+
+// The multishift step: reflectors of order ns + 1, started from the first
+// column in v, chase the bulge down the window l..i.
+void multishift_sweep(Mat H, int l, int i, double* v) {
+  const int ns = kEigShifts;
+  const int i1 = l, i2 = i;
+  for (int k = l; k <= i - 1; ++k) {
+    const int nr = ns + 1 < i - k + 1 ? ns + 1 : i - k + 1;
+    if (k > l)
+      for (int r = 0; r < nr; ++r) v[r] = H(k + r, k - 1);
+    const double tau = householder(nr, v, kEigenvalueArithmetic);
+    if (k > l) {
+      H(k, k - 1) = v[0];
+      for (int r = 1; r < nr; ++r) H(k + r, k - 1) = 0.0;
+    }
+    v[0] = 1.0;
+    if (tau == 0.0) continue;
+    // From the left on rows k..k+nr-1, columns k..i2.
+    for (int j = k; j <= i2; ++j) {
+      double* col = &H(k, j);
+      double s = 0.0;
+      for (int r = 0; r < nr; ++r) s += v[r] * col[r];
+      s *= tau;
+      for (int r = 0; r < nr; ++r) col[r] -= s * v[r];
+    }
+    // From the right on rows i1..min(k+nr, i), columns k..k+nr-1.
+    const int last = k + nr < i ? k + nr : i;
+    const int rows = last - i1 + 1;
+    for (int r = 0; r < rows; ++r) {
+      double s = 0.0;
+      for (int c = 0; c < nr; ++c) s += H(i1 + r, k + c) * v[c];
+      s *= tau;
+      for (int c = 0; c < nr; ++c) H(i1 + r, k + c) -= s * v[c];
+    }
+  }
 }
 
 // Multishift QR (6 shifts; Z. Bai and J. Demmel, "On a block implementation
@@ -494,12 +392,11 @@ int double_shift_qr(Mat H, int ilo, int ihi, double* wr, double* wi) {
 // block.  area: kEigFixedArea doubles.  Returns 0 or the 1-based row at which
 // it stopped.
 int multishift_qr(Mat H, int ilo, int ihi, double* wr, double* wi, double* area) {
-  const int ns = kEigShifts, maxb = kEigCrossover;
   const int nh = ihi - ilo + 1;
   const double smlnum = kEigSafeMin * (double(nh) / kEigPrecision);
-  Mat S{area, kShiftMatrixMax};                      // 15 x 15
+  Mat S{area, kShiftMatrixMax};                          // 15 x 15
   double* v = area + kShiftMatrixMax * kShiftMatrixMax;  // 16
-  double* vv = v + 16;                                // 16
+  double* vv = v + 16;                                   // 16
   int itn = 30 * nh;
   int i = ihi;
   while (i >= ilo) {
@@ -507,100 +404,15 @@ int multishift_qr(Mat H, int ilo, int ihi, double* wr, double* wi, double* area)
     bool split = false;
     int its = 0;
     for (; its <= itn; ++its) {
-      l = find_split(H, l, i, smlnum, its >= kStallMultishift);
+      l = int(diagonal_split(strided(H), l, i, smlnum, kEigPrecision, its >= kStallMultishift));
       if (l > ilo) H(l, l - 1) = 0.0;
-      if (l >= i - maxb + 1) {
+      if (l >= i - kEigCrossover + 1) {
         split = true;
         break;
       }
-      if (its == 20 || its == 30) {
-        for (int j = i - ns + 1; j <= i; ++j) {
-          wr[j] = 1.5 * (std::fabs(H(j, j - 1)) + std::fabs(H(j, j)));
-          wi[j] = 0.0;
-        }
-      } else {
-        // Shifts: eigenvalues of the trailing ns x ns block; where the
-        // double-shift routine fails, the unconverged diagonal entries.
-        for (int c = 0; c < ns; ++c)
-          for (int r = 0; r < ns; ++r) S(r, c) = H(i - ns + 1 + r, i - ns + 1 + c);
-        const int ierr = double_shift_qr(S, 0, ns - 1, wr + (i - ns + 1), wi + (i - ns + 1));
-        for (int r = 0; r < ierr; ++r) {
-          wr[i - ns + 1 + r] = S(r, r);
-          wi[i - ns + 1 + r] = 0.0;
-        }
-      }
-      // First column of (G - w_1)(G - w_2)...(G - w_ns), G = H(l..i, l..i),
-      // built one real shift or conjugate pair at a time and kept scaled.
-      v[0] = 1.0;
-      for (int r = 1; r <= ns; ++r) v[r] = 0.0;
-      int nv = 1;
-      for (int j = i - ns + 1; j <= i; ++j) {
-        if (wi[j] < 0.0) continue;  // second member of a pair
-        if (wi[j] == 0.0) {
-          // v := G(0..nv, 0..nv-1) v - w_j v      (nv+1 entries)
-          for (int r = 0; r <= nv; ++r) vv[r] = v[r];
-          for (int r = 0; r <= nv; ++r) v[r] *= -wr[j];
-          for (int c = 0; c < nv; ++c)
-            for (int r = 0; r <= nv; ++r) v[r] += H(l + r, l + c) * vv[c];
-          nv += 1;
-        } else {
-          // vv := G v - 2 Re(w) v;  v := G vv + |w|^2 v   (nv+2 entries)
-          for (int r = 0; r <= nv; ++r) vv[r] = v[r] * (-2.0 * wr[j]);
-          for (int c = 0; c < nv; ++c)
-            for (int r = 0; r <= nv; ++r) vv[r] += H(l + r, l + c) * v[c];
-          const int im = index_of_max(nv + 1, vv);
-          double temp = 1.0 / (std::fabs(vv[im]) > smlnum ? std::fabs(vv[im]) : smlnum);
-          for (int r = 0; r <= nv; ++r) vv[r] *= temp;
-          const double absw = pythag(wr[j], wi[j]);
-          temp = (temp * absw) * absw;
-          for (int r = 0; r <= nv + 1; ++r) v[r] *= temp;
-          for (int c = 0; c <= nv; ++c)
-            for (int r = 0; r <= nv + 1; ++r) v[r] += H(l + r, l + c) * vv[c];
-          nv += 2;
-        }
-        // Scale so that max |v_r| = 1; a zero v restarts as e_1.
-        const int im = index_of_max(nv, v);
-        const double temp = std::fabs(v[im]);
-        if (temp == 0.0) {
-          v[0] = 1.0;
-          for (int r = 1; r < nv; ++r) v[r] = 0.0;
-        } else {
-          const double d = 1.0 / (temp > smlnum ? temp : smlnum);
-          for (int r = 0; r < nv; ++r) v[r] *= d;
-        }
-      }
-      // The multishift step: reflectors of order ns + 1 chase the bulge down
-      // the window l..i.
-      const int i1 = l, i2 = i;
-      for (int k = l; k <= i - 1; ++k) {
-        const int nr = ns + 1 < i - k + 1 ? ns + 1 : i - k + 1;
-        if (k > l)
-          for (int r = 0; r < nr; ++r) v[r] = H(k + r, k - 1);
-        const double tau = householder(nr, &v[0], &v[1]);
-        if (k > l) {
-          H(k, k - 1) = v[0];
-          for (int r = 1; r < nr; ++r) H(k + r, k - 1) = 0.0;
-        }
-        v[0] = 1.0;
-        if (tau == 0.0) continue;
-        // From the left on rows k..k+nr-1, columns k..i2.
-        for (int j = k; j <= i2; ++j) {
-          double* col = &H(k, j);
-          double s = 0.0;
-          for (int r = 0; r < nr; ++r) s += v[r] * col[r];
-          s *= tau;
-          for (int r = 0; r < nr; ++r) col[r] -= s * v[r];
-        }
-        // From the right on rows i1..min(k+nr, i), columns k..k+nr-1.
-        const int last = k + nr < i ? k + nr : i;
-        const int rows = last - i1 + 1;
-        for (int r = 0; r < rows; ++r) {
-          double s = 0.0;
-          for (int c = 0; c < nr; ++c) s += H(i1 + r, k + c) * v[c];
-          s *= tau;
-          for (int c = 0; c < nr; ++c) H(i1 + r, k + c) -= s * v[c];
-        }
-      }
+      multishift_shifts(H, i, its, S, wr, wi);
+      multishift_first_column(H, l, i, wr, wi, smlnum, v, vv);
+      multishift_sweep(H, l, i, v);
     }
     if (!split) return i + 1;
     // A trailing block l..i of order <= 50 has split off.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "module/frame/sizes.hpp"
 #include "module/linalg/real_schur.hpp"
 
 namespace mvtsa {
@@ -184,7 +185,7 @@ void residual(i64 n, const double* T, const double* Q, const double* X, double* 
 
 std::uint64_t discrete_lyapunov_work(std::int64_t n) {
   const std::uint64_t un = std::uint64_t(n);
-  if (n < 0 || (un != 0 && un > (UINT64_MAX / 8) / un)) return UINT64_MAX;
+  if (n < 0 || checked_mul(un, un) > kImpossibleSize / 8) return kImpossibleSize;
   // S, U, two n x n buffers; Z, G (2n each), the Schur work or the
   // residual's long double row (2n), and room to align that row
   return 4 * un * un + 6 * un + kLongDoubleSlack;

@@ -14,27 +14,13 @@ inline std::int64_t real_schur_iterations(std::int64_t n) { return 30 * (n > 10 
 // Doubles of work area real_schur needs for order n.
 inline std::int64_t real_schur_work(std::int64_t n) { return 2 * n; }
 
-// sqrt(x^2 + y^2) as the caller computes it.
-using Hypot = double (*)(double x, double y);
-
-// Standard form of the real 2 x 2 block [[a, b], [c, d]] by one plane
-// rotation, overwriting the block:
-//   [[a, b], [c, d]] = [[cs, -sn], [sn, cs]] [[a', b'], [c', d']] [[cs, sn], [-sn, cs]]
-// with c' = 0 for real eigenvalues, and a' = d', b' c' < 0 for a complex
-// pair.  With p = (a - d) / 2 and z = p^2 + b c (both scaled by
-// max(|p|, |b|, |c|)), z >= real_margin gives the real pair d + z', d - b c / z'
-// (z' = p + sign(p) sqrt(z)); below it one rotation equalises the diagonal
-// (a second one splits a pair that turns out real).  `hypot` forms the
-// lengths of the rotations, so that each caller keeps its own rounding.
-void standardize_2x2(double& a, double& b, double& c, double& d, double real_margin,
-                     Hypot hypot, double* cs, double* sn);
-
 // A = U S U' for the row-major n x n matrix held in `a`, which is replaced by
 // S; `u` (n x n, row-major) receives the orthogonal U.
 //
 // Method: Householder reduction to upper Hessenberg form with the reflectors
 // accumulated into U, then the Francis double-shift QR iteration (Golub and
-// Van Loan, Matrix Computations, sections 7.4 and 7.5) on the whole matrix,
+// Van Loan, Matrix Computations, sections 7.4 and 7.5; the engine of
+// hessenberg_qr.hpp with Schur vectors wanted) on the whole matrix,
 // with the deflation test of Ahues and Tisseur and exceptional shifts every
 // tenth iteration on a block; every transformation is applied to the full
 // rows and columns of S and to U.  Each 2 x 2 diagonal block is put

@@ -6,6 +6,7 @@
 
 #include "module/blas/blas.hpp"
 #include "module/frame/host.hpp"
+#include "module/frame/sizes.hpp"
 #include "module/frame/status.hpp"
 #include "module/linalg/lu.hpp"
 
@@ -41,11 +42,6 @@ void set_identity(double* a, int k) {
 
 // The split of the unknown blocks 0..p: first group 0..m, second m+1..p.
 int split_point(int p) { return p % 2 == 1 ? (p - 1) / 2 : p / 2; }
-
-// Saturating 64-bit arithmetic for the work-space size.
-std::uint64_t add_sat(std::uint64_t a, std::uint64_t b) {
-  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
 
 // In-place inverse of a lower-triangular matrix of order n held in packed
 // lower storage (element (i, j), j <= i, at i(i+1)/2 + j), column by column
@@ -233,12 +229,12 @@ std::uint64_t varma_autocov_work_size(int p, int q, int k) {
   const int m = split_point(p);
   const std::uint64_t n1 = checked_mul(kk, std::uint64_t(m) + 1);
   const std::uint64_t n2 = checked_mul(kk, std::uint64_t(p) - m);
-  const std::uint64_t n = add_sat(n1, n2);
-  size = add_sat(size, checked_mul(n1, n1));                           // A11
-  size = add_sat(size, checked_mul(checked_mul(n1, n2), 2));           // A12, A21
-  size = add_sat(size, checked_mul(n2, add_sat(n2, 1)) / 2 + 1);       // A22 packed
-  size = add_sat(size, add_sat(n, add_sat(n1, n2)));                   // rhs, scale, col
-  size = add_sat(size, checked_mul(kk, std::uint64_t(p) + 1));         // Gamma(0..p)
+  const std::uint64_t n = checked_add(n1, n2);
+  size = checked_add(size, checked_mul(n1, n1));                           // A11
+  size = checked_add(size, checked_mul(checked_mul(n1, n2), 2));           // A12, A21
+  size = checked_add(size, checked_mul(n2, checked_add(n2, 1)) / 2 + 1);       // A22 packed
+  size = checked_add(size, checked_add(n, checked_add(n1, n2)));                   // rhs, scale, col
+  size = checked_add(size, checked_mul(kk, std::uint64_t(p) + 1));         // Gamma(0..p)
   return size;
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "module/frame/host.hpp"
+#include "module/frame/sizes.hpp"
 #include "module/linalg/covariance.hpp"
 #include "module/linalg/lu.hpp"
 #include "module/linalg/sweep_inverse.hpp"
@@ -21,9 +22,9 @@ std::uint64_t varma_cond_work_size(int k, int qmax) {
   // Sigma full (k^2), packed inverse, scale and sweep work (k each), residual
   // (k), ring of qmax + 1 innovations.
   std::uint64_t n = checked_mul(uk, uk);
-  n += std::uint64_t(packed_size(k)) + 3 * uk;
+  n = checked_add(n, std::uint64_t(packed_size(k)) + 3 * uk);
   const std::uint64_t ring = checked_mul(std::uint64_t(qmax) + 1, uk);
-  return ring > UINT64_MAX - n ? UINT64_MAX : n + ring;
+  return checked_add(n, ring);
 }
 
 int varma_cond_loglik(double* loglik, double* logdet, double* quad, const double* series,

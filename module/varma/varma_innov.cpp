@@ -7,16 +7,13 @@
 #include <cstring>
 
 #include "module/frame/host.hpp"
+#include "module/frame/sizes.hpp"
 #include "module/linalg/covariance.hpp"
 #include "module/linalg/lu.hpp"
 #include "module/linalg/sweep_inverse.hpp"
 
 namespace mvtsa {
 namespace {
-
-std::uint64_t sat_add(std::uint64_t a, std::uint64_t b) {
-  return b > UINT64_MAX - a ? UINT64_MAX : a + b;
-}
 
 // Blocks of Theta(n, j) kept: rows 1 .. min(m, T) - 1 in full (n blocks
 // each), rows m .. T-1 with qmax blocks each.
@@ -25,7 +22,7 @@ std::uint64_t theta_blocks(std::int64_t T, std::int64_t m, std::int64_t qmax) {
   const std::uint64_t tri = mm >= 1 ? std::uint64_t((mm - 1) * mm / 2) : 0;
   const std::uint64_t rest = checked_mul(std::uint64_t(std::max<std::int64_t>(0, T - m)),
                                          std::uint64_t(qmax));
-  return sat_add(tri, rest);
+  return checked_add(tri, rest);
 }
 
 // Small k x k block products, row-major.
@@ -282,11 +279,11 @@ class Innovations {
 std::uint64_t varma_innov_work_size(std::int64_t T, int k, int pmax, int qmax) {
   const std::uint64_t kk = checked_mul(std::uint64_t(k), std::uint64_t(k));
   std::uint64_t blocks = theta_blocks(T, std::max(pmax, qmax), qmax);
-  blocks = sat_add(blocks, checked_mul(2, std::uint64_t(T)));
-  blocks = sat_add(blocks, std::uint64_t(qmax) + 4);
+  blocks = checked_add(blocks, checked_mul(2, std::uint64_t(T)));
+  blocks = checked_add(blocks, std::uint64_t(qmax) + 4);
   std::uint64_t n = checked_mul(blocks, kk);
-  n = sat_add(n, checked_mul(std::uint64_t(T), std::uint64_t(k)));
-  n = sat_add(n, std::uint64_t(packed_size(k)) + 3 * std::uint64_t(k));
+  n = checked_add(n, checked_mul(std::uint64_t(T), std::uint64_t(k)));
+  n = checked_add(n, std::uint64_t(packed_size(k)) + 3 * std::uint64_t(k));
   return n;
 }
 
