@@ -170,6 +170,40 @@ TEST(RngStreams, NegativeSeedThenZeroContinuesTheStream) {
     }
 }
 
+// Draws are made a block of 4096 rows at a time: every row, across the
+// blocks, is L z_t of the deviates in index order, and the stream advances
+// by k (n + 1) whatever the blocks.
+TEST(RngStreams, DrawsAcrossBlocksAreTheDeviatesInIndexOrder) {
+  const double L[3][3] = {{1.5, 0, 0}, {0.3, 0.8, 0}, {-0.2, 0.4, 2.0}};
+  std::vector<double> sigma(9);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      for (int m = 0; m < 3; ++m) sigma[std::size_t(3 * i + j)] += L[i][m] * L[j][m];
+  for (int n : {4095, 4096, 9000}) {
+    SCOPED_TRACE("n = " + std::to_string(n));
+    mvts::Session s;  // a stream started by -12 would continue, not restart
+    const auto first = s.call("VNORMAL", {Value::omitted(), Value::matrix(3, 3, sigma),
+                                          Value::scalar(n), Value::scalar(-12)});
+    const auto next = s.call("VNORMAL", {Value::omitted(), Value::matrix(3, 3, sigma),
+                                         Value::scalar(2), Value::scalar(0)});
+    ASSERT_EQ(first.status, 0);
+    ASSERT_EQ(next.status, 0);
+    std::uint32_t seed = 12;
+    std::vector<double> z(std::size_t(3 * (n + 1 + 2)));
+    for (double& v : z) v = mvtsa::rng_normal(&seed);
+    auto row = [&](std::size_t base, int i) {
+      double x = 0;
+      for (int m = 0; m <= i; ++m) x += L[i][m] * z[base + std::size_t(m)];
+      return x;
+    };
+    for (int t = 0; t < n; t += 1 + (t % 7 == 0 ? 4000 : 0))
+      for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(first.outputs[0]->at(t, i), row(std::size_t(3 * t), i), 1e-12) << t;
+    for (int i = 0; i < 3; ++i)
+      EXPECT_NEAR(next.outputs[0]->at(1, i), row(std::size_t(3 * (n + 2)), i), 1e-12);
+  }
+}
+
 TEST(RngStreams, PositiveSeedThenZeroRestartsFromTheClock) {
   mvts::Session s;
   s.set_clock_seed(31337);
