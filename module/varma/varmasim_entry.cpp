@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "module/frame/args.hpp"
+#include "module/frame/room.hpp"
 #include "module/frame/entries.hpp"
 #include "module/linalg/covariance.hpp"
 #include "module/varma/varma_autocov.hpp"
@@ -172,6 +173,10 @@ int varmasim(void** args, const std::int32_t* given) {
     if (int st = ar_nonstationary(ar.blocks.data(), ar.order, k, &nonstationary)) return st;
     fixed = nonstationary != 0;
   }
+  // The simulated series, its innovations and the result are live at once:
+  // a size the host cannot give is refused before the stream moves.
+  const i64 rows = n + ar.order + ma.order;
+  if (int st = check_room({doubles(rows * k), doubles(rows * k), doubles(n * k)})) return st;
   // Simulate into work space: the result is made only for the rows that exist.
   const SimModel model{ar.blocks.data(), ma.blocks.data(), ar.order, ma.order, k, n,
                      packed.data(), seed};
