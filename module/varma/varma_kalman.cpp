@@ -345,7 +345,7 @@ constexpr std::int64_t kPredictedSlots = kFilterRing + 1;
 
 // Work of kalman_filter, in doubles, in this order.
 struct FilterLayout {
-  std::uint64_t R, Q, rs, a, att, X, Fp, G, v, work, tol, flags, Tm, init, P_ring, Ptt_ring,
+  std::uint64_t R, Q, rs, a, att, X, Fp, G, v, work, tol, flags, init, P_ring, Ptt_ring,
       K_ring, total;
 };
 
@@ -374,7 +374,6 @@ FilterLayout filter_layout(std::uint64_t k, std::uint64_t f, std::uint64_t init)
   l.work = take(k);
   l.tol = take(k);
   l.flags = take(k / sizeof(double) + 1);  // k characters
-  l.Tm = take(ff);
   l.init = take(init);
   l.P_ring = take(kPredictedSlots * ff);
   l.Ptt_ring = take(kFilterRing * ff);
@@ -456,16 +455,17 @@ int kalman_initial_covariance(std::int64_t f, int k, const double* T, const doub
 
 namespace {
 
-// Doubles of work for P(1) by either route (state_covariance_by_autocov),
-// or by the autocovariances alone when they are taken for every model of
-// these sizes (k pmax <= kAutocovRouteOrder m).
+// Doubles of work for P(1) by either route (state_covariance_by_autocov):
+// the autocovariances' alone when they are taken for every model of these
+// sizes (k pmax <= kAutocovRouteOrder m), otherwise also the Lyapunov
+// solve's followed by the dense transition (f^2).
 std::uint64_t initial_work(int k, int pmax, int qmax, std::uint64_t f) {
   const std::uint64_t by_autocov = varma_state_covariance_work(k, pmax, qmax);
   const std::int64_t m = std::max(pmax, qmax + 1);
   if (std::int64_t(k) * pmax <= kAutocovRouteOrder * m) return by_autocov;
   const std::uint64_t by_lyapunov = kalman_initial_covariance_work(std::int64_t(f));
   if (by_autocov == UINT64_MAX || by_lyapunov == UINT64_MAX) return UINT64_MAX;
-  return std::max(by_autocov, by_lyapunov);
+  return std::max(by_autocov, by_lyapunov + f * f);
 }
 
 }  // namespace
@@ -533,8 +533,9 @@ FilterArrays filter_setup(StateSpace* s, int pmax, int qmax, const double* ma, i
   if (state_covariance_by_autocov(model)) {
     (void)varma_state_covariance(model, s->Q, P, work + l.init);
   } else {
-    dense_transition(*s, work + l.Tm);
-    (void)kalman_initial_covariance(f, s->k, work + l.Tm, s->Q, P, work + l.init);
+    double* Tm = work + l.init + kalman_initial_covariance_work(f);
+    dense_transition(*s, Tm);
+    (void)kalman_initial_covariance(f, s->k, Tm, s->Q, P, work + l.init);
   }
   return A;
 }
