@@ -64,7 +64,7 @@ inline constexpr int kAutocovRouteOrder = 3;
 
 // Doubles of work varma_state_covariance needs for k variables, AR lags up
 // to pmax and MA lags up to qmax (UINT64_MAX when that cannot be
-// represented).
+// represented, or the state dimension k max(pmax, qmax + 1) is above 2^26).
 std::uint64_t varma_state_covariance_work(int k, int pmax, int qmax);
 
 // P(1) (f x f, row-major) of the model s from its state noise Q (f x f,
