@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds the tests in Debug with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs them.
+# and runs them: the C++ tests, and the Python package's tests on the
+# sanitized extension (the interpreter runs with the sanitizer's runtime
+# preloaded, without leak reports for its own allocations; see
+# CMakeLists.txt).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DMVTS_SANITIZE=ON -DMVTS_BENCH=OFF >/dev/null

@@ -20,6 +20,10 @@ bool all_zero(const double* b, i64 n) {
   return std::all_of(b, b + n, [](double x) { return x == 0.0; });
 }
 
+// The largest state dimension a work size is given for (as the filter's):
+// f^2 stays below 2^52.
+constexpr std::uint64_t kMaxStateCovarianceDim = std::uint64_t(1) << 26;
+
 // The largest reduced AR order the autocovariance route takes.
 i64 autocov_order_cap(int k, int m) { return i64(kAutocovRouteOrder) * m / k; }
 
@@ -187,9 +191,10 @@ std::uint64_t varma_state_covariance_work(int k, int pmax, int qmax) {
   const int m = std::max(pmax, qmax + 1);
   const i64 p = std::min<i64>(pmax, autocov_order_cap(k, m));
   const std::uint64_t f = std::uint64_t(k) * std::uint64_t(m);
+  if (f > kMaxStateCovarianceDim) return UINT64_MAX;
   // the autocovariance step (only with an AR part), then the test: the
   // scales d (f) before either, and the eigenvalues of the largest class
-  const std::uint64_t test = add_sat(std::uint64_t(packed_size(i64(f))), 10 * f);
+  const std::uint64_t test = f * (f + 1) / 2 + 10 * f;
   const std::uint64_t step = p > 0 ? autocov_step_work(k, p, qmax, m) : 0;
   if (step == UINT64_MAX) return UINT64_MAX;
   // the autocovariances Gamma(0 .. m-1) are kept while P is formed

@@ -55,16 +55,16 @@ ReducedLags reduced_lags(const VarmaStateModel& s);
 // autocovariances solve a dense system of order about n = k^2 p_reduced / 2
 // (varma_autocov: about n^3 multiplications and 3.5 n^2 doubles), the
 // Lyapunov equation a Schur form of order f = k m (about 30 f^3
-// multiplications and 7 f^2 doubles).  The autocovariances are taken while
-// n <= 1.5 f, that is k p_reduced <= kAutocovRouteOrder m: then they cost at
-// most a ninth of the time and no more memory.  Pure moving averages
-// always take them.
+// multiplications and 7 f^2 doubles with the dense transition).  The
+// autocovariances are taken while n <= 1.5 f, that is k p_reduced <=
+// kAutocovRouteOrder m: then they cost at most a ninth of the time and at
+// most 8 f^2 doubles.  Pure moving averages always take them.
 bool state_covariance_by_autocov(const VarmaStateModel& s);
 inline constexpr int kAutocovRouteOrder = 3;
 
 // Doubles of work varma_state_covariance needs for k variables, AR lags up
 // to pmax and MA lags up to qmax (UINT64_MAX when that cannot be
-// represented).
+// represented, or the state dimension k max(pmax, qmax + 1) is above 2^26).
 std::uint64_t varma_state_covariance_work(int k, int pmax, int qmax);
 
 // P(1) (f x f, row-major) of the model s from its state noise Q (f x f,

@@ -76,7 +76,10 @@ def test_ctrl_c_in_python_raises_keyboard_interrupt_and_the_session_goes_on(lag5
             print("interrupted")
         print(mvts.farmacov(d=0.3, lag=1)[0] > 0)
     """)
-    env = dict(os.environ, PYTHONPATH=f"{ROOT / 'build' / 'python'}:{ROOT / 'python'}")
+    # the package this process imported (the build tree's, or the
+    # sanitizer build's), not a fixed one
+    built = os.path.dirname(os.path.dirname(mvts._core.__file__))
+    env = dict(os.environ, PYTHONPATH=f"{built}:{ROOT / 'python'}")
     start = time.monotonic()
     done = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True,
                           env=env, timeout=60)

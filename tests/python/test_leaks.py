@@ -60,5 +60,8 @@ def test_ten_thousand_calls_keep_memory_and_references_flat():
             sys.getrefcount(PHI)) == refs
     assert len(gc.get_objects()) - objects < 100
     # A leaked series of VNORMAL or FDIF (3.2 and 2.4 KB) would add 3 to 4
-    # MiB over these calls.
-    assert resident_bytes() - rss < 1 << 20
+    # MiB over these calls.  Under AddressSanitizer (the sanitizer build's
+    # run, its runtime preloaded) freed blocks wait in its quarantine, so
+    # the resident size says nothing there.
+    if "libasan" not in os.environ.get("LD_PRELOAD", ""):
+        assert resident_bytes() - rss < 1 << 20
