@@ -9,6 +9,8 @@
 //   int code = farma_loglik(w.data(), y, n, d, p, q, ar, ma, sigma2, method);
 //   // code 0: w[0] = log-likelihood, w[1] = ln det Sigma, w[2] = y' Sigma^-1 y
 //   // (w[1], w[2] missing for the conditional method); else 178, 315, 373, 390.
+//   // The conditional method leaves u = (1 - B)^d y (u_0 = 0) in w[3 .. 3+n)
+//   // and the residuals e in w[3+n .. 3+2n).
 #pragma once
 
 #include <cstdint>

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "module/farma/farma_gradient.hpp"
 #include "module/farma/farma_loglik.hpp"
 #include "module/farma/farmafit.hpp"
 #include "module/farma/farmafit_start.hpp"
@@ -127,6 +128,7 @@ int run_optimizer(void* ctx, const FarmafitData& data, FarmafitModel& model, dou
   call.objective = farmafit_callback;
   call.reset_caller_state = data.option2 == 0;
   call.typical = typical;
+  call.gradient = model.use_gradient;
   return optimizer_bridge(ctx, call);
 }
 
@@ -137,7 +139,8 @@ bool evaluate_start(const FarmafitData& data, FarmafitModel& model, const double
   model.cache_valid = false;
   double L = 0.0;
   ++fit_report().extra_evaluations;
-  if (farmafit_objective(data, model, x, &L) != 0) return false;
+  if (farmafit_objective(data, model, x, &L, model.use_gradient ? model.cache_grad : nullptr) != 0)
+    return false;
   std::memcpy(model.cache_x, x, sizeof(double) * std::size_t(model.m));
   model.cache_valid = true;
   model.cache_loglik = L;
@@ -200,17 +203,20 @@ int farmafit(void** args, const std::int32_t* given) {
   WorkBlock<double> ar_poly(std::uint64_t(lags.P) + 1), ma_poly(std::uint64_t(lags.Q) + 1);
   if (!ar_poly) return ar_poly.status();
   if (!ma_poly) return ma_poly.status();
-  WorkBlock<double> lik(farma_loglik_work_size(n, lags.P, lags.Q, method));
+  WorkBlock<double> lik(farma_gradient_work_size(n, lags.P, lags.Q, method));
   if (!lik) return lik.status();
-  // x, the cache of one point, the second start, the first run's result,
-  // the typical sizes: m doubles each
-  WorkBlock<double> points(5 * std::uint64_t(m));
+  WorkBlock<double> kernel_grad(2 * (std::uint64_t(lags.P) + lags.Q + 1));
+  if (!kernel_grad) return kernel_grad.status();
+  // x, the cache of one point and its gradient, the second start, the first
+  // run's result, the typical sizes: m doubles each
+  WorkBlock<double> points(6 * std::uint64_t(m));
   if (!points) return points.status();
   double* x = points.data();
   double* cache = x + m;
   double* x2 = cache + m;
   double* first = x2 + m;
   double* typical = first + m;
+  double* cache_grad = typical + m;
   StartWork sw;
   if (int st = sw.allocate(n, lags)) return st;
 
@@ -226,6 +232,9 @@ int farmafit(void** args, const std::int32_t* given) {
   model.ma = ma_poly.data();
   model.work = lik.data();
   model.cache_x = cache;
+  model.use_gradient = fit_settings().analytic_gradients && method == kFarmaCss;
+  model.grad = kernel_grad.data();
+  model.cache_grad = model.use_gradient ? cache_grad : nullptr;
 
   // d0 by the log-periodogram regression; an exact fit starts within
   // +-0.45, where the covariance matrix of a series with an AR part is not

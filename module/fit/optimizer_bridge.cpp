@@ -72,6 +72,11 @@ FitReport& fit_report() {
   return report;
 }
 
+FitSettings& fit_settings() {
+  thread_local FitSettings settings;
+  return settings;
+}
+
 void* host_context_word() {
   const unsigned char* block = static_cast<const unsigned char*>(context_block());
   return block ? get<void*>(block, MCN_CONTEXT_HOST_WORD) : nullptr;

@@ -54,6 +54,14 @@ struct FitReport {
 };
 FitReport& fit_report();
 
+// How the fits of this thread run, for tests and benchmarks that compare
+// the two ways: with analytic_gradients false every fit hands the optimizer
+// values only, as before the gradients existed.
+struct FitSettings {
+  bool analytic_gradients = true;
+};
+FitSettings& fit_settings();
+
 struct BridgeCall {
   FitCaller caller = FitCaller::kVarmafit;
   nlbrg::ObjectiveCallback objective = nullptr;

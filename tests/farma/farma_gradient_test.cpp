@@ -1,0 +1,184 @@
+// The analytic gradients of farma_loglik_gradient against Richardson
+// extrapolations of central differences of farma_loglik, on a grid of
+// models: d across (-0.49, 0.49) and beyond for the conditional method, AR
+// roots near 0.95, complex pairs, subset lags, sigma^2 != 1, the direct and
+// the FFT routes of the fractional difference.  A gradient with one term
+// left out fails the same comparison.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host/host.hpp"
+#include "module/farma/farma_gradient.hpp"
+#include "module/farma/farma_loglik.hpp"
+#include "module/frame/host.hpp"
+#include "tests/fit/simulate.hpp"
+
+namespace {
+
+using mvtsa::FarmaGradientDrop;
+
+// A model in the polynomial coefficients: x = (d, a_1..a_P, theta*_1..theta*_Q).
+struct Model {
+  std::string name;
+  double d;
+  std::vector<double> ar;  // a_1..a_P (a_j = -phi_j)
+  std::vector<double> ma;  // theta*_1..theta*_Q (theta*_j = -theta_j)
+  double sigma2 = 1.0;
+  int p() const { return int(ar.size()); }
+  int q() const { return int(ma.size()); }
+};
+
+// What one evaluation gives: the value, and for the exact method also
+// ln det and the quadratic form.
+struct Values {
+  int status = -1;
+  double loglik = 0, logdet = 0, quad = 0;
+};
+
+class FarmaGradient : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.activate();
+    mvtsa::set_host_table(host_.table());
+  }
+
+  static std::vector<double> poly(const std::vector<double>& c) {
+    std::vector<double> v(1, 1.0);
+    v.insert(v.end(), c.begin(), c.end());
+    return v;
+  }
+
+  Values value(const Model& m, const std::vector<double>& y, int method) {
+    std::vector<double> work(mvtsa::farma_loglik_work_size(std::int64_t(y.size()), m.p(), m.q(),
+                                                           method));
+    const auto ar = poly(m.ar), ma = poly(m.ma);
+    Values v;
+    v.status = mvtsa::farma_loglik(work.data(), y.data(), std::int64_t(y.size()), m.d, m.p(),
+                                   m.q(), ar.data(), ma.data(), m.sigma2, method);
+    v.loglik = work[0];
+    v.logdet = work[1];
+    v.quad = work[2];
+    return v;
+  }
+
+  // The kernel's gradient and the value it reports beside it.
+  std::vector<double> gradient(const Model& m, const std::vector<double>& y, int method,
+                               Values* v, FarmaGradientDrop drop = FarmaGradientDrop::kNone) {
+    const std::int64_t n = std::int64_t(y.size());
+    std::vector<double> work(mvtsa::farma_gradient_work_size(n, m.p(), m.q(), method));
+    std::vector<double> g(2 * (1 + m.p() + m.q()), std::nan(""));
+    const auto ar = poly(m.ar), ma = poly(m.ma);
+    v->status = mvtsa::farma_loglik_gradient(work.data(), y.data(), n, m.d, m.p(), m.q(),
+                                             ar.data(), ma.data(), m.sigma2, method, g.data(),
+                                             drop);
+    v->loglik = work[0];
+    v->logdet = work[1];
+    v->quad = work[2];
+    return g;
+  }
+
+  // Richardson's extrapolation of central differences with steps h, h/2,
+  // h/4: error O(h^6).
+  static double richardson(const std::function<double(double)>& f, double h) {
+    auto D = [&](double s) { return (f(s) - f(-s)) / (2.0 * s); };
+    const double d1 = D(h), d2 = D(h / 2), d3 = D(h / 4);
+    const double r1 = (4 * d2 - d1) / 3, r2 = (4 * d3 - d2) / 3;
+    return (16 * r2 - r1) / 15;
+  }
+
+  // The derivative of one output of value() along parameter i.
+  std::vector<double> numeric(const Model& m, const std::vector<double>& y, int method,
+                              double Values::*out, double h) {
+    std::vector<double> g;
+    const int k = 1 + m.p() + m.q();
+    for (int i = 0; i < k; ++i) {
+      g.push_back(richardson(
+          [&](double s) {
+            Model t = m;
+            if (i == 0) t.d += s;
+            else if (i <= m.p()) t.ar[i - 1] += s;
+            else t.ma[i - 1 - m.p()] += s;
+            const Values v = value(t, y, method);
+            EXPECT_EQ(v.status, 0) << m.name << " at step " << s;
+            return v.*out;
+          },
+          h));
+    }
+    return g;
+  }
+
+  // The largest error relative to max(|g_i|, 1e-3 max_j |g_j|): the second
+  // term keeps an entry that vanishes from asking for digits it cannot have.
+  static double relative_error(const double* analytic, const std::vector<double>& numeric) {
+    double scale = 0.0, worst = 0.0;
+    for (double v : numeric) scale = std::max(scale, std::fabs(v));
+    for (std::size_t i = 0; i < numeric.size(); ++i)
+      worst = std::max(worst, std::fabs(analytic[i] - numeric[i]) /
+                                  std::max(std::fabs(numeric[i]), 1e-3 * scale));
+    return worst;
+  }
+
+  mvts::Host host_;
+};
+
+std::vector<double> series(double d, double phi, double theta, int n, unsigned seed,
+                           double scale = 1.0, double level = 0.0) {
+  auto y = fit_test::arfima11(d, phi, theta, n, seed);
+  for (double& v : y) v = level + scale * v;
+  return y;
+}
+
+// phi(z) = 1 - 2 r cos(w) z + r^2 z^2: a complex pair of modulus r.
+std::vector<double> complex_pair(double r, double w) { return {-2 * r * std::cos(w), r * r}; }
+
+const std::vector<Model>& conditional_models() {
+  static const std::vector<Model> models = {
+      {"arfima11_root095", 0.3, {-0.95}, {-0.5}},
+      {"d_low_complex_pair", -0.49, complex_pair(0.9, 1.0), {}},
+      {"d_high_subset_lags", 0.49, {-0.4, 0.0, -0.3}, {0.0, 0.35}},
+      {"ma2_small_d", 0.05, {}, {0.3, -0.4}},
+      {"d_below_minus_half", -0.7, {-0.5}, {0.4}},
+      {"d_above_half", 0.8, {-0.3}, {}},
+      {"fractional_noise", -0.2, {}, {}},
+  };
+  return models;
+}
+
+// The conditional gradient, both routes of the filter (n = 50 direct, 700
+// by FFT), series in other units and with a level.
+TEST_F(FarmaGradient, ConditionalAgreesWithDifferences) {
+  const std::vector<std::vector<double>> ys = {series(0.3, -0.5, 0.3, 50, 3),
+                                               series(0.3, 0.6, -0.2, 700, 4, 3.5, 10.0)};
+  for (const auto& y : ys) {
+    for (const Model& m : conditional_models()) {
+      Values v;
+      const auto g = gradient(m, y, mvtsa::kFarmaCss, &v);
+      ASSERT_EQ(v.status, 0) << m.name;
+      EXPECT_EQ(v.loglik, value(m, y, mvtsa::kFarmaCss).loglik) << m.name;  // bit for bit
+      const auto num = numeric(m, y, mvtsa::kFarmaCss, &Values::loglik, 1e-3);
+      EXPECT_LT(relative_error(g.data(), num), 1e-6) << m.name << " n = " << y.size();
+    }
+  }
+}
+
+// The same comparison catches a gradient without the MA part of the
+// residual filter's derivative.
+TEST_F(FarmaGradient, ConditionalWithoutMaFeedbackFails) {
+  const auto y = series(0.3, 0.6, -0.2, 300, 5);
+  for (const Model& m : conditional_models()) {
+    if (m.q() == 0 || m.ma.back() == 0.0) continue;
+    Values v;
+    const auto g = gradient(m, y, mvtsa::kFarmaCss, &v, FarmaGradientDrop::kMaFeedback);
+    ASSERT_EQ(v.status, 0);
+    const auto num = numeric(m, y, mvtsa::kFarmaCss, &Values::loglik, 1e-3);
+    EXPECT_GT(relative_error(g.data(), num), 1e-3) << m.name;
+  }
+}
+
+}  // namespace
