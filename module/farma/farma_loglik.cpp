@@ -46,7 +46,7 @@ ExactLayout exact_layout(std::int64_t n, int p, int q) {
 }  // namespace
 
 int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
-                    double* logdet, double* quad) {
+                    double* logdet, double* quad, double* last_pivot) {
   if (n < 1) {
     *logdet = *quad = 0.0;
     return 0;
@@ -77,6 +77,7 @@ int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double
     conv = sums.conv;
   }
   if (zero_pivot) return kStatusGammaFailed;
+  if (last_pivot) *last_pivot = v;
   *logdet = ld;
   *quad = qy;
   return 0;

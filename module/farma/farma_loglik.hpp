@@ -46,8 +46,10 @@ std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
 // better for n <= 500 and |d| <= 0.49 with AR roots up to modulus 0.95;
 // where Sigma's condition number reaches 1e7 .. 1e9 (d = 0.49 with an AR
 // root of 0.95) both lose up to 1e-8 (tests/farma/farma_loglik_test.cpp).
+// With last_pivot, also v_(n-1) there; work then holds the predictor of
+// order n - 1 as levinson_step leaves it (phi_(n-1,j) at work[n - j]).
 int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
-                    double* logdet, double* quad);
+                    double* logdet, double* quad, double* last_pivot = nullptr);
 
 // y: n values, used as given (no mean removed).  ar: p + 1 values, a_0 = 1,
 // a_j = -phi_j; ma: q + 1 values, theta*_0 = 1, theta*_j = -theta_j.

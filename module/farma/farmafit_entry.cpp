@@ -148,6 +148,24 @@ bool evaluate_start(const FarmafitData& data, FarmafitModel& model, const double
   return true;
 }
 
+// The second start's run.  With the gradient: first with d held at its
+// start (0: the ARMA fit of y, the mode of near-cancelling roots that the
+// second start is for), then with d free from there, so that the first
+// steps, which the gradient in d would otherwise lead, cannot carry the run
+// back to the first start's mode.  On values only one run, as always.
+// held: 2m doubles of room for the bounds with d held.
+int second_run(void* ctx, const FarmafitData& data, FarmafitModel& model, double* x,
+               const double* bounds, double* held, unsigned char* names, const double* typical) {
+  if (!model.use_gradient) return run_optimizer(ctx, data, model, x, bounds, names, typical);
+  const int m = model.m;
+  std::memcpy(held, bounds, sizeof(double) * 2 * std::size_t(m));
+  held[0] = held[m] = x[0];
+  const int report = run_optimizer(ctx, data, model, x, held, names, typical);
+  if (report < 0 || !model.have_best || cancel_requested()) return report;
+  if (!evaluate_start(data, model, x)) return report;
+  return run_optimizer(ctx, data, model, x, bounds, names, typical);
+}
+
 // A start that the objective can evaluate: x as given; then with its AR and
 // MA values moved inside; then without ARMA part at d; then at d = 0.
 void evaluable_start(const FarmafitData& data, FarmafitModel& model, StartWork& w, double* x) {
@@ -232,7 +250,7 @@ int farmafit(void** args, const std::int32_t* given) {
   model.ma = ma_poly.data();
   model.work = lik.data();
   model.cache_x = cache;
-  model.use_gradient = fit_settings().analytic_gradients && method == kFarmaCss;
+  model.use_gradient = fit_settings().analytic_gradients;
   model.grad = kernel_grad.data();
   model.cache_grad = model.use_gradient ? cache_grad : nullptr;
 
@@ -263,7 +281,7 @@ int farmafit(void** args, const std::int32_t* given) {
   farmafit_names(lags, exact, names.data());
   WorkBlock<double> bounds;
   if (exact) {
-    if (int st = bounds.allocate(2 * std::uint64_t(m))) return st;
+    if (int st = bounds.allocate(4 * std::uint64_t(m))) return st;  // and held bounds
     farmafit_bounds(m, bounds.data());
     bounds[m - 1] = bounds[2 * m - 1] = x[m - 1];
   }
@@ -288,8 +306,8 @@ int farmafit(void** args, const std::int32_t* given) {
     arma_start(data, 0.0, sw, x2);
     x2[m - 1] = x[m - 1];  // SIGMA stays where the bounds hold it
     evaluable_start(data, model, sw, x2);
-    const int report2 = run_optimizer(ctx, data, model, x2, bounds.data(), names.data(),
-                                      typical);
+    const int report2 = second_run(ctx, data, model, x2, bounds.data(), bounds.data() + 2 * m,
+                                   names.data(), typical);
     if (cancel_requested()) return cancelled();
     if (report2 >= 0 && model.have_best &&
         (!ok || model.best_loglik > loglik + kSecondStartMargin)) {

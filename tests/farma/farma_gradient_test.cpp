@@ -14,7 +14,10 @@
 #include <vector>
 
 #include "host/host.hpp"
+#include "module/farma/arfima_autocov.hpp"
+#include "module/farma/arfima_autocov_grad.hpp"
 #include "module/farma/farma_gradient.hpp"
+#include "module/farma/farma_model.hpp"
 #include "module/farma/farma_loglik.hpp"
 #include "module/frame/host.hpp"
 #include "tests/fit/simulate.hpp"
@@ -108,7 +111,9 @@ class FarmaGradient : public ::testing::Test {
             EXPECT_EQ(v.status, 0) << m.name << " at step " << s;
             return v.*out;
           },
-          h));
+          // the exact value has a singularity at |d| = 1/2: d's steps stay
+          // a tenth of the way there
+          i == 0 && method == mvtsa::kFarmaExact ? std::min(h, (0.5 - std::fabs(m.d)) / 10) : h));
     }
     return g;
   }
@@ -179,6 +184,127 @@ TEST_F(FarmaGradient, ConditionalWithoutMaFeedbackFails) {
     const auto num = numeric(m, y, mvtsa::kFarmaCss, &Values::loglik, 1e-3);
     EXPECT_GT(relative_error(g.data(), num), 1e-3) << m.name;
   }
+}
+
+// ---- Exact method
+
+// The exact value carries rounding errors of up to about 1e-12 relative
+// where Sigma is ill-conditioned (d = 0.49, roots near 0.95), which the
+// differences divide by their step: 4e-3 keeps that below 1e-7 of the
+// derivative while the extrapolated truncation error stays smaller still
+// (at 2e-4 the same comparisons reach 7e-7, at 1e-3 6e-7).
+constexpr double kExactStep = 4e-3;
+
+const std::vector<Model>& exact_models() {
+  static const std::vector<Model> models = {
+      {"arfima11_root095", 0.3, {-0.95}, {-0.5}, 2.5},
+      {"d_low_complex_pair", -0.49, complex_pair(0.9, 1.0), {}, 1.0},
+      {"d_high_subset_lags", 0.49, {-0.4, 0.0, -0.3}, {0.0, 0.35}, 0.6},
+      {"ar2_roots_095_05", 0.2, {-1.45, 0.475}, {0.3}, 0.7},
+      {"ma2_small_d", 0.05, {}, {0.3, -0.4}, 1.0},
+      {"fractional_noise", -0.2, {}, {}, 3.0},
+  };
+  return models;
+}
+
+// The AR roots of a model as farma_loglik finds them.
+struct Roots {
+  std::vector<double> pairs;
+  bool complex_roots = false;
+  explicit Roots(const Model& m) : pairs(2 * m.ar.size() + 2) {
+    std::vector<double> ar(1, 1.0), work(std::size_t(mvtsa::farma_roots_work_size(m.p())) + 1);
+    ar.insert(ar.end(), m.ar.begin(), m.ar.end());
+    if (m.p() > 0) mvtsa::farma_ar_roots(ar.data(), m.p(), pairs.data(), work.data(), &complex_roots);
+  }
+};
+
+// gamma and its derivatives in d and theta*_k from arfima_autocov_derivs
+// against arfima_autocov and Richardson differences of it, to lag 60.
+TEST_F(FarmaGradient, AutocovarianceDerivatives) {
+  const std::int64_t lag = 60;
+  for (const Model& m : exact_models()) {
+    auto autocov = [&](const Model& t) {
+      const Roots r(t);
+      const auto ar = poly(t.ar), ma = poly(t.ma);
+      std::vector<double> g(lag + 1), w(mvtsa::arfima_autocov_work_size(t.p(), t.q(), lag));
+      EXPECT_EQ(mvtsa::arfima_autocov(g.data(), lag, t.d, t.p(), t.q(), ma.data(), ar.data(),
+                                      r.pairs.data(), r.complex_roots, w.data()), 0);
+      return g;
+    };
+    const Roots r(m);
+    const auto ma = poly(m.ma);
+    std::vector<double> g(lag + 1), dg((1 + m.q()) * (lag + 1)),
+        w(mvtsa::arfima_autocov_derivs_work_size(m.p(), m.q(), lag));
+    ASSERT_EQ(mvtsa::arfima_autocov_derivs(g.data(), lag, dg.data(), lag, m.d, m.p(), m.q(),
+                                           ma.data(), r.pairs.data(), r.complex_roots, w.data()),
+              0) << m.name;
+    const auto ref = autocov(m);
+    for (std::int64_t s = 0; s <= lag; ++s)
+      EXPECT_NEAR(g[s], ref[s], 1e-13 * std::fabs(ref[0])) << m.name << " lag " << s;
+    for (int row = 0; row <= m.q(); ++row) {
+      std::vector<double> num(lag + 1);
+      for (std::int64_t s = 0; s <= lag; ++s)
+        num[s] = richardson(
+            [&](double h) {
+              Model t = m;
+              if (row == 0) t.d += h;
+              else t.ma[row - 1] += h;
+              return autocov(t)[s];
+            },
+            1e-3);
+      EXPECT_LT(relative_error(dg.data() + row * (lag + 1), num), 1e-6) << m.name << " row " << row;
+    }
+  }
+}
+
+// d ln det Sigma and d(y' Sigma^-1 y) against differences of ln det and q,
+// n = 40 (direct convolutions) and 300 (FFT).
+TEST_F(FarmaGradient, ExactAgreesWithDifferences) {
+  const std::vector<std::vector<double>> ys = {series(0.3, -0.5, 0.3, 40, 3, 2.0),
+                                               series(0.2, 0.6, -0.2, 300, 4, 0.8)};
+  for (const auto& y : ys) {
+    for (const Model& m : exact_models()) {
+      Values v;
+      const auto g = gradient(m, y, mvtsa::kFarmaExact, &v);
+      ASSERT_EQ(v.status, 0) << m.name;
+      const Values ref = value(m, y, mvtsa::kFarmaExact);
+      EXPECT_EQ(v.loglik, ref.loglik) << m.name;  // bit for bit
+      EXPECT_EQ(v.logdet, ref.logdet) << m.name;
+      const int nk = 1 + m.p() + m.q();
+      const auto nl = numeric(m, y, mvtsa::kFarmaExact, &Values::logdet, kExactStep);
+      const auto nq = numeric(m, y, mvtsa::kFarmaExact, &Values::quad, kExactStep);
+      EXPECT_LT(relative_error(g.data(), nl), 1e-6) << m.name << " ln det, n = " << y.size();
+      EXPECT_LT(relative_error(g.data() + nk, nq), 1e-6) << m.name << " q, n = " << y.size();
+    }
+  }
+}
+
+// The log-likelihood's gradient -(d ln det + dq) / 2 without the trace term
+// fails the comparison with the differences of the log-likelihood.
+TEST_F(FarmaGradient, ExactWithoutTheTraceFails) {
+  const auto y = series(0.2, 0.6, -0.2, 200, 6);
+  for (const Model& m : exact_models()) {
+    Values v;
+    const auto g = gradient(m, y, mvtsa::kFarmaExact, &v, FarmaGradientDrop::kTrace);
+    ASSERT_EQ(v.status, 0);
+    const int nk = 1 + m.p() + m.q();
+    std::vector<double> gl(nk);
+    for (int i = 0; i < nk; ++i) gl[i] = -0.5 * (g[i] + g[nk + i]);
+    const auto num = numeric(m, y, mvtsa::kFarmaExact, &Values::loglik, kExactStep);
+    EXPECT_GT(relative_error(gl.data(), num), 1e-3) << m.name;
+  }
+}
+
+// Where d is within 2^-26.5 of 0 the gradient is not formed (NaN), and the
+// value is still that of farma_loglik.
+TEST_F(FarmaGradient, ExactAtDZeroGivesNoGradient) {
+  const auto y = series(0.2, 0.6, -0.2, 100, 6);
+  const Model m{"arma11", 0.0, {-0.5}, {0.3}, 1.0};
+  Values v;
+  const auto g = gradient(m, y, mvtsa::kFarmaExact, &v);
+  ASSERT_EQ(v.status, 0);
+  EXPECT_EQ(v.loglik, value(m, y, mvtsa::kFarmaExact).loglik);
+  for (double x : g) EXPECT_TRUE(std::isnan(x));
 }
 
 }  // namespace

@@ -83,6 +83,7 @@ class FarmafitGradient : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(host_.attach(mcn_main));
+    host_.activate();
     mvtsa::set_host_table(host_.table());
   }
   void TearDown() override { mvtsa::fit_settings() = mvtsa::FitSettings{}; }
@@ -182,6 +183,47 @@ TEST_F(FarmafitGradient, ConditionalFitsReachTheLikelihoodOfValueOnlyFits) {
     EXPECT_EQ(given.report.gradient_evaluations, 0);
     EXPECT_GT(given.report.analytic, 0);
     EXPECT_EQ(values.report.analytic, 0);
+    EXPECT_LT(given.report.evaluations, values.report.evaluations);
+  }
+}
+
+// The exact objective (sigma^2 profiled): d, the AR and MA parameters at
+// subset lags, and SIGMA, whose derivative is 0.
+TEST_F(FarmafitGradient, ExactObjectiveInTheFitsParameters) {
+  const auto y = fit_test::arfima11(0.3, -0.5, 0.3, 300, 7);
+  {
+    Objective o(y, {1}, {1}, mvtsa::kFarmaExact);
+    check_objective(o, {0.3, -0.5, 0.3, 1.7}, "arfima11");
+  }
+  {
+    Objective o(y, {1, 3}, {2}, mvtsa::kFarmaExact);
+    check_objective(o, {0.2, 0.4, -0.2, 0.3, 0.9}, "subset lags");
+  }
+  {
+    Objective o(y, {}, {}, mvtsa::kFarmaExact);
+    check_objective(o, {-0.3, 1.0}, "fractional noise");
+  }
+}
+
+// The exact fits with the gradient against the same fits on values only.
+TEST_F(FarmafitGradient, ExactFitsReachTheLikelihoodOfValueOnlyFits) {
+  struct Case {
+    std::vector<double> y, p, q;
+  };
+  const Case cases[] = {
+      {fit_test::arfima11(0.3, -0.5, 0.3, 300, 7), {1}, {1}},
+      {fit_test::arfima11(0.0, 0.93, 0.83, 150, 4), {1}, {1}},  // two modes
+      {fit_test::arfima11(0.2, 0.6, 0.0, 250, 9), {1, 3}, {2}},
+      {fit_test::arfima11(0.4, 0.0, 0.0, 400, 10), {}, {}},
+      {fit_test::arfima11(-0.2, 0.0, -0.5, 300, 11), {}, {1, 2}},
+  };
+  for (const Case& c : cases) {
+    const Fit values = fit(c.y, c.p, c.q, mvtsa::kFarmaExact, false);
+    const Fit given = fit(c.y, c.p, c.q, mvtsa::kFarmaExact, true);
+    ASSERT_EQ(values.status, 0);
+    ASSERT_EQ(given.status, 0);
+    EXPECT_GE(given.loglik, values.loglik - 1e-6) << c.y.size();
+    EXPECT_GT(given.report.analytic, 0);
     EXPECT_LT(given.report.evaluations, values.report.evaluations);
   }
 }
