@@ -71,8 +71,8 @@ class Problem {
   }
 
   // One evaluation with its gradient (gives_gradient() only): *given says
-  // whether g holds a gradient, finite in every entry, with 0 on the fixed
-  // parameters.
+  // whether g holds a gradient, finite in every entry but those of the
+  // fixed parameters, which are set to 0.
   bool evaluate(const double* x, double* f, double* g, bool* given) {
     *given = false;
     ++stats_->evaluations;
@@ -82,7 +82,7 @@ class Problem {
       ++stats_->failed;
       return false;
     }
-    for (std::int64_t i = 0; have && i < n_; ++i) have = std::isfinite(g[i]);
+    for (std::int64_t i = 0; have && i < n_; ++i) have = fixed(i) || std::isfinite(g[i]);
     if (have) {
       ++stats_->analytic;
       for (std::int64_t i = 0; i < n_; ++i)

@@ -42,7 +42,8 @@
 // optimizer asks for the gradient at the start and at every line-search
 // trial point (a trial is accepted far more often than not) and takes no
 // differences; the stopping rule counts the run as central from the start.
-// Where the objective gives a value without a gradient the gradient at that
+// Where the objective gives a value without a gradient (or one with an
+// entry that is not finite, fixed parameters aside) the gradient at that
 // point is taken by central differences.  Without eval_gradient nothing
 // changes: the same evaluations, bit for bit, as an objective of values.
 //

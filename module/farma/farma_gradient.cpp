@@ -48,8 +48,10 @@ double lagged_dot(const double* e, const double* z, std::int64_t m, std::int64_t
 
 // du/dd into du: sum_j v_j y'_(t-j) with y' = y and d' = d, or the running
 // sum of y and d + 1 for d <= -1/2, as frac_diff_filter forms u.
-void frac_diff_derivative(const double* y, std::int64_t n, double d, double* w, double* v,
-                          double* du, double* scratch) {
+void frac_diff_derivative(const double* y, std::int64_t n, double d, const double* value_w,
+                          double* w, double* v, double* du, double* scratch) {
+  // The value's own weights where its filter formed them (not at d = 0 or 1).
+  const bool formed = std::fabs(d) > kCloseTol && std::fabs(1.0 - d) > kCloseTol;
   if (d <= -0.5) {
     double sum = 0.0;
     for (std::int64_t t = 0; t < n; ++t) du[t] = sum += y[t];
@@ -57,7 +59,10 @@ void frac_diff_derivative(const double* y, std::int64_t n, double d, double* w, 
   } else {
     for (std::int64_t t = 0; t < n; ++t) du[t] = y[t];
   }
-  frac_diff_weights(d, n, w, v);
+  if (formed)
+    frac_diff_weight_derivatives(d, n, value_w, v);
+  else
+    frac_diff_weights(d, n, w, v);
   frac_diff_convolve(du, v, d, du, n, scratch);
   du[0] = 0.0;  // u_0 = 0 whatever d
 }
@@ -79,7 +84,7 @@ int css_gradient(double* work, const double* y, std::int64_t n, double d, int p,
   for (std::int64_t t = m; t < n; ++t) S += e[t] * e[t];
   const double c = -double(n - m) / S;
   // d
-  frac_diff_derivative(y, n, d, w, v, du, scratch);
+  frac_diff_derivative(y, n, d, e + n, w, v, du, scratch);  // e + n: the value's weights
   arma_residual(ar, p, ma, qf, du, n, de);
   grad[0] = c * lagged_dot(e, de, m, n, 0);
   // a_k: e against theta*(B)^-1 u lagged k
@@ -122,7 +127,7 @@ ExactLayout exact_layout(std::int64_t n, int p, int q) {
   l.lev = take(std::uint64_t(levinson_work_size(n)));
   l.gext = take(std::uint64_t(L) + 1);
   l.dg = take((1 + std::uint64_t(p) + std::uint64_t(q)) * std::uint64_t(n));
-  l.delta = take(p > 0 ? 2 * std::uint64_t(n) + std::uint64_t(p) + kDeltaMaxLags : 0);
+  l.delta = take(2 * std::uint64_t(n) + std::uint64_t(p) + std::uint64_t(q) + kDeltaMaxLags);
   l.gs = take(9 * std::uint64_t(n) + std::uint64_t(fft_convolve_work_size(n)));
   l.total = at;
   return l;
@@ -153,6 +158,32 @@ void ar_rows(const double* gext, std::int64_t n, int p, std::int64_t M, const do
   }
   for (int k = 1; k <= p; ++k)
     for (std::int64_t s = 0; s < n; ++s) rows[(k - 1) * n + s] = -(D[s + k] + D[k - s]);
+}
+
+// At d within 2^-26.5 of 0 (the ARMA path of the value): the d row NaN, and
+// dgamma(s)/dtheta*_k = sum_j theta*_j (g_v(s + k - j) + g_v(s - k + j)),
+// g_v the autocovariances of a(B)^-1 e (x = theta*(B) v), into the rows
+// theta*_1..theta*_q; gext gets the model's gamma to lag L for ar_rows.
+int arma_path_rows(double* gext, std::int64_t L, std::int64_t n, int p, int q, const double* ar,
+                   const double* ma, const double* roots, bool complex_roots, double* acov,
+                   double* gv, double* dg) {
+  if (int st = arfima_autocov(gext, L, 0.0, p, q, ma, ar, roots, complex_roots, acov)) return st;
+  const double one = 1.0;
+  if (int st = arfima_autocov(gv, n - 1 + q, 0.0, p, 0, &one, ar, roots, complex_roots, acov))
+    return st;
+  std::fill_n(dg, n, std::numeric_limits<double>::quiet_NaN());
+  for (int k = 1; k <= q; ++k) {
+    double* row = dg + std::int64_t(k) * n;
+    for (std::int64_t s = 0; s < n; ++s) {
+      double v = 0.0;
+      for (int j = 0; j <= q; ++j) {
+        const std::int64_t u = s + k - j, w = s - k + j;
+        v += ma[j] * (gv[u < 0 ? -u : u] + gv[w < 0 ? -w : w]);
+      }
+      row[s] = v;
+    }
+  }
+  return 0;
 }
 
 // out_t = sum_{j<=t} a_j b_(t-j), t < n; out may be b.
@@ -253,8 +284,12 @@ int exact_gradient(double* work, const double* y, std::int64_t n, double d, int 
   // Rows of dgamma (unit variance): d, theta*_1..theta*_q, then a_1..a_p.
   double* gext = work + l.gext;
   double* dg = work + l.dg;
-  const int st = arfima_autocov_derivs(gext, n - 1 + (p > 0 ? p + M : 0), dg, n - 1, d, p, q,
-                                       ma, work + l.roots, complex_roots, work + l.acov);
+  const std::int64_t L = n - 1 + (p > 0 ? p + M : 0);
+  const int st = std::fabs(d) <= kCloseTol
+                     ? arma_path_rows(gext, L, n, p, q, ar, ma, work + l.roots, complex_roots,
+                                      work + l.acov, work + l.delta, dg)
+                     : arfima_autocov_derivs(gext, L, dg, n - 1, d, p, q, ma, work + l.roots,
+                                             complex_roots, work + l.acov);
   if (st == kMsgCancelled) return st;
   if (st != 0) return 0;
   if (p > 0) ar_rows(gext, n, p, M, ar, work + l.delta, dg + (1 + std::int64_t(q)) * n);

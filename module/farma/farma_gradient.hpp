@@ -53,9 +53,11 @@ std::uint64_t farma_gradient_work_size(std::int64_t n, int p, int q, int method)
 // (dL/dphi_j = -dL/da_j):
 //   conditional: grad holds dL/dx, 1 + p + q values;
 //   exact: grad holds d ln det Sigma / dx and then d(y' Sigma^-1 y)/dx,
-//     2 (1 + p + q) values; NaN where they are not formed (d within 2^-26.5
-//     of 0, an AR root so near the unit circle that delta would need more
-//     than 8192 further lags, a gamma-function failure in the derivatives).
+//     2 (1 + p + q) values; NaN where they are not formed: the derivatives
+//     in d where d is within 2^-26.5 of 0 (the value's ARMA path: the
+//     others then come from the ARMA autocovariances), and all of them
+//     with an AR root so near the unit circle that delta would need more
+//     than 8192 further lags or a gamma-function failure in the derivatives.
 // Returns farma_loglik's code (or 398 when cancelled); grad is set only
 // when that is 0.
 int farma_loglik_gradient(double* work, const double* y, std::int64_t n, double d, int p, int q,

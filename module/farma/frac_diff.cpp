@@ -91,6 +91,13 @@ void frac_diff_convolve(double* out, const double* w, double d, const double* y,
     frac_diff_direct(out, w, y, n, work);
 }
 
+void frac_diff_weight_derivatives(double d, std::int64_t n, const double* w, double* v) {
+  if (n < 1) return;
+  v[0] = 0.0;
+  for (std::int64_t k = 1; k < n; ++k)
+    v[k] = (v[k - 1] * (double(k) - 1.0 - d) - w[k - 1]) / double(k);
+}
+
 void frac_diff_weights(double d, std::int64_t n, double* w, double* v) {
   if (n < 1) return;
   w[0] = 1.0;

@@ -56,6 +56,8 @@ void frac_diff_convolve(double* out, const double* w, double d, const double* y,
 // psi the digamma function, by a recursion that stays finite where d is an
 // integer (w_k = 0 from k = d + 1 on, v_k not).
 void frac_diff_weights(double d, std::int64_t n, double* w, double* v);
+// v alone from given weights w (those frac_diff_filter formed for d).
+void frac_diff_weight_derivatives(double d, std::int64_t n, const double* w, double* v);
 
 // The direct sums out_t = sum_{j=0..t} w_j y_{t-j}, t = 1..n-1 (out_0 is not
 // set), with rev (n doubles) as scratch; out may be y.

@@ -295,16 +295,29 @@ TEST_F(FarmaGradient, ExactWithoutTheTraceFails) {
   }
 }
 
-// Where d is within 2^-26.5 of 0 the gradient is not formed (NaN), and the
-// value is still that of farma_loglik.
-TEST_F(FarmaGradient, ExactAtDZeroGivesNoGradient) {
-  const auto y = series(0.2, 0.6, -0.2, 100, 6);
-  const Model m{"arma11", 0.0, {-0.5}, {0.3}, 1.0};
-  Values v;
-  const auto g = gradient(m, y, mvtsa::kFarmaExact, &v);
-  ASSERT_EQ(v.status, 0);
-  EXPECT_EQ(v.loglik, value(m, y, mvtsa::kFarmaExact).loglik);
-  for (double x : g) EXPECT_TRUE(std::isnan(x));
+// Where d is within 2^-26.5 of 0 (the value's ARMA path) the derivatives in
+// d are not formed (NaN) and those in the ARMA coefficients come from the
+// ARMA autocovariances: against differences that keep d at 0.
+TEST_F(FarmaGradient, ExactAtDZeroFromTheArmaPath) {
+  const auto y = series(0.2, 0.6, -0.2, 120, 6, 1.7);
+  const std::vector<Model> models = {{"arma11", 0.0, {-0.5}, {0.3}, 1.0},
+                                     {"arma22_complex", 0.0, complex_pair(0.9, 0.7), {0.3, -0.2}, 2.0},
+                                     {"ma2", 0.0, {}, {0.4, 0.25}, 0.5}};
+  for (const Model& m : models) {
+    Values v;
+    const auto g = gradient(m, y, mvtsa::kFarmaExact, &v);
+    ASSERT_EQ(v.status, 0);
+    EXPECT_EQ(v.loglik, value(m, y, mvtsa::kFarmaExact).loglik);
+    const int nk = 1 + m.p() + m.q();
+    EXPECT_TRUE(std::isnan(g[0]) && std::isnan(g[nk])) << m.name;
+    for (int part = 0; part < 2; ++part) {
+      const auto num = numeric(m, y, mvtsa::kFarmaExact, part == 0 ? &Values::logdet : &Values::quad,
+                               kExactStep);
+      // entry 0 (d) leaves the ARMA path and is not compared
+      const std::vector<double> rest(num.begin() + 1, num.end());
+      EXPECT_LT(relative_error(g.data() + part * nk + 1, rest), 1e-6) << m.name << " part " << part;
+    }
+  }
 }
 
 }  // namespace

@@ -554,7 +554,8 @@ TEST_F(OptimizerTest, PointsWithoutAGradientAreDifferenced) {
 
 // Bounds and a fixed parameter with given gradients: the bound-active
 // minimum is reached exactly on its bound, no point leaves the box, and the
-// fixed parameter never moves although its gradient entry is not zero.
+// fixed parameter never moves; its gradient entry is not read (a NaN there
+// still counts as a gradient given).
 TEST_F(OptimizerTest, GivenGradientWithBoundsAndAFixedParameter) {
   Problem p;
   p.f = [](const std::vector<double>& x, double* f) {
@@ -564,7 +565,7 @@ TEST_F(OptimizerTest, GivenGradientWithBoundsAndAFixedParameter) {
   p.grad = [](const std::vector<double>& x, double* g) {
     g[0] = 2 * (x[0] - 2) + 0.5 * x[1] + x[2];
     g[1] = 2 * (x[1] - 0.5) + 0.5 * x[0];
-    g[2] = x[0];
+    g[2] = std::numeric_limits<double>::quiet_NaN();  // fixed: not read
     return true;
   };
   p.lower = {-1, -1, 0.0};
