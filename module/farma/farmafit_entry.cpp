@@ -14,7 +14,10 @@
 // exact method with an ARMA part also runs from d = 0 with the
 // Hannan-Rissanen values of y itself, keeps the higher likelihood and says
 // so in note 397 when the second start won (the likelihood can have a mode
-// of long memory and one of near-cancelling ARMA roots).
+// of long memory and one of near-cancelling ARMA roots).  With the analytic
+// gradients (farma_gradient.hpp), which make a run several times cheaper,
+// the conditional method with an ARMA part does the same, and the exact
+// second start's run first holds d at 0 and then frees it.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -148,17 +151,23 @@ bool evaluate_start(const FarmafitData& data, FarmafitModel& model, const double
   return true;
 }
 
-// The second start's run.  With the gradient: first with d held at its
-// start (0: the ARMA fit of y, the mode of near-cancelling roots that the
-// second start is for), then with d free from there, so that the first
-// steps, which the gradient in d would otherwise lead, cannot carry the run
-// back to the first start's mode.  On values only one run, as always.
+// The second start's run.  Exact method with the gradient: first with d
+// held at its start (0: the ARMA fit of y, the mode of near-cancelling roots
+// that the second start is for), then with d free from there, so that the
+// first steps, which the gradient in d would otherwise lead, cannot carry
+// the run back to the first start's mode (as it did on the bimodal case of
+// the tests).  Otherwise one run: on values only as always, and for the
+// conditional method, where holding d changed no fit of the benchmark set.
 // held: 2m doubles of room for the bounds with d held.
+// wide: the bounds that d's hold starts from; bounds: those of the free run
+// (null: none).
 int second_run(void* ctx, const FarmafitData& data, FarmafitModel& model, double* x,
-               const double* bounds, double* held, unsigned char* names, const double* typical) {
-  if (!model.use_gradient) return run_optimizer(ctx, data, model, x, bounds, names, typical);
+               const double* wide, const double* bounds, double* held, unsigned char* names,
+               const double* typical) {
+  if (!model.use_gradient || data.method != kFarmaExact)
+    return run_optimizer(ctx, data, model, x, bounds, names, typical);
   const int m = model.m;
-  std::memcpy(held, bounds, sizeof(double) * 2 * std::size_t(m));
+  std::memcpy(held, wide, sizeof(double) * 2 * std::size_t(m));
   held[0] = held[m] = x[0];
   const int report = run_optimizer(ctx, data, model, x, held, names, typical);
   if (report < 0 || !model.have_best || cancel_requested()) return report;
@@ -279,11 +288,15 @@ int farmafit(void** args, const std::int32_t* given) {
   WorkBlock<unsigned char> names(checked_mul(std::uint64_t(m), kNameRecordBytes));
   if (!names) return names.status();
   farmafit_names(lags, exact, names.data());
+  // With the gradient the conditional method has a second start too (its
+  // bounds leave d free: they only give second_run room).
+  const bool second_start = arma > 0 && (exact || model.use_gradient);
   WorkBlock<double> bounds;
-  if (exact) {
+  if (exact || second_start) {
     if (int st = bounds.allocate(4 * std::uint64_t(m))) return st;  // and held bounds
     farmafit_bounds(m, bounds.data());
-    bounds[m - 1] = bounds[2 * m - 1] = x[m - 1];
+    if (exact) bounds[m - 1] = bounds[2 * m - 1] = x[m - 1];
+    if (!exact) bounds[0] = -(bounds[m] = kFarmafitWideBound);
   }
   for (int i = 0; i < m; ++i) typical[i] = kTypicalCoefficient;
   if (exact) typical[m - 1] = x[m - 1];
@@ -297,17 +310,18 @@ int farmafit(void** args, const std::int32_t* given) {
   double loglik = model.best_loglik, sigma2 = model.best_sigma2;
   const int first_error = model.last_error;
 
-  // Exact method with an ARMA part: a second start at d = 0 with the
-  // Hannan-Rissanen values of y itself; the higher likelihood wins.
-  if (exact && arma > 0) {
+  // With an ARMA part (the conditional method: with the gradient), a second
+  // start at d = 0 with the Hannan-Rissanen values of y itself; the higher
+  // likelihood wins.
+  if (second_start) {
     std::memcpy(first, x, sizeof(double) * std::size_t(m));
     std::fill(x2, x2 + m, 0.0);
-    x2[m - 1] = x[m - 1];
+    if (exact) x2[m - 1] = x[m - 1];
     arma_start(data, 0.0, sw, x2);
-    x2[m - 1] = x[m - 1];  // SIGMA stays where the bounds hold it
+    if (exact) x2[m - 1] = x[m - 1];  // SIGMA stays where the bounds hold it
     evaluable_start(data, model, sw, x2);
-    const int report2 = second_run(ctx, data, model, x2, bounds.data(), bounds.data() + 2 * m,
-                                   names.data(), typical);
+    const int report2 = second_run(ctx, data, model, x2, bounds.data(), exact ? bounds.data() : nullptr,
+                                   bounds.data() + 2 * m, names.data(), typical);
     if (cancel_requested()) return cancelled();
     if (report2 >= 0 && model.have_best &&
         (!ok || model.best_loglik > loglik + kSecondStartMargin)) {
