@@ -239,7 +239,7 @@ class Minimiser {
   void gradient_at(const double* at, double f_at, double* g, double* fail);
   void scaled_steepest(const double* mask);
   double projected_gradient(bool* any_failed);
-  void direction();
+  double direction();
   bool backtrack(double* ft, bool* gt_given);
   void update();
   bool advance(double ft);
@@ -317,8 +317,10 @@ double Minimiser::projected_gradient(bool* any_failed) {
 }
 
 // d = -H g on the free parameters; a scaled steepest descent where that is
-// not a descent direction; the longest relative component capped.
-void Minimiser::direction() {
+// not a descent direction; the longest relative component capped.  Returns
+// -g'd / 2 of the uncapped step, the decrease that the quadratic model
+// predicts (0 where d is not a descent direction).
+double Minimiser::direction() {
   const double* H = w_.H;
   const double* g = w_.g;
   double* d = w_.d;
@@ -331,6 +333,7 @@ void Minimiser::direction() {
     d[i] = v;
     gd += g[i] * v;
   }
+  const double predicted = gd < 0 ? -0.5 * gd : 0.0;
   if (!(gd < 0)) {
     scaled_steepest(w_.held);
     fresh_ = true;
@@ -344,6 +347,7 @@ void Minimiser::direction() {
     const double c = o_.max_relative_step / r;
     for (std::int64_t i = 0; i < n_; ++i) d[i] *= c;
   }
+  return predicted;
 }
 
 // Projected backtracking along x(t) = P(x + t d) from t = 1 with the
@@ -464,7 +468,12 @@ int Minimiser::run() {
     }
     if (iter >= o_.max_iterations) return kIterationLimit;
     stats_->iterations = iter + 1;
-    direction();
+    const double predicted = direction();
+    // With given gradients and curvature learnt: converged when the
+    // quasi-Newton step promises less than the decrement tolerance.
+    if (p_.gives_gradient() && !fresh_ &&
+        predicted <= o_.decrement_tol * std::max(1.0, std::fabs(f_)))
+      return kConvergedFunction;
     double ft = 0.0;
     bool gt_given = false;
     if (!backtrack(&ft, &gt_given)) {

@@ -50,7 +50,13 @@
 // Stopping.  Converged when the relative projected gradient
 //   max over free i of |g_i| max(|x_i|, s_i) / max(|f|, 1)
 // is at most gtol, or when the relative decrease of f is at most ftol on
-// three iterations running with central differences.  No point is
+// three iterations running with central differences.  With given
+// gradients also when, once curvature has been learnt, the decrease that
+// the quasi-Newton step predicts, -g'd / 2 (the Newton decrement of Nocedal
+// and Wright's section 3.3 for H), is at most decrement_tol max(|f|, 1):
+// near the optimum of a long series the gradient test can ask for digits
+// that f itself does not carry (a log-likelihood of 90 summed over 10^4
+// terms), and the line search then creeps by steps of a few ulps of f.  No point is
 // evaluated twice: the value at the current point is carried from the line
 // search, a backtracking step that lands exactly on the previous iterate
 // takes its value, and the run's result is the best point evaluated, handed
@@ -76,6 +82,8 @@ struct BfgsOptions {
   const double* typical = nullptr;
   // An evaluation that also returns the gradient, or null: values only.
   EvalGradFn eval_gradient = nullptr;
+  // With eval_gradient: -g'd / 2 <= decrement_tol max(1, |f|) stops the run.
+  double decrement_tol = 1e-12;
 };
 
 struct BfgsStats {

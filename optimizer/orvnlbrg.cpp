@@ -11,7 +11,9 @@
 //   byte 88  (32-bit) tolerance digits D (4..15, else 10): the run stops when
 //                     the relative projected gradient (bfgs.hpp) is at most
 //                     10^-(D-3), or when the relative decrease of f is at
-//                     most 10^-(D+5) on three iterations running;
+//                     most 10^-(D+5) on three iterations running; with
+//                     given gradients also when the step's predicted
+//                     decrease is at most 10^-(D+2) max(|f|, 1);
 //   byte 120 (32-bit) n, the number of parameters;
 //   byte 208 (double) iterations per parameter F (finite, >= 0, else 50):
 //                     the iteration limit is floor(F * max(n, 2));
@@ -131,6 +133,7 @@ BfgsOptions options_from(const unsigned char* options, std::int64_t n) {
   o.max_iterations = limit > 1e9 ? std::int64_t(1e9) : std::int64_t(limit);
   o.max_relative_step = kMaxRelativeStep;
   if (get<std::int32_t>(options, kOptGradientOffered) != 0) o.eval_gradient = evaluate_with_gradient;
+  o.decrement_tol = std::pow(10.0, -(digits + 2));
   return o;
 }
 
