@@ -67,6 +67,11 @@ constexpr double kTypicalCoefficient = 0.5;
 // The second start's fit replaces the first only when its log-likelihood is
 // higher by more than this: two runs that end at one mode differ by rounding.
 constexpr double kSecondStartMargin = 1e-6;
+// The d at which the exact second start's first run holds d: not 0 itself,
+// where the likelihood takes the ARMA path, whose Durbin-Levinson
+// coefficients decay geometrically into subnormal numbers (one evaluation
+// at n = 10^4: 1.6 s against 59 ms at d = 0.05).
+constexpr double kSecondStartHeldD = 1e-3;
 
 // Work the starting values need, taken once: the differenced series and the
 // filter's room, the Hannan-Rissanen regressions, the root finder.
@@ -152,8 +157,9 @@ bool evaluate_start(const FarmafitData& data, FarmafitModel& model, const double
 }
 
 // The second start's run.  Exact method with the gradient: first with d
-// held at its start (0: the ARMA fit of y, the mode of near-cancelling roots
-// that the second start is for), then with d free from there, so that the
+// held at its start (kSecondStartHeldD, next to the ARMA fit of y: the mode
+// of near-cancelling roots that the second start is for), then with d free
+// from there, so that the
 // first steps, which the gradient in d would otherwise lead, cannot carry
 // the run back to the first start's mode (as it did on the bimodal case of
 // the tests).  Otherwise one run: on values only as always, and for the
@@ -319,6 +325,7 @@ int farmafit(void** args, const std::int32_t* given) {
     if (exact) x2[m - 1] = x[m - 1];
     arma_start(data, 0.0, sw, x2);
     if (exact) x2[m - 1] = x[m - 1];  // SIGMA stays where the bounds hold it
+    if (exact && model.use_gradient) x2[0] = kSecondStartHeldD;
     evaluable_start(data, model, sw, x2);
     const int report2 = second_run(ctx, data, model, x2, bounds.data(), exact ? bounds.data() : nullptr,
                                    bounds.data() + 2 * m, names.data(), typical);
