@@ -97,6 +97,17 @@ inline constexpr std::size_t kOptOutGradient = 624;     // 32-bit evaluations sp
 // Typical sizes of the parameters (n doubles, each > 0), or null for the
 // optimizer's own choice; set by the fitting function (the module's own field).
 inline constexpr std::size_t kOptTypical = 632;
+// Gradients (the module's own fields).  The bridge sets byte 640 to 1 when
+// the objective can return the gradient of its value.  Before each call the
+// optimizer clears byte 656 and sets word 648 to an array of n doubles where
+// it wants the gradient of that evaluation, or to null where it wants the
+// value only; an objective that writes the gradient there sets byte 656 to 1.
+// An objective that gives no gradient (byte 656 left at 0, or an entry that
+// is not finite) is differenced as one that gives values only.
+inline constexpr std::size_t kOptGradientOffered = 640;  // 32-bit flag, by the bridge
+inline constexpr std::size_t kOptOutAnalytic = 644;      // 32-bit evaluations that gave a gradient
+inline constexpr std::size_t kOptGradientSlot = 648;     // double*, by the optimizer per call
+inline constexpr std::size_t kOptGradientGiven = 656;    // 32-bit flag, by the objective
 
 // Values the bridge sets.
 inline constexpr std::int32_t kDefaultDigits = 10;
@@ -129,6 +140,8 @@ static_assert(kCtxHostWord + 8 <= kContextBytes && kObjCallback + 8 <= kObjectiv
 static_assert(kCallerNameLength + 4 <= kCallerBytes &&
               kCallerUnreadStateFrom + kCallerUnreadStateBytes <= kCallerLanguage);
 static_assert(kOptNames + 8 <= kOptionBytes && kOptTypical + 8 <= kOptionBytes);
+static_assert(kOptOutGradient + 4 <= kOptTypical && kOptTypical + 8 <= kOptGradientOffered &&
+              kOptGradientGiven + 4 <= kOptNames);
 static_assert(kArgLink + 8 <= kArgBytes && kLinkValues + 8 <= kLinkBytes &&
               kStateContext + 8 <= kStateBytes && kStateValue + 8 <= kStateBytes &&
               kValuesSlot + 8 <= kValuesBytes);

@@ -11,20 +11,25 @@
 //   byte 88  (32-bit) tolerance digits D (4..15, else 10): the run stops when
 //                     the relative projected gradient (bfgs.hpp) is at most
 //                     10^-(D-3), or when the relative decrease of f is at
-//                     most 10^-(D+5) on three iterations running;
+//                     most 10^-(D+5) on three iterations running; with
+//                     given gradients also when the step's predicted
+//                     decrease is at most 10^-(D+2) max(|f|, 1);
 //   byte 120 (32-bit) n, the number of parameters;
 //   byte 208 (double) iterations per parameter F (finite, >= 0, else 50):
 //                     the iteration limit is floor(F * max(n, 2));
 //   byte 480 the parameter vector (start in, trial points, final point out);
 //   byte 560 the bridge context handed back to the objective;
-//   byte 632 typical sizes of the parameters (n doubles) or null.
+//   byte 632 typical sizes of the parameters (n doubles) or null;
+//   byte 640 (32-bit) 1: the objective can give its gradient (bfgs.hpp says
+//                     when it is asked for; bytes 648 and 656 carry it).
 // The Unread option fields (bytes 28, 32, 48, 49, 164 and 168) and the
 // caller record carry nothing that this method uses; the caller record keeps
 // the names the bridge writes.
 // After a run the option record holds (the module's own fields) the
 // iterations at byte 600, the evaluations at 604, the failed evaluations at
-// 608, the result code at 612, the objective at the returned point at 616
-// and the evaluations spent on finite differences at 624.  The returned
+// 608, the result code at 612, the objective at the returned point at 616,
+// the evaluations spent on finite differences at 624 and those that gave a
+// gradient at 644.  The returned
 // point is the best one evaluated; it is not evaluated again.
 #include <cmath>
 #include <cstdlib>
@@ -48,6 +53,7 @@ unsigned char* record(void* context, std::size_t word) {
 // hook that writes a trial point and calls the objective through them.
 struct Evaluator {
   ObjectiveCallback callback = nullptr;
+  unsigned char* options = nullptr;
   double* shared_x = nullptr;
   std::int64_t n = 0;
   alignas(8) unsigned char a[kArgBytes] = {};
@@ -65,14 +71,29 @@ struct Evaluator {
   }
 };
 
-int evaluate(void* user, const double* x, double* f) {
-  auto* e = static_cast<Evaluator*>(user);
+// One call of the objective at x; g (n doubles) where the gradient is
+// wanted, else null.  *given: the objective wrote the gradient.
+int call_objective(Evaluator* e, const double* x, double* f, double* g, bool* given) {
   std::memcpy(e->shared_x, x, sizeof(double) * std::size_t(e->n));
   e->slot = std::numeric_limits<double>::quiet_NaN();
   put<double>(e->state, kStateValue, e->slot);
-  if (e->callback(e->a) != 0) return 1;
+  put<double*>(e->options, kOptGradientSlot, g);
+  put<std::int32_t>(e->options, kOptGradientGiven, 0);
+  const int failed = e->callback(e->a);
+  *given = g && get<std::int32_t>(e->options, kOptGradientGiven) != 0;
+  put<double*>(e->options, kOptGradientSlot, nullptr);
+  if (failed != 0) return 1;
   *f = e->slot;
   return 0;
+}
+
+int evaluate(void* user, const double* x, double* f) {
+  bool given = false;
+  return call_objective(static_cast<Evaluator*>(user), x, f, nullptr, &given);
+}
+
+int evaluate_with_gradient(void* user, const double* x, double* f, double* g, bool* given) {
+  return call_objective(static_cast<Evaluator*>(user), x, f, g, given);
 }
 
 int op_cleanup(void* context) {
@@ -111,6 +132,8 @@ BfgsOptions options_from(const unsigned char* options, std::int64_t n) {
   const double limit = std::floor(factor * double(n < 2 ? 2 : n));
   o.max_iterations = limit > 1e9 ? std::int64_t(1e9) : std::int64_t(limit);
   o.max_relative_step = kMaxRelativeStep;
+  if (get<std::int32_t>(options, kOptGradientOffered) != 0) o.eval_gradient = evaluate_with_gradient;
+  o.decrement_tol = std::pow(10.0, -(digits + 2));
   return o;
 }
 
@@ -126,6 +149,7 @@ int op_run(void* context) {
 
   Evaluator e;
   e.callback = get<ObjectiveCallback>(record(context, kCtxObjective), kObjCallback);
+  e.options = options;
   e.shared_x = x;
   e.n = n;
   e.link(handed ? handed : context);
@@ -155,6 +179,7 @@ int op_run(void* context) {
   put<std::int32_t>(options, kOptOutFailed, clip(stats.failed));
   put<std::int32_t>(options, kOptOutCode, code);
   put<std::int32_t>(options, kOptOutGradient, clip(stats.gradient_evaluations));
+  put<std::int32_t>(options, kOptOutAnalytic, clip(stats.analytic));
   put<double>(options, kOptOutValue, code == kStartFailed || code == kBadSetup
                                          ? std::numeric_limits<double>::quiet_NaN()
                                          : final_value);

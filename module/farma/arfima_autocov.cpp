@@ -116,11 +116,11 @@ void hyper_table(double d, T rho, std::int64_t X, T* F) {
   }
 }
 
-// R(h) = Gamma(d + h) / Gamma(1 - d + h) for h = hlo..hhi into R[h - hlo].
-// Both gammas by gamma_eval where both succeed; where either overflows
-// (|h| beyond about 170) by the recursion R(h + 1) = R(h) (d + h) / (1 - d + h)
-// from the neighbour nearer h = 0, so that only a ratio that is itself not
-// finite fails.  Returns 0 or 315.
+// Gamma(x) into *v; false when gamma_eval fails.
+bool gamma_ok(double x, double* v) { return gamma_eval(x, v) == 0; }
+
+}  // namespace
+
 int gamma_ratio_table(double d, std::int64_t hlo, std::int64_t hhi, double* R) {
   auto direct = [d](std::int64_t h, double* v) {
     double g1, g2;
@@ -151,8 +151,7 @@ int gamma_ratio_table(double d, std::int64_t hlo, std::int64_t hhi, double* R) {
   return 0;
 }
 
-// Gamma(x) into *v; false when gamma_eval fails.
-bool gamma_ok(double x, double* v) { return gamma_eval(x, v) == 0; }
+namespace {
 
 // The gcd g of the lags j >= 1 with a non-zero coefficient ar[j] (1 when
 // there is none).

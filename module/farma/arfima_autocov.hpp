@@ -52,6 +52,13 @@ void hyper_table_real(double d, double rho, std::int64_t X, double* F);
 void hyper_table_complex(double d, std::complex<double> rho, std::int64_t X,
                          std::complex<double>* F);
 
+// R(h) = Gamma(d + h) / Gamma(1 - d + h) for h = hlo..hhi into R[h - hlo].
+// Both gammas by gamma_eval where both succeed; where either overflows
+// (|h| beyond about 170) by the recursion R(h + 1) = R(h) (d + h) / (1 - d + h)
+// from the neighbour nearer h = 0, so that only a ratio that is itself not
+// finite fails.  Returns 0 or 315.
+int gamma_ratio_table(double d, std::int64_t hlo, std::int64_t hhi, double* R);
+
 // Doubles of work space for arma_autocov: the (p + 1) x (p + 1) system,
 // its right-hand side and row scales, and the weights pi.
 std::int64_t arma_autocov_work_size(int p, int q);

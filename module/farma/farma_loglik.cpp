@@ -71,19 +71,22 @@ int farma_model_gamma(double* gamma, std::int64_t lag, double d, int p, int q, c
 }
 
 int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
-                    double* logdet, double* quad) {
+                    double* logdet, double* quad, double* last_pivot) {
   if (n < 1) {
     *logdet = *quad = 0.0;
     return 0;
   }
   double ld = 0.0, qy = 0.0;
+  double last = 0.0;
   const int st = levinson_pass(gamma, y, n, work, [&](std::int64_t t, double pred, double v,
                                                       double) {
     const double e = y[t] - pred;
     ld += std::log(v);
     qy += e * e / v;
+    last = v;
   });
   if (st) return st;
+  if (last_pivot) *last_pivot = last;
   *logdet = ld;
   *quad = qy;
   return 0;

@@ -9,6 +9,8 @@
 //   int code = farma_loglik(w.data(), y, n, d, p, q, ar, ma, sigma2, method);
 //   // code 0: w[0] = log-likelihood, w[1] = ln det Sigma, w[2] = y' Sigma^-1 y
 //   // (w[1], w[2] missing for the conditional method); else 178, 315, 373, 390.
+//   // The conditional method leaves u = (1 - B)^d y (u_0 = 0) in w[3 .. 3+n)
+//   // and the residuals e in w[3+n .. 3+2n).
 #pragma once
 
 #include <cstdint>
@@ -49,8 +51,10 @@ std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
 // better for n <= 500 and |d| <= 0.49 with AR roots up to modulus 0.95;
 // where Sigma's condition number reaches 1e7 .. 1e9 (d = 0.49 with an AR
 // root of 0.95) both lose up to 1e-8 (tests/farma/farma_loglik_test.cpp).
+// With last_pivot, also v_(n-1) there; work then holds the predictor of
+// order n - 1 as levinson_step leaves it (phi_(n-1,j) at work[n - j]).
 int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
-                    double* logdet, double* quad);
+                    double* logdet, double* quad, double* last_pivot = nullptr);
 
 // The same with the mean of y profiled out at its GLS value: with a_t and
 // b_t the standardised innovations of y and of the ones vector (std_y,

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "module/blas/blas.hpp"
+#include "module/farma/farma_gradient.hpp"
 #include "module/farma/farma_loglik.hpp"
 #include "module/farma/frac_diff.hpp"
 #include "module/fit/hessian.hpp"
@@ -21,6 +22,24 @@ void put_name(unsigned char* rec, const char* text) {
   std::memcpy(rec, &l16, sizeof l16);
   std::memset(rec + 2, 0, kNameRoom);
   std::memcpy(rec + 2, text, len);
+}
+
+// dL/dx from the kernel's derivatives in the polynomial coefficients
+// (exact: those of ln det R and q, combined with sigma^2 profiled).
+void gradient_in_parameters(const FarmafitData& data, FarmafitModel& model, double* grad) {
+  const ArmaLags& l = data.lags;
+  double* g = model.grad;
+  const int m = model.m;
+  const int nk = 1 + l.P + l.Q;
+  if (data.method == kFarmaExact) {
+    // L = -(n ln(q / n) + n + ln det R) / 2 from d ln det R (g) and dq (g + nk)
+    const double nq = double(data.n) / model.work[2];
+    for (int i = 0; i < nk; ++i) g[i] = -0.5 * (g[i] + nq * g[nk + i]);
+  }
+  grad[0] = g[0];
+  for (int i = 0; i < l.na; ++i) grad[1 + i] = -g[l.ar[i]];
+  for (int i = 0; i < l.nm; ++i) grad[1 + l.na + i] = -g[l.P + l.ma[i]];
+  if (m > 1 + l.na + l.nm) grad[m - 1] = 0.0;  // SIGMA
 }
 
 }  // namespace
@@ -49,7 +68,7 @@ void farmafit_bounds(int m, double* bounds) {
 }
 
 int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const double* x,
-                       double* loglik) {
+                       double* loglik, double* grad) {
   const ArmaLags& l = data.lags;
   // The polynomials: a_lag = -phi, theta*_lag = -theta, zeros elsewhere.
   model.last_error = 0;
@@ -64,9 +83,14 @@ int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const dou
   const bool exact = data.method == kFarmaExact;
   const int before = fp_fault();
   ++model.evaluations;
+  // The GLS-mean objective has no analytic gradient: its fits run on
+  // values (use_gradient is off for them), so grad is null here.
   const int method = exact && data.gls_mean ? kFarmaExactGls : data.method;
-  int code = farma_loglik(model.work, data.y, data.n, x[0], l.P, l.Q, model.ar, model.ma,
-                          exact ? 1.0 : missing_value(), method);
+  const double sigma = exact ? 1.0 : missing_value();
+  int code = grad ? farma_loglik_gradient(model.work, data.y, data.n, x[0], l.P, l.Q, model.ar,
+                                          model.ma, sigma, data.method, model.grad)
+                  : farma_loglik(model.work, data.y, data.n, x[0], l.P, l.Q, model.ar, model.ma,
+                                 sigma, method);
   if (before == kFpNone && fp_fault() != kFpNone) {
     clear_fp_fault();
     if (code == 0) code = kStatusGammaFailed;
@@ -91,6 +115,7 @@ int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const dou
   }
   *loglik = L;
   model.sigma2 = sigma2;
+  if (grad) gradient_in_parameters(data, model, grad);
   if (!model.have_best || L > model.best_loglik) {
     model.have_best = true;
     model.best_loglik = L;
@@ -110,17 +135,24 @@ int farmafit_callback(void* args) {
   const auto* data = context_word<const FarmafitData*>(ctx, nlbrg::kCtxData);
   auto* model = context_word<FarmafitModel*>(ctx, nlbrg::kCtxModel);
   const double* x = context_word<const double*>(ctx, nlbrg::kCtxParams);
+  double* g = model->use_gradient ? bridge_gradient_wanted(args) : nullptr;
+  const std::size_t m = std::size_t(model->m);
   double L = 0.0;
-  if (model->cache_valid &&
-      std::memcmp(x, model->cache_x, sizeof(double) * std::size_t(model->m)) == 0) {
+  if (model->cache_valid && (!g || model->cache_grad) &&
+      std::memcmp(x, model->cache_x, sizeof(double) * m) == 0) {
     model->cache_valid = false;  // answered once: the start the fit evaluated
     L = model->cache_loglik;
     model->sigma2 = model->cache_sigma2;
-  } else if (farmafit_objective(*data, *model, x, &L) != 0 || !std::isfinite(L)) {
+    if (g) std::memcpy(g, model->cache_grad, sizeof(double) * m);
+  } else if (farmafit_objective(*data, *model, x, &L, g) != 0 || !std::isfinite(L)) {
     bridge_report_failure(args, kFarmafitFailedValue);
     return 1;
   }
   bridge_report_value(args, -L);
+  if (g) {
+    for (std::size_t i = 0; i < m; ++i) g[i] = -g[i];
+    bridge_report_gradient(args);
+  }
   return 0;
 }
 

@@ -46,7 +46,11 @@ struct FarmafitModel {
   int m = 0;            // parameters
   double* ar = nullptr; // P + 1 doubles, ar[0] = 1, ar[lag] = -phi
   double* ma = nullptr; // Q + 1 doubles, ma[0] = 1, ma[lag] = -theta
-  double* work = nullptr;  // farma_loglik's work space
+  double* work = nullptr;  // farma_loglik_gradient's work space
+  // The optimizer is handed the gradient of the objective; grad holds the
+  // kernel's 1 + P + Q derivatives in the polynomial coefficients.
+  bool use_gradient = false;
+  double* grad = nullptr;
   // The profiled variance of the last successful evaluation, and the best
   // (highest) log-likelihood of the run with its point's variance.
   double sigma2 = 0.0;
@@ -60,6 +64,7 @@ struct FarmafitModel {
   bool cache_valid = false;
   double cache_loglik = 0.0;
   double cache_sigma2 = 0.0;
+  double* cache_grad = nullptr;  // m doubles: dL/dx there (use_gradient)
   int evaluations = 0;  // farma_loglik calls
 };
 
@@ -78,11 +83,16 @@ void farmafit_bounds(int m, double* bounds);
 //     the GLS mean mu = (1' R^-1 y) / (1' R^-1 1), profiled exactly;
 //   conditional: L = -(n - m)/2 ln(S / (n - m)) from farma_loglik, m the
 //     larger of the AR and MA orders; sigma^2 = S / (n - m) = exp(-2L / (n - m)).
-// Each success updates the run's best point.
+// Each success updates the run's best point.  With grad (m doubles) also
+// dL/dx, sigma^2 profiled (so the derivative of the SIGMA parameter is 0):
+//   exact: dL/dx = -(n / q dq/dx + d ln det R / dx) / 2;
+//   conditional: the kernel's dL/dx (farma_gradient.hpp);
+// the AR and MA parameters are phi_j = -a_j and theta_j = -theta*_j.
 int farmafit_objective(const FarmafitData& data, FarmafitModel& model, const double* x,
-                       double* loglik);
+                       double* loglik, double* grad = nullptr);
 
-// The callback handed to the optimizer: -L, or a failed evaluation.
+// The callback handed to the optimizer: -L, or a failed evaluation; with
+// the model's use_gradient, -dL/dx where the optimizer asks for it.
 int farmafit_callback(void* args);
 
 // Newton's method on the profiled log-likelihood from the optimizer's

@@ -14,11 +14,15 @@
 // exact method with an ARMA part also runs from d = 0 with the
 // Hannan-Rissanen values of y itself, keeps the higher likelihood and says
 // so in note 397 when the second start won (the likelihood can have a mode
-// of long memory and one of near-cancelling ARMA roots).
+// of long memory and one of near-cancelling ARMA roots).  With the analytic
+// gradients (farma_gradient.hpp), which make a run several times cheaper,
+// the conditional method with an ARMA part does the same, and the exact
+// second start's run first holds d at 0 and then frees it.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "module/farma/farma_gradient.hpp"
 #include "module/farma/farma_loglik.hpp"
 #include "module/farma/farmafit.hpp"
 #include "module/farma/farmafit_start.hpp"
@@ -63,6 +67,11 @@ constexpr double kTypicalCoefficient = 0.5;
 // The second start's fit replaces the first only when its log-likelihood is
 // higher by more than this: two runs that end at one mode differ by rounding.
 constexpr double kSecondStartMargin = 1e-6;
+// The d at which the exact second start's first run holds d: not 0 itself,
+// where the likelihood takes the ARMA path, whose Durbin-Levinson
+// coefficients decay geometrically into subnormal numbers (one evaluation
+// at n = 10^4: 1.6 s against 59 ms at d = 0.05).
+constexpr double kSecondStartHeldD = 1e-3;
 
 // Work the starting values need, taken once: the differenced series and the
 // filter's room, the Hannan-Rissanen regressions, the root finder.
@@ -127,6 +136,7 @@ int run_optimizer(void* ctx, const FarmafitData& data, FarmafitModel& model, dou
   call.objective = farmafit_callback;
   call.reset_caller_state = data.option2 == 0;
   call.typical = typical;
+  call.gradient = model.use_gradient;
   return optimizer_bridge(ctx, call);
 }
 
@@ -137,12 +147,38 @@ bool evaluate_start(const FarmafitData& data, FarmafitModel& model, const double
   model.cache_valid = false;
   double L = 0.0;
   ++fit_report().extra_evaluations;
-  if (farmafit_objective(data, model, x, &L) != 0) return false;
+  if (farmafit_objective(data, model, x, &L, model.use_gradient ? model.cache_grad : nullptr) != 0)
+    return false;
   std::memcpy(model.cache_x, x, sizeof(double) * std::size_t(model.m));
   model.cache_valid = true;
   model.cache_loglik = L;
   model.cache_sigma2 = model.sigma2;
   return true;
+}
+
+// The second start's run.  Exact method with the gradient: first with d
+// held at its start (kSecondStartHeldD, next to the ARMA fit of y: the mode
+// of near-cancelling roots that the second start is for), then with d free
+// from there, so that the
+// first steps, which the gradient in d would otherwise lead, cannot carry
+// the run back to the first start's mode (as it did on the bimodal case of
+// the tests).  Otherwise one run: on values only as always, and for the
+// conditional method, where holding d changed no fit of the benchmark set.
+// held: 2m doubles of room for the bounds with d held.
+// wide: the bounds that d's hold starts from; bounds: those of the free run
+// (null: none).
+int second_run(void* ctx, const FarmafitData& data, FarmafitModel& model, double* x,
+               const double* wide, const double* bounds, double* held, unsigned char* names,
+               const double* typical) {
+  if (!model.use_gradient || data.method != kFarmaExact)
+    return run_optimizer(ctx, data, model, x, bounds, names, typical);
+  const int m = model.m;
+  std::memcpy(held, wide, sizeof(double) * 2 * std::size_t(m));
+  held[0] = held[m] = x[0];
+  const int report = run_optimizer(ctx, data, model, x, held, names, typical);
+  if (report < 0 || !model.have_best || cancel_requested()) return report;
+  if (!evaluate_start(data, model, x)) return report;
+  return run_optimizer(ctx, data, model, x, bounds, names, typical);
 }
 
 // A start that the objective can evaluate: x as given; then with its AR and
@@ -174,7 +210,8 @@ struct FitState {
   std::int64_t n = 0;
   WorkBlock<double> centred;  // y less its sample mean (FARMAFITMEAN)
   double sample_mean = 0.0;
-  WorkBlock<double> ar_poly, ma_poly, lik, points, bounds;
+  WorkBlock<double> ar_poly, ma_poly, lik, kernel_grad, points, bounds;
+  bool second_start = false;  // a second run from d = 0 (fit_from_starts)
   WorkBlock<unsigned char> names;
   StartWork sw;
   FarmafitData data;
@@ -230,12 +267,16 @@ int allocate_fit(FitState& f, FarmafitMean mean) {
   const bool gls = mean == FarmafitMean::kEstimate && f.exact;
   if (int st = f.ar_poly.allocate(std::uint64_t(lags.P) + 1)) return st;
   if (int st = f.ma_poly.allocate(std::uint64_t(lags.Q) + 1)) return st;
-  if (int st = f.lik.allocate(
-          farma_loglik_work_size(f.n, lags.P, lags.Q, gls ? kFarmaExactGls : f.method)))
-    return st;
-  // x, the cache of one point, the second start, the first run's result,
-  // the typical sizes: m doubles each
-  if (int st = f.points.allocate(5 * std::uint64_t(f.m))) return st;
+  // The GLS-mean objective runs on values; the others take the analytic
+  // gradient unless the fit settings switch it off.
+  const std::int64_t value_work =
+      farma_loglik_work_size(f.n, lags.P, lags.Q, gls ? kFarmaExactGls : f.method);
+  const std::int64_t gradient_work = farma_gradient_work_size(f.n, lags.P, lags.Q, f.method);
+  if (int st = f.lik.allocate(std::uint64_t(std::max(value_work, gradient_work)))) return st;
+  if (int st = f.kernel_grad.allocate(2 * (std::uint64_t(lags.P) + lags.Q + 1))) return st;
+  // x, the cache of one point and its gradient, the second start, the first
+  // run's result, the typical sizes: m doubles each
+  if (int st = f.points.allocate(6 * std::uint64_t(f.m))) return st;
   f.x = f.points.data();
   f.typical = f.x + 4 * f.m;
   if (int st = f.sw.allocate(f.n, lags)) return st;
@@ -250,6 +291,9 @@ int allocate_fit(FitState& f, FarmafitMean mean) {
   f.model.ma = f.ma_poly.data();
   f.model.work = f.lik.data();
   f.model.cache_x = f.x + f.m;
+  f.model.use_gradient = fit_settings().analytic_gradients && !gls;
+  f.model.grad = f.kernel_grad.data();
+  f.model.cache_grad = f.model.use_gradient ? f.typical + f.m : nullptr;
   return kStatusOk;
 }
 
@@ -280,10 +324,14 @@ int choose_start(FitState& f) {
   evaluable_start(data, f.model, f.sw, x);
   if (int st = f.names.allocate(checked_mul(std::uint64_t(m), kNameRecordBytes))) return st;
   farmafit_names(f.lags, f.exact, f.names.data());
-  if (f.exact) {
-    if (int st = f.bounds.allocate(2 * std::uint64_t(m))) return st;
+  // With the gradient the conditional method has a second start too (its
+  // bounds leave d free: they only give second_run room).
+  f.second_start = f.arma > 0 && (f.exact || f.model.use_gradient);
+  if (f.exact || f.second_start) {
+    if (int st = f.bounds.allocate(4 * std::uint64_t(m))) return st;  // and held bounds
     farmafit_bounds(m, f.bounds.data());
-    f.bounds[m - 1] = f.bounds[2 * m - 1] = x[m - 1];
+    if (f.exact) f.bounds[m - 1] = f.bounds[2 * m - 1] = x[m - 1];
+    if (!f.exact) f.bounds[0] = -(f.bounds[m] = kFarmafitWideBound);
   }
   for (int i = 0; i < m; ++i) f.typical[i] = kTypicalCoefficient;
   if (f.exact) f.typical[m - 1] = x[m - 1];
@@ -300,9 +348,10 @@ struct FitOutcome {
   int first_error = 0;
 };
 
-// The optimizer from the first start; for the exact method with an ARMA
-// part also from a second start at d = 0 with the Hannan-Rissanen values of
-// y itself, the higher likelihood winning (note 397 when the second did).
+// The optimizer from the first start; with an ARMA part (the conditional
+// method: with the gradient) also from a second start at d = 0 with the
+// Hannan-Rissanen values of y itself, the higher likelihood winning (note
+// 397 when the second did).
 int fit_from_starts(FitState& f, void* ctx, FitOutcome* out) {
   FarmafitModel& model = f.model;
   const int m = f.m;
@@ -318,14 +367,16 @@ int fit_from_starts(FitState& f, void* ctx, FitOutcome* out) {
   o.sigma2 = model.best_sigma2;
   o.mean = model.best_mean;
   o.first_error = model.last_error;
-  if (!(f.exact && f.arma > 0)) return kStatusOk;
+  if (!f.second_start) return kStatusOk;
   std::memcpy(first, x, sizeof(double) * std::size_t(m));
   std::fill(x2, x2 + m, 0.0);
-  x2[m - 1] = x[m - 1];
+  if (f.exact) x2[m - 1] = x[m - 1];
   arma_start(f.data, 0.0, f.sw, x2);
-  x2[m - 1] = x[m - 1];  // SIGMA stays where the bounds hold it
+  if (f.exact) x2[m - 1] = x[m - 1];  // SIGMA stays where the bounds hold it
+  if (f.exact && model.use_gradient) x2[0] = kSecondStartHeldD;
   evaluable_start(f.data, model, f.sw, x2);
-  const int report2 = run_optimizer(ctx, f.data, model, x2, bounds, f.names.data(), f.typical);
+  const int report2 = second_run(ctx, f.data, model, x2, f.bounds.data(), bounds,
+                                 f.bounds.data() + 2 * m, f.names.data(), f.typical);
   if (cancel_requested()) return cancelled();
   if (report2 >= 0 && model.have_best &&
       (!o.ok || model.best_loglik > o.loglik + kSecondStartMargin)) {

@@ -80,10 +80,33 @@ int frac_diff_filter(double* out, double* w, double d, const double* x, std::int
   if (n > 1) w[1] = g_num / g_den;  // = -d
   for (std::int64_t k = 2; k < n; ++k) w[k] = w[k - 1] * (double(k) - 1.0 - d) / double(k);
   // The filter, truncated at the start of the series.
-  if (n < kFracDiffFftMin || !frac_diff_fft(out, w, d, y, n, work))
-    frac_diff_direct(out, w, y, n, work);
+  frac_diff_convolve(out, w, d, y, n, work);
   out[0] = missing_value();
   return 0;
+}
+
+void frac_diff_convolve(double* out, const double* w, double d, const double* y,
+                        std::int64_t n, double* work) {
+  if (n < kFracDiffFftMin || !frac_diff_fft(out, w, d, y, n, work))
+    frac_diff_direct(out, w, y, n, work);
+}
+
+void frac_diff_weight_derivatives(double d, std::int64_t n, const double* w, double* v) {
+  if (n < 1) return;
+  v[0] = 0.0;
+  for (std::int64_t k = 1; k < n; ++k)
+    v[k] = (v[k - 1] * (double(k) - 1.0 - d) - w[k - 1]) / double(k);
+}
+
+void frac_diff_weights(double d, std::int64_t n, double* w, double* v) {
+  if (n < 1) return;
+  w[0] = 1.0;
+  v[0] = 0.0;
+  for (std::int64_t k = 1; k < n; ++k) {
+    const double kd = double(k) - 1.0 - d;
+    w[k] = w[k - 1] * kd / double(k);
+    v[k] = (v[k - 1] * kd - w[k - 1]) / double(k);
+  }
 }
 
 }  // namespace mvtsa

@@ -42,6 +42,23 @@ std::int64_t frac_diff_work_size(std::int64_t n);
 int frac_diff_filter(double* out, double* w, double d, const double* x, std::int64_t n,
                      double* work);
 
+// out_t = sum_{j=0..t} w_j y_{t-j}, t = 1..n-1 (out_0 is not set) for any
+// weights w, as frac_diff_filter forms its sums for the exponent d: by FFT
+// from kFracDiffFftMin values on (by parts for d > 1/2), else directly.
+// work: frac_diff_work_size(n) - n doubles; out may be y.
+void frac_diff_convolve(double* out, const double* w, double d, const double* y,
+                        std::int64_t n, double* work);
+
+// The binomial weights of (1 - B)^d and their derivatives in d, k = 0..n-1:
+//   w_0 = 1, w_k = w_(k-1) (k - 1 - d) / k,
+//   v_0 = 0, v_k = dw_k/dd = (v_(k-1) (k - 1 - d) - w_(k-1)) / k,
+// that is v_k = -w_k (psi(k - d) - psi(-d)) = w_k sum_{i<k} 1 / (d - i) with
+// psi the digamma function, by a recursion that stays finite where d is an
+// integer (w_k = 0 from k = d + 1 on, v_k not).
+void frac_diff_weights(double d, std::int64_t n, double* w, double* v);
+// v alone from given weights w (those frac_diff_filter formed for d).
+void frac_diff_weight_derivatives(double d, std::int64_t n, const double* w, double* v);
+
 // The direct sums out_t = sum_{j=0..t} w_j y_{t-j}, t = 1..n-1 (out_0 is not
 // set), with rev (n doubles) as scratch; out may be y.
 void frac_diff_direct(double* out, const double* w, const double* y, std::int64_t n,

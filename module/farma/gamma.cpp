@@ -9,6 +9,8 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kLogSqrtTwoPi = 0.9189385332046728;  // ln sqrt(2 pi)
 constexpr double kStirlingFrom = 20.0;
+// The digamma function's asymptotic series is used from here on.
+constexpr double kDigammaAsymptoticFrom = 16.0;
 
 // The rational forms of gamma.hpp, coefficients from the constant term up;
 // N1(0) = Gamma'(1) = -0.5772156649015329 (minus Euler's constant) and
@@ -91,6 +93,23 @@ int gamma_eval(double x, double* value) {
   if (!(std::fabs(s) > kGammaPoleTol)) return fail(value);
   *value = kPi / (s * g);
   return 0;
+}
+
+double digamma(double x) {
+  if (std::isnan(x)) return x;
+  if (x < 0.5) {
+    const double f = x - std::nearbyint(x);  // tan(pi x) = tan(pi f)
+    if (f == 0.0) return std::numeric_limits<double>::quiet_NaN();
+    return digamma(1.0 - x) - kPi / std::tan(kPi * f);
+  }
+  double shift = 0.0;
+  for (; x < kDigammaAsymptoticFrom; x += 1.0) shift -= 1.0 / x;
+  // B_2k / (2k) for k = 1..6: 1/12, -1/120, 1/252, -1/240, 1/132, -691/32760.
+  const double t = 1.0 / (x * x);
+  const double series =
+      t * (1.0 / 12 -
+           t * (1.0 / 120 - t * (1.0 / 252 - t * (1.0 / 240 - t * (1.0 / 132 - t * (691.0 / 32760))))));
+  return shift + std::log(x) - 0.5 / x - series;
 }
 
 }  // namespace mvtsa

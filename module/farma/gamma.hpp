@@ -32,4 +32,17 @@ inline constexpr double kGammaPoleTol = 1e-12;
 // of the logarithm, about 680, carried through exp).
 int gamma_eval(double x, double* value);
 
+// The digamma function psi(x) = Gamma'(x) / Gamma(x), for the derivatives
+// of the ARFIMA autocovariances and fractional weights in d:
+//   x < 1/2:  reflection psi(x) = psi(1 - x) - pi / tan(pi x), the tangent of
+//             x less its nearest integer;
+//   x < 16:   psi(x) = psi(x + k) - sum_{i<k} 1 / (x + i) up to x + k >= 16;
+//   x >= 16:  the asymptotic series ln x - 1/(2x) - sum_k B_2k / (2k x^2k)
+//             through k = 6 (the first term left out is below 1e-16 there).
+// NaN at the poles (0 and the negative integers) and for NaN.  Tested
+// (tests/farma/gamma_test.cpp) against psi(1) and psi(1/2) to 1e-15, the
+// recurrence psi(x + 1) = psi(x) + 1/x to 4e-15 on (-5, 50) 0.01 or more
+// from a pole, and central differences of std::lgamma to 1e-8.
+double digamma(double x);
+
 }  // namespace mvtsa

@@ -54,6 +54,7 @@ void fill_records(void* context, const BridgeCall& call) {
   put<void*>(options, kOptContext, context);
   if (farma) put<void*>(options, kOptNames, get<void*>(context, kCtxNames));
   put<const double*>(options, kOptTypical, call.typical);
+  put<std::int32_t>(options, kOptGradientOffered, call.gradient ? 1 : 0);
 
   put<void*>(caller, kCallerHostWord, get<void*>(context, kCtxHostWord));
   put_name(caller, kCallerLanguage, kCallerLanguageLength, farma ? "QMX" : "Qmx");
@@ -69,6 +70,11 @@ void fill_records(void* context, const BridgeCall& call) {
 FitReport& fit_report() {
   thread_local FitReport report;
   return report;
+}
+
+FitSettings& fit_settings() {
+  thread_local FitSettings settings;
+  return settings;
 }
 
 void* host_context_word() {
@@ -115,6 +121,7 @@ int optimizer_bridge(void* context, const BridgeCall& call) {
     st.evaluations = get<std::int32_t>(options, kOptOutEvaluations);
     st.failed = get<std::int32_t>(options, kOptOutFailed);
     st.gradient_evaluations = get<std::int32_t>(options, kOptOutGradient);
+    st.analytic = get<std::int32_t>(options, kOptOutAnalytic);
     st.code = get<std::int32_t>(options, kOptOutCode);
     st.value = get<double>(options, kOptOutValue);
     if (call.stats) *call.stats = st;
@@ -123,6 +130,7 @@ int optimizer_bridge(void* context, const BridgeCall& call) {
     ++r.runs;
     r.evaluations += st.evaluations;
     r.gradient_evaluations += st.gradient_evaluations;
+    r.analytic += st.analytic;
     r.iterations += st.iterations;
   }
   if (cleanup) cleanup(context);
@@ -150,6 +158,16 @@ void bridge_report_failure(void* args, double marker) {
   unsigned char* links = get<unsigned char*>(args, kArgLink);
   unsigned char* state = get<unsigned char*>(links, kLinkState);
   put<double>(state, kStateValue, marker);
+}
+
+double* bridge_gradient_wanted(void* args) {
+  const unsigned char* options = word_record(bridge_context(args), nlbrg::kCtxOptions);
+  return options ? get<double*>(options, nlbrg::kOptGradientSlot) : nullptr;
+}
+
+void bridge_report_gradient(void* args) {
+  unsigned char* options = word_record(bridge_context(args), nlbrg::kCtxOptions);
+  if (options) put<std::int32_t>(options, nlbrg::kOptGradientGiven, 1);
 }
 
 }  // namespace mvtsa

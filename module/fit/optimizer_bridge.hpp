@@ -33,6 +33,7 @@ struct BridgeStats {
   int evaluations = 0;
   int failed = 0;
   int gradient_evaluations = 0;  // of evaluations, those spent on differences
+  int analytic = 0;              // of evaluations, those that gave a gradient
   int code = 0;
   double value = 0.0;
 };
@@ -44,6 +45,7 @@ struct FitReport {
   int runs = 0;
   int evaluations = 0;           // objective evaluations asked by the optimizer
   int gradient_evaluations = 0;  // of those, spent on finite differences
+  int analytic = 0;              // of those, evaluations that gave a gradient
   int iterations = 0;
   int run_evaluations[2] = {0, 0};  // of the first two runs
   int extra_evaluations = 0;     // evaluations the fit made itself (starts)
@@ -51,6 +53,14 @@ struct FitReport {
   bool start_moved = false;      // FARMAFIT: a start was moved inside the region
 };
 FitReport& fit_report();
+
+// How the fits of this thread run, for tests and benchmarks that compare
+// the two ways: with analytic_gradients false every fit hands the optimizer
+// values only, as before the gradients existed.
+struct FitSettings {
+  bool analytic_gradients = true;
+};
+FitSettings& fit_settings();
 
 struct BridgeCall {
   FitCaller caller = FitCaller::kVarmafit;
@@ -63,6 +73,9 @@ struct BridgeCall {
   double iteration_factor = nlbrg::kDefaultIterFactor;
   // Typical sizes of the n parameters (option byte 632), or null.
   const double* typical = nullptr;
+  // The objective can give its gradient (option byte 640): it asks
+  // bridge_gradient_wanted on each call.
+  bool gradient = false;
   // Filled after a run when not null.
   BridgeStats* stats = nullptr;
 };
@@ -84,6 +97,11 @@ void* bridge_context(void* args);
 void bridge_report_value(void* args, double value);
 // A failed evaluation: the marker goes to the slot at args -> 72 -> 104 + 56.
 void bridge_report_failure(void* args, double marker);
+// Where the optimizer wants the gradient of this evaluation (n doubles, the
+// derivatives of the reported value), or null when it wants the value only.
+double* bridge_gradient_wanted(void* args);
+// The gradient has been written where bridge_gradient_wanted said.
+void bridge_report_gradient(void* args);
 
 // Context words as typed values.
 template <class T>

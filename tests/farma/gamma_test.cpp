@@ -73,4 +73,33 @@ TEST(GammaEval, FailsAtPolesAndOnOverflow) {
   }
 }
 
+// digamma against its closed forms psi(1) = -Euler's constant,
+// psi(1/2) = -Euler's constant - 2 ln 2, psi(x + 1) = psi(x) + 1/x (each
+// side computed on its own, across the reflection and the shifts), and
+// central differences of std::lgamma (step 1e-5, 0.1 or more
+// from a pole); NaN at the poles.
+TEST(Digamma, ClosedFormsRecurrenceAndLgamma) {
+  const double euler = 0.57721566490153286;
+  EXPECT_NEAR(mvtsa::digamma(1.0), -euler, 1e-15);
+  EXPECT_NEAR(mvtsa::digamma(0.5), -euler - 2.0 * std::log(2.0), 2e-15);
+  double worst = 0.0;
+  for (double x = -4.995; x < 50.0; x += 0.0317) {
+    const double frac = x - std::floor(x);
+    if (x < 0.5 && (frac < 0.01 || frac > 0.99)) continue;
+    const double psi = mvtsa::digamma(x);
+    // the recurrence, with psi(x + 1) computed on its own
+    const double next = mvtsa::digamma(x + 1.0);
+    EXPECT_NEAR(next, psi + 1.0 / x, 4e-15 * (std::fabs(next) + std::fabs(1.0 / x))) << x;
+    // the differences' own error h^2 psi''(x) / 6 grows as 1 / frac^3 at a pole
+    if (x < 0.5 && (frac < 0.1 || frac > 0.9)) continue;
+    const double h = 1e-5;
+    const double diff = (std::lgamma(x + h) - std::lgamma(x - h)) / (2 * h);
+    worst = std::fmax(worst, std::fabs(psi - diff) / std::fmax(std::fabs(psi), 1.0));
+  }
+  EXPECT_LT(worst, 1e-8);
+  EXPECT_TRUE(std::isnan(mvtsa::digamma(0.0)));
+  EXPECT_TRUE(std::isnan(mvtsa::digamma(-3.0)));
+  EXPECT_TRUE(std::isnan(mvtsa::digamma(std::nan(""))));
+}
+
 }  // namespace

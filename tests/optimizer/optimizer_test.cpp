@@ -23,6 +23,10 @@ using mvtsa::BridgeStats;
 // An objective with its bookkeeping: every point the optimizer asked for.
 struct Problem {
   std::function<bool(const std::vector<double>&, double*)> f;  // false: failed
+  // The gradient where the objective gives one (false: it gives none here).
+  std::function<bool(const std::vector<double>&, double*)> grad;
+  int gradients_asked = 0;
+  int gradients_given = 0;
   std::vector<double> lower, upper;  // empty: unbounded
   std::vector<std::vector<double>> points;
   std::vector<double> values;
@@ -55,6 +59,13 @@ int callback(void* args) {
   }
   p->values.push_back(f);
   mvtsa::bridge_report_value(args, f);
+  if (double* g = mvtsa::bridge_gradient_wanted(args)) {
+    ++p->gradients_asked;
+    if (p->grad && p->grad(v, g)) {
+      ++p->gradients_given;
+      mvtsa::bridge_report_gradient(args);
+    }
+  }
   return 0;
 }
 
@@ -68,6 +79,15 @@ double rosenbrock(const std::vector<double>& x) {
   for (std::size_t i = 0; i + 1 < x.size(); ++i)
     f += 100.0 * std::pow(x[i + 1] - x[i] * x[i], 2) + std::pow(1.0 - x[i], 2);
   return f;
+}
+
+void rosenbrock_gradient(const std::vector<double>& x, double* g) {
+  for (std::size_t i = 0; i < x.size(); ++i) g[i] = 0.0;
+  for (std::size_t i = 0; i + 1 < x.size(); ++i) {
+    const double r = x[i + 1] - x[i] * x[i];
+    g[i] += -400.0 * x[i] * r - 2.0 * (1.0 - x[i]);
+    g[i + 1] += 200.0 * r;
+  }
 }
 
 class OptimizerTest : public ::testing::Test {
@@ -454,6 +474,163 @@ TEST_F(OptimizerTest, AlreadyLoadedContextIsNotLoadedAgain) {
   ASSERT_EQ(host_.current().notes.size(), 2u);
   EXPECT_EQ(host_.current().notes[0], "Server is already loaded: you only load once.");
   EXPECT_EQ(host_.current().notes[1], "could not load  bridge: Bye.");
+}
+
+// ---- Objectives that give their gradient
+
+// Rosenbrock in 2 and 10 variables with its exact gradient: the run takes no
+// differences, asks for a gradient at every point it evaluates, converges
+// by the gradient rule, and needs a small share of the evaluations of the
+// same run on values only.
+TEST_F(OptimizerTest, GivenGradientReplacesDifferences) {
+  for (int n : {2, 10}) {
+    auto make = [&](bool with_gradient) {
+      Problem p;
+      p.f = [](const std::vector<double>& x, double* f) {
+        *f = rosenbrock(x);
+        return true;
+      };
+      if (with_gradient)
+        p.grad = [](const std::vector<double>& x, double* g) {
+          rosenbrock_gradient(x, g);
+          return true;
+        };
+      return p;
+    };
+    std::vector<double> start(n);
+    for (int i = 0; i < n; ++i) start[i] = i % 2 == 0 ? -1.2 : 1.0;
+    Problem values = make(false), given = make(true);
+    std::vector<double> xv = start, xg = start;
+    BridgeStats sv, sg;
+    BridgeCall cv, cg;
+    cv.stats = &sv;
+    cg.stats = &sg;
+    cg.gradient = true;
+    EXPECT_GE(run(values, xv, cv), 0);
+    const int code = run(given, xg, cg);
+    EXPECT_GE(code, 0) << n;
+    EXPECT_LE(code, nlbrg::kConvergedFunction);
+    for (double v : xg) EXPECT_NEAR(v, 1.0, 1e-6) << n;
+    EXPECT_EQ(values.gradients_asked, 0);
+    EXPECT_EQ(sg.gradient_evaluations, 0);
+    EXPECT_EQ(given.gradients_asked, sg.evaluations);
+    EXPECT_EQ(sg.analytic, sg.evaluations);
+    EXPECT_LT(3 * sg.evaluations, sv.evaluations) << n;
+  }
+}
+
+// An objective that offers gradients but gives one only where x0 < 0, and
+// one whose gradient holds a NaN at some points: elsewhere the optimizer
+// takes central differences (probes asked for values only) and still
+// converges.
+TEST_F(OptimizerTest, PointsWithoutAGradientAreDifferenced) {
+  for (int variant = 0; variant < 2; ++variant) {
+    Problem p;
+    p.f = [](const std::vector<double>& x, double* f) {
+      *f = rosenbrock(x);
+      return true;
+    };
+    p.grad = [variant](const std::vector<double>& x, double* g) {
+      rosenbrock_gradient(x, g);
+      if (variant == 1 && x[0] > 0.5) g[1] = std::numeric_limits<double>::quiet_NaN();
+      return variant == 1 || x[0] < 0;
+    };
+    std::vector<double> x = {-1.2, 1.0};
+    BridgeStats st;
+    BridgeCall call;
+    call.stats = &st;
+    call.gradient = true;
+    const int code = run(p, x, call);
+    EXPECT_GE(code, 0) << variant;
+    EXPECT_NEAR(x[0], 1.0, 1e-5) << variant;
+    EXPECT_NEAR(x[1], 1.0, 1e-5) << variant;
+    EXPECT_GT(st.gradient_evaluations, 0) << variant;
+    EXPECT_GT(st.analytic, 0) << variant;
+    EXPECT_LT(st.analytic, p.gradients_asked) << variant;
+    // differences ask for values only
+    EXPECT_EQ(p.gradients_asked + st.gradient_evaluations, st.evaluations) << variant;
+  }
+}
+
+// Bounds and a fixed parameter with given gradients: the bound-active
+// minimum is reached exactly on its bound, no point leaves the box, and the
+// fixed parameter never moves; its gradient entry is not read (a NaN there
+// still counts as a gradient given).
+TEST_F(OptimizerTest, GivenGradientWithBoundsAndAFixedParameter) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    *f = std::pow(x[0] - 2, 2) + std::pow(x[1] - 0.5, 2) + 0.5 * x[0] * x[1] + x[2] * x[0];
+    return true;
+  };
+  p.grad = [](const std::vector<double>& x, double* g) {
+    g[0] = 2 * (x[0] - 2) + 0.5 * x[1] + x[2];
+    g[1] = 2 * (x[1] - 0.5) + 0.5 * x[0];
+    g[2] = std::numeric_limits<double>::quiet_NaN();  // fixed: not read
+    return true;
+  };
+  p.lower = {-1, -1, 0.0};
+  p.upper = {1, 1, 0.0};
+  std::vector<double> x = {0.0, 0.0, 0.0};
+  BridgeStats st;
+  BridgeCall call;
+  call.stats = &st;
+  call.gradient = true;
+  EXPECT_EQ(run(p, x, call), nlbrg::kConvergedGradient);
+  EXPECT_EQ(x[0], 1.0);
+  EXPECT_NEAR(x[1], 0.25, 1e-8);
+  EXPECT_EQ(x[2], 0.0);
+  EXPECT_EQ(p.outside, 0);
+  EXPECT_EQ(st.gradient_evaluations, 0);
+  for (const auto& pt : p.points) EXPECT_EQ(pt[2], 0.0);
+}
+
+// A wrong gradient (a sign flipped in one entry) gives directions that are
+// not descent directions for f: the run cannot reach the minimum.  This is
+// what the analytic gradients of the fits are tested against.
+TEST_F(OptimizerTest, WrongGradientDoesNotReachTheMinimum) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    *f = rosenbrock(x);
+    return true;
+  };
+  p.grad = [](const std::vector<double>& x, double* g) {
+    rosenbrock_gradient(x, g);
+    g[1] = -g[1];
+    return true;
+  };
+  std::vector<double> x = {-1.2, 1.0};
+  BridgeCall call;
+  call.gradient = true;
+  run(p, x, call);
+  EXPECT_GT(rosenbrock(x), 1e-3);
+}
+
+// Near the optimum of a long series the gradient test can ask for more than
+// f carries: here f = 92 + 1e4 |x - 1|^2 with a gradient biased by 1e-4,
+// which keeps the relative gradient at 1e-6 where the difference between
+// its zero and the minimum (5e-9) changes f by less than an ulp.  The
+// predicted decrease of the quasi-Newton step ends the run there instead
+// of line searches backtracking to steps that change nothing.
+TEST_F(OptimizerTest, GivenGradientStopsWhenTheStepPromisesNothing) {
+  Problem p;
+  p.f = [](const std::vector<double>& x, double* f) {
+    double s = 92.0;
+    for (double v : x) s += 1e4 * (v - 1) * (v - 1);
+    *f = s;
+    return true;
+  };
+  p.grad = [](const std::vector<double>& x, double* g) {
+    for (std::size_t i = 0; i < x.size(); ++i) g[i] = 2e4 * (x[i] - 1) + 1e-4;
+    return true;
+  };
+  std::vector<double> x = {0.3, 1.6, 0.9};
+  BridgeStats st;
+  BridgeCall call;
+  call.stats = &st;
+  call.gradient = true;
+  EXPECT_EQ(run(p, x, call), nlbrg::kConvergedFunction);
+  for (double v : x) EXPECT_NEAR(v, 1.0, 1e-7);
+  EXPECT_LT(st.evaluations, 20);  // 15; without the rule 25
 }
 
 }  // namespace

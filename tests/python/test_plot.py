@@ -105,7 +105,11 @@ class TestAutocov:
         fig = mvts.plot.autocov(x, fit)
         assert [a.get_title() for a in fig.axes] == ["autocovariance"]
         model = fig.axes[0].lines[0].get_ydata()
-        assert np.array_equal(model, mvts.farmacov(fit.d, fit.ar, None, fit.sigma, lag=20))
+        # the plot takes Gamma to lag 20 + 50 (Bartlett's span); FARMACOV's
+        # hypergeometric tables start from the highest lag, so the last bits
+        # of a value depend on it
+        full = np.ravel(mvts.farmacov(fit.d, fit.ar, None, fit.sigma, lag=70))
+        assert np.array_equal(model, full[:21])
         png_bytes(fig)
 
 
