@@ -43,34 +43,7 @@ class Recorder final : public mvtsa::KalmanSink {
   std::int64_t f_;
 };
 
-// The dense form: T (f x f) and Q = R Sigma R'.
-struct Dense {
-  std::int64_t f = 0, k = 0;
-  Vec T, Q;
-};
-Dense dense_form(const Model& md) {
-  const int k = md.k, p = md.pmax(), q = md.qmax(), m = std::max(p, q + 1);
-  const std::int64_t f = std::int64_t(k) * m, kk = std::int64_t(k) * k;
-  Dense d{f, k, Vec(std::size_t(f * f), 0.0), Vec(std::size_t(f * f), 0.0)};
-  const Vec ar = md.ar_spread(), ma = md.ma_spread();
-  for (std::int64_t i = 0; i + k < f; ++i) d.T[std::size_t(i * f + i + k)] = 1.0;
-  for (int l = 1; l <= p; ++l)
-    for (int r = 0; r < k; ++r)
-      for (int c = 0; c < k; ++c)
-        d.T[std::size_t(((m - 1) * k + r) * f + (m - l) * k + c)] =
-            ar[std::size_t((l - 1) * kk + r * k + c)];
-  Vec psi(std::size_t(m * kk));
-  mvtsa::varma_psi_weights(ar.data(), p, ma.data(), q, k, m, psi.data());
-  auto R = [&](std::int64_t r, int a) { return psi[std::size_t((r / k) * kk + (r % k) * k + a)]; };
-  for (std::int64_t r = 0; r < f; ++r)
-    for (std::int64_t c = 0; c < f; ++c) {
-      double acc = 0.0;
-      for (int a = 0; a < k; ++a)
-        for (int b = 0; b < k; ++b) acc += R(r, a) * md.sigma[std::size_t(a * k + b)] * R(c, b);
-      d.Q[std::size_t(r * f + c)] = acc;
-    }
-  return d;
-}
+using Dense = lik_test::StateForm;  // T (f x f) and Q = R Sigma R'
 
 // P -> T P T' + Q, dense.
 Vec predict(const Dense& d, const Vec& P) {
@@ -193,7 +166,7 @@ TEST_F(KalmanFilter, StructuredStepsMatchTheTextbookFilter) {
       const std::vector<Moments> got = run(md, y, c.T, &st);
       ASSERT_EQ(st, 0);
       ASSERT_EQ(got.size(), std::size_t(c.T));
-      const Dense d = dense_form(md);
+      const Dense d = lik_test::state_form(md);
       const std::vector<Moments> want = textbook_filter(d, got[0].P, y, c.T);
       double big = 0.0;
       for (double x : want[0].P) big = std::max(big, std::fabs(x));
@@ -226,7 +199,7 @@ TEST_F(KalmanFilter, StopsAtTheFirstPredictionThatReachesTheLimit) {
   ASSERT_GT(got.size(), 100u);
   for (const Moments& m : got)
     for (double x : m.P) ASSERT_LT(std::fabs(x), mvtsa::kDivergenceLimit);
-  const Vec next = predict(dense_form(md), got.back().P);
+  const Vec next = predict(lik_test::state_form(md), got.back().P);
   double big = 0.0;
   for (double x : next) big = std::max(big, std::fabs(x));
   EXPECT_GE(big, mvtsa::kDivergenceLimit);

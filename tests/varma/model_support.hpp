@@ -84,6 +84,40 @@ inline std::vector<double> random_series(std::int64_t T, int k, std::mt19937& g)
   return y;
 }
 
+// The filter's state-space form of a model, dense: the transition T
+// (f x f, ones above the diagonal's k-th band and the AR blocks in the last
+// block row) and Q = R Sigma R' with R the stacked psi weights
+// Psi_0 .. Psi_{m-1}.
+struct StateForm {
+  int m = 0, k = 0;
+  std::int64_t f = 0;
+  std::vector<double> T, Q;
+};
+inline StateForm state_form(const Model& md) {
+  const int k = md.k, p = md.pmax(), q = md.qmax(), m = std::max(p, q + 1);
+  const std::int64_t f = std::int64_t(k) * m, kk = std::int64_t(k) * k;
+  StateForm s{m, k, f, std::vector<double>(std::size_t(f * f), 0.0),
+              std::vector<double>(std::size_t(f * f), 0.0)};
+  const std::vector<double> ar = md.ar_spread(), ma = md.ma_spread();
+  for (std::int64_t i = 0; i + k < f; ++i) s.T[std::size_t(i * f + i + k)] = 1.0;
+  for (int l = 1; l <= p; ++l)
+    for (int r = 0; r < k; ++r)
+      for (int c = 0; c < k; ++c)
+        s.T[std::size_t(((m - 1) * k + r) * f + (m - l) * k + c)] =
+            ar[std::size_t((l - 1) * kk + r * k + c)];
+  std::vector<double> psi(std::size_t(m * kk));
+  mvtsa::varma_psi_weights(ar.data(), p, ma.data(), q, k, m, psi.data());
+  auto R = [&](std::int64_t r, int a) { return psi[std::size_t((r / k) * kk + (r % k) * k + a)]; };
+  for (std::int64_t r = 0; r < f; ++r)
+    for (std::int64_t c = 0; c < f; ++c) {
+      double acc = 0.0;
+      for (int a = 0; a < k; ++a)
+        for (int b = 0; b < k; ++b) acc += R(r, a) * md.sigma[std::size_t(a * k + b)] * R(c, b);
+      s.Q[std::size_t(r * f + c)] = acc;
+    }
+  return s;
+}
+
 // log det and y' C^-1 y of the covariance C of the stacked series
 // (Y(1)', ..., Y(T)')': block (s, t) = E[Y(s) Y(t)'] = Gamma(t-s) for t >= s.
 // With `observed` (T flags), only the rows flagged enter: the density of the

@@ -22,36 +22,9 @@ namespace {
 using Vec = std::vector<double>;
 using lik_test::Model;
 
-// The filter's form of a model: T (f x f) and Q = R Sigma R' with R the
-// stacked psi weights Psi_0 .. Psi_{m-1}.
-struct Form {
-  int m = 0;
-  std::int64_t f = 0;
-  Vec T, Q;
-};
-Form state_form(const Model& md) {
-  const int k = md.k, p = md.pmax(), q = md.qmax(), m = std::max(p, q + 1);
-  const std::int64_t f = std::int64_t(k) * m, kk = std::int64_t(k) * k;
-  Form s{m, f, Vec(std::size_t(f * f), 0.0), Vec(std::size_t(f * f), 0.0)};
-  const Vec ar = md.ar_spread(), ma = md.ma_spread();
-  for (std::int64_t i = 0; i + k < f; ++i) s.T[std::size_t(i * f + i + k)] = 1.0;
-  for (int l = 1; l <= p; ++l)
-    for (int r = 0; r < k; ++r)
-      for (int c = 0; c < k; ++c)
-        s.T[std::size_t(((m - 1) * k + r) * f + (m - l) * k + c)] =
-            ar[std::size_t((l - 1) * kk + r * k + c)];
-  Vec psi(std::size_t(m * kk));
-  mvtsa::varma_psi_weights(ar.data(), p, ma.data(), q, k, m, psi.data());
-  auto R = [&](std::int64_t r, int a) { return psi[std::size_t((r / k) * kk + (r % k) * k + a)]; };
-  for (std::int64_t r = 0; r < f; ++r)
-    for (std::int64_t c = 0; c < f; ++c) {
-      double acc = 0.0;
-      for (int a = 0; a < k; ++a)
-        for (int b = 0; b < k; ++b) acc += R(r, a) * md.sigma[std::size_t(a * k + b)] * R(c, b);
-      s.Q[std::size_t(r * f + c)] = acc;
-    }
-  return s;
-}
+// The filter's form of a model (T and Q = R Sigma R', dense).
+using Form = lik_test::StateForm;
+using lik_test::state_form;
 
 mvtsa::VarmaStateModel view(const Model& md, const Vec& sigma_packed, int m) {
   mvtsa::VarmaStateModel v;
