@@ -442,28 +442,35 @@ int sowell_grouped_sums(double d, const double* ar, int p, int g, std::int64_t X
   return 0;
 }
 
-int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, const double* ma,
-                   const double* ar, const double* roots, bool complex_roots, double* work) {
-  // d = 0: the ARMA(p, q) autocovariances, then the AR recursion
-  // gamma(k) = sum_j phi_j gamma(k - j) + r_k (k <= q) for k > p.
-  if (std::fabs(d) <= kCloseTol) {
-    double* g = work;
-    double* c = g + p + 1;
-    double* r = c + q + 1;
-    arma_autocov(p, q, ar, ma, g, c, r, r + q + 1);
-    if (!(g[0] >= 0.0)) return kStatusNonstationary;
-    if (p == 0) {
-      for (std::int64_t k = 0; k <= lag; ++k) gamma[k] = k <= q ? c[k] : 0.0;
-      return 0;
-    }
-    for (std::int64_t k = 0; k <= lag && k <= p; ++k) gamma[k] = g[k];
-    for (std::int64_t k = p + 1; k <= lag; ++k) {
-      double s = k <= q ? r[k] : 0.0;
-      for (int j = 1; j <= p; ++j) s -= ar[j] * gamma[k - j];
-      gamma[k] = s;
-    }
+namespace {
+
+// d = 0: the ARMA(p, q) autocovariances, then the AR recursion
+// gamma(k) = sum_j phi_j gamma(k - j) + r_k (k <= q) for k > p.
+int arma_route(double* gamma, std::int64_t lag, int p, int q, const double* ma, const double* ar,
+               double* work) {
+  double* g = work;
+  double* c = g + p + 1;
+  double* r = c + q + 1;
+  arma_autocov(p, q, ar, ma, g, c, r, r + q + 1);
+  if (!(g[0] >= 0.0)) return kStatusNonstationary;
+  if (p == 0) {
+    for (std::int64_t k = 0; k <= lag; ++k) gamma[k] = k <= q ? c[k] : 0.0;
     return 0;
   }
+  for (std::int64_t k = 0; k <= lag && k <= p; ++k) gamma[k] = g[k];
+  for (std::int64_t k = p + 1; k <= lag; ++k) {
+    double s = k <= q ? r[k] : 0.0;
+    for (int j = 1; j <= p; ++j) s -= ar[j] * gamma[k - j];
+    gamma[k] = s;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int arfima_autocov(double* gamma, std::int64_t lag, double d, int p, int q, const double* ma,
+                   const double* ar, const double* roots, bool complex_roots, double* work) {
+  if (std::fabs(d) <= kCloseTol) return arma_route(gamma, lag, p, q, ma, ar, work);
 
   // Fractional noise (p = q = 0): gamma(0) = Gamma(1 - 2d) / Gamma(1 - d)^2,
   // gamma(k) = gamma(k - 1) (k - 1 + d) / (k - d).
