@@ -4,7 +4,11 @@
 # given number of seconds (default 60) over its corpus in tests/fuzz/corpus.
 # New inputs go to build-fuzz/corpus/<target>; a finding (a crash, a
 # sanitizer report, a failed property, an input running past the time limit)
-# is written to build-fuzz/ and ends the run with a non-zero status.
+# is written to build-fuzz/ and ends the run with a non-zero status.  The
+# session target runs each call under a budget of MVTS_FUZZ_BUDGET_MS
+# (1000 ms): a call past it is cancelled, its input kept in
+# build-fuzz/slow/session and counted at the end; a cancelled call that does
+# not end soon after is a finding.
 # FUZZ_FLAGS adds libFuzzer flags (e.g. "-seed=1 -runs=100000").
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET ...]      TARGET: script, session
@@ -33,11 +37,16 @@ export MVTS_MODULE_PATH="$PWD/build-fuzz/lib"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for t in "${targets[@]}"; do
-  mkdir -p "build-fuzz/corpus/$t"
+  mkdir -p "build-fuzz/corpus/$t" "build-fuzz/slow/$t"
+  export MVTS_FUZZ_SLOW_DIR="$PWD/build-fuzz/slow/$t"
   echo "fuzz_$t: ${seconds} s"
   # The time limit of one input is wide: a sanitized fit takes a few seconds
   # of processor time, and the machine may be shared.
   build-fuzz/bin/fuzz_"$t" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
     -max_len=4096 -artifact_prefix="build-fuzz/" -print_final_stats=1 ${FUZZ_FLAGS:-} \
     "build-fuzz/corpus/$t" "tests/fuzz/corpus/$t"
+done
+for t in "${targets[@]}"; do
+  slow=$(find "build-fuzz/slow/$t" -type f | wc -l)
+  echo "fuzz_$t: $slow inputs ran past the budget and were cancelled (build-fuzz/slow/$t)"
 done

@@ -416,8 +416,9 @@ int sowell_grouped_sums(double d, const double* ar, int p, int g, std::int64_t X
   double* jt = U + 2 * std::int64_t(g);
   for (int i = 0; i <= pr; ++i) coef[i] = ar[std::int64_t(g) * i];
   int degree = pr;
-  if (poly_zeros(coef, &degree, re, im, jt) != kPolyRootsOk || degree != pr)
-    return kSowellNotGrouped;
+  const int code = poly_zeros(coef, &degree, re, im, jt);
+  if (code == kPolyRootsCancelled) return kMsgCancelled;
+  if (code != kPolyRootsOk || degree != pr) return kSowellNotGrouped;
   bool complex_w = false;
   for (int i = 0; i < pr; ++i) {
     pairs[2 * i] = re[i];

@@ -253,7 +253,8 @@ int exact_value(double* work, const ExactLayout& l, const double* y, std::int64_
   double* roots = work + l.roots;
   *complex_roots = false;
   if (p > 0) {
-    farma_ar_roots(ar, p, roots, work + l.rwork, complex_roots);
+    if (farma_ar_roots(ar, p, roots, work + l.rwork, complex_roots) == kPolyRootsCancelled)
+      return kMsgCancelled;
     if (int st = farma_root_check(roots, p)) return st;
   }
   if (int st = arfima_autocov(gamma, n - 1, d, p, q, ma, ar, roots, *complex_roots,

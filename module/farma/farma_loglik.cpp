@@ -52,7 +52,8 @@ int farma_model_gamma(double* gamma, std::int64_t lag, double d, int p, int q, c
   // AR roots: inside the unit circle and distinct.
   bool complex_roots = false;
   if (p > 0) {
-    farma_ar_roots(ar, p, roots, rwork, &complex_roots);
+    if (farma_ar_roots(ar, p, roots, rwork, &complex_roots) == kPolyRootsCancelled)
+      return kMsgCancelled;
     if (int st = farma_root_check(roots, p)) return st;
   }
   // gamma(0..lag) for sigma^2 = 1, then scaled.

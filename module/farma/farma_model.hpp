@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "module/farma/poly_roots.hpp"
 #include "module/frame/args.hpp"
 #include "module/frame/host.hpp"
 
@@ -69,8 +70,9 @@ inline std::int64_t farma_roots_work_size(int p) { return 4 * std::int64_t(p) + 
 // by poly_zeros, as (real, imaginary) pairs in roots[0..2p), zero where the
 // root finder found none, sorted by real part and then imaginary part.
 // Code 1 issues message 88, code 2 message 89 with the number of zeros
-// found; the code is returned and the caller goes on.  *complex_flag is set
-// when a root has a non-zero imaginary part.
+// found; the code is returned and the caller goes on, except after
+// kPolyRootsCancelled, when it ends the call.  *complex_flag is set when a
+// root has a non-zero imaginary part.
 int farma_ar_roots(const double* ar, int p, double* roots, double* work, bool* complex_flag);
 // On the roots as farma_ar_roots leaves them (sorted): 390 when a root has
 // modulus 1 or more, else 373 when two roots have equal real and imaginary

@@ -30,8 +30,9 @@ int farmacov(void** args, const std::int32_t* given) {
   if (!roots) return roots.status();
   bool complex_roots = false;
   if (p > 0) {
-    farma_ar_roots(ar.coef.data(), p, roots.data(), roots.data() + 2 * std::int64_t(p),
-                   &complex_roots);
+    if (farma_ar_roots(ar.coef.data(), p, roots.data(), roots.data() + 2 * std::int64_t(p),
+                       &complex_roots) == kPolyRootsCancelled)
+      return cancelled();
     if (int st = farma_root_check(roots.data(), p)) return fail_message(st);
   }
   // The MA polynomial 1 - theta_1 B - ...

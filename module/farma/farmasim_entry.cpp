@@ -103,6 +103,7 @@ int farmasim(void** args, const std::int32_t* given) {
     bool complex_roots = false;
     const int code = farma_ar_roots(ar.coef.data(), p, roots.data(),
                                     roots.data() + 2 * std::int64_t(p), &complex_roots);
+    if (code == kPolyRootsCancelled) return cancelled();
     if (farma_root_check(roots.data(), p) == 0) {
       // Stationary start-up from the ARMA autocovariances gamma(0..p).
       WorkBlock<double> g(std::uint64_t(p) + 1);

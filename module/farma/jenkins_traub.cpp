@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "module/blas/blas.hpp"
+#include "module/frame/host.hpp"
 #include "module/frame/status.hpp"
 #include "module/linalg/lag_gcd.hpp"
 
@@ -491,6 +492,12 @@ int poly_roots(const double* coef, int* degree, double* zero_re, double* zero_im
       poly_quadratic(p[0], p[1], p[2], &zero_re[found], &zero_im[found], &zero_re[found + 1],
                      &zero_im[found + 1]);
       return kPolyRootsOk;
+    }
+    // One zero or pair costs O(n) operations per iteration: at degree 5000
+    // the whole search takes seconds.
+    if (cancel_requested()) {
+      *degree = found;
+      return kPolyRootsCancelled;
     }
     if (int code = scale_coefficients(p, n)) return code;
     const double bnd = modulus_lower_bound(p, n, st.pt);

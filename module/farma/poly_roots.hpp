@@ -23,6 +23,10 @@ enum PolyRootsCode : int {
   // these names (no output reports them), so they continue the small codes.
   kPolyRootsScaleHigh = 3,  // largest |coefficient| above 2^512, or not finite
   kPolyRootsScaleLow = 4,   // largest |coefficient| below 2^-511
+  // The caller cancelled the call (cancel_requested, asked before each zero
+  // or pair and each sweep of the polishing): the zeros are not all found,
+  // and the caller ends the call.
+  kPolyRootsCancelled = 5,
 };
 
 // Doubles of work space for a polynomial of degree n: seven arrays of n + 1

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "module/farma/poly_roots.hpp"
+#include "module/frame/host.hpp"
 #include "module/frame/status.hpp"
 #include "module/frame/tolerances.hpp"
 #include "module/linalg/lag_gcd.hpp"
@@ -70,6 +71,7 @@ bool newton_quotient(const double* c, int m, cplx z, cplx* quotient) {
 bool aberth(const double* c, int m, double* re, double* im, unsigned char* done, int max_sweeps) {
   std::memset(done, 0, std::size_t(m));
   for (int sweep = 0; sweep < max_sweeps; ++sweep) {
+    if (cancel_requested()) return false;  // O(m^2) a sweep; the caller ends the call
     bool all = true;
     for (int i = 0; i < m; ++i) {
       if (done[i]) continue;
@@ -198,6 +200,7 @@ bool conjugate_structure(int m, double* re, double* im, double* work) {
 int settled_zeros(const double* c, int m, double* re, double* im, double* work) {
   int found = m;
   const int code = poly_roots(c, &found, re, im, work);
+  if (code == kPolyRootsCancelled) return code;
   if (m <= 2 && code == kPolyRootsOk) return kPolyRootsOk;  // closed forms
   if (code == kPolyRootsScaleHigh || code == kPolyRootsScaleLow) {
     // Refused on the first pass: the polynomial itself is out of range.
@@ -212,9 +215,11 @@ int settled_zeros(const double* c, int m, double* re, double* im, double* work) 
   if (code == kPolyRootsOk && aberth(c, m, re, im, done, kPolishSweeps) &&
       conjugate_structure(m, re, im, work))
     return kPolyRootsOk;
+  if (cancel_requested()) return kPolyRootsCancelled;
   aberth_start(c, m, re, im, reinterpret_cast<int*>(work));
   if (aberth(c, m, re, im, done, kAberthSweeps) && conjugate_structure(m, re, im, work))
     return kPolyRootsOk;
+  if (cancel_requested()) return kPolyRootsCancelled;
   std::memset(re, 0, sizeof(double) * std::size_t(m));
   std::memset(im, 0, sizeof(double) * std::size_t(m));
   return kPolyRootsNoConvergence;

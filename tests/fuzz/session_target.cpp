@@ -8,24 +8,34 @@
 // element: an index into a table of telling values, or, from 224 on, the
 // next eight bytes as a raw double.
 //
-// Calls whose work grows past small-input bounds are not made: whole-number
-// sizes (n, lag) between 5000 and 2^31, lag-list elements above 16 (VARMA)
-// or 64 (ARFIMA), and VARMA likelihoods and fits beyond k = 4 with lags
-// above 4 or with more parameters than observations.
-//
+// No input is skipped for its size: every call runs under a time budget
+// (MVTS_FUZZ_BUDGET_MS, 1000 ms by default).  A watchdog thread cancels a
+// call still running at the budget, as Ctrl-C does; the call must then end
+// within kCancelGraceMs with its memory given back.  A call that ran past
+// its budget is reported on stderr ("over budget") and, when
+// MVTS_FUZZ_SLOW_DIR names a folder, its input is written there, so that
+// the slow regions can be studied; a call that does not end within the
+// grace after its cancellation is a finding (a long loop that does not ask
+// whether the call has been cancelled).
+
 // Properties checked after every call: the status is one of those the
 // entry points return, or the number of a message the call issued; no work block, pool, utility file or temporary block
 // is left; the host's memory in use is back where it was; a successful call
 // hands back one output slot per output of the function; the rounding mode
 // and the trapped floating-point exceptions are those of the caller.
 #include <cfenv>
+#include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/catalog.hpp"
@@ -68,37 +78,6 @@ class Reader {
   std::size_t i_ = 0;
 };
 
-bool is_whole_size(const std::string& name) { return name == "n" || name == "lag"; }
-bool is_lag_list(const std::string& name) { return name == "p" || name == "q"; }
-
-// Whether the call stays within the bounds of small inputs.
-bool bounded(const mvts::FunctionDoc& f, const std::vector<Value>& args) {
-  const std::string fn = f.name;
-  const bool varma = fn[0] == 'V';
-  const bool varma_heavy = fn == "VARMALIK" || fn == "VARMAFIT";
-  const double lag_bound = varma_heavy ? 4 : varma ? 16 : 64;
-  std::int64_t lags = 0, k = 0, rows = 0;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i].kind != Value::Kind::kNumeric) continue;
-    const std::string name = f.inputs[i].name;
-    const Matrix& m = args[i].m;
-    for (double x : m.data) {
-      const double a = std::fabs(x);
-      if (is_whole_size(name) && std::isfinite(a) && a > 5000 && a < 2147483648.0) return false;
-      if (is_lag_list(name) && std::isfinite(a) && a > lag_bound && a < 2147483648.0) return false;
-    }
-    if (is_lag_list(name)) lags += std::int64_t(m.data.size());
-    if (name == "series") {
-      k = std::max<std::int64_t>(m.rows > 1 && m.cols > 1 ? m.cols : 1, k);
-      rows = m.rows > 1 && m.cols > 1 ? m.rows : std::max(m.rows, m.cols);
-    }
-    if (name == "phi" || name == "theta" || name == "sigma") k = std::max<std::int64_t>(k, m.cols);
-  }
-  if (varma_heavy && k > 4) return false;
-  if (fn == "VARMAFIT" && k * k * lags > rows) return false;
-  return true;
-}
-
 Value argument(Reader& r, const std::string& name) {
   const std::uint8_t kind = r.byte() % 8;
   if (kind <= 1) return Value::omitted();
@@ -131,6 +110,76 @@ Session& session() {
   return *s;
 }
 
+// Time a cancelled call may take to end: the long loops ask every few
+// thousand operations, slower under the sanitizers.
+constexpr long kCancelGraceMs = 3000;
+
+long budget_ms() {
+  static const long budget = [] {
+    const char* e = std::getenv("MVTS_FUZZ_BUDGET_MS");
+    const long v = e ? std::strtol(e, nullptr, 10) : 0;
+    return v > 0 ? v : 1000L;
+  }();
+  return budget;
+}
+
+// Cancels the session's call when it runs past its deadline.  One thread
+// for the whole process; arm() before a call, disarm() after it.
+class Watchdog {
+ public:
+  explicit Watchdog(Host& host) : host_(host), thread_([this] { watch(); }) { thread_.detach(); }
+
+  void arm(std::chrono::steady_clock::time_point deadline) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    deadline_ = deadline;
+    armed_ = true;
+    fired_ = false;
+    wake_.notify_one();
+  }
+  // Whether the call was cancelled.
+  bool disarm() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    armed_ = false;
+    return fired_;
+  }
+
+ private:
+  void watch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return armed_ && !fired_; });
+      if (wake_.wait_until(lock, deadline_, [this] { return !armed_; })) continue;
+      host_.cancel();  // sets a flag; a call that has just ended ignores it
+      fired_ = true;
+    }
+  }
+
+  Host& host_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::chrono::steady_clock::time_point deadline_{};
+  bool armed_ = false;
+  bool fired_ = false;
+  std::thread thread_;
+};
+
+Watchdog& watchdog() {
+  static auto* w = new Watchdog(session());  // lives for the whole process
+  return *w;
+}
+
+// Writes an input that ran past its budget to MVTS_FUZZ_SLOW_DIR, if set.
+void keep_slow_input(const std::uint8_t* data, std::size_t size) {
+  const char* dir = std::getenv("MVTS_FUZZ_SLOW_DIR");
+  if (dir == nullptr) return;
+  std::uint64_t h = 1469598103934665603ull;  // FNV-1a names the file by its bytes
+  for (std::size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 1099511628211ull;
+  char name[32];
+  std::snprintf(name, sizeof name, "/slow-%016llx", static_cast<unsigned long long>(h));
+  std::ofstream(std::string(dir) + name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data), std::streamsize(size));
+}
+
 }  // namespace
 
 int session_input(const std::uint8_t* data, std::size_t size) {
@@ -140,15 +189,35 @@ int session_input(const std::uint8_t* data, std::size_t size) {
   std::vector<Value> args;
   for (std::size_t i = 0; i < f.inputs.size() && r.more(); ++i)
     args.push_back(argument(r, f.inputs[i].name));
-  if (!bounded(f, args)) return 0;
 
   Session& s = session();
   const std::uint64_t in_use = s.memory_in_use();
   const int round_before = std::fegetround(), traps_before = fegetexcept();
+  Watchdog& dog = watchdog();
+  const auto start = std::chrono::steady_clock::now();
+  dog.arm(start + std::chrono::milliseconds(budget_ms()));
   const CallResult res = s.call(f.name, args);
-  // MVTS_FUZZ_TRACE=1 shows each call made, for sorting findings.
+  const bool cancelled = dog.disarm();
+  const long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start).count());
+  if (cancelled) {
+    std::fprintf(stderr, "fuzz_session: %s: over budget (%ld ms, status %d)\n", f.name, ms, res.status);
+    keep_slow_input(data, size);
+    if (ms > budget_ms() + kCancelGraceMs) fail(f.name, "not ended after its cancellation (ms)", ms, budget_ms());
+  }
+  // MVTS_FUZZ_TRACE=1 shows each call made, with its numeric arguments, for
+  // sorting findings.
   static const bool trace = std::getenv("MVTS_FUZZ_TRACE") != nullptr;
-  if (trace) std::fprintf(stderr, "%s: status %d\n", f.name, res.status);
+  if (trace) {
+    std::fprintf(stderr, "%s: status %d, %ld ms\n", f.name, res.status, ms);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      if (args[i].kind != Value::Kind::kNumeric) continue;
+      std::fprintf(stderr, "  %s %lld x %lld:", f.inputs[i].name, static_cast<long long>(args[i].m.rows),
+                   static_cast<long long>(args[i].m.cols));
+      for (double x : args[i].m.data) std::fprintf(stderr, " %.17g", x);
+      std::fprintf(stderr, "\n");
+    }
+  }
 
   // The argument and host statuses, the statuses 2 and 3 of the VARMA
   // autocovariance solve; any other status is the number of a message the

@@ -2,8 +2,9 @@
 // Session.cancel do): each long loop of the module asks the host, and the
 // call ends with message 398, its memory given back and the session usable.
 // Each call here runs for many seconds uncancelled (tens of seconds for the
-// VARMAFIT of a moving average at lag 200 and the FARMACOV whose 1000 AR
-// roots lie within 2e-5 of the unit circle); the bound on how soon it ends
+// VARMAFIT of a moving average at lag 200, the FARMACOV whose 1000 AR
+// roots lie within 2e-5 of the unit circle, and the search for the 5000
+// zeros of an AR polynomial); the bound on how soon it ends
 // after the request is a generous 10 s, so the test does not depend on the
 // machine.
 // scripts/tsan.sh runs this file under ThreadSanitizer too.
@@ -68,6 +69,9 @@ TEST(Cancel, EveryLongLoopEndsTheCallWithMessage398) {
         Value::matrix(2, 2, {0.2, 0.0, 0.0, 0.2}), kNone, Value::scalar(52), Value::scalar(60)}},
       {"FARMACOV: one table per AR root", "FARMACOV",
        {Value::scalar(0.3), Value::column({0.01, 0.98}), kNone, kNone, Value::column({1, 1000}),
+        kNone, Value::scalar(5)}},
+      {"FARMACOV: the zeros of an AR polynomial of degree 5000", "FARMACOV",
+       {Value::scalar(0.45), Value::column({0.5, 0.1}), kNone, kNone, Value::column({1, 5000}),
         kNone, Value::scalar(5)}},
       {"FARMALIK exact: Durbin-Levinson", "FARMALIK",
        {long_series, Value::scalar(0.3), Value::scalar(0.5), kNone, kNone, kNone, kNone,
