@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "abi/mcn_abi.h"
+#include "module/frame/cancel.hpp"
 #include "module/frame/sizes.hpp"
 #include "module/frame/status.hpp"
 
@@ -88,12 +89,7 @@ void fatal_error(int code, int second);
 void print_note(const char* format, const char* insert);
 void error_code_report(int code);
 
-// ---- Cancellation
-// True once the caller has asked the running call to stop (the host's
-// cancel_requested service: one atomic load).  Long loops ask every few
-// steps and end the call with cancelled().  False where no host table is
-// set or the host has no such service.
-bool cancel_requested();
+// ---- Cancellation (cancel_requested: frame/cancel.hpp)
 // Issues message 398 (kMsgCancelled) and returns kStatusMessage: how a
 // cancelled call ends, its work blocks freed by their guards on the way out.
 int cancelled();

@@ -43,7 +43,9 @@ int general_roots(const double* c, int k, double* roots) {
   std::memcpy(copy.data(), c, sizeof(double) * std::size_t(k) * std::size_t(k));
   double* wr = w.data();
   double* wi = wr + k;
-  if (general_eigenvalues(k, copy.data(), k, wr, wi, wi + k) != 0) return kCompanionRootsFailed;
+  const int st = general_eigenvalues(k, copy.data(), k, wr, wi, wi + k);
+  if (st == kEigCancelled) return kCompanionRootsCancelled;
+  if (st != 0) return kCompanionRootsFailed;
   for (int i = 0; i < k; ++i) {
     roots[2 * i] = wr[i];
     roots[2 * i + 1] = wi[i];
@@ -82,6 +84,7 @@ int full_companion_roots(const double* coef, int k, int p, double* roots) {
       roots[2 * std::int64_t(i) + 1] = wi[i];
     }
   temp_a_release(&block);
+  if (st == kEigCancelled) return kCompanionRootsCancelled;
   return st == 0 ? kCompanionRootsOk : kCompanionRootsFailed;
 }
 

@@ -29,6 +29,7 @@ enum CompanionRootsCode : int {
   kCompanionRootsHostError = 1,  // host memory refused; the error has been raised
   kCompanionRootsFailed = 2,     // the eigenvalue routine failed
   kCompanionRootsMissing = 17,   // a missing value in a first-order block
+  kCompanionRootsCancelled = 3,  // the caller cancelled the call: end it (398)
 };
 
 // Tolerance of the unit-circle test: 2^-26.5.
@@ -56,8 +57,9 @@ int companion_roots(double* coef, int k, int p, double* roots);
 // refused memory) the polynomial is NOT taken as stationary: the result is 1.
 // roots_status, when given, receives the companion_roots result, so that a
 // caller can tell a refused allocation (kCompanionRootsHostError: the host
-// error has been raised, return status 1) from a root on or outside the
-// circle.
+// error has been raised, return status 1) and a cancelled call
+// (kCompanionRootsCancelled: end it with cancelled()) from a root on or
+// outside the circle.
 int is_nonstationary(double* coef, int blocks, int p, const int* lags, int k, double* roots,
                      int* roots_status = nullptr);
 

@@ -30,6 +30,7 @@
 #include <utility>
 
 #include "module/blas/blas.hpp"
+#include "module/frame/cancel.hpp"
 #include "module/frame/status.hpp"
 #include "module/linalg/general_eigenvalues.hpp"
 #include "module/linalg/hessenberg_qr.hpp"
@@ -228,8 +229,9 @@ void balance(int n, Mat A, double* scale, int* ilo_out, int* ihi_out) {
 // reflectors H_i = I - tau v v', one per column (unblocked).  Only the active
 // block is transformed: the eigenvalues need nothing else.  tau[n] and
 // w[n] are work.
-void hessenberg(Mat A, int ilo, int ihi, double* tau, double* w) {
+bool hessenberg(Mat A, int ilo, int ihi, double* tau, double* w) {
   for (int i = ilo; i < ihi - 1; ++i) {
+    if (cancel_requested()) return false;  // a column costs O(n^2) operations
     const int len = ihi - i;  // rows i+1..ihi
     double* v = &A(i + 1, i);
     tau[i] = householder(len, v, kEigenvalueArithmetic);
@@ -262,6 +264,7 @@ void hessenberg(Mat A, int ilo, int ihi, double* tau, double* w) {
     }
     v[0] = beta;
   }
+  return true;
 }
 
 // ---- QR iteration ------------------------------------------------------------
@@ -269,7 +272,8 @@ void hessenberg(Mat A, int ilo, int ihi, double* tau, double* w) {
 // Double-shift (Francis) QR on the Hessenberg block ilo..ihi, eigenvalues
 // only: wr/wi[ilo..ihi] receive them.  Budget: 30 iterations per row of the
 // block in total; exceptional shifts at the 10th and 20th iteration on the
-// same eigenvalue.  Returns 0, or the 1-based row at which it stopped.
+// same eigenvalue.  Returns 0, the 1-based row at which it stopped, or
+// kQrCancelled.
 int double_shift_qr(Mat H, int ilo, int ihi, double* wr, double* wi) {
   if (ihi < ilo) return 0;
   const QrRules rules{false, Deflation::kDiagonalWithStall, ShiftRule::kTrailingProducts,
@@ -410,6 +414,7 @@ int multishift_qr(Mat H, int ilo, int ihi, double* wr, double* wi, double* area)
         split = true;
         break;
       }
+      if (cancel_requested()) return kQrCancelled;  // a sweep costs O(n (i - l)) operations
       multishift_shifts(H, i, its, S, wr, wi);
       multishift_first_column(H, l, i, wr, wi, smlnum, v, vv);
       multishift_sweep(H, l, i, v);
@@ -634,8 +639,9 @@ int general_eigenvalues(int n, double* a, int lda, double* wr, double* wi, doubl
   double* area = work + 3 * n;    // kEigFixedArea: multishift step
   int ilo = 0, ihi = 0;
   balance(n, A, scale, &ilo, &ihi);
-  hessenberg(A, ilo, ihi, tau, hwork);
+  if (!hessenberg(A, ilo, ihi, tau, hwork)) return kEigCancelled;
   const int info = hessenberg_eigenvalues(n, A, ilo, ihi, wr, wi, area);
+  if (info == kQrCancelled) return kEigCancelled;
 
   if (info > 0) {
     // Undo the scaling on the eigenvalues found: rows info+1..n and those

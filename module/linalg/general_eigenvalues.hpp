@@ -36,6 +36,8 @@ inline constexpr int kEigFixedArea = 260;
 // a QR iteration that did not converge.
 inline constexpr int kEigStackOverflow = 1000;  // the sort's partition stack ran out
 inline constexpr int kEigPairFixup = -1;        // conjugate pairs could not be matched
+inline constexpr int kEigCancelled = -2;        // the caller cancelled the call (asked each
+                                                // column of the reduction and each sweep)
 inline constexpr int kEigBadOrder = -3;         // n < 0
 inline constexpr int kEigBadMatrix = -4;        // null matrix, or an entry that is NaN or infinite
 inline constexpr int kEigBadLeading = -5;       // lda < n

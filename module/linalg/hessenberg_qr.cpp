@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "module/frame/cancel.hpp"
+
 namespace mvtsa {
 namespace {
 
@@ -428,6 +430,7 @@ int hessenberg_qr(StridedMatrix H, StridedMatrix Z, i64 n, i64 ilo, i64 ihi, dou
         break;
       }
       if (!shared && its == budget) break;
+      if (cancel_requested()) return kQrCancelled;  // a sweep costs O(n (i - l)) operations
       const Shifts sh = compute_shifts(rules.shifts, H, l, i, its);
       double v[3];
       const i64 m = start_bulge(rules.shifts, H, l, i, sh, ar.precision, v);

@@ -2,7 +2,8 @@
 // one engine under real_schur (Schur form with Schur vectors) and
 // general_eigenvalues (eigenvalues only), with the reflector, norm and 2 x 2
 // standard form they share.  Pure routines: the caller supplies every array,
-// nothing is allocated, no host service is called.
+// nothing is allocated, and the only host service asked is whether the call
+// has been cancelled (once a sweep).
 #pragma once
 
 #include <cstdint>
@@ -91,6 +92,9 @@ enum class SweepBudget {
   kShared,    // `sweeps` in total, each converged block's spending deducted
 };
 
+// hessenberg_qr's result when the call was cancelled.
+inline constexpr int kQrCancelled = -1;
+
 struct QrRules {
   // Schur form: every transformation is applied to the whole rows and
   // columns of H and accumulated into Z, and each 2 x 2 block is rotated to
@@ -115,8 +119,9 @@ struct QrRules {
 // wr/wi[ilo..ihi] (when not null) receive the eigenvalues, a complex pair
 // with the positive imaginary part first.  With want_schur, h becomes the
 // quasi-triangular Schur form (2 x 2 blocks standardised) and z (order n) is
-// multiplied by the transformations.  Returns 0, or the 1-based row at which
-// the sweep budget ran out.
+// multiplied by the transformations.  Returns 0, the 1-based row at which
+// the sweep budget ran out, or kQrCancelled when the caller cancelled the
+// call (asked before each sweep; h is then partly reduced).
 int hessenberg_qr(StridedMatrix h, StridedMatrix z, std::int64_t n, std::int64_t ilo,
                   std::int64_t ihi, double* wr, double* wi, const QrRules& rules);
 

@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <limits>
 
+#include "module/frame/cancel.hpp"
 #include "module/linalg/hessenberg_qr.hpp"
 
 namespace mvtsa {
@@ -27,8 +28,9 @@ constexpr QrArithmetic kSchurArithmetic{std::numeric_limits<double>::min(), 0x1p
                                         library_hypot, false, false, true};
 
 // Householder reduction of the n x n matrix h to upper Hessenberg form,
-// h := Q' h Q, u := Q.  work: 2n doubles.
-void hessenberg(i64 n, double* h, double* u, double* work) {
+// h := Q' h Q, u := Q.  work: 2n doubles.  False when the caller cancelled
+// the call (asked each column, O(n^2) operations).
+bool hessenberg(i64 n, double* h, double* u, double* work) {
   double* v = work;
   double* w = work + n;
   for (i64 i = 0; i < n; ++i) {
@@ -36,6 +38,7 @@ void hessenberg(i64 n, double* h, double* u, double* work) {
     u[i * n + i] = 1.0;
   }
   for (i64 j = 0; j + 2 < n; ++j) {
+    if (cancel_requested()) return false;
     const i64 len = n - j - 1;  // rows j+1 .. n-1
     for (i64 r = 0; r < len; ++r) v[r] = h[(j + 1 + r) * n + j];
     const double tau = householder(len, v, kSchurArithmetic);
@@ -65,13 +68,14 @@ void hessenberg(i64 n, double* h, double* u, double* work) {
         for (i64 r = 0; r < len; ++r) row[r] -= s * v[r];
       }
   }
+  return true;
 }
 
 }  // namespace
 
 int real_schur(std::int64_t n, double* a, double* u, double* work, std::int64_t max_iterations) {
   if (n <= 0) return 0;
-  hessenberg(n, a, u, work);
+  if (!hessenberg(n, a, u, work)) return kQrCancelled;
   const QrRules rules{true, Deflation::kNeighbourProducts, ShiftRule::kTrailingEigenvalues,
                       SweepBudget::kPerBlock, max_iterations, kSchurArithmetic};
   return hessenberg_qr(StridedMatrix{a, n, 1}, StridedMatrix{u, n, 1}, n, 0, n - 1, nullptr,

@@ -32,7 +32,8 @@ inline std::int64_t real_schur_work(std::int64_t n) { return 2 * n; }
 // inside a 2 x 2 block of a complex pair, and every entry below the
 // subdiagonal is exactly zero.  Returns the 1-based row at which the QR
 // iteration needed more than max_iterations sweeps on one block (NaN or
-// infinite entries end there too); S and U are then not a decomposition.
+// infinite entries end there too), or kQrCancelled (hessenberg_qr.hpp) when
+// the caller cancelled the call; S and U are then not a decomposition.
 // work: real_schur_work(n) doubles.
 int real_schur(std::int64_t n, double* a, double* u, double* work, std::int64_t max_iterations);
 

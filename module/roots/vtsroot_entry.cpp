@@ -86,6 +86,7 @@ int vtsroot(void** args, const std::int32_t* given) {
     const int st = companion_roots(poly->expanded, k, static_cast<int>(poly->order),
                                    scratch.data());
     if (st == kCompanionRootsHostError) return kStatusHostError;
+    if (st == kCompanionRootsCancelled) return cancelled();
     const std::int64_t m = std::int64_t(k) * poly->order;
     for (std::int64_t i = 0; i < m; ++i, ++at) {
       if (st == kCompanionRootsOk) {

@@ -39,6 +39,7 @@ int ar_nonstationary(const double* phi, int p, int k, int* nonstationary) {
   *nonstationary = is_nonstationary(copy.data(), p, p, lags.data(), k, roots.data(), &roots_status);
   // refused memory: the host error has been raised
   if (roots_status == kCompanionRootsHostError) return kStatusHostError;
+  if (roots_status == kCompanionRootsCancelled) return cancelled();
   return kStatusOk;
 }
 

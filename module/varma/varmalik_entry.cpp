@@ -129,6 +129,7 @@ int varmalik(void** args, const std::int32_t* given) {
     nonstationary = is_nonstationary(copy.data(), pmax, pmax, nullptr, k, roots.data(),
                                      &roots_status);
     if (roots_status == kCompanionRootsHostError) return kStatusHostError;
+    if (roots_status == kCompanionRootsCancelled) return cancelled();
   }
 
   // method: 0, 1 or 2 (the Kalman filter when absent).

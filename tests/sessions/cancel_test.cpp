@@ -3,8 +3,9 @@
 // call ends with message 398, its memory given back and the session usable.
 // Each call here runs for many seconds uncancelled (tens of seconds for the
 // VARMAFIT of a moving average at lag 200, the FARMACOV whose 1000 AR
-// roots lie within 2e-5 of the unit circle, and the search for the 5000
-// zeros of an AR polynomial); the bound on how soon it ends
+// roots lie within 2e-5 of the unit circle, the search for the 5000
+// zeros of an AR polynomial, and the eigenvalues of a companion matrix of
+// order 3000); the bound on how soon it ends
 // after the request is a generous 10 s, so the test does not depend on the
 // machine.
 // scripts/tsan.sh runs this file under ThreadSanitizer too.
@@ -73,6 +74,12 @@ TEST(Cancel, EveryLongLoopEndsTheCallWithMessage398) {
       {"FARMACOV: the zeros of an AR polynomial of degree 5000", "FARMACOV",
        {Value::scalar(0.45), Value::column({0.5, 0.1}), kNone, kNone, Value::column({1, 5000}),
         kNone, Value::scalar(5)}},
+      {"VTSROOT: the eigenvalues of a companion matrix of order 3000", "VTSROOT",
+       {Value::matrix(4, 2, {0.5, 0.0, 0.0, 0.5, 0.1, 0.0, 0.0, 0.1}), kNone,
+        Value::column({1, 1500})}},
+      {"VARMASIM: the stationarity test on a companion matrix of order 3000", "VARMASIM",
+       {Value::matrix(4, 2, {0.5, 0.0, 0.0, 0.5, 0.1, 0.0, 0.0, 0.1}), kNone, kNone, kNone,
+        Value::scalar(100), Value::column({1, 1500})}},
       {"FARMALIK exact: Durbin-Levinson", "FARMALIK",
        {long_series, Value::scalar(0.3), Value::scalar(0.5), kNone, kNone, kNone, kNone,
         Value::scalar(1)}},
