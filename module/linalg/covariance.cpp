@@ -47,123 +47,146 @@ int sym_check(double* s, int k) {
   return kStatusOk;
 }
 
-// Bunch-Kaufman factorisation of the lower triangle of the full symmetric
-// matrix A (k x k, row-major), following the unblocked lower-triangle
-// algorithm: for column j, the diagonal a = |A(j,j)| is compared with the
-// largest off-diagonal |A(r,j)| (colmax, at row r) and rowmax of row r.
-// 1 x 1 pivot when a >= alpha colmax or a colmax >= alpha colmax^2 / rowmax
-// (no interchange), or |A(r,r)| >= alpha rowmax (interchange j and r);
-// otherwise a 2 x 2 pivot on rows j, j+1 with r moved to j+1.  Each pivot
-// row contributes one value e to the sign count.
-int pd_check_work(double* packed, int k, double tolerance, double* A) {
-  unpack_symmetric(packed, k, A);
-  auto at = [&](int i, int j) -> double& { return A[std::int64_t(i) * k + j]; };
-  // The test runs on the correlation matrix D^-1/2 A D^-1/2 (D the diagonal),
-  // so that the tolerance bounds pivots relative to the variances and the
-  // verdict does not depend on the units of the variables.  A positive
-  // definite matrix has a positive diagonal.
-  for (int i = 0; i < k; ++i)
-    if (!(at(i, i) > 0.0) || !std::isfinite(at(i, i))) return kStatusMessage;
-  for (int i = 0; i < k; ++i) {
-    const double si = std::sqrt(at(i, i));
-    for (int j = 0; j < k; ++j) {
-      at(i, j) /= si;
-      at(j, i) /= si;
-    }
-  }
-  auto swap_sym = [&](int p, int q) {  // symmetric interchange of rows/cols p < q
+namespace {
+
+// The full symmetric k x k matrix of the Bunch-Kaufman test, row-major.
+struct Symmetric {
+  double* a;
+  int k;
+  double& operator()(int i, int j) const { return a[std::int64_t(i) * k + j]; }
+  // Symmetric interchange of rows and columns p < q.
+  void swap(int p, int q) const {
     if (p == q) return;
-    for (int i = 0; i < k; ++i) std::swap(at(p, i), at(q, i));
-    for (int i = 0; i < k; ++i) std::swap(at(i, p), at(i, q));
-  };
+    for (int i = 0; i < k; ++i) std::swap((*this)(p, i), (*this)(q, i));
+    for (int i = 0; i < k; ++i) std::swap((*this)(i, p), (*this)(i, q));
+  }
+};
+
+// The eigenvalue-sign count of the block diagonal, a value within the
+// tolerance of zero counting as zero.
+struct SignCount {
+  double tolerance;
   int positive = 0, negative = 0, zero = 0;
-  auto count = [&](double e) {
+  void add(double e) {
     if (std::fabs(e) <= tolerance)
       ++zero;
     else if (e > 0)
       ++positive;
     else
       ++negative;
-  };
+  }
+  bool positive_definite() const { return positive >= 1 && negative == 0 && zero == 0; }
+};
+
+// A -> D^-1/2 A D^-1/2 (D the diagonal), so that the tolerance bounds pivots
+// relative to the variances and the verdict does not depend on the units of
+// the variables.  False when a diagonal element is not positive and finite
+// (a positive definite matrix has a positive diagonal).
+bool to_correlation(const Symmetric& A) {
+  for (int i = 0; i < A.k; ++i)
+    if (!(A(i, i) > 0.0) || !std::isfinite(A(i, i))) return false;
+  for (int i = 0; i < A.k; ++i) {
+    const double si = std::sqrt(A(i, i));
+    for (int j = 0; j < A.k; ++j) {
+      A(i, j) /= si;
+      A(j, i) /= si;
+    }
+  }
+  return true;
+}
+
+// The pivot of column j (colmax > 0 at row r): 1 x 1 when
+// |A(j,j)| >= alpha colmax or |A(j,j)| colmax >= alpha colmax^2 / rowmax (no
+// interchange), or |A(r,r)| >= alpha rowmax (interchange j and r); otherwise
+// 2 x 2 on rows j, j+1 with r moved to j+1.  Returns the pivot's size.
+int bunch_kaufman_pivot(const Symmetric& A, int j, int r, double absakk, double colmax) {
+  if (absakk >= kBunchKaufmanAlpha * colmax) return 1;
+  double rowmax = 0.0;
+  for (int i = j; i < A.k; ++i)
+    if (i != r) rowmax = std::fmax(rowmax, std::fabs(A(r, i)));
+  if (absakk >= kBunchKaufmanAlpha * colmax * (colmax / rowmax)) return 1;
+  if (std::fabs(A(r, r)) >= kBunchKaufmanAlpha * rowmax) {
+    A.swap(j, r);
+    return 1;
+  }
+  A.swap(j + 1, r);
+  return 2;
+}
+
+// A22 -= a a' / d for the 1 x 1 pivot d = A(j,j), lower triangle, then
+// mirrored.
+void eliminate_1x1(const Symmetric& A, int j) {
+  const double d = A(j, j);
+  for (int i = j + 1; i < A.k; ++i) {
+    const double f = A(i, j) / d;
+    for (int c = j + 1; c <= i; ++c) A(i, c) -= f * A(c, j);
+  }
+  for (int i = j + 1; i < A.k; ++i)
+    for (int c = j + 1; c < i; ++c) A(c, i) = A(i, c);
+}
+
+// The 2 x 2 pivot [a c; c b] on rows j, j+1: its two sign values, then the
+// Schur complement A22 -= [x y] D^-1 [x y]'.
+void eliminate_2x2(const Symmetric& A, int j, SignCount* count) {
+  const double a = A(j, j), b = A(j + 1, j + 1), c = A(j + 1, j);
+  const double ac = std::fabs(c);
+  count->add(ac > kTinyNormal ? (a * b - c * c) / ac : 0.0);
+  count->add(ac);
+  const double det = a * b - c * c;
+  for (int i = j + 2; i < A.k; ++i) {
+    const double xi = A(i, j), yi = A(i, j + 1);
+    const double wi0 = (b * xi - c * yi) / det, wi1 = (a * yi - c * xi) / det;
+    for (int q = j + 2; q <= i; ++q) A(i, q) -= wi0 * A(q, j) + wi1 * A(q, j + 1);
+  }
+  for (int i = j + 2; i < A.k; ++i)
+    for (int q = j + 2; q < i; ++q) A(q, i) = A(i, q);
+}
+
+}  // namespace
+
+// Bunch-Kaufman factorisation of the lower triangle of the full symmetric
+// matrix A (k x k, row-major), following the unblocked lower-triangle
+// algorithm on the correlation matrix: for column j, the diagonal
+// |A(j,j)| is compared with the largest off-diagonal |A(r,j)| (colmax, at
+// row r) and rowmax of row r (bunch_kaufman_pivot).  Each pivot row
+// contributes one value to the sign count.
+int pd_check_work(double* packed, int k, double tolerance, double* work) {
+  unpack_symmetric(packed, k, work);
+  const Symmetric A{work, k};
+  if (!to_correlation(A)) return kStatusMessage;
+  SignCount count{tolerance};
   int j = 0;
   while (j < k) {
-    const double absakk = std::fabs(at(j, j));
+    const double absakk = std::fabs(A(j, j));
     int r = j;
     double colmax = 0.0;
     for (int i = j + 1; i < k; ++i)
-      if (std::fabs(at(i, j)) > colmax) {
-        colmax = std::fabs(at(i, j));
+      if (std::fabs(A(i, j)) > colmax) {
+        colmax = std::fabs(A(i, j));
         r = i;
       }
-    int size = 1;
     if (std::fmax(absakk, colmax) == 0.0) {
-      count(0.0);  // a zero column: a zero eigenvalue
+      count.add(0.0);  // a zero column: a zero eigenvalue
       ++j;
       continue;
     }
-    if (absakk >= kBunchKaufmanAlpha * colmax) {
-      // 1 x 1, no interchange
-    } else {
-      double rowmax = 0.0;
-      for (int i = j; i < k; ++i)
-        if (i != r) rowmax = std::fmax(rowmax, std::fabs(at(r, i)));
-      if (absakk >= kBunchKaufmanAlpha * colmax * (colmax / rowmax)) {
-        // 1 x 1, no interchange
-      } else if (std::fabs(at(r, r)) >= kBunchKaufmanAlpha * rowmax) {
-        swap_sym(j, r);  // 1 x 1 with interchange
-      } else {
-        swap_sym(j + 1, r);  // 2 x 2 on rows j, j+1
-        size = 2;
-      }
-    }
-    if (size == 1) {
-      const double d = at(j, j);
-      count(d);
-      for (int i = j + 1; i < k; ++i) {
-        const double f = at(i, j) / d;
-        for (int c = j + 1; c <= i; ++c) at(i, c) -= f * at(c, j);
-      }
-      for (int i = j + 1; i < k; ++i)
-        for (int c = j + 1; c < i; ++c) at(c, i) = at(i, c);
+    if (bunch_kaufman_pivot(A, j, r, absakk, colmax) == 1) {
+      count.add(A(j, j));
+      eliminate_1x1(A, j);
       ++j;
     } else {
-      const double a = at(j, j), b = at(j + 1, j + 1), c = at(j + 1, j);
-      const double ac = std::fabs(c);
-      count(ac > kTinyNormal ? (a * b - c * c) / ac : 0.0);
-      count(ac);
-      const double det = a * b - c * c;
-      // Schur complement: A22 -= [x y] D^-1 [x y]'
-      for (int i = j + 2; i < k; ++i) {
-        const double xi = at(i, j), yi = at(i, j + 1);
-        const double wi0 = (b * xi - c * yi) / det, wi1 = (a * yi - c * xi) / det;
-        for (int q = j + 2; q <= i; ++q) at(i, q) -= wi0 * at(q, j) + wi1 * at(q, j + 1);
-      }
-      for (int i = j + 2; i < k; ++i)
-        for (int q = j + 2; q < i; ++q) at(q, i) = at(i, q);
+      eliminate_2x2(A, j, &count);
       j += 2;
     }
   }
-  pack_symmetric(A, k, packed);
-  return (positive >= 1 && negative == 0 && zero == 0) ? kStatusOk : kStatusMessage;
+  pack_symmetric(work, k, packed);
+  return count.positive_definite() ? kStatusOk : kStatusMessage;
 }
 
 int pd_check(double* packed, int k, double tolerance) {
   WorkBlock<double> work(std::uint64_t(k) * std::uint64_t(k));
   if (!work) return work.status();
   return pd_check_work(packed, k, tolerance, work.data());
-}
-
-int covariance_argument(double* sigma, int k, double* packed) {
-  if (sigma == nullptr) {
-    packed_identity(k, packed);
-    return kStatusOk;
-  }
-  if (int st = sym_check(sigma, k)) return st;
-  pack_symmetric(sigma, k, packed);
-  // A failed work allocation inside the test is a host error, not a verdict.
-  if (int st = pd_check(packed, k, kCloseTol)) return st == kStatusHostError ? st : kStatusNotPd;
-  pack_symmetric(sigma, k, packed);  // the test overwrote the packed copy
-  return kStatusOk;
 }
 
 double cholesky_packed_row(double* a, int r, double tolerance) {
@@ -236,66 +259,6 @@ double ldl_quadratic(const double* ldl, int k, const double* v, double* w) {
     if (lr[r] > 0.0) q += s * s / lr[r];
   }
   return q;
-}
-
-// Plain loops rather than one short vector call per element: for the small
-// k of a multivariate draw the call overhead would cost more than the
-// arithmetic, and the generator itself is the floor.
-void mvn_transform(double* out, const double* z, const double* l, std::int64_t n, int k) {
-  for (std::int64_t t = 0; t < n; ++t) {
-    const double* zt = z + t * k;
-    double* ot = out + t * k;
-    const double* lm = l;
-    for (int m = 0; m < k; ++m) {
-      double s = 0.0;
-      for (int g = 0; g <= m; ++g) s += lm[g] * zt[g];
-      ot[m] = s;
-      lm += m + 1;
-    }
-  }
-}
-
-// Rows of deviates drawn at a time by mvn_draw.
-constexpr std::int64_t kDrawBlockRows = 4096;
-
-int mvn_draw(double* out, const double* mu, const double* packed_sigma, std::int64_t n, int k,
-             double seed, double* work, Stream stream) {
-  // The generator record in the host context (made on first use).
-  RngState* state = nullptr;
-  if (int st = rng_state(&state)) return st;
-  // L from a copy of sigma; any pivot below 1e-14 of its variable's variance
-  // ends the draw.
-  const std::int64_t np = packed_size(k);
-  double* l = work;
-  std::memcpy(l, packed_sigma, sizeof(double) * np);
-  if (cholesky_packed(l, k, kCholeskyTol, kCholeskyTol) != 0) return -1;
-  // k (n + 1) deviates are drawn and the first k n used: the stream
-  // advances by k (n + 1).  Each deviate takes its own two uniforms, so the
-  // draws may be made a block of rows at a time into a small buffer: the
-  // work stays that block whatever n is.
-  const std::int64_t rows = std::min<std::int64_t>(n + 1, kDrawBlockRows);
-  WorkBlock<double> z(checked_mul(std::uint64_t(k), std::uint64_t(rows)));
-  if (!z) return z.status();
-  // The stream's seed, then every deviate in index order.
-  std::uint32_t* seed_var = nullptr;
-  if (int st = rng_start(stream, seed, &seed_var)) return st;
-  // x_t = L z_t, skipped when L is exactly the identity.
-  bool identity = true;
-  for (int i = 0; i < k && identity; ++i)
-    for (int j = 0; j <= i && identity; ++j)
-      identity = l[packed_index(i, j)] == (i == j ? 1.0 : 0.0);
-  for (std::int64_t t = 0; t < n; t += rows) {
-    const std::int64_t m = std::min(rows, n - t);
-    double* target = identity ? out + t * k : z.data();
-    rng_normal_fill(seed_var, target, m * k);
-    if (!identity) mvn_transform(out + t * k, z.data(), l, m, k);
-  }
-  rng_normal_fill(seed_var, z.data(), k);  // the row drawn and not used
-  // Plus the mean.
-  if (mu)
-    for (std::int64_t t = 0; t < n; ++t)
-      for (int j = 0; j < k; ++j) out[t * k + j] += mu[j];
-  return kStatusOk;
 }
 
 }  // namespace mvtsa

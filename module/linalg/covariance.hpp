@@ -1,11 +1,10 @@
 // Routines on covariance matrices shared by the VARMA and ARFIMA functions:
 // the symmetry check, packed symmetric storage, the positive-definiteness
-// test, the Cholesky factorisation and multivariate normal draws.
+// test, the Cholesky factorisation and the floored LDL' factorisation.
 #pragma once
 
 #include <cstdint>
 
-#include "module/frame/rng.hpp"
 
 namespace mvtsa {
 
@@ -52,20 +51,6 @@ double cholesky_packed_row(double* a, int r, double tolerance);
 // (0 on success).
 int cholesky_packed(double* a, int k, double tolerance, double min_pivot = -1.0);
 
-// Draws n vectors of dimension k with covariance L L' (packed sigma,
-// factored here) and mean mu (or none) from the given stream; the work area
-// holds k(k+1)/2 + k doubles.  Returns 0, 1 (host error) or -1 (a Cholesky
-// pivot below 1e-14 of its diagonal).
-int mvn_draw(double* out, const double* mu, const double* packed_sigma, std::int64_t n, int k,
-             double seed, double* work, Stream stream);
-
-// A covariance argument made ready for use: with sigma given (k x k,
-// row-major, the argument's own values), sym_check (averaging in place),
-// packing, pd_check at 2^-26.5 and packing again; without it the packed
-// identity.  Returns 0, 10 or 17 from the symmetry check, 8 when not
-// positive definite, or 1 when the test's work allocation failed.
-int covariance_argument(double* sigma, int k, double* packed);
-
 // Scale-free singularity floor of a Gaussian density's covariance.  The LDL'
 // factorisation of the packed symmetric k x k matrix a, in place (the unit
 // lower factor L below the diagonal, the pivots d_j on it), in row order,
@@ -84,8 +69,5 @@ int floored_ldl(double* a, int k, double floor, double* logdet);
 // v' (L D L')^- v for the factors floored_ldl left (pivots 0 left out).
 // w: k doubles of scratch.
 double ldl_quadratic(const double* ldl, int k, const double* v, double* w);
-
-// The transform of mvn_draw alone: out(t, m) = sum_{g <= m} L(m, g) z(t, g).
-void mvn_transform(double* out, const double* z, const double* packed_l, std::int64_t n, int k);
 
 }  // namespace mvtsa

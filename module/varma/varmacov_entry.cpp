@@ -5,6 +5,7 @@
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
 #include "module/linalg/covariance.hpp"
+#include "module/varma/covariance_argument.hpp"
 #include "module/varma/varma_autocov.hpp"
 #include "module/varma/varma_sim.hpp"
 

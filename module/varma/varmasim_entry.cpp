@@ -7,6 +7,8 @@
 #include "module/frame/room.hpp"
 #include "module/frame/entries.hpp"
 #include "module/linalg/covariance.hpp"
+#include "module/varma/covariance_argument.hpp"
+#include "module/varma/mvn_draw.hpp"
 #include "module/varma/varma_autocov.hpp"
 #include "module/varma/varma_sim.hpp"
 
