@@ -33,12 +33,18 @@ VTSROOT phi="0.5 0.1; 0.1 0.4; -0.2 0; 0 0.1" theta="0.3 0; 0 0.2"
 VTSROOT phi="0.5 0.1; 0.1 0.4" theta="0.3 0; 0 0.2" p=3 q=2
 VTSROOT phi="0.9 0 0; 0.1 0.5 0; 0 0.2 -0.7" p=4
 VTSROOT phi="1 0; 0 1"
+VTSROOT phi="0.5 0.1; 0.1 0.5"
+VTSROOT phi="0.2 0.1; 0 0.3" p=12
+VTSROOT phi="0.2 0.1; 0 0.3; 0.1 0; 0 0.1" theta="0.4 0; 0.1 0.2" p="4 8" q=3
+VTSROOT phi="0.5 .; 0 0.2"
 # likelihoods
 VARMALIK $y phi="0.5 0.1; 0.1 0.4" theta="0.3 0; 0 0.2" sigma="1 0.3; 0.3 1" method=0
 VARMALIK $y phi="0.5 0.1; 0.1 0.4" theta="0.3 0; 0 0.2" sigma="1 0.3; 0.3 1" method=1
 VARMALIK $y phi="0.5 0.1; 0.1 0.4" theta="0.3 0; 0 0.2" sigma="1 0.3; 0.3 1" method=2
 VARMALIK $y phi="0.5 0.1; 0.1 0.4" method=2
 VARMALIK $y theta="0.3 0; 0 0.2" q=3 method=0
+VARMALIK $y phi="0.3 0.1; 0 0.2" p=4 method=0
+VARMALIK $y phi="0.9 0.3; 0.3 0.9" method=0
 VARMALIK $y phi="0.5 0.1; 0.1 0.4" sigma="1 2; 2 1"
 VARMALIK $y phi="0.5 0.1; 0.1 0.4" sigma="1 0.3; 0.2 1"
 # fits

@@ -35,10 +35,9 @@ int ar_nonstationary(const double* phi, int p, int k, int* nonstationary) {
   if (!lags) return lags.status();
   std::memcpy(copy.data(), phi, sizeof(double) * n);
   for (int i = 0; i < p; ++i) lags[i] = i + 1;
-  int roots_status = kCompanionRootsOk;
-  *nonstationary = is_nonstationary(copy.data(), p, p, lags.data(), k, roots.data(), &roots_status);
-  // refused memory: the host error has been raised
-  if (roots_status == kCompanionRootsHostError) return kStatusHostError;
+  WorkBlock<double> work(is_nonstationary_work(copy.data(), p, p, lags.data(), k));
+  if (!work) return work.status();
+  *nonstationary = is_nonstationary(copy.data(), p, p, lags.data(), k, roots.data(), work.data());
   return kStatusOk;
 }
 

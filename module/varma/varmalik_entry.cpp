@@ -132,10 +132,11 @@ int ar_nonstationary(const Model& m, int* nonstationary) {
   WorkBlock<double> roots(checked_mul(2 * std::uint64_t(m.k), std::uint64_t(m.pmax)));
   if (!roots) return roots.status();
   std::memcpy(copy.data(), m.ar.data(), sizeof(double) * std::size_t(m.pmax * kk));
-  int roots_status = 0;
-  *nonstationary = is_nonstationary(copy.data(), m.pmax, m.pmax, nullptr, m.k, roots.data(),
-                                    &roots_status);
-  return roots_status == kCompanionRootsHostError ? kStatusHostError : kStatusOk;
+  WorkBlock<double> work(is_nonstationary_work(copy.data(), m.pmax, m.pmax, nullptr, m.k));
+  if (!work) return work.status();
+  *nonstationary =
+      is_nonstationary(copy.data(), m.pmax, m.pmax, nullptr, m.k, roots.data(), work.data());
+  return kStatusOk;
 }
 
 // method: 0, 1 or 2 (the Kalman filter when absent).  Missing values (a
