@@ -8,6 +8,7 @@
 
 #include "module/frame/host.hpp"
 #include "module/frame/sizes.hpp"
+#include "module/linalg/block_ops.hpp"
 #include "module/linalg/covariance.hpp"
 #include "module/linalg/lu.hpp"
 #include "module/linalg/sweep_inverse.hpp"
@@ -229,27 +230,11 @@ class Innovations {
   double innovation(std::int64_t n, const double* series) {
     const std::int64_t k = k_;
     std::memset(yhat_, 0, sizeof(double) * std::size_t(k));
-    if (n >= m_) {
-      for (std::int64_t j = 1; j <= pmax_; ++j) {
-        const double* phi = ar_ + (j - 1) * kk_;
-        const double* y = series + (n - j) * k;
-        for (std::int64_t r = 0; r < k; ++r) {
-          double acc = 0.0;
-          for (std::int64_t c = 0; c < k; ++c) acc += phi[r * k + c] * y[c];
-          yhat_[r] += acc;
-        }
-      }
-    }
+    if (n >= m_)
+      for (std::int64_t j = 1; j <= pmax_; ++j)
+        block_mul_add(ar_ + (j - 1) * kk_, series + (n - j) * k, k, yhat_);
     const std::int64_t jmax = n >= m_ ? std::min<std::int64_t>(qmax_, n) : n;
-    for (std::int64_t j = 1; j <= jmax; ++j) {
-      const double* th = theta(n, j);
-      const double* u = U_ + (n - j) * k;
-      for (std::int64_t r = 0; r < k; ++r) {
-        double acc = 0.0;
-        for (std::int64_t c = 0; c < k; ++c) acc += th[r * k + c] * u[c];
-        yhat_[r] += acc;
-      }
-    }
+    for (std::int64_t j = 1; j <= jmax; ++j) block_mul_add(theta(n, j), U_ + (n - j) * k, k, yhat_);
     double* u = U_ + n * k;
     const double* y = series + n * k;
     for (std::int64_t r = 0; r < k; ++r) u[r] = y[r] - yhat_[r];

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "module/frame/status.hpp"
+#include "module/linalg/block_ops.hpp"
 #include "module/linalg/companion_roots.hpp"
 #include "module/linalg/covariance.hpp"
 
@@ -50,27 +51,9 @@ std::int64_t varma_recursion(double* y, const double* e, std::int64_t off, std::
     const double* er = e + (r + off) * k;
     if (er != yr) std::memcpy(yr, er, sizeof(double) * k);
     // - Theta_j e_{r-j}   (k) -= (k x k)(k)
-    for (int j = 1; j <= q; ++j) {
-      const double* tj = theta + (j - 1) * kk;
-      const double* ej = er - i64(j) * k;
-      for (int a = 0; a < k; ++a) {
-        const double* row = tj + i64(a) * k;
-        double s = 0.0;
-        for (int c = 0; c < k; ++c) s += row[c] * ej[c];
-        yr[a] -= s;
-      }
-    }
+    for (int j = 1; j <= q; ++j) block_mul_sub(theta + (j - 1) * kk, er - i64(j) * k, k, yr);
     // + Phi_i y_{r-i}   (k) += (k x k)(k)
-    for (int i = 1; i <= p; ++i) {
-      const double* pi = phi + (i - 1) * kk;
-      const double* yi = yr - i64(i) * k;
-      for (int a = 0; a < k; ++a) {
-        const double* row = pi + i64(a) * k;
-        double s = 0.0;
-        for (int c = 0; c < k; ++c) s += row[c] * yi[c];
-        yr[a] += s;
-      }
-    }
+    for (int i = 1; i <= p; ++i) block_mul_add(phi + (i - 1) * kk, yr - i64(i) * k, k, yr);
     if (check_overflow)
       for (int a = 0; a < k; ++a)
         if (std::fabs(yr[a]) > kSeriesBound) return r - first;
