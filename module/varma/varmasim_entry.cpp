@@ -10,6 +10,7 @@
 #include "module/varma/covariance_argument.hpp"
 #include "module/varma/mvn_draw.hpp"
 #include "module/varma/varma_autocov.hpp"
+#include "module/varma/varma_parts.hpp"
 #include "module/varma/varma_sim.hpp"
 
 namespace mvtsa {
