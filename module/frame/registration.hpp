@@ -62,6 +62,10 @@ constexpr mcn_module_descriptor module_descriptor(const char (&name)[9],
   return d;
 }
 
+// The version and build identifier both modules' image records carry.
+inline constexpr char kImageVersion[] = "1.0";
+inline constexpr char kImageBuildId[] = "mvts-1.0.0";
+
 // The image-information record of a module: `self` is the address of the
 // record being made (its descriptor list points into it), `descriptor` the
 // module's one descriptor; the date reads "Mon DD YYYY".
@@ -69,13 +73,12 @@ template <std::size_t D>
 constexpr mcn_image_info image_info(const mcn_image_info* self,
                                     const mcn_module_descriptor* descriptor,
                                     const char (&build_date)[D], const char* notice) {
-  static_assert(D <= sizeof(mcn_image_info::build_date));
   mcn_image_info r{};
   copy_text(r.marker, MCN_IMAGE_MARKER);
   r.magic = MCN_IMAGE_MAGIC;
   r.eight = MCN_IMAGE_EIGHT;
-  copy_text(r.version, "1.0");
-  copy_text(r.build_id, "mvts-1.0.0");
+  copy_text(r.version, kImageVersion);
+  copy_text(r.build_id, kImageBuildId);
   copy_text(r.build_date, build_date);
   r.descriptor_list = &self->descriptors[0];
   r.notice = notice;

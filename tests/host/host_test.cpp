@@ -107,6 +107,27 @@ TEST_F(HostServices, UtilityFilesReadBackInWriteOrderAndVanishOnClose) {
   EXPECT_EQ(mvtsa::utility_close(h), MCN_UTILITY_CLOSE_FAILED);  // a closed handle is refused
 }
 
+// The descriptor the module hands utility_create, byte for byte: blanks at
+// 0-7 and 34-65, "UTILITY " at 66, the words 0x84000008 at 80 and 1 at 84,
+// zeros everywhere else.
+TEST_F(HostServices, UtilityDescriptorBytes) {
+  std::uint8_t desc[240];
+  std::memset(desc, 0xAB, sizeof desc);
+  mvtsa::utility_descriptor(desc);
+  std::uint32_t w80 = 0, w84 = 0;
+  std::memcpy(&w80, desc + 80, 4);
+  std::memcpy(&w84, desc + 84, 4);
+  EXPECT_EQ(w80, 0x84000008u);
+  EXPECT_EQ(w84, 1u);
+  for (int i = 0; i < 240; ++i) {
+    if (i >= 80 && i < 88) continue;
+    int want = 0;
+    if (i < 8 || (i >= 34 && i < 66)) want = ' ';
+    if (i >= 66 && i < 74) want = "UTILITY "[i - 66];
+    EXPECT_EQ(int(desc[i]), want) << "byte " << i;
+  }
+}
+
 TEST_F(HostServices, InjectedUtilityFailureGivesANegativeResult) {
   std::uint8_t desc[240];
   mvtsa::utility_descriptor(desc);
