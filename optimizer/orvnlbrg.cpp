@@ -201,7 +201,7 @@ void* const kOperations[kOperationWords] = {
 // (caller record), kCtxOptions (option record, with the default option
 // values) and kCtxOperations (operation table).
 // Returns 0, or 1 when the records cannot be allocated (nothing is kept).
-extern "C" __attribute__((visibility("default"))) int mcn_main(void* context, void* /*zero_word*/) {
+extern "C" __attribute__((visibility("default"))) int mcn_main(void* context, void* /*word*/) {
   using namespace nlbrg;
   if (!context) return 1;
   auto* objective = static_cast<unsigned char*>(std::calloc(1, kObjectiveBytes));
