@@ -7,9 +7,10 @@
 #include "module/frame/sizes.hpp"
 #include "module/frame/status.hpp"
 #include "module/linalg/complex_modulus.hpp"
-#include "module/linalg/covariance.hpp"
+#include "module/linalg/covariance_checks.hpp"
 #include "module/linalg/general_eigenvalues.hpp"
 #include "module/linalg/lag_gcd.hpp"
+#include "module/linalg/packed.hpp"
 #include "module/linalg/symmetric_eigenvalues.hpp"
 
 namespace mvtsa {

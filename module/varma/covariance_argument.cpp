@@ -2,7 +2,8 @@
 
 #include "module/frame/status.hpp"
 #include "module/frame/tolerances.hpp"
-#include "module/linalg/covariance.hpp"
+#include "module/linalg/covariance_checks.hpp"
+#include "module/linalg/packed.hpp"
 
 namespace mvtsa {
 

@@ -6,7 +6,8 @@
 #include "module/frame/host.hpp"
 #include "module/frame/sizes.hpp"
 #include "module/frame/status.hpp"
-#include "module/linalg/covariance.hpp"
+#include "module/linalg/cholesky.hpp"
+#include "module/linalg/packed.hpp"
 
 namespace mvtsa {
 
