@@ -5,6 +5,7 @@
 
 #include "module/farma/arfima_autocov.hpp"
 #include "module/farma/farma_model.hpp"
+#include "module/farma/farma_roots.hpp"
 #include "module/farma/farma_sim.hpp"
 #include "module/farma/frac_diff.hpp"
 #include "module/farma/poly_roots.hpp"
