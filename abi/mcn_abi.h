@@ -27,8 +27,30 @@ extern "C" {
 typedef struct mcn_allocator mcn_allocator;
 struct mcn_allocator {
   void* (*alloc)(mcn_allocator* self, uint64_t size, uint32_t flags);
-  void (*release)(mcn_allocator* self, void* block, int32_t zero, int32_t four);
+  void (*release)(mcn_allocator* self, void* block, int32_t word_a, int32_t word_b);
 };
+
+/* ---- The fixed words of the calling forms.  Several operations take words
+ * that carry the same value on every call the module makes; the host reads
+ * none of them (it accepts any value), and the module passes exactly these.
+ * Each is named after the operation and the parameter that carries it. */
+enum {
+  MCN_RELEASE_WORD_A = 0,        /* release(self, block, A, B) of an allocator or pool */
+  MCN_RELEASE_WORD_B = 4,
+  MCN_POOL_WORD_A = 2,           /* pool_create(null, chunk, A, B) */
+  MCN_POOL_WORD_B = 0,
+  MCN_POOL_RELEASE_WORD = 0,     /* pool_release(pool, W) */
+  MCN_RESULT_COMPLETE_WORD = 0,  /* result_complete(W) */
+  MCN_ERROR_REPORT_WORD = 0,     /* error_code_report(W, code) */
+  MCN_UTILITY_REWIND_WORD = 0,   /* utility_rewind(handle, W) */
+  MCN_UTILITY_CLOSE_WORD = 1,    /* utility_close(handle, W) */
+  MCN_MODULE_LOAD_WORD_A = 3,    /* module_load(var, name, A, B, C, D) */
+  MCN_MODULE_LOAD_WORD_B = 1,
+  MCN_MODULE_LOAD_WORD_C = 0,
+  MCN_MODULE_LOAD_WORD_D = 1
+};
+/* The chunk size a pool is created with (bytes). */
+#define MCN_POOL_CHUNK 1024u
 
 /* ---- The service table, pointer-sized words. */
 typedef struct mcn_host_table {
@@ -64,7 +86,7 @@ typedef int32_t (*mcn_get_arg_matrix_fn)(void* arg, int32_t* rows, int32_t* cols
 typedef double* (*mcn_create_result_fn)(int32_t output, int32_t rows, int32_t cols);
 typedef int32_t (*mcn_has_missing_fn)(void* arg);
 typedef void* (*mcn_context_block_fn)(void);
-typedef int32_t (*mcn_result_complete_fn)(int32_t zero);
+typedef int32_t (*mcn_result_complete_fn)(int32_t word);
 typedef uint32_t (*mcn_clock_seed_fn)(void);
 typedef int32_t (*mcn_error_pending_fn)(void);
 typedef void (*mcn_raise_error_fn)(int32_t code);
@@ -72,21 +94,21 @@ typedef int32_t (*mcn_issue_message_fn)(int32_t group, int32_t number, int32_t c
                                         const mcn_insert* inserts);
 typedef void (*mcn_fatal_error_fn)(int32_t code, int32_t second);
 typedef void (*mcn_print_note_fn)(const char* format, const char* insert);
-typedef mcn_allocator* (*mcn_pool_create_fn)(void* null, uint64_t chunk, int32_t two,
-                                             int32_t zero);
-typedef void (*mcn_pool_release_fn)(mcn_allocator* pool, int32_t zero);
-typedef void (*mcn_error_code_report_fn)(int32_t zero, int32_t code);
+typedef mcn_allocator* (*mcn_pool_create_fn)(void* null, uint64_t chunk, int32_t word_a,
+                                             int32_t word_b);
+typedef void (*mcn_pool_release_fn)(mcn_allocator* pool, int32_t word);
+typedef void (*mcn_error_code_report_fn)(int32_t word, int32_t code);
 typedef void (*mcn_temp_obtain_fn)(void** var, uint64_t size);
 typedef void (*mcn_temp_release_fn)(void** var);
 typedef int32_t (*mcn_utility_create_fn)(void** handle, const uint8_t* descriptor);
-typedef int32_t (*mcn_utility_rewind_fn)(void* handle, int32_t zero);
+typedef int32_t (*mcn_utility_rewind_fn)(void* handle, int32_t word);
 typedef int32_t (*mcn_utility_write_fn)(void* handle, const void* data, int64_t bytes);
 typedef int32_t (*mcn_utility_read_fn)(void* handle, void* buffer, int64_t bytes);
-typedef int32_t (*mcn_utility_close_fn)(void* handle, int32_t one);
+typedef int32_t (*mcn_utility_close_fn)(void* handle, int32_t word);
 typedef int32_t (*mcn_sweep_pivot_fn)(double* packed, int32_t pivot, int32_t order, char* flags,
                                       double* work, double tolerance);
-typedef int32_t (*mcn_module_load_fn)(void** handle_var, const char* name, int32_t a, int32_t b,
-                                      int32_t c, int32_t d);
+typedef int32_t (*mcn_module_load_fn)(void** handle_var, const char* name, int32_t word_a,
+                                      int32_t word_b, int32_t word_c, int32_t word_d);
 typedef int32_t (*mcn_entry_lookup_fn)(void* handle, void** function_var);
 /* Nonzero once the caller has asked the current call to stop (Ctrl-C, a
  * cancelled task): long loops ask, and end the call with message 398. */
@@ -140,6 +162,23 @@ enum {
   MCN_UTILITY_CLOSE_FAILED = -7
 };
 
+/* The 240-byte descriptor handed to utility_create: blanks at 0-7 and 34-65,
+ * the kind "UTILITY " at 66, the flag word 0x84000008 at 80 and the count 1
+ * at 84, every other byte zero. */
+typedef struct mcn_utility_descriptor {
+  char blanks_a[8];       /*   0 blanks */
+  uint8_t zero_a[26];     /*   8 */
+  char blanks_b[32];      /*  34 blanks */
+  char kind[8];           /*  66 "UTILITY " */
+  uint8_t zero_b[6];      /*  74 */
+  uint32_t flags;         /*  80 MCN_UTILITY_FLAGS */
+  uint32_t count;         /*  84 MCN_UTILITY_COUNT */
+  uint8_t zero_c[152];    /*  88 .. 239 */
+} mcn_utility_descriptor;
+#define MCN_UTILITY_KIND "UTILITY "
+#define MCN_UTILITY_FLAGS 0x84000008u
+#define MCN_UTILITY_COUNT 1u
+
 /* Message group of every issue_message call. */
 #define MCN_MESSAGE_GROUP 178
 /* Host error codes: what raise_error and fatal_error hand the host, and
@@ -164,41 +203,56 @@ typedef int32_t (*mcn_entry_fn)(void** args, const int32_t* given);
 typedef void* (*mcn_main_fn)(const mcn_host_table* table, void* second);
 typedef void* (*mcn_module_query_fn)(int32_t type);
 
-/* ---- Static records read by the host. */
+/* ---- Static records read by the host, and the fixed values they hold. */
+#define MCN_IMAGE_MARKER "ORV_Image_Information="  /* 22 characters, NUL-padded to 24 */
+#define MCN_IMAGE_MARKER_LENGTH 22
+#define MCN_IMAGE_MAGIC 0xB0BDEBEDu
+#define MCN_IMAGE_EIGHT 8u
+#define MCN_IMAGE_TAG "001"
+#define MCN_DESCRIPTOR_ALL_ONES 0xFFFFu
+#define MCN_DESCRIPTOR_SIZE 1024u           /* size_a and size_b */
+#define MCN_DESCRIPTOR_CODE 9683u
+#define MCN_DESCRIPTOR_TRAILER_WORD 0x2043C3D5u
+#define MCN_DESCRIPTOR_TRAILER_COUNT 15u
+#define MCN_REGISTRATION_KIND 0x49u
+/* A registration record holds its number of outputs as this base plus the
+ * number. */
+#define MCN_OUTPUTS_BASE 0x20u
+
 typedef struct mcn_image_info {
-  char marker[24];        /*   0 "ORV_Image_Information=" */
-  uint32_t magic;         /*  24 0xB0BDEBED */
-  uint32_t eight;         /*  28 8 */
+  char marker[24];        /*   0 MCN_IMAGE_MARKER */
+  uint32_t magic;         /*  24 MCN_IMAGE_MAGIC */
+  uint32_t eight;         /*  28 MCN_IMAGE_EIGHT */
   char version[6];        /*  32 */
   char build_id[20];      /*  38 */
   char build_date[30];    /*  58 "Mon DD YYYY" */
   const void* descriptor_list; /*  88 address of descriptors[0] */
   const char* notice;     /*  96 */
-  char tag[8];            /* 104 "001" */
+  char tag[8];            /* 104 MCN_IMAGE_TAG */
   const void* descriptors[2]; /* 112 descriptor, 120 null */
 } mcn_image_info;
 
 typedef struct mcn_module_descriptor {
   uint16_t zero;          /*  0 */
-  uint16_t all_ones;      /*  2 0xFFFF */
-  uint32_t size_a;        /*  4 1024 */
-  uint32_t size_b;        /*  8 1024 */
+  uint16_t all_ones;      /*  2 MCN_DESCRIPTOR_ALL_ONES */
+  uint32_t size_a;        /*  4 MCN_DESCRIPTOR_SIZE */
+  uint32_t size_b;        /*  8 MCN_DESCRIPTOR_SIZE */
   char name[8];           /* 12 "orvmvtsa", no terminator */
   uint32_t pad;           /* 20 zero */
   mcn_module_query_fn query; /* 24 */
   uint32_t one;           /* 32 1 */
-  uint32_t code;          /* 36 9683 */
-  uint32_t trailer_word;  /* 40 0x2043C3D5 */
-  uint32_t trailer_count; /* 44 15 */
+  uint32_t code;          /* 36 MCN_DESCRIPTOR_CODE */
+  uint32_t trailer_word;  /* 40 MCN_DESCRIPTOR_TRAILER_WORD */
+  uint32_t trailer_count; /* 44 MCN_DESCRIPTOR_TRAILER_COUNT */
 } mcn_module_descriptor;
 
 typedef struct mcn_registration {
   char name[26];          /*  0 upper case, NUL-padded */
   uint16_t max_inputs;    /* 26 */
-  uint16_t kind;          /* 28 0x49 */
+  uint16_t kind;          /* 28 MCN_REGISTRATION_KIND */
   uint16_t zero;          /* 30 */
   uint32_t one;           /* 32 1 */
-  uint32_t outputs_word;  /* 36 0x20 + number of outputs */
+  uint32_t outputs_word;  /* 36 MCN_OUTPUTS_BASE + number of outputs */
 } mcn_registration;
 
 /* module_query(1) result */
@@ -237,6 +291,14 @@ static_assert(offsetof(mcn_registration, zero) == 30);
 static_assert(offsetof(mcn_registration, one) == 32);
 static_assert(offsetof(mcn_registration, outputs_word) == 36);
 static_assert(sizeof(mcn_registration) == 40);
+static_assert(offsetof(mcn_utility_descriptor, blanks_b) == 34);
+static_assert(offsetof(mcn_utility_descriptor, kind) == 66);
+static_assert(offsetof(mcn_utility_descriptor, flags) == 80);
+static_assert(offsetof(mcn_utility_descriptor, count) == 84);
+static_assert(sizeof(mcn_utility_descriptor) == 240);
+static_assert(sizeof(MCN_IMAGE_MARKER) == MCN_IMAGE_MARKER_LENGTH + 1 &&
+              sizeof(MCN_IMAGE_MARKER) <= sizeof(((mcn_image_info*)0)->marker));
+static_assert(sizeof(MCN_UTILITY_KIND) == sizeof(((mcn_utility_descriptor*)0)->kind) + 1);
 static_assert(offsetof(mcn_query_table, table) == 8);
 static_assert(sizeof(mcn_query_table) == 16);
 #endif

@@ -56,8 +56,10 @@ inline constexpr int kOperationWords = 5;
 using Operation = int (*)(void* context);
 // The objective callback: 0 with the value stored, 1 for a failed evaluation.
 using ObjectiveCallback = int (*)(void* args);
-// The module's entry, found by the host's entry lookup.
-using Initializer = int (*)(void* context, void* zero_word);
+// The module's entry, found by the host's entry lookup.  Its second argument
+// points at a word that holds kInitializerWord; orvnlbrg does not read it.
+using Initializer = int (*)(void* context, void* word);
+inline constexpr std::int64_t kInitializerWord = 0;
 
 // ---- Caller record
 inline constexpr std::size_t kCallerBytes = 768;

@@ -92,9 +92,11 @@ void run_dgeev(benchmark::State& state, const std::vector<double>& a, int m) {
 void run_companion_roots(benchmark::State& state, const std::vector<double>& c, int k, int p) {
   HostScope host;
   std::vector<double> copy(c.size()), roots(2 * std::size_t(k) * p);
+  std::vector<double> work(mvtsa::companion_roots_work(c.data(), k, p));
   for (auto _ : state) {
     std::memcpy(copy.data(), c.data(), sizeof(double) * c.size());
-    if (mvtsa::companion_roots(copy.data(), k, p, roots.data()) != mvtsa::kCompanionRootsOk)
+    if (mvtsa::companion_roots(copy.data(), k, p, roots.data(), work.data()) !=
+        mvtsa::kCompanionRootsOk)
       state.SkipWithError("companion_roots failed");
     benchmark::DoNotOptimize(roots.data());
   }

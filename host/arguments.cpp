@@ -14,7 +14,7 @@ namespace detail {
 
 std::int32_t op_get_arg_matrix(void* arg, std::int32_t* rows, std::int32_t* cols,
                                std::int32_t* type, double** data) noexcept {
-  if (Host* host = t_active) host->impl()->note_read(arg);
+  if (Host* host = t_active) host->impl()->call.note_read(arg);
   auto* a = static_cast<HostArg*>(arg);
   if (!a) {
     *rows = *cols = 0;
@@ -31,18 +31,21 @@ std::int32_t op_get_arg_matrix(void* arg, std::int32_t* rows, std::int32_t* cols
 
 double* op_create_result(std::int32_t output, std::int32_t rows, std::int32_t cols) noexcept {
   HostImpl* h = H();
-  if (!h->outputs || output < 1 || output > h->output_count || rows < 0 || cols < 0) {
-    h->pending = MCN_ERROR_BAD_OUTPUT;
+  CallState& call = h->call;
+  MemoryBook& memory = h->memory;
+  if (!call.running || output < 1 || output > call.output_count || rows < 0 || cols < 0) {
+    call.pending = MCN_ERROR_BAD_OUTPUT;
     return nullptr;
   }
   const std::uint64_t n = std::uint64_t(rows) * std::uint64_t(cols);
-  auto& slot = (*h->outputs)[output - 1];
+  auto& slot = call.current.outputs[std::size_t(output) - 1];
   const std::uint64_t old = slot ? slot->data.size() * sizeof(double) : 0;
-  h->in_use -= old;  // the new value replaces the old one
-  h->result_bytes -= old;
+  memory.in_use -= old;  // the new value replaces the old one
+  memory.result_bytes -= old;
   slot.reset();
-  if (n > h->limit / sizeof(double) || !h->fits(n * sizeof(double)) || h->should_fail()) {
-    h->pending = MCN_ERROR_OUT_OF_MEMORY;
+  if (n > memory.limit / sizeof(double) || !memory.fits(n * sizeof(double)) ||
+      memory.should_fail()) {
+    call.pending = MCN_ERROR_OUT_OF_MEMORY;
     return nullptr;
   }
   try {
@@ -56,16 +59,16 @@ double* op_create_result(std::int32_t output, std::int32_t rows, std::int32_t co
     if (slot->data.empty()) slot->data.reserve(1);
   } catch (...) {
     slot.reset();
-    h->pending = MCN_ERROR_OUT_OF_MEMORY;
+    call.pending = MCN_ERROR_OUT_OF_MEMORY;
     return nullptr;
   }
-  h->in_use += n * sizeof(double);
-  h->result_bytes += n * sizeof(double);
+  memory.in_use += n * sizeof(double);
+  memory.result_bytes += n * sizeof(double);
   return slot->data.data();
 }
 
 std::int32_t op_has_missing(void* arg) noexcept {
-  if (Host* host = t_active) host->impl()->note_read(arg);
+  if (Host* host = t_active) host->impl()->call.note_read(arg);
   auto* a = static_cast<HostArg*>(arg);
   if (!a || !a->data || a->type >= 0) return 0;
   for (double x : a->values) {
@@ -158,16 +161,16 @@ int failed_argument(const CallResult& r, int last_read, const std::vector<void*>
 // Message 352 is issued by the check of the input read last, against the
 // dimension that the given inputs before it fixed; every one of those
 // passed the same comparison, so the first of them is the one to name.
-std::string disagreement_text(const HostImpl* h, const std::string& plain) {
-  if (!h->call_slots || h->last_read < 2) return plain;
-  const std::vector<void*>& slots = *h->call_slots;
+std::string disagreement_text(const CallState& call, const std::string& plain) {
+  if (!call.slots || call.last_read < 2) return plain;
+  const std::vector<void*>& slots = *call.slots;
   int other = 0;
-  for (int i = 1; i < h->last_read && std::size_t(i) <= slots.size() && other == 0; ++i) {
+  for (int i = 1; i < call.last_read && std::size_t(i) <= slots.size() && other == 0; ++i) {
     const auto* a = static_cast<const HostArg*>(slots[std::size_t(i) - 1]);
     if (a && a->data && a->type < 0) other = i;
   }
   if (other == 0) return plain;
-  const FunctionDoc* doc = find_doc(h->call_function);
+  const FunctionDoc* doc = find_doc(call.function);
   auto label = [&](int i) {
     std::string s = "argument " + std::to_string(i);
     if (doc && std::size_t(i) <= doc->inputs.size())
@@ -176,7 +179,7 @@ std::string disagreement_text(const HostImpl* h, const std::string& plain) {
   };
   std::string text = plain;
   if (!text.empty() && text.back() == '.') text.pop_back();
-  return text + ": " + label(h->last_read) + " and " + label(other) +
+  return text + ": " + label(call.last_read) + " and " + label(other) +
          ", which fixed the dimension before it.";
 }
 

@@ -17,23 +17,23 @@ void recording(HostImpl* h, Body body) noexcept {
   try {
     body();
   } catch (...) {
-    h->pending = MCN_ERROR_OUT_OF_MEMORY;
+    h->call.pending = MCN_ERROR_OUT_OF_MEMORY;
   }
 }
 
 }  // namespace
 
-std::int32_t op_error_pending() noexcept { return H()->pending; }
+std::int32_t op_error_pending() noexcept { return H()->call.pending; }
 
 void op_raise_error(std::int32_t code) noexcept {
   HostImpl* h = H();
-  h->pending = 0;
-  h->current.raised_error = code;
+  h->call.pending = 0;
+  h->call.current.raised_error = code;
   try {
     Message m;
     m.number = 0;
     m.text = error_text(code);
-    h->current.messages.push_back(std::move(m));
+    h->call.current.messages.push_back(std::move(m));
   } catch (...) {
     // The code is recorded above; only its text is lost, and raising leaves
     // no error pending.
@@ -59,9 +59,9 @@ std::int32_t op_issue_message(std::int32_t group, std::int32_t number, std::int3
                                         : "message " + std::to_string(number) + " of group " +
                                               std::to_string(group);
     if (group == MCN_MESSAGE_GROUP && number == kMessageDisagree)
-      m.text = disagreement_text(h, m.text);
+      m.text = disagreement_text(h->call, m.text);
     m.note = message_is_note(number);
-    h->current.messages.push_back(std::move(m));
+    h->call.current.messages.push_back(std::move(m));
   });
   return 0;
 }
@@ -72,7 +72,7 @@ void op_fatal_error(std::int32_t code, std::int32_t) noexcept {
     Message m;
     m.number = code;
     m.text = error_text(code);
-    h->current.messages.push_back(std::move(m));
+    h->call.current.messages.push_back(std::move(m));
   });
 }
 
@@ -89,7 +89,7 @@ void op_print_note(const char* format, const char* insert) noexcept {
         out += f[i];
       }
     }
-    h->current.notes.push_back(out);
+    h->call.current.notes.push_back(out);
   });
 }
 
@@ -101,7 +101,7 @@ void op_error_code_report(std::int32_t, std::int32_t code) noexcept {
     m.inserts.emplace_back(std::int64_t(code));
     m.text = "A host utility file operation failed with code " + std::to_string(code) +
              ": the disk may be full or the temporary directory not writable.";
-    h->current.messages.push_back(std::move(m));
+    h->call.current.messages.push_back(std::move(m));
   });
 }
 

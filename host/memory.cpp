@@ -25,12 +25,6 @@ void advise_huge_pages(void* p, std::uint64_t size) {
 
 namespace {
 
-// Gives back a block of `size` bytes that HostImpl::allocate gave.
-void give_back(HostImpl* h, void* block, std::uint64_t size) {
-  h->in_use -= size;
-  std::free(block);
-}
-
 // Records a block just allocated in `book`; a book that cannot grow gives
 // the block back and leaves the out-of-memory error pending.
 template <class Record>
@@ -39,8 +33,8 @@ void* booked(HostImpl* h, void* p, std::uint64_t size, Record record) noexcept {
   try {
     record();
   } catch (...) {
-    give_back(h, p, size);
-    h->pending = MCN_ERROR_OUT_OF_MEMORY;
+    h->memory.give_back(p, size);
+    h->call.pending = MCN_ERROR_OUT_OF_MEMORY;
     return nullptr;
   }
   return p;
@@ -56,7 +50,7 @@ void pool_free(mcn_allocator* self, void* block, std::int32_t, std::int32_t) noe
   auto* pool = reinterpret_cast<Pool*>(self);
   auto it = pool->blocks.find(block);
   if (it == pool->blocks.end()) return;
-  give_back(pool->host, block, it->second);
+  pool->host->memory.give_back(block, it->second);
   pool->blocks.erase(it);
 }
 
@@ -67,33 +61,34 @@ void pool_free(mcn_allocator* self, void* block, std::int32_t, std::int32_t) noe
 void* work_alloc(mcn_allocator*, std::uint64_t size, std::uint32_t) noexcept {
   HostImpl* h = H();
   void* p = h->allocate(size);
-  return booked(h, p, size, [&] { h->live.emplace(p, size); });
+  return booked(h, p, size, [&] { h->memory.live.emplace(p, size); });
 }
 
 void work_free(mcn_allocator*, void* block, std::int32_t, std::int32_t) noexcept {
   HostImpl* h = H();
-  auto it = h->live.find(block);
-  if (it == h->live.end()) {
+  auto it = h->memory.live.find(block);
+  if (it == h->memory.live.end()) {
     std::fputs("mvts host: free of a block the work allocator did not give\n", stderr);
     std::abort();
   }
-  give_back(h, block, it->second);
-  h->live.erase(it);
+  h->memory.give_back(block, it->second);
+  h->memory.live.erase(it);
 }
 
 void* registration_alloc(mcn_allocator*, std::uint64_t size, std::uint32_t) noexcept {
   HostImpl* h = H();
   void* p = h->allocate(size);
-  return booked(h, p, size, [&] { h->registration_blocks.emplace(p, size); });
+  return booked(h, p, size, [&] { h->memory.registration_blocks.emplace(p, size); });
 }
 
 void registration_free(mcn_allocator*, void* block, std::int32_t, std::int32_t) noexcept {
   HostImpl* h = H();
-  const auto it = h->registration_blocks.find(block);
-  if (it == h->registration_blocks.end()) return;
+  auto& book = h->memory.registration_blocks;
+  const auto it = book.find(block);
+  if (it == book.end()) return;
   const std::uint64_t size = it->second;
-  h->registration_blocks.erase(it);
-  give_back(h, block, size);
+  book.erase(it);
+  h->memory.give_back(block, size);
 }
 
 // ---- pools -------------------------------------------------------------------
@@ -104,29 +99,29 @@ Pool::Pool(HostImpl* owner) : host(owner) {
 }
 
 Pool::~Pool() {
-  for (auto& [p, size] : blocks) give_back(host, p, size);
+  for (auto& [p, size] : blocks) host->memory.give_back(p, size);
 }
 
 mcn_allocator* op_pool_create(void*, std::uint64_t, std::int32_t, std::int32_t) noexcept {
   HostImpl* h = H();
-  if (h->should_fail()) {
-    h->pending = MCN_ERROR_OUT_OF_MEMORY;
+  if (h->memory.should_fail()) {
+    h->call.pending = MCN_ERROR_OUT_OF_MEMORY;
     return nullptr;
   }
   try {
-    h->pools.push_back(std::make_unique<Pool>(h));
+    h->memory.pools.push_back(std::make_unique<Pool>(h));
   } catch (...) {
-    h->pending = MCN_ERROR_OUT_OF_MEMORY;
+    h->call.pending = MCN_ERROR_OUT_OF_MEMORY;
     return nullptr;
   }
-  return &h->pools.back()->ops;
+  return &h->memory.pools.back()->ops;
 }
 
 void op_pool_release(mcn_allocator* a, std::int32_t) noexcept {
-  HostImpl* h = H();
-  auto it = std::find_if(h->pools.begin(), h->pools.end(),
+  auto& pools = H()->memory.pools;
+  auto it = std::find_if(pools.begin(), pools.end(),
                          [a](const std::unique_ptr<Pool>& p) { return &p->ops == a; });
-  if (it != h->pools.end()) h->pools.erase(it);  // the pool frees its blocks
+  if (it != pools.end()) pools.erase(it);  // the pool frees its blocks
 }
 
 // ---- temporary blocks ----------------------------------------------------------
@@ -134,24 +129,22 @@ void op_pool_release(mcn_allocator* a, std::int32_t) noexcept {
 void op_temp_obtain(void** var, std::uint64_t size) noexcept {
   HostImpl* h = H();
   void* p = h->allocate(size);
-  *var = booked(h, p, size, [&] { h->temp_blocks.emplace(p, size); });
+  *var = booked(h, p, size, [&] { h->memory.temp_blocks.emplace(p, size); });
 }
 
 void op_temp_release(void** var) noexcept {
-  HostImpl* h = H();
-  auto it = *var ? h->temp_blocks.find(*var) : h->temp_blocks.end();
-  if (it != h->temp_blocks.end()) {
-    give_back(h, *var, it->second);
-    h->temp_blocks.erase(it);
+  MemoryBook& m = H()->memory;
+  auto it = *var ? m.temp_blocks.find(*var) : m.temp_blocks.end();
+  if (it != m.temp_blocks.end()) {
+    m.give_back(*var, it->second);
+    m.temp_blocks.erase(it);
   }
   *var = nullptr;
 }
 
-}  // namespace detail
-
 // ---- the allocation every service goes through -----------------------------------
 
-std::uint64_t HostImpl::default_total_limit() {
+std::uint64_t MemoryBook::default_total_limit() {
   // Half the machine's memory: a call that asks for more fails through the
   // allocation path (status 1) instead of driving the machine into swap or
   // the out-of-memory killer.
@@ -160,42 +153,53 @@ std::uint64_t HostImpl::default_total_limit() {
   return std::uint64_t(pages) * std::uint64_t(page) / 2;
 }
 
-bool HostImpl::should_fail() {
+MemoryBook::~MemoryBook() {
+  pools.clear();  // each pool gives its blocks back here
+  for (auto& [p, size] : live) std::free(p);
+  for (const auto& [p, size] : registration_blocks) std::free(p);
+  for (auto& [p, size] : temp_blocks) std::free(p);
+}
+
+bool MemoryBook::should_fail() {
   ++allocations;
   return fail_at != 0 && allocations == fail_at;
 }
 
-void* HostImpl::allocate(std::uint64_t size) {
-  if (should_fail() || !fits(size)) {
-    pending = MCN_ERROR_OUT_OF_MEMORY;
-    return nullptr;
-  }
+void* MemoryBook::allocate(std::uint64_t size) {
+  if (should_fail() || !fits(size)) return nullptr;
   void* p = std::calloc(1, size == 0 ? 1 : size);
-  if (!p) {
-    pending = MCN_ERROR_OUT_OF_MEMORY;
-    return nullptr;
-  }
-  detail::advise_huge_pages(p, size);
+  if (!p) return nullptr;
+  advise_huge_pages(p, size);
   in_use += size;
   return p;
 }
 
+void MemoryBook::give_back(void* block, std::uint64_t size) {
+  in_use -= size;
+  std::free(block);
+}
+
+}  // namespace detail
+
 // ---- test hooks and limits ----------------------------------------------------------
 
 void Host::fail_allocation_at(std::int64_t n) {
-  impl_->fail_at = n == 0 ? 0 : impl_->allocations + n;
+  impl_->memory.fail_at = n == 0 ? 0 : impl_->memory.allocations + n;
 }
-std::int64_t Host::allocation_count() const { return impl_->allocations; }
+std::int64_t Host::allocation_count() const { return impl_->memory.allocations; }
 std::int64_t Host::live_blocks() const {
-  std::int64_t n = std::int64_t(impl_->live.size());
-  if (void* rng = impl_->rng_block(); rng && impl_->live.count(rng)) --n;
+  const auto& live = impl_->memory.live;
+  std::int64_t n = std::int64_t(live.size());
+  if (void* rng = impl_->rng_block(); rng && live.count(rng)) --n;
   return n;
 }
-std::int64_t Host::live_pools() const { return std::int64_t(impl_->pools.size()); }
-std::int64_t Host::live_temp_blocks() const { return std::int64_t(impl_->temp_blocks.size()); }
-void Host::set_allocation_limit(std::uint64_t bytes) { impl_->limit = bytes; }
-void Host::set_memory_limit(std::uint64_t bytes) { impl_->total_limit = bytes; }
-std::uint64_t Host::memory_limit() const { return impl_->total_limit; }
-std::uint64_t Host::memory_in_use() const { return impl_->in_use; }
+std::int64_t Host::live_pools() const { return std::int64_t(impl_->memory.pools.size()); }
+std::int64_t Host::live_temp_blocks() const {
+  return std::int64_t(impl_->memory.temp_blocks.size());
+}
+void Host::set_allocation_limit(std::uint64_t bytes) { impl_->memory.limit = bytes; }
+void Host::set_memory_limit(std::uint64_t bytes) { impl_->memory.total_limit = bytes; }
+std::uint64_t Host::memory_limit() const { return impl_->memory.total_limit; }
+std::uint64_t Host::memory_in_use() const { return impl_->memory.in_use; }
 
 }  // namespace mvts

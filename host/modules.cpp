@@ -62,24 +62,31 @@ std::string find_module(const std::string& name, const std::string& first_dir) {
   return {};
 }
 
+ModuleOpen open_module(HostImpl* h, const std::string& name, std::string* path,
+                       void** handle) {
+  *handle = nullptr;
+  *path = find_module(name, h->modules.first_dir);
+  if (path->empty()) return ModuleOpen::kNotFound;
+  void* opened = ::dlopen(path->c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!opened) return ModuleOpen::kNotLoaded;
+  h->modules.handles.push_back(opened);
+  *handle = opened;
+  return ModuleOpen::kOpened;
+}
+
 // Returns 0 with the handle, 1 for no name, 2 when no module of that name
 // is found, 3 when it cannot be loaded.
 std::int32_t op_module_load(void** handle_var, const char* name, std::int32_t, std::int32_t,
                             std::int32_t, std::int32_t) noexcept {
-  HostImpl* h = H();
   *handle_var = nullptr;
   if (!name) return 1;
   try {
-    std::string path = find_module(name, h->first_module_dir);
-    if (path.empty()) return 2;
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return 3;
-    h->handles.push_back(handle);
-    *handle_var = handle;
+    std::string path;
+    return std::int32_t(open_module(H(), name, &path, handle_var));
   } catch (...) {
-    return 3;  // no memory for the path or the list of handles
+    *handle_var = nullptr;
+    return std::int32_t(ModuleOpen::kNotLoaded);  // no memory for the path or the list of handles
   }
-  return 0;
 }
 
 // Returns 0 with the export, 1 for a handle this host did not load, 2 for a
@@ -87,7 +94,8 @@ std::int32_t op_module_load(void** handle_var, const char* name, std::int32_t, s
 std::int32_t op_entry_lookup(void* handle, void** function_var) noexcept {
   HostImpl* h = H();
   *function_var = nullptr;
-  if (std::find(h->handles.begin(), h->handles.end(), handle) == h->handles.end()) return 1;
+  const std::vector<void*>& handles = h->modules.handles;
+  if (std::find(handles.begin(), handles.end(), handle) == handles.end()) return 1;
   void* f = ::dlsym(handle, "mcn_main");
   if (!f) return 2;
   *function_var = f;

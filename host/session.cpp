@@ -22,7 +22,7 @@ using detail::t_table;
 
 // Hands `table` (null: none) to every module attached to `h`, on this thread.
 void hand_table(const HostImpl* h, const mcn_host_table* table) {
-  for (mcn_main_fn main : h->mains) (void)main(table, nullptr);
+  for (mcn_main_fn main : h->modules.mains) (void)main(table, nullptr);
   t_table = table;
 }
 
@@ -67,34 +67,37 @@ static_assert(cells_distinct_and_in_range());
 // ---------------------------------------------------------------------------
 // HostImpl
 
-HostImpl::HostImpl() {
+namespace detail {
+
+ServiceTable::ServiceTable() {
 #define MVTS_PLACE_SERVICE(name, group, slot, form) \
-  groups_storage[group][slot] = service_address<form>(detail::op_##name);
+  cells[group][slot] = service_address<form>(op_##name);
   MCN_SERVICE_LIST(MVTS_PLACE_SERVICE)
 #undef MVTS_PLACE_SERVICE
-  for (int g = 0; g < MCN_GROUP_COUNT; ++g) group_ptrs[g] = groups_storage[g];
-  work.alloc = detail::work_alloc;
-  work.release = detail::work_free;
-  registration.alloc = detail::registration_alloc;
-  registration.release = detail::registration_free;
-  table.groups = group_ptrs;
+  for (int g = 0; g < MCN_GROUP_COUNT; ++g) groups[g] = cells[g];
+  work.alloc = work_alloc;
+  work.release = work_free;
+  registration.alloc = registration_alloc;
+  registration.release = registration_free;
+  table.groups = groups;
   table.used = used;
   table.work = &work;
   table.registration = &registration;
+}
+
+}  // namespace detail
+
+HostImpl::HostImpl() {
   // The host word that fitting functions hand to the optimizer.
   void* self = this;
   std::memcpy(context + MCN_CONTEXT_HOST_WORD, &self, sizeof self);
 }
 
-HostImpl::~HostImpl() {
-  for (auto& [p, size] : live) std::free(p);
-  for (const auto& [p, size] : registration_blocks) std::free(p);
-  for (auto& [p, size] : temp_blocks) std::free(p);
-  pools.clear();  // each pool frees its blocks
-  files.clear();  // each file is closed
-  // Modules stay mapped: a module may have handed out addresses (its static
-  // records, entry points) that outlive this host in the process.
-}
+// The memory book frees the blocks still live and the utility files close
+// as their members go.  Modules stay mapped: a module may have handed out
+// addresses (its static records, entry points) that outlive this host in
+// the process.
+HostImpl::~HostImpl() = default;
 
 // ---------------------------------------------------------------------------
 // Host
@@ -129,16 +132,16 @@ Host::Host() : impl_(std::make_unique<HostImpl>()) {}
 
 Host::~Host() {
   if (t_active == this) t_active = nullptr;
-  if (t_table == &impl_->table) hand_table(impl_.get(), nullptr);
+  if (t_table == &impl_->services.table) hand_table(impl_.get(), nullptr);
 }
 
 void Host::activate() {
   t_active = this;
-  hand_table(impl_.get(), &impl_->table);
+  hand_table(impl_.get(), &impl_->services.table);
 }
 Host* Host::active() { return t_active; }
 
-const mcn_host_table* Host::table() const { return &impl_->table; }
+const mcn_host_table* Host::table() const { return &impl_->services.table; }
 unsigned char* Host::context() const { return impl_->context; }
 
 bool Host::attach(mcn_main_fn main, std::string* error) {
@@ -147,20 +150,20 @@ bool Host::attach(mcn_main_fn main, std::string* error) {
     return false;
   }
   // The scope hands the table to the new module too, and takes it back.
-  impl_->mains.push_back(main);
+  impl_->modules.mains.push_back(main);
   bool ok;
   {
     CallScope scope(this);
     ok = register_functions(main, error);
   }
-  if (!ok) impl_->mains.pop_back();
+  if (!ok) impl_->modules.mains.pop_back();
   return ok;
 }
 
 bool Host::register_functions(mcn_main_fn main, std::string* error) {
-  auto* info = static_cast<const mcn_image_info*>(main(&impl_->table, nullptr));
-  if (!info || std::memcmp(info->marker, "ORV_Image_Information=", 22) != 0 ||
-      info->magic != 0xB0BDEBEDu) {
+  auto* info = static_cast<const mcn_image_info*>(main(&impl_->services.table, nullptr));
+  if (!info || std::memcmp(info->marker, MCN_IMAGE_MARKER, MCN_IMAGE_MARKER_LENGTH) != 0 ||
+      info->magic != MCN_IMAGE_MAGIC) {
     if (error) *error = "the module's image-information record is not valid";
     return false;
   }
@@ -173,17 +176,19 @@ bool Host::register_functions(mcn_main_fn main, std::string* error) {
   auto* q2 = static_cast<void* const*>(desc->query(2));
   // The answers are the host's to give back once their rows are copied: they
   // hold nothing of the session's memory budget afterwards.
-  mcn_allocator* answers = &impl_->registration;
+  mcn_allocator* answers = &impl_->services.registration;
   auto give_back = [&] {
-    if (q1) answers->release(answers, const_cast<mcn_query_table*>(q1), 0, 0);
-    if (q2) answers->release(answers, const_cast<void**>(q2), 0, 0);
+    if (q1)
+      answers->release(answers, const_cast<mcn_query_table*>(q1), MCN_RELEASE_WORD_A,
+                       MCN_RELEASE_WORD_B);
+    if (q2) answers->release(answers, const_cast<void**>(q2), MCN_RELEASE_WORD_A, MCN_RELEASE_WORD_B);
   };
   if (!q1 || !q2) {
     give_back();
     if (error) *error = "the module did not answer its registration query";
     return false;
   }
-  const std::size_t before = impl_->functions.size();
+  const std::size_t before = impl_->modules.functions.size();
   for (int i = 0; i < q1->count; ++i) {
     const mcn_registration& r = q1->table[i];
     FunctionInfo f;
@@ -191,49 +196,49 @@ bool Host::register_functions(mcn_main_fn main, std::string* error) {
     // A name that a module loaded earlier registers would never be called:
     // the module is refused whole.
     if (find(f.name)) {
-      impl_->functions.resize(before);
+      impl_->modules.functions.resize(before);
       give_back();
       if (error) *error = "the module registers " + f.name + ", which a loaded module registers";
       return false;
     }
     f.max_inputs = r.max_inputs;
-    f.outputs = int(r.outputs_word) - 0x20;
+    f.outputs = int(r.outputs_word - MCN_OUTPUTS_BASE);
     f.entry = reinterpret_cast<mcn_entry_fn>(q2[1 + i]);
-    impl_->functions.push_back(std::move(f));
+    impl_->modules.functions.push_back(std::move(f));
   }
   give_back();
   return true;
 }
 
 bool Host::load(const std::string& name_or_path, std::string* error) {
-  std::string path = detail::find_module(name_or_path, impl_->first_module_dir);
-  if (path.empty()) {
-    if (error) *error = "module " + name_or_path + " not found (searched MVTS_MODULE_PATH, "
-                        "the host library's directory and its subdirectory mvts)";
-    return false;
+  std::string path;
+  void* handle = nullptr;
+  switch (detail::open_module(impl_.get(), name_or_path, &path, &handle)) {
+    case detail::ModuleOpen::kOpened: break;
+    case detail::ModuleOpen::kNotFound:
+      if (error) *error = "module " + name_or_path + " not found (searched MVTS_MODULE_PATH, "
+                          "the host library's directory and its subdirectory mvts)";
+      return false;
+    case detail::ModuleOpen::kNotLoaded:
+      if (error) *error = std::string("cannot load ") + path + ": " + ::dlerror();
+      return false;
   }
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    if (error) *error = std::string("cannot load ") + path + ": " + ::dlerror();
-    return false;
-  }
-  impl_->handles.push_back(handle);
   auto main = reinterpret_cast<mcn_main_fn>(::dlsym(handle, "mcn_main"));
   if (!main) {
     if (error) *error = path + " does not export mcn_main";
     return false;
   }
-  if (impl_->first_module_dir.empty()) {
+  if (impl_->modules.first_dir.empty()) {
     auto slash = path.rfind('/');
-    impl_->first_module_dir = slash == std::string::npos ? "." : path.substr(0, slash);
+    impl_->modules.first_dir = slash == std::string::npos ? "." : path.substr(0, slash);
   }
   return attach(main, error);
 }
 
-const std::vector<FunctionInfo>& Host::functions() const { return impl_->functions; }
+const std::vector<FunctionInfo>& Host::functions() const { return impl_->modules.functions; }
 
 const FunctionInfo* Host::find(std::string_view name) const {
-  for (const FunctionInfo& f : impl_->functions) {
+  for (const FunctionInfo& f : impl_->modules.functions) {
     if (f.name.size() != name.size()) continue;
     bool same = true;
     for (std::size_t i = 0; i < name.size() && same; ++i)
@@ -271,31 +276,20 @@ void Host::cancel() { impl_->cancel.store(true, std::memory_order_relaxed); }
 
 CallResult Host::run(const FunctionInfo& f, ArgumentBlock& block) {
   CallScope scope(this);
+  detail::CallState& call = impl_->call;
   impl_->cancel.store(false, std::memory_order_relaxed);
-  impl_->current = CallResult{};
-  impl_->pending = 0;
-  impl_->call_slots = &block.slot_list();
-  impl_->last_read = 0;
-  impl_->call_function = f.name;
-  impl_->outputs = &impl_->current.outputs;
-  impl_->output_count = f.outputs;
-  impl_->current.outputs.assign(std::size_t(f.outputs), std::nullopt);
-  impl_->current.status = f.entry(block.slots(), block.given());
-  impl_->current.argument = detail::failed_argument(impl_->current, impl_->last_read,
-                                                    block.slot_list(), f.max_inputs, f.name);
-  impl_->call_slots = nullptr;
-  impl_->call_function.clear();
-  impl_->outputs = nullptr;
-  impl_->pending = 0;
-  // The outputs now belong to the caller.
-  impl_->in_use -= impl_->result_bytes;
-  impl_->result_bytes = 0;
-  CallResult result = std::move(impl_->current);
-  impl_->current = CallResult{};
+  call.begin(f, block.slot_list());
+  call.current.status = f.entry(block.slots(), block.given());
+  call.current.argument = detail::failed_argument(call.current, call.last_read,
+                                                  block.slot_list(), f.max_inputs, f.name);
+  call.end();
+  impl_->memory.hand_over_results();
+  CallResult result = std::move(call.current);
+  call.current = CallResult{};
   return result;
 }
 
-const CallResult& Host::current() const { return impl_->current; }
+const CallResult& Host::current() const { return impl_->call.current; }
 
 Session::Session() {
   std::string error;

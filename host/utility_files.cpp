@@ -10,17 +10,11 @@ namespace mvts {
 namespace detail {
 namespace {
 
-// Counts a utility-file operation; true for the one chosen to fail.
-bool utility_fails(HostImpl* h) {
-  ++h->utility_ops;
-  return h->utility_fail_at != 0 && h->utility_ops == h->utility_fail_at;
-}
-
 // The open file behind a handle, or null for a handle this host did not
 // give or has closed.
 UtilityFile* utility(HostImpl* h, void* handle) {
-  auto it = h->files.find(handle);
-  return it == h->files.end() ? nullptr : it->second.get();
+  auto it = h->files.open.find(handle);
+  return it == h->files.open.end() ? nullptr : it->second.get();
 }
 
 // An anonymous memory-backed file where the system offers one (no directory
@@ -43,14 +37,14 @@ std::FILE* open_temporary() {
 std::int32_t op_utility_create(void** handle, const std::uint8_t*) noexcept {
   HostImpl* h = H();
   *handle = nullptr;
-  if (utility_fails(h)) return MCN_UTILITY_CREATE_REFUSED;
+  if (h->files.fails()) return MCN_UTILITY_CREATE_REFUSED;
   std::FILE* f = open_temporary();
   if (!f) return MCN_UTILITY_CREATE_FAILED;
   try {
     auto u = std::make_unique<UtilityFile>(f);
     f = nullptr;  // owned by u from here
     void* key = u.get();
-    h->files.emplace(key, std::move(u));
+    h->files.open.emplace(key, std::move(u));
     *handle = key;
   } catch (...) {
     if (f) std::fclose(f);
@@ -62,14 +56,14 @@ std::int32_t op_utility_create(void** handle, const std::uint8_t*) noexcept {
 std::int32_t op_utility_rewind(void* handle, std::int32_t) noexcept {
   HostImpl* h = H();
   UtilityFile* u = utility(h, handle);
-  if (!u || utility_fails(h)) return MCN_UTILITY_REWIND_FAILED;
+  if (!u || h->files.fails()) return MCN_UTILITY_REWIND_FAILED;
   return std::fseek(u->f, 0, SEEK_SET) == 0 ? MCN_UTILITY_OK : MCN_UTILITY_REWIND_FAILED;
 }
 
 std::int32_t op_utility_write(void* handle, const void* data, std::int64_t bytes) noexcept {
   HostImpl* h = H();
   UtilityFile* u = utility(h, handle);
-  if (!u || bytes < 0 || utility_fails(h)) return MCN_UTILITY_WRITE_FAILED;
+  if (!u || bytes < 0 || h->files.fails()) return MCN_UTILITY_WRITE_FAILED;
   if (bytes == 0) return MCN_UTILITY_OK;
   return std::fwrite(data, 1, std::size_t(bytes), u->f) == std::size_t(bytes)
              ? MCN_UTILITY_OK
@@ -79,7 +73,7 @@ std::int32_t op_utility_write(void* handle, const void* data, std::int64_t bytes
 std::int32_t op_utility_read(void* handle, void* buffer, std::int64_t bytes) noexcept {
   HostImpl* h = H();
   UtilityFile* u = utility(h, handle);
-  if (!u || bytes < 0 || utility_fails(h)) return MCN_UTILITY_READ_FAILED;
+  if (!u || bytes < 0 || h->files.fails()) return MCN_UTILITY_READ_FAILED;
   if (bytes == 0) return MCN_UTILITY_OK;
   return std::fread(buffer, 1, std::size_t(bytes), u->f) == std::size_t(bytes)
              ? MCN_UTILITY_OK
@@ -90,19 +84,19 @@ std::int32_t op_utility_read(void* handle, void* buffer, std::int64_t bytes) noe
 // reported, and nothing is left open.
 std::int32_t op_utility_close(void* handle, std::int32_t) noexcept {
   HostImpl* h = H();
-  auto it = h->files.find(handle);
-  if (it == h->files.end()) return MCN_UTILITY_CLOSE_FAILED;
-  const bool fail = utility_fails(h);
-  h->files.erase(it);  // closes the file
+  auto it = h->files.open.find(handle);
+  if (it == h->files.open.end()) return MCN_UTILITY_CLOSE_FAILED;
+  const bool fail = h->files.fails();
+  h->files.open.erase(it);  // closes the file
   return fail ? MCN_UTILITY_CLOSE_FAILED : MCN_UTILITY_OK;
 }
 
 }  // namespace detail
 
-std::int64_t Host::open_utility_files() const { return std::int64_t(impl_->files.size()); }
+std::int64_t Host::open_utility_files() const { return std::int64_t(impl_->files.open.size()); }
 
 void Host::fail_utility_at(std::int64_t n) {
-  impl_->utility_fail_at = n == 0 ? 0 : impl_->utility_ops + n;
+  impl_->files.fail_at = n == 0 ? 0 : impl_->files.ops + n;
 }
 
 }  // namespace mvts

@@ -6,31 +6,35 @@
 // function's objective callback with an argument record through which the
 // callback finds the context and the value slots (nlbrg_records.hpp).
 //
-// Option record values that this method reads:
-//   byte 19  (8-bit)  bounds flag: lower and upper bounds at bytes 536, 544;
-//   byte 88  (32-bit) tolerance digits D (4..15, else 10): the run stops when
-//                     the relative projected gradient (bfgs.hpp) is at most
-//                     10^-(D-3), or when the relative decrease of f is at
-//                     most 10^-(D+5) on three iterations running; with
-//                     given gradients also when the step's predicted
-//                     decrease is at most 10^-(D+2) max(|f|, 1);
-//   byte 120 (32-bit) n, the number of parameters;
-//   byte 208 (double) iterations per parameter F (finite, >= 0, else 50):
-//                     the iteration limit is floor(F * max(n, 2));
-//   byte 480 the parameter vector (start in, trial points, final point out);
-//   byte 560 the bridge context handed back to the objective;
-//   byte 632 typical sizes of the parameters (n doubles) or null;
-//   byte 640 (32-bit) 1: the objective can give its gradient (bfgs.hpp says
-//                     when it is asked for; bytes 648 and 656 carry it).
-// The Unread option fields (bytes 28, 32, 48, 49, 164 and 168) and the
-// caller record carry nothing that this method uses; the caller record keeps
-// the names the bridge writes.
+// Option record fields that this method reads (their byte offsets are
+// named once, in abi/nlbrg_records.hpp):
+//   kOptBounds      (8-bit) bounds present: lower and upper bounds at
+//                   kOptLower and kOptUpper;
+//   kOptDigits      (32-bit) tolerance digits D (4..15, else kDefaultDigits):
+//                   the run stops when the relative projected gradient
+//                   (bfgs.hpp) is at most 10^-(D-3), or when the relative
+//                   decrease of f is at most 10^-(D+5) on three iterations
+//                   running; with given gradients also when the step's
+//                   predicted decrease is at most 10^-(D+2) max(|f|, 1);
+//   kOptCount       (32-bit) n, the number of parameters;
+//   kOptIterFactor  (double) iterations per parameter F (finite, >= 0, else
+//                   kDefaultIterFactor): the limit is floor(F * max(n, 2));
+//   kOptParams      the parameter vector (start in, trial points, final point
+//                   out);
+//   kOptContext     the bridge context handed back to the objective;
+//   kOptTypical     typical sizes of the parameters (n doubles) or null;
+//   kOptGradientOffered (32-bit) 1: the objective can give its gradient
+//                   (bfgs.hpp says when it is asked for; kOptGradientSlot and
+//                   kOptGradientGiven carry it).
+// The Unread option fields (kOptUnread*) and the caller record carry nothing
+// that this method uses; the caller record keeps the names the bridge writes.
 // After a run the option record holds (the module's own fields) the
-// iterations at byte 600, the evaluations at 604, the failed evaluations at
-// 608, the result code at 612, the objective at the returned point at 616,
-// the evaluations spent on finite differences at 624 and those that gave a
-// gradient at 644.  The returned
-// point is the best one evaluated; it is not evaluated again.
+// iterations (kOptOutIterations), the evaluations (kOptOutEvaluations), the
+// failed evaluations (kOptOutFailed), the result code (kOptOutCode), the
+// objective at the returned point (kOptOutValue), the evaluations spent on
+// finite differences (kOptOutGradient) and those that gave a gradient
+// (kOptOutAnalytic).  The returned point is the best one evaluated; it is not
+// evaluated again.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -193,10 +197,11 @@ void* const kOperations[kOperationWords] = {
 }  // namespace
 }  // namespace nlbrg
 
-// Fills context words 0 (objective record), 16 (caller record), 32 (option
-// record, with the default option values) and 96 (operation table).
+// Fills the context words kCtxObjective (objective record), kCtxCaller
+// (caller record), kCtxOptions (option record, with the default option
+// values) and kCtxOperations (operation table).
 // Returns 0, or 1 when the records cannot be allocated (nothing is kept).
-extern "C" __attribute__((visibility("default"))) int mcn_main(void* context, void* /*zero_word*/) {
+extern "C" __attribute__((visibility("default"))) int mcn_main(void* context, void* /*word*/) {
   using namespace nlbrg;
   if (!context) return 1;
   auto* objective = static_cast<unsigned char*>(std::calloc(1, kObjectiveBytes));

@@ -34,29 +34,19 @@ constexpr std::array<mcn_registration, kRoutineCount> kRegistrationTable = recor
 
 }  // namespace
 
+// Module descriptor (and the eight bytes that follow it) and the image
+// information that points at it.
 extern const mcn_module_descriptor kModuleDescriptor;
-const mcn_module_descriptor kModuleDescriptor = {
-    0, 0xFFFF, 1024, 1024, {'o', 'r', 'v', 'm', 'v', 't', 's', 't'}, 0, module_query, 1, 9683,
-    0x2043C3D5u, 15u,
-};
+constinit const mcn_module_descriptor kModuleDescriptor =
+    module_descriptor("orvmvtst", module_query);
 
 static const char kNotice[] =
     "orvmvtst: forecasts, residuals and standard errors of multivariate and long-memory time "
     "series models";
 
 extern const mcn_image_info kImageInfo;
-const mcn_image_info kImageInfo = {
-    "ORV_Image_Information=",
-    0xB0BDEBEDu,
-    8u,
-    "1.0",
-    "mvts-1.0.0",
-    "Dec 10 2026",
-    &kImageInfo.descriptors[0],
-    kNotice,
-    "001",
-    {&kModuleDescriptor, nullptr},
-};
+constinit const mcn_image_info kImageInfo =
+    image_info(&kImageInfo, &kModuleDescriptor, "Dec 10 2026", kNotice);
 
 extern "C" void* module_query(std::int32_t type) {
   return answer_query(type, kRoutines, kRegistrationTable.data(), kRoutineCount);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "module/linalg/covariance.hpp"
+#include "module/varma/covariance_argument.hpp"
 #include "module/varma/varma_info.hpp"
 #include "module/varma/varma_kalman.hpp"
 

@@ -4,6 +4,7 @@
 
 #include "module/farma/arfima_autocov.hpp"
 #include "module/farma/farma_model.hpp"
+#include "module/farma/farma_roots.hpp"
 #include "module/frame/entries.hpp"
 #include "module/frame/room.hpp"
 

@@ -5,6 +5,7 @@
 
 #include "module/farma/arfima_autocov.hpp"
 #include "module/farma/farma_model.hpp"
+#include "module/farma/farma_roots.hpp"
 #include "module/farma/farma_sim.hpp"
 #include "module/farma/frac_diff.hpp"
 #include "module/farma/poly_roots.hpp"
@@ -20,129 +21,167 @@ enum {
   kInitial = 8, kSeed = 9
 };
 
-int farmasim(void** args, const std::int32_t* given) {
-  ArgList in(args, given);
-  // d, phi, theta, mu, sigma and n, each checked as it is read.
-  double d = 0.0;
-  if (int st = farma_d_arg(in, kD, kDBoundOne, &d)) return st;
+// The checked inputs, the polynomials as 1 - phi_1 B - ... and
+// 1 - theta_1 B - ...
+struct SimInputs {
+  double d = 0.0, mu = 0.0, sigma2 = 1.0, initial = 0.0, seed = 0.0;
+  std::int64_t n = 100;
+  FarmaPoly ar, ma;
+};
+
+// The fractional part as simulated: d - 1 from 1/2 on (the series summed
+// afterwards), by the MA(infinity) weights for X <= -1/2, else by the
+// Durbin-Levinson factor of the autocovariances; N = n + q values.
+struct NoisePlan {
+  bool summed = false;
+  double X = 0.0;
+  bool by_ma = false;
+  std::int64_t N = 0;
+  std::int64_t deviates = 0;  // N, plus the MA route's run-in
+};
+
+// d, phi, theta, mu, sigma, n, the lag lists (the series longer than the AR
+// order), initial and seed, each checked as it is read, in this order.
+int read_inputs(const ArgList& in, SimInputs* s) {
+  if (int st = farma_d_arg(in, kD, kDBoundOne, &s->d)) return st;
   MatrixArg phi, theta;
   int np = 0, nq = 0;
   if (int st = farma_coef_arg(in, kPhi, &phi, &np)) return st;
   if (int st = farma_coef_arg(in, kTheta, &theta, &nq)) return st;
-  double mu = 0.0, sigma2 = 1.0;
   if (in.given(kMu))
-    if (int st = farma_scalar_arg(in, kMu, &mu)) return st;
+    if (int st = farma_scalar_arg(in, kMu, &s->mu)) return st;
   if (in.given(kSigma))
-    if (int st = farma_sigma_arg(in, kSigma, &sigma2)) return st;
-  std::int64_t n = 100;
+    if (int st = farma_sigma_arg(in, kSigma, &s->sigma2)) return st;
   if (in.given(kN))
-    if (int st = in.whole_number(kN, &n)) return st;
-  // The polynomials; the series must be longer than the AR order.
-  FarmaPoly ar, ma;
-  if (int st = farma_polynomial(in, kArLags, phi.data, np, "AR", &ar)) return st;
-  if (ar.order >= n) return fail_message(kMsgSimTooShort);
-  if (int st = farma_polynomial(in, kMaLags, theta.data, nq, "MA", &ma)) return st;
-  const int p = ar.order, q = ma.order;
-  // The initial value and the seed.
-  double initial = 0.0, seed = 0.0;
+    if (int st = in.whole_number(kN, &s->n)) return st;
+  if (int st = farma_polynomial(in, kArLags, phi.data, np, "AR", &s->ar)) return st;
+  if (s->ar.order >= s->n) return fail_message(kMsgSimTooShort);
+  if (int st = farma_polynomial(in, kMaLags, theta.data, nq, "MA", &s->ma)) return st;
   if (in.given(kInitial))
-    if (int st = farma_scalar_arg(in, kInitial, &initial)) return st;
+    if (int st = farma_scalar_arg(in, kInitial, &s->initial)) return st;
   if (in.given(kSeed))
-    if (int st = in.seed(kSeed, &seed)) return st;
-  // The polynomials as 1 - phi_1 B - ... and 1 - theta_1 B - ...
-  farma_negate(&ar);
-  farma_negate(&ma);
+    if (int st = in.seed(kSeed, &s->seed)) return st;
+  farma_negate(&s->ar);
+  farma_negate(&s->ma);
+  return kStatusOk;
+}
 
-  // The fractional parameter simulated: d - 1 from 1/2 on (summed afterwards).
-  const bool summed = d >= kDBoundHalf;
-  const double X = summed ? d - 1.0 : d;
-  const bool by_ma = X <= -0.5;
-  const std::int64_t N = n + q;
-  const std::int64_t ndev = by_ma ? N + kFracMaTerms : N;
+NoisePlan plan_noise(const SimInputs& s) {
+  NoisePlan plan;
+  plan.summed = s.d >= kDBoundHalf;
+  plan.X = plan.summed ? s.d - 1.0 : s.d;
+  plan.by_ma = plan.X <= -0.5;
+  plan.N = s.n + s.ma.order;
+  plan.deviates = plan.by_ma ? plan.N + kFracMaTerms : plan.N;
+  return plan;
+}
 
-  // The stream, then the deviates (scaled by sigma).
+// Starts the stream, draws the deviates (scaled by sigma) and makes the
+// fractional noise x (plan.N values, allocated here).
+int fractional_noise(const SimInputs& s, const NoisePlan& plan, WorkBlock<double>* x) {
   std::uint32_t* seed_var = nullptr;
-  if (int st = rng_start(Stream::kFarmasim, seed, &seed_var)) return st;
+  if (int st = rng_start(Stream::kFarmasim, s.seed, &seed_var)) return st;
   // x, y and the result are live together at the end: checked before the work.
-  if (int st = check_room({doubles(N), doubles(n), doubles(n)})) return st;
-  WorkBlock<double> z{std::uint64_t(ndev)};
+  if (int st = check_room({doubles(plan.N), doubles(s.n), doubles(s.n)})) return st;
+  WorkBlock<double> z{std::uint64_t(plan.deviates)};
   if (!z) return z.status();
-  WorkBlock<double> x{std::uint64_t(N)};
-  if (!x) return x.status();
-  rng_normal_fill(seed_var, z.data(), ndev);
-  if (sigma2 != 1.0) {
-    const double sigma = std::sqrt(sigma2);
-    for (std::int64_t i = 0; i < ndev; ++i) z[i] *= sigma;
+  if (int st = x->allocate(std::uint64_t(plan.N))) return st;
+  rng_normal_fill(seed_var, z.data(), plan.deviates);
+  if (s.sigma2 != 1.0) {
+    const double sigma = std::sqrt(s.sigma2);
+    for (std::int64_t i = 0; i < plan.deviates; ++i) z[i] *= sigma;
   }
-
-  // Fractional noise x (N values).
-  if (by_ma) {
-    if (frac_noise_ma(x.data(), z.data(), N, X) != 0) return fail_message(kMsgGammaFailed);
-  } else {
-    WorkBlock<double> dl(frac_noise_work_size(N));
-    if (!dl) return dl.status();
-    if (frac_noise_cholesky(x.data(), z.data(), N, X, dl.data()) != 0)
+  if (plan.by_ma) {
+    if (frac_noise_ma(x->data(), z.data(), plan.N, plan.X) != 0)
       return fail_message(kMsgGammaFailed);
+    return kStatusOk;
   }
-  z.reset();
+  WorkBlock<double> dl(frac_noise_work_size(plan.N));
+  if (!dl) return dl.status();
+  if (frac_noise_cholesky(x->data(), z.data(), plan.N, plan.X, dl.data()) != 0)
+    return fail_message(kMsgGammaFailed);
+  return kStatusOk;
+}
 
-  // The ARMA filter.
-  WorkBlock<double> y{std::uint64_t(n)};
-  if (!y) return y.status();
-  int status = kStatusOk;
-  if (p == 0) {
-    // y_t = x_(t+q) - sum theta_j x_(t+q-j)
-    for (std::int64_t t = 0; t < n; ++t) {
-      double s = x[t + q];
-      for (int j = 1; j <= q; ++j) s += ma.coef[j] * x[t + q - j];
-      y[t] = s;
-    }
-  } else {
-    WorkBlock<double> roots(std::uint64_t(2 * std::int64_t(p) + farma_roots_work_size(p)));
-    if (!roots) return roots.status();
-    bool complex_roots = false;
-    const int code = farma_ar_roots(ar.coef.data(), p, roots.data(),
-                                    roots.data() + 2 * std::int64_t(p), &complex_roots);
-    if (code == kPolyRootsCancelled) return cancelled();
-    if (farma_root_check(roots.data(), p) == 0) {
-      // Stationary start-up from the ARMA autocovariances gamma(0..p).
-      WorkBlock<double> g(std::uint64_t(p) + 1);
-      if (!g) return g.status();
-      WorkBlock<double> acov(std::uint64_t(arfima_autocov_work_size(p, q, p)));
-      if (!acov) return acov.status();
-      if (int st = arfima_autocov(g.data(), p, 0.0, p, q, ma.coef.data(), ar.coef.data(),
-                                  roots.data(), complex_roots, acov.data())) {
-        issue_message(st);
-        return st;
-      }
-      WorkBlock<double> start(std::uint64_t(arma_start_work_size(p, q)));
-      if (!start) return start.status();
-      arma_start_stationary(y.data(), x.data(), n, p, q, ar.coef.data(), ma.coef.data(),
-                            g.data(), start.data());
-    } else {
-      // Unit or explosive roots, or repeated roots: fixed start values.
-      if (arma_filter_fixed(y.data(), x.data(), n, p, q, ar.coef.data(), ma.coef.data(),
-                            initial) != 0)
-        return fail_message(kMsgSimOverflow);
-      // A root finder that failed other than by giving up: the series stands,
-      // but the call reports it.
-      if (code != kPolyRootsOk && code != kPolyRootsNoConvergence) status = kStatusHostError;
-    }
+// y_t = x_(t+q) - sum theta_j x_(t+q-j): the filter without an AR part.
+void ma_filter(const SimInputs& s, const double* x, double* y) {
+  const int q = s.ma.order;
+  for (std::int64_t t = 0; t < s.n; ++t) {
+    double s_t = x[t + q];
+    for (int j = 1; j <= q; ++j) s_t += s.ma.coef[j] * x[t + q - j];
+    y[t] = s_t;
   }
+}
 
-  // Finishing: one summation for d >= 1/2, then the mean.
-  if (summed) {
-    double acc = initial;
-    for (std::int64_t t = 0; t < n; ++t) {
+// The ARMA filter with an AR part: a stationary start-up from the ARMA
+// autocovariances gamma(0..p) when every AR root lies outside the unit
+// circle, else fixed start values.  *status: a root finder that failed
+// other than by giving up leaves the series standing but the call reports
+// it (status 1).
+int arma_filter(const SimInputs& s, double* x, double* y, int* status) {
+  const int p = s.ar.order, q = s.ma.order;
+  const std::int64_t n = s.n;
+  WorkBlock<double> roots(std::uint64_t(2 * std::int64_t(p) + farma_roots_work_size(p)));
+  if (!roots) return roots.status();
+  bool complex_roots = false;
+  const int code = farma_ar_roots(s.ar.coef.data(), p, roots.data(),
+                                  roots.data() + 2 * std::int64_t(p), &complex_roots);
+  if (code == kPolyRootsCancelled) return cancelled();
+  if (farma_root_check(roots.data(), p) != 0) {
+    // Unit or explosive roots, or repeated roots: fixed start values.
+    if (arma_filter_fixed(y, x, n, p, q, s.ar.coef.data(), s.ma.coef.data(), s.initial) != 0)
+      return fail_message(kMsgSimOverflow);
+    if (code != kPolyRootsOk && code != kPolyRootsNoConvergence) *status = kStatusHostError;
+    return kStatusOk;
+  }
+  WorkBlock<double> g(std::uint64_t(p) + 1);
+  if (!g) return g.status();
+  WorkBlock<double> acov(std::uint64_t(arfima_autocov_work_size(p, q, p)));
+  if (!acov) return acov.status();
+  if (int st = arfima_autocov(g.data(), p, 0.0, p, q, s.ma.coef.data(), s.ar.coef.data(),
+                              roots.data(), complex_roots, acov.data())) {
+    issue_message(st);
+    return st;
+  }
+  WorkBlock<double> start(std::uint64_t(arma_start_work_size(p, q)));
+  if (!start) return start.status();
+  arma_start_stationary(y, x, n, p, q, s.ar.coef.data(), s.ma.coef.data(), g.data(),
+                        start.data());
+  return kStatusOk;
+}
+
+// One summation for d >= 1/2 (from the initial value), then the mean.
+void finish_series(const SimInputs& s, const NoisePlan& plan, double* y) {
+  if (plan.summed) {
+    double acc = s.initial;
+    for (std::int64_t t = 0; t < s.n; ++t) {
       acc += y[t];
       y[t] = acc;
     }
   }
-  if (mu != 0.0)
-    for (std::int64_t t = 0; t < n; ++t) y[t] += mu;
-  double* out = create_result(1, static_cast<std::int32_t>(n), 1);
+  if (s.mu != 0.0)
+    for (std::int64_t t = 0; t < s.n; ++t) y[t] += s.mu;
+}
+
+int farmasim(void** args, const std::int32_t* given) {
+  ArgList in(args, given);
+  SimInputs s;
+  if (int st = read_inputs(in, &s)) return st;
+  const NoisePlan plan = plan_noise(s);
+  WorkBlock<double> x;
+  if (int st = fractional_noise(s, plan, &x)) return st;
+  WorkBlock<double> y{std::uint64_t(s.n)};
+  if (!y) return y.status();
+  int status = kStatusOk;
+  if (s.ar.order == 0) {
+    ma_filter(s, x.data(), y.data());
+  } else if (int st = arma_filter(s, x.data(), y.data(), &status)) {
+    return st;
+  }
+  finish_series(s, plan, y.data());
+  double* out = create_result(1, static_cast<std::int32_t>(s.n), 1);
   if (!out) return kStatusHostError;
-  std::memcpy(out, y.data(), sizeof(double) * std::size_t(n));
+  std::memcpy(out, y.data(), sizeof(double) * std::size_t(s.n));
   return status;
 }
 

@@ -97,8 +97,8 @@ int optimizer_bridge(void* context, const BridgeCall& call) {
   // counts as not loaded.
   void* entry = nullptr;
   if (entry_lookup(*handle, &entry) != 0 || !entry) return could_not_load(call.module);
-  std::int64_t zero_word = 0;
-  if (reinterpret_cast<Initializer>(entry)(context, &zero_word) != 0)
+  std::int64_t word = kInitializerWord;
+  if (reinterpret_cast<Initializer>(entry)(context, &word) != 0)
     return could_not_load(call.module);
   auto* ops = get<void* const*>(context, kCtxOperations);
   const Operation cleanup = ops ? reinterpret_cast<Operation>(ops[kOpCleanup]) : nullptr;

@@ -62,7 +62,7 @@ void* host_alloc(std::uint64_t bytes) {
 void host_free(void* block) {
   if (!block) return;
   mcn_allocator* a = t_host->work;
-  a->release(a, block, 0, 4);
+  a->release(a, block, MCN_RELEASE_WORD_A, MCN_RELEASE_WORD_B);
 }
 
 void get_arg_matrix(void* arg, MatrixArg* out) {
@@ -103,7 +103,7 @@ void* context_block() {
 }
 
 void result_complete() {
-  (void)op<Service::result_complete>()(0);
+  (void)op<Service::result_complete>()(MCN_RESULT_COMPLETE_WORD);
 }
 
 std::uint32_t clock_seed() {
@@ -171,15 +171,15 @@ void print_note(const char* format, const char* insert) {
 }
 
 void error_code_report(int code) {
-  op<Service::error_code_report>()(0, code);
+  op<Service::error_code_report>()(MCN_ERROR_REPORT_WORD, code);
 }
 
 mcn_allocator* pool_create() {
-  return op<Service::pool_create>()(nullptr, 1024, 2, 0);
+  return op<Service::pool_create>()(nullptr, MCN_POOL_CHUNK, MCN_POOL_WORD_A, MCN_POOL_WORD_B);
 }
 
 void pool_release(mcn_allocator* pool) {
-  if (pool) op<Service::pool_release>()(pool, 0);
+  if (pool) op<Service::pool_release>()(pool, MCN_POOL_RELEASE_WORD);
 }
 
 void* pool_alloc(mcn_allocator* pool, std::uint64_t bytes) {
@@ -187,7 +187,7 @@ void* pool_alloc(mcn_allocator* pool, std::uint64_t bytes) {
 }
 
 void pool_free(mcn_allocator* pool, void* block) {
-  if (block) pool->release(pool, block, 0, 4);
+  if (block) pool->release(pool, block, MCN_RELEASE_WORD_A, MCN_RELEASE_WORD_B);
 }
 
 void* temp_a_obtain(std::uint64_t bytes) {
@@ -212,14 +212,14 @@ void temp_b_release(void** var) {
   *var = nullptr;
 }
 
-void utility_descriptor(std::uint8_t out[240]) {
-  std::memset(out, 0, 240);
-  std::memset(out, ' ', 8);            // bytes 0-7 blanks
-  std::memset(out + 34, ' ', 32);      // bytes 34-65 blanks
-  std::memcpy(out + 66, "UTILITY ", 8);
-  const std::uint32_t w80 = 0x84000008u, w84 = 1u;
-  std::memcpy(out + 80, &w80, 4);
-  std::memcpy(out + 84, &w84, 4);
+void utility_descriptor(std::uint8_t out[sizeof(mcn_utility_descriptor)]) {
+  mcn_utility_descriptor d{};
+  std::memset(d.blanks_a, ' ', sizeof d.blanks_a);
+  std::memset(d.blanks_b, ' ', sizeof d.blanks_b);
+  std::memcpy(d.kind, MCN_UTILITY_KIND, sizeof d.kind);
+  d.flags = MCN_UTILITY_FLAGS;
+  d.count = MCN_UTILITY_COUNT;
+  std::memcpy(out, &d, sizeof d);
 }
 
 int utility_create(void** handle, const std::uint8_t* descriptor) {
@@ -227,7 +227,7 @@ int utility_create(void** handle, const std::uint8_t* descriptor) {
 }
 
 int utility_rewind(void* handle) {
-  return op<Service::utility_rewind>()(handle, 0);
+  return op<Service::utility_rewind>()(handle, MCN_UTILITY_REWIND_WORD);
 }
 
 int utility_write(void* handle, const void* data, std::int64_t bytes) {
@@ -239,7 +239,7 @@ int utility_read(void* handle, void* buffer, std::int64_t bytes) {
 }
 
 int utility_close(void* handle) {
-  return op<Service::utility_close>()(handle, 1);
+  return op<Service::utility_close>()(handle, MCN_UTILITY_CLOSE_WORD);
 }
 
 int sweep_pivot(double* packed, int pivot, int order, char* flags, double* work,
@@ -248,7 +248,8 @@ int sweep_pivot(double* packed, int pivot, int order, char* flags, double* work,
 }
 
 int module_load(void** handle_var, const char* name) {
-  return op<Service::module_load>()(handle_var, name, 3, 1, 0, 1);
+  return op<Service::module_load>()(handle_var, name, MCN_MODULE_LOAD_WORD_A, MCN_MODULE_LOAD_WORD_B,
+                                   MCN_MODULE_LOAD_WORD_C, MCN_MODULE_LOAD_WORD_D);
 }
 
 int entry_lookup(void* handle, void** function_var) {

@@ -106,8 +106,8 @@ void temp_a_release(void** var);
 void* temp_b_obtain(std::uint64_t bytes);
 void temp_b_release(void** var);
 
-// The 240-byte utility-file descriptor.
-void utility_descriptor(std::uint8_t out[240]);
+// The utility-file descriptor (mcn_utility_descriptor, 240 bytes) as bytes.
+void utility_descriptor(std::uint8_t out[sizeof(mcn_utility_descriptor)]);
 // Each returns MCN_UTILITY_OK or the negative MCN_UTILITY_* code of the failure.
 int utility_create(void** handle, const std::uint8_t* descriptor);
 int utility_rewind(void* handle);

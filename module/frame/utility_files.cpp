@@ -21,7 +21,7 @@ UtilityFiles::~UtilityFiles() {
 }
 
 int UtilityFiles::create_all() {
-  std::uint8_t desc[240];
+  std::uint8_t desc[sizeof(mcn_utility_descriptor)];
   utility_descriptor(desc);
   for (void*& h : handle_)
     if (int rc = utility_create(&h, desc); rc != MCN_UTILITY_OK) return failed(rc);

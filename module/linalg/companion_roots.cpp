@@ -4,28 +4,44 @@
 #include <cstdint>
 #include <cstring>
 
-#include "module/frame/host.hpp"
+#include "module/frame/sizes.hpp"
 #include "module/frame/status.hpp"
 #include "module/linalg/complex_modulus.hpp"
-#include "module/linalg/covariance.hpp"
+#include "module/linalg/covariance_checks.hpp"
 #include "module/linalg/general_eigenvalues.hpp"
 #include "module/linalg/lag_gcd.hpp"
+#include "module/linalg/packed.hpp"
 #include "module/linalg/symmetric_eigenvalues.hpp"
 
 namespace mvtsa {
 namespace {
 
+// Doubles of work of the first-order paths: the symmetric one (eigenvalues
+// 3k, the solver's work, the packed block) or the general one (wr, wi and
+// the solver's work 5k + 260, a copy of the block), whichever is larger.
+std::uint64_t first_order_work(std::uint64_t k) {
+  const std::uint64_t sym = checked_add(
+      checked_add(checked_mul(3, k), std::uint64_t(symmetric_eigenvalues_work(std::int64_t(k)))),
+      std::uint64_t(packed_size(std::int64_t(k))));
+  const std::uint64_t general =
+      checked_add(checked_add(checked_mul(5, k), kEigFixedArea), checked_mul(k, k));
+  return sym > general ? sym : general;
+}
+
+// Doubles of work of the companion matrix of order m: the matrix (m x m),
+// wr (m), wi (m) and the solver's work (3m + 260).
+std::uint64_t full_work(std::uint64_t m) {
+  return checked_add(checked_add(checked_mul(m, m), checked_mul(5, m)), kEigFixedArea);
+}
+
 // p = 1 and a symmetric block: eigenvalues of the packed lower triangle.
-int symmetric_roots(const double* c, int k, double* roots) {
-  WorkBlock<double> w(3 * std::uint64_t(k));
-  if (!w) return kCompanionRootsHostError;
-  WorkBlock<double> work(std::uint64_t(symmetric_eigenvalues_work(k)));
-  if (!work) return kCompanionRootsHostError;
-  WorkBlock<double> packed(std::uint64_t(packed_size(k)));
-  if (!packed) return kCompanionRootsHostError;
-  pack_symmetric(c, k, packed.data());
-  if (symmetric_eigenvalues(k, packed.data(), w.data(), work.data()) != 0)
-    return kCompanionRootsFailed;
+int symmetric_roots(const double* c, int k, double* roots, double* work) {
+  double* w = work;                                      // 3k
+  double* solver = w + 3 * std::int64_t(k);              // symmetric_eigenvalues_work(k)
+  double* packed = solver + symmetric_eigenvalues_work(k);  // packed_size(k)
+  std::memset(work, 0, sizeof(double) * std::size_t(packed + packed_size(k) - work));
+  pack_symmetric(c, k, packed);
+  if (symmetric_eigenvalues(k, packed, w, solver) != 0) return kCompanionRootsFailed;
   for (int i = 0; i < k; ++i) {
     roots[2 * i] = w[i];
     roots[2 * i + 1] = 0.0;
@@ -34,16 +50,13 @@ int symmetric_roots(const double* c, int k, double* roots) {
 }
 
 // p = 1 and a non-symmetric block: general eigenvalues of a copy.
-int general_roots(const double* c, int k, double* roots) {
-  // wr (k), wi (k), work (3k + 260)
-  WorkBlock<double> w(5 * std::uint64_t(k) + kEigFixedArea);
-  if (!w) return kCompanionRootsHostError;
-  WorkBlock<double> copy(checked_mul(std::uint64_t(k), std::uint64_t(k)));
-  if (!copy) return kCompanionRootsHostError;
-  std::memcpy(copy.data(), c, sizeof(double) * std::size_t(k) * std::size_t(k));
-  double* wr = w.data();
-  double* wi = wr + k;
-  const int st = general_eigenvalues(k, copy.data(), k, wr, wi, wi + k);
+int general_roots(const double* c, int k, double* roots, double* work) {
+  double* wr = work;                      // k
+  double* wi = wr + k;                    // k, then the solver's 3k + 260
+  double* copy = wi + 4 * std::int64_t(k) + kEigFixedArea;  // k x k
+  std::memset(work, 0, sizeof(double) * std::size_t(copy - work));
+  std::memcpy(copy, c, sizeof(double) * std::size_t(k) * std::size_t(k));
+  const int st = general_eigenvalues(k, copy, k, wr, wi, wi + k);
   if (st == kEigCancelled) return kCompanionRootsCancelled;
   if (st != 0) return kCompanionRootsFailed;
   for (int i = 0; i < k; ++i) {
@@ -53,22 +66,16 @@ int general_roots(const double* c, int k, double* roots) {
   return kCompanionRootsOk;
 }
 
-// The m = k p eigenvalues of the companion matrix itself (p > 1), from one
-// block of m^2 + 5m + 260 doubles of the temporary pair A: the companion
-// matrix (m x m), wr (m), wi (m), work (3m + 260).
-int full_companion_roots(const double* coef, int k, int p, double* roots) {
+// The m = k p eigenvalues of the companion matrix itself (p > 1), in
+// full_work(m) doubles: the companion matrix (m x m), wr (m), wi (m), work
+// (3m + 260).
+int full_companion_roots(const double* coef, int k, int p, double* roots, double* work) {
   const std::uint64_t m = std::uint64_t(k) * std::uint64_t(p);
   if (m > 0x7fffffffULL) return kCompanionRootsFailed;  // beyond any 32-bit order
-  const std::uint64_t count = checked_mul(m, m) + 5 * m + kEigFixedArea;
-  void* block = temp_a_obtain(checked_bytes(count, sizeof(double)));
-  if (!block) {
-    allocation_failed();  // raises the pending (or an out-of-memory) error
-    return kCompanionRootsHostError;
-  }
-  auto* c = static_cast<double*>(block);
+  double* c = work;
   const int mi = static_cast<int>(m);
   // C: rows 0..k-1 = [row i of C_1, ..., row i of C_p]; ones at (k + j, j).
-  std::memset(c, 0, sizeof(double) * std::size_t(m) * std::size_t(m));
+  std::memset(work, 0, sizeof(double) * std::size_t(full_work(m)));
   const std::int64_t kk = std::int64_t(k) * k;
   for (int i = 0; i < k; ++i)
     for (int j = 0; j < p; ++j)
@@ -78,14 +85,13 @@ int full_companion_roots(const double* coef, int k, int p, double* roots) {
   double* wr = c + std::int64_t(m) * std::int64_t(m);
   double* wi = wr + m;
   const int st = general_eigenvalues(mi, c, mi, wr, wi, wi + m);
-  if (st == 0)
-    for (int i = 0; i < mi; ++i) {
-      roots[2 * std::int64_t(i)] = wr[i];
-      roots[2 * std::int64_t(i) + 1] = wi[i];
-    }
-  temp_a_release(&block);
   if (st == kEigCancelled) return kCompanionRootsCancelled;
-  return st == 0 ? kCompanionRootsOk : kCompanionRootsFailed;
+  if (st != 0) return kCompanionRootsFailed;
+  for (int i = 0; i < mi; ++i) {
+    roots[2 * std::int64_t(i)] = wr[i];
+    roots[2 * std::int64_t(i) + 1] = wi[i];
+  }
+  return kCompanionRootsOk;
 }
 
 bool all_zero(const double* x, std::int64_t n) {
@@ -103,22 +109,23 @@ bool all_zero(const double* x, std::int64_t n) {
 // eigenvalues mu of the companion matrix of the blocks C_g, C_2g, ..., C_rg.
 // The reduced companion matrix has order k r instead of k p; the roots are
 // then put in the order of general_eigenvalues.
-int reduced_companion_roots(const double* coef, int k, int p, int g, int top, double* roots) {
+int reduced_companion_roots(const double* coef, int k, int p, int g, int top, double* roots,
+                            double* work) {
   const int r = top / g;
   const std::uint64_t kk = std::uint64_t(k) * std::uint64_t(k);
   const std::uint64_t mr = std::uint64_t(k) * std::uint64_t(r);
   const std::uint64_t m = std::uint64_t(k) * std::uint64_t(p);
-  // The reduced blocks, and the k r eigenvalues mu as (real, imaginary) pairs.
-  WorkBlock<double> blocks(checked_mul(kk, std::uint64_t(r)));
-  if (!blocks) return kCompanionRootsHostError;
+  // The reduced blocks (k k r), the k r eigenvalues mu as (real, imaginary)
+  // pairs (2 k r), then the solver's work, which wr, wi and the ordering
+  // work (3m) reuse afterwards.
+  double* blocks = work;
+  double* mu = blocks + kk * r;
+  double* rest = mu + 2 * mr;
   for (int i = 0; i < r; ++i)
-    std::memcpy(blocks.data() + i * kk, coef + (std::uint64_t(i + 1) * g - 1) * kk,
-                sizeof(double) * kk);
-  WorkBlock<double> mu(2 * mr);
-  if (!mu) return kCompanionRootsHostError;
+    std::memcpy(blocks + i * kk, coef + (std::uint64_t(i + 1) * g - 1) * kk, sizeof(double) * kk);
   int st = kCompanionRootsOk;
   if (r > 1) {
-    st = full_companion_roots(blocks.data(), k, r, mu.data());
+    st = full_companion_roots(blocks, k, r, mu, rest);
   } else {
     // One block: the symmetric solver only when it is exactly symmetric, so
     // that no averaging changes the block.
@@ -126,16 +133,12 @@ int reduced_companion_roots(const double* coef, int k, int p, int g, int top, do
     for (int i = 0; i < k && symmetric; ++i)
       for (int j = 0; j < i && symmetric; ++j)
         symmetric = blocks[std::int64_t(i) * k + j] == blocks[std::int64_t(j) * k + i];
-    st = symmetric ? symmetric_roots(blocks.data(), k, mu.data())
-                   : general_roots(blocks.data(), k, mu.data());
+    st = symmetric ? symmetric_roots(blocks, k, mu, rest) : general_roots(blocks, k, mu, rest);
   }
   if (st != kCompanionRootsOk) return st;
-  blocks.reset();
-  // wr (m), wi (m), ordering work (m).
-  WorkBlock<double> w(3 * m);
-  if (!w) return kCompanionRootsHostError;
-  double* wr = w.data();
+  double* wr = rest;
   double* wi = wr + m;
+  std::memset(rest, 0, sizeof(double) * std::size_t(3 * m));
   std::int64_t at = 0;
   for (std::uint64_t i = 0; i < mr; ++i) {
     const double re = mu[2 * i], im = mu[2 * i + 1];
@@ -156,21 +159,52 @@ int reduced_companion_roots(const double* coef, int k, int p, int g, int top, do
   return kCompanionRootsOk;
 }
 
-}  // namespace
-
-int companion_roots(double* coef, int k, int p, double* roots) {
-  if (k < 1 || p < 1 || !coef || !roots) return kCompanionRootsFailed;
-  if (std::uint64_t(k) * std::uint64_t(p) > 0x7fffffffULL) return kCompanionRootsFailed;
-  // The lags of the non-zero blocks: their gcd g and the largest, top.
-  const std::int64_t kk = std::int64_t(k) * k;
+// The lags of the non-zero blocks of coef: their gcd g and the largest, top
+// (both 0 when every block is zero).
+struct LagShape {
   int g = 0, top = 0;
+  bool reduced(int p) const { return top > 0 && (g > 1 || top < p); }
+};
+LagShape lag_shape(const double* coef, int k, int p) {
+  const std::int64_t kk = std::int64_t(k) * k;
+  LagShape s;
   for (int j = 0; j < p; ++j)
     if (!all_zero(coef + j * kk, kk)) {
-      g = lag_gcd(j + 1, g);
-      top = j + 1;
+      s.g = lag_gcd(j + 1, s.g);
+      s.top = j + 1;
     }
-  if (top > 0 && (g > 1 || top < p)) return reduced_companion_roots(coef, k, p, g, top, roots);
-  if (top == 0) {
+  return s;
+}
+
+// Doubles of work of the roots of a polynomial of this shape: the reduced
+// blocks (k k r), the k r eigenvalues mu (2 k r) and the larger of the
+// reduced solver's work and the ordering's wr, wi and work (3m); or the
+// first-order or full companion work.
+std::uint64_t shape_work(const LagShape& s, int k, int p) {
+  const std::uint64_t uk = std::uint64_t(k), m = uk * std::uint64_t(p);
+  if (s.top == 0) return 0;
+  if (!s.reduced(p)) return p == 1 ? first_order_work(uk) : full_work(m);
+  const std::uint64_t r = std::uint64_t(s.top / s.g);
+  const std::uint64_t solver = r > 1 ? full_work(uk * r) : first_order_work(uk);
+  const std::uint64_t ordering = checked_mul(3, m);
+  return checked_add(checked_add(checked_mul(uk * uk, r), 2 * uk * r),
+                     solver > ordering ? solver : ordering);
+}
+
+}  // namespace
+
+std::uint64_t companion_roots_work(const double* coef, int k, int p) {
+  if (k < 1 || p < 1 || !coef) return 0;
+  if (std::uint64_t(k) * std::uint64_t(p) > 0x7fffffffULL) return 0;  // refused, no work touched
+  return shape_work(lag_shape(coef, k, p), k, p);
+}
+
+int companion_roots(double* coef, int k, int p, double* roots, double* work) {
+  if (k < 1 || p < 1 || !coef || !roots) return kCompanionRootsFailed;
+  if (std::uint64_t(k) * std::uint64_t(p) > 0x7fffffffULL) return kCompanionRootsFailed;
+  const LagShape s = lag_shape(coef, k, p);
+  if (s.reduced(p)) return reduced_companion_roots(coef, k, p, s.g, s.top, roots, work);
+  if (s.top == 0) {
     // Every block zero: every root is 0.
     std::memset(roots, 0, sizeof(double) * 2 * std::size_t(k) * std::size_t(p));
     return kCompanionRootsOk;
@@ -178,27 +212,41 @@ int companion_roots(double* coef, int k, int p, double* roots) {
   if (p == 1) {
     const int sym = sym_check(coef, k);
     if (sym == kStatusMissing) return kCompanionRootsMissing;
-    return sym == 0 ? symmetric_roots(coef, k, roots) : general_roots(coef, k, roots);
+    return sym == 0 ? symmetric_roots(coef, k, roots, work) : general_roots(coef, k, roots, work);
   }
-  return full_companion_roots(coef, k, p, roots);
+  return full_companion_roots(coef, k, p, roots, work);
+}
+
+std::uint64_t is_nonstationary_work(const double* coef, int blocks, int p, const int* lags,
+                                    int k) {
+  if (blocks == p) return companion_roots_work(coef, k, p);
+  if (k < 1 || p < 1 || blocks < 0 || !lags) return 0;
+  // The spread blocks (k k p), then the roots' work of any shape: at most
+  // the reduced blocks and eigenvalues of every lag (k k p + 2 m) beside the
+  // largest solver (full_work(m), or the first-order work) and the ordering
+  // (3m).
+  const std::uint64_t uk = std::uint64_t(k), m = uk * std::uint64_t(p);
+  const std::uint64_t spread = checked_mul(uk * uk, std::uint64_t(p));
+  if (m > 0x7fffffffULL) return spread;  // the roots are refused, no work touched
+  std::uint64_t n = checked_add(spread, spread);
+  n = checked_add(n, checked_mul(5, m));
+  n = checked_add(n, full_work(m));
+  return checked_add(n, first_order_work(uk));
 }
 
 int is_nonstationary(double* coef, int blocks, int p, const int* lags, int k, double* roots,
-                     int* roots_status) {
+                     double* work, int* roots_status) {
   int st = kCompanionRootsFailed;
   if (blocks == p) {
-    st = companion_roots(coef, k, p, roots);
+    st = companion_roots(coef, k, p, roots, work);
   } else if (k >= 1 && p >= 1 && blocks >= 0 && lags) {
     const std::uint64_t kk = std::uint64_t(k) * std::uint64_t(k);
-    WorkBlock<double> full(checked_mul(kk, std::uint64_t(p)));
-    if (!full) {
-      st = kCompanionRootsHostError;
-    } else {
-      for (int j = 0; j < blocks; ++j)
-        if (lags[j] >= 1 && lags[j] <= p)
-          std::memcpy(full.data() + (lags[j] - 1) * kk, coef + j * kk, sizeof(double) * kk);
-      st = companion_roots(full.data(), k, p, roots);
-    }
+    double* full = work;
+    std::memset(full, 0, sizeof(double) * std::size_t(kk * std::uint64_t(p)));
+    for (int j = 0; j < blocks; ++j)
+      if (lags[j] >= 1 && lags[j] <= p)
+        std::memcpy(full + (lags[j] - 1) * kk, coef + j * kk, sizeof(double) * kk);
+    st = companion_roots(full, k, p, roots, full + kk * std::uint64_t(p));
   }
   if (roots_status) *roots_status = st;
   if (st != kCompanionRootsOk) return 1;

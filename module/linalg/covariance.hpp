@@ -1,91 +1,9 @@
-// Routines on covariance matrices shared by the VARMA and ARFIMA functions:
-// the symmetry check, packed symmetric storage, the positive-definiteness
-// test, the Cholesky factorisation and multivariate normal draws.
+// Routines on covariance matrices shared by the VARMA and ARFIMA functions,
+// one header per concern: packed symmetric storage (packed.hpp), the
+// symmetry and positive-definiteness tests (covariance_checks.hpp) and the
+// Cholesky and floored LDL' factorisations (cholesky.hpp).
 #pragma once
 
-#include <cstdint>
-
-#include "module/frame/rng.hpp"
-
-namespace mvtsa {
-
-// Element (i, j) of a packed symmetric matrix: the lower triangle row by row.
-inline std::int64_t packed_index(std::int64_t i, std::int64_t j) {
-  const std::int64_t M = i > j ? i : j, m = i > j ? j : i;
-  return M * (M + 1) / 2 + m;
-}
-inline std::int64_t packed_size(std::int64_t k) { return k * (k + 1) / 2; }
-
-// Packs the full row-major k x k matrix s (for j = 0..k-1, i = 0..j: s[i][j]).
-void pack_symmetric(const double* s, int k, double* packed);
-// Unpacks to a full row-major k x k matrix.
-void unpack_symmetric(const double* packed, int k, double* s);
-// Packed identity.
-void packed_identity(int k, double* packed);
-
-// 0, 10 (not symmetric beyond a * 2^-26.5, a = largest |element|) or 17
-// (missing value).  Pairs that differ by a nonzero amount within the bound
-// are replaced by their mean, in place.
-int sym_check(double* s, int k);
-
-// Bunch-Kaufman diagonal pivoting (alpha = (1 + sqrt 17) / 8) on the
-// correlation matrix of the packed matrix (overwritten), and the
-// eigenvalue-sign count from the block diagonal, a value within `tolerance`
-// of zero counting as zero: scaled so, the test is the same in any units.
-// 0 when positive definite, 100 otherwise (also for a diagonal element that
-// is not positive), 1 when the work allocation fails (after raising the host
-// error).
-int pd_check(double* packed, int k, double tolerance);
-// The same with caller-supplied work space of k*k doubles (no host access).
-int pd_check_work(double* packed, int k, double tolerance, double* work);
-
-inline constexpr double kBunchKaufmanAlpha = 0.6403882032022076;  // (1 + sqrt(17)) / 8
-inline constexpr double kCholeskyTol = 1e-14;
-
-// One row r of the packed Cholesky factorisation, rows 0..r-1 already
-// factored: L(r, r) = sqrt(s) for the pivot s = A(r, r) - sum_c L(r, c)^2
-// when s > tolerance |A(r, r)| (and s > 0), else 0; the tolerance is relative
-// to the row's own diagonal, so it does not depend on the units.  Returns s.
-double cholesky_packed_row(double* a, int r, double tolerance);
-// All rows; when min_pivot >= 0 stops at the first row whose |pivot| is
-// below min_pivot |A(r, r)| (or whose diagonal is 0) and returns that row + 1
-// (0 on success).
-int cholesky_packed(double* a, int k, double tolerance, double min_pivot = -1.0);
-
-// Draws n vectors of dimension k with covariance L L' (packed sigma,
-// factored here) and mean mu (or none) from the given stream; the work area
-// holds k(k+1)/2 + k doubles.  Returns 0, 1 (host error) or -1 (a Cholesky
-// pivot below 1e-14 of its diagonal).
-int mvn_draw(double* out, const double* mu, const double* packed_sigma, std::int64_t n, int k,
-             double seed, double* work, Stream stream);
-
-// A covariance argument made ready for use: with sigma given (k x k,
-// row-major, the argument's own values), sym_check (averaging in place),
-// packing, pd_check at 2^-26.5 and packing again; without it the packed
-// identity.  Returns 0, 10 or 17 from the symmetry check, 8 when not
-// positive definite, or 1 when the test's work allocation failed.
-int covariance_argument(double* sigma, int k, double* packed);
-
-// Scale-free singularity floor of a Gaussian density's covariance.  The LDL'
-// factorisation of the packed symmetric k x k matrix a, in place (the unit
-// lower factor L below the diagonal, the pivots d_j on it), in row order,
-// with each pivot -- the conditional variance of variable j given variables
-// 0 .. j-1 -- raised to at least floor * a_jj, its share of the variable's own
-// variance.  The raised matrix L D L' is a covariance again, equal to `a`
-// wherever no pivot was raised, so the density it gives stays bounded as `a`
-// nears singularity, and rescaling variable j by c_j rescales row and column j
-// of the factors alike: the floor does not depend on the units.  A variable
-// with a_jj = 0 carries no variance: its pivot is 0 and it is left out of the
-// determinant and the quadratic form (a generalized inverse).  *logdet
-// receives the sum of log d_j over the positive pivots.  Returns the number of
-// pivots raised, or -1 when a diagonal element is negative or not finite.
-int floored_ldl(double* a, int k, double floor, double* logdet);
-
-// v' (L D L')^- v for the factors floored_ldl left (pivots 0 left out).
-// w: k doubles of scratch.
-double ldl_quadratic(const double* ldl, int k, const double* v, double* w);
-
-// The transform of mvn_draw alone: out(t, m) = sum_{g <= m} L(m, g) z(t, g).
-void mvn_transform(double* out, const double* z, const double* packed_l, std::int64_t n, int k);
-
-}  // namespace mvtsa
+#include "module/linalg/cholesky.hpp"
+#include "module/linalg/covariance_checks.hpp"
+#include "module/linalg/packed.hpp"

@@ -83,9 +83,10 @@ int vtsroot(void** args, const std::int32_t* given) {
   for (Polynomial* poly : {&ar, &ma}) {
     if (poly->order == 0) continue;
     WorkBlock<double>& scratch = poly == &ar ? ar_roots : ma_roots;
-    const int st = companion_roots(poly->expanded, k, static_cast<int>(poly->order),
-                                   scratch.data());
-    if (st == kCompanionRootsHostError) return kStatusHostError;
+    const int order = static_cast<int>(poly->order);
+    WorkBlock<double> work(companion_roots_work(poly->expanded, k, order));
+    if (!work) return work.status();
+    const int st = companion_roots(poly->expanded, k, order, scratch.data(), work.data());
     if (st == kCompanionRootsCancelled) return cancelled();
     const std::int64_t m = std::int64_t(k) * poly->order;
     for (std::int64_t i = 0; i < m; ++i, ++at) {

@@ -11,6 +11,7 @@
 
 #include "module/frame/host.hpp"
 #include "module/frame/sizes.hpp"
+#include "module/linalg/block_ops.hpp"
 #include "module/linalg/covariance.hpp"
 #include "module/linalg/lu.hpp"
 #include "module/linalg/sweep_inverse.hpp"
@@ -52,29 +53,15 @@ int varma_cond_loglik(double* loglik, double* logdet, double* quad, const double
     // r = Y(t) - sum_j Phi_j Y(t-j)
     const double* y = series + t * K;
     for (std::int64_t i = 0; i < K; ++i) r[i] = y[i];
-    for (std::int64_t j = 1; j <= pmax; ++j) {
-      const double* phi = ar + (j - 1) * kk;
-      const double* yl = series + (t - j) * K;
-      for (std::int64_t i = 0; i < K; ++i) {
-        double acc = 0.0;
-        for (std::int64_t c = 0; c < K; ++c) acc += phi[i * K + c] * yl[c];
-        r[i] -= acc;
-      }
-    }
+    for (std::int64_t j = 1; j <= pmax; ++j)
+      block_mul_sub(ar + (j - 1) * kk, series + (t - j) * K, K, r);
     // a(t) = r(t) + sum_{j <= min(qmax, t - pmax)} Theta_j a(t-j)
     const std::int64_t s = t - pmax;  // innovations before this one
     double* at = ring + (s % ring_len) * K;
     std::memcpy(at, r, sizeof(double) * std::size_t(K));
     const std::int64_t jmax = std::min<std::int64_t>(qmax, s);
-    for (std::int64_t j = 1; j <= jmax; ++j) {
-      const double* th = ma + (j - 1) * kk;
-      const double* al = ring + ((s - j) % ring_len) * K;
-      for (std::int64_t i = 0; i < K; ++i) {
-        double acc = 0.0;
-        for (std::int64_t c = 0; c < K; ++c) acc += th[i * K + c] * al[c];
-        at[i] += acc;
-      }
-    }
+    for (std::int64_t j = 1; j <= jmax; ++j)
+      block_mul_add(ma + (j - 1) * kk, ring + ((s - j) % ring_len) * K, K, at);
     // S += a' Sigma^-1 a
     double q = 0.0;
     for (std::int64_t i = 0; i < K; ++i) {

@@ -8,6 +8,7 @@
 
 #include "module/frame/host.hpp"
 #include "module/frame/sizes.hpp"
+#include "module/linalg/block_ops.hpp"
 #include "module/linalg/covariance.hpp"
 #include "module/linalg/lu.hpp"
 #include "module/linalg/sweep_inverse.hpp"
@@ -179,85 +180,90 @@ class Innovations {
     }
   }
 
-  int run(double* loglik, double* logdet, double* quad, const double* series, char* flags) {
+  // Theta(n, n-kk) for kk = kstart .. n-1:
+  //   Theta(n, n-kk) = (kappa(n+1, kk+1) - sum_l Theta(n, n-l) V(l) Theta(kk, kk-l)') V(kk)^-1
+  void theta_row(std::int64_t n, std::int64_t kstart) {
+    for (std::int64_t kk = kstart; kk < n; ++kk) {
+      kappa(n + 1, kk + 1, s1_);
+      const std::int64_t lfrom = std::max(kstart, kk >= m_ ? kk - qmax_ : std::int64_t(0));
+      for (std::int64_t l = lfrom; l < kk; ++l) {
+        // s1 -= Theta(n, n-l) V(l) Theta(kk, kk-l)'
+        b_.mul(theta(n, n - l), V_ + l * kk_, s3_);
+        b_.add_mul_t(-1.0, s3_, theta(kk, kk - l), s1_);
+      }
+      b_.mul(s1_, Vinv_ + kk * kk_, theta(n, n - kk));
+    }
+  }
+
+  // V(n) = kappa(n+1, n+1) - sum_kk Theta(n, n-kk) V(kk) Theta(n, n-kk)',
+  // symmetrised; V(n)^-1 by sweeping, log det V(n) by LU into *log_det.
+  // *det_status: the LU's result.  0, or message kMsgSingular.
+  int innovation_variance(std::int64_t n, std::int64_t kstart, char* flags, double* log_det,
+                          int* det_status) {
     const std::int64_t k = k_;
+    double* Vn = V_ + n * kk_;
+    kappa(n + 1, n + 1, Vn);
+    for (std::int64_t kk = kstart; kk < n; ++kk) {
+      const double* th = theta(n, n - kk);
+      b_.mul(th, V_ + kk * kk_, s3_);
+      b_.add_mul_t(-1.0, s3_, th, Vn);
+    }
+    for (std::int64_t i = 0; i < k; ++i)
+      for (std::int64_t j = 0; j < i; ++j)
+        Vn[i * k + j] = Vn[j * k + i] = 0.5 * (Vn[i * k + j] + Vn[j * k + i]);
+    pack_symmetric(Vn, int(k), packed_);
+    if (sweep_inverse(packed_, int(k), flags, sweep_work_) < k) return fail_message(kMsgSingular);
+    unpack_symmetric(packed_, int(k), Vinv_ + n * kk_);
+    b_.copy(Vn, s1_);
+    double det = 0.0;
+    *det_status = lu_solve(s1_, k, nullptr, scale_, &det);
+    // every pivot passed the sweep's test relative to its variance, so
+    // det V(n) > 0 and needs no floor (one in absolute units would
+    // depend on the units of the data)
+    *log_det = lu_log_det(s1_, k, det);
+    if (!std::isfinite(*log_det)) return fail_message(kMsgSingular);
+    return kStatusOk;
+  }
+
+  // Yhat(n+1) = sum_j Phi_j Y(n+1-j) (from n >= m on) + sum_j Theta(n, j) U(n+1-j),
+  // the innovation U(n+1) = Y(n+1) - Yhat(n+1), and its U' V(n)^-1 U.
+  double innovation(std::int64_t n, const double* series) {
+    const std::int64_t k = k_;
+    std::memset(yhat_, 0, sizeof(double) * std::size_t(k));
+    if (n >= m_)
+      for (std::int64_t j = 1; j <= pmax_; ++j)
+        block_mul_add(ar_ + (j - 1) * kk_, series + (n - j) * k, k, yhat_);
+    const std::int64_t jmax = n >= m_ ? std::min<std::int64_t>(qmax_, n) : n;
+    for (std::int64_t j = 1; j <= jmax; ++j) block_mul_add(theta(n, j), U_ + (n - j) * k, k, yhat_);
+    double* u = U_ + n * k;
+    const double* y = series + n * k;
+    for (std::int64_t r = 0; r < k; ++r) u[r] = y[r] - yhat_[r];
+    const double* vi = Vinv_ + n * kk_;
+    double q = 0.0;
+    for (std::int64_t r = 0; r < k; ++r) {
+      double acc = 0.0;
+      for (std::int64_t c = 0; c < k; ++c) acc += vi[r * k + c] * u[c];
+      q += u[r] * acc;
+    }
+    return q;
+  }
+
+  // The recursion over n = 0 .. T-1: D = sum log det V(n), S = sum U' V^-1 U,
+  // log-likelihood -(D + S) / 2.  Returns the last LU result, or the
+  // failure's status.
+  int run(double* loglik, double* logdet, double* quad, const double* series, char* flags) {
     double D = 0.0, S = 0.0;
     int det_status = 0;
     for (std::int64_t n = 0; n < T_; ++n) {
       // O(n) block products per step: ask every 64 steps whether the call
       // has been cancelled
       if (n % 64 == 63 && cancel_requested()) return cancelled();
-      double* Vn = V_ + n * kk_;
       const std::int64_t kstart = n >= m_ ? std::max<std::int64_t>(0, n - qmax_) : 0;
-      // Theta(n, n-kk) for kk = kstart .. n-1
-      for (std::int64_t kk = kstart; kk < n; ++kk) {
-        kappa(n + 1, kk + 1, s1_);
-        const std::int64_t lfrom = std::max(kstart, kk >= m_ ? kk - qmax_ : std::int64_t(0));
-        for (std::int64_t l = lfrom; l < kk; ++l) {
-          // s1 -= Theta(n, n-l) V(l) Theta(kk, kk-l)'
-          b_.mul(theta(n, n - l), V_ + l * kk_, s3_);
-          b_.add_mul_t(-1.0, s3_, theta(kk, kk - l), s1_);
-        }
-        b_.mul(s1_, Vinv_ + kk * kk_, theta(n, n - kk));
-      }
-      // V(n) = kappa(n+1, n+1) - sum_kk Theta(n, n-kk) V(kk) Theta(n, n-kk)'
-      kappa(n + 1, n + 1, Vn);
-      for (std::int64_t kk = kstart; kk < n; ++kk) {
-        const double* th = theta(n, n - kk);
-        b_.mul(th, V_ + kk * kk_, s3_);
-        b_.add_mul_t(-1.0, s3_, th, Vn);
-      }
-      for (std::int64_t i = 0; i < k; ++i)
-        for (std::int64_t j = 0; j < i; ++j)
-          Vn[i * k + j] = Vn[j * k + i] = 0.5 * (Vn[i * k + j] + Vn[j * k + i]);
-      // V(n)^-1 by sweeping; det V(n) by LU
-      pack_symmetric(Vn, int(k), packed_);
-      if (sweep_inverse(packed_, int(k), flags, sweep_work_) < k) return fail_message(kMsgSingular);
-      unpack_symmetric(packed_, int(k), Vinv_ + n * kk_);
-      b_.copy(Vn, s1_);
-      double det = 0.0;
-      det_status = lu_solve(s1_, k, nullptr, scale_, &det);
-      // every pivot passed the sweep's test relative to its variance, so
-      // det V(n) > 0 and needs no floor (one in absolute units would
-      // depend on the units of the data)
-      const double log_det = lu_log_det(s1_, k, det);
-      if (!std::isfinite(log_det)) return fail_message(kMsgSingular);
+      theta_row(n, kstart);
+      double log_det = 0.0;
+      if (int st = innovation_variance(n, kstart, flags, &log_det, &det_status)) return st;
       D += log_det;
-      // Yhat(n+1) and the innovation U(n+1)
-      std::memset(yhat_, 0, sizeof(double) * std::size_t(k));
-      if (n >= m_) {
-        for (std::int64_t j = 1; j <= pmax_; ++j) {
-          const double* phi = ar_ + (j - 1) * kk_;
-          const double* y = series + (n - j) * k;
-          for (std::int64_t r = 0; r < k; ++r) {
-            double acc = 0.0;
-            for (std::int64_t c = 0; c < k; ++c) acc += phi[r * k + c] * y[c];
-            yhat_[r] += acc;
-          }
-        }
-      }
-      const std::int64_t jmax = n >= m_ ? std::min<std::int64_t>(qmax_, n) : n;
-      for (std::int64_t j = 1; j <= jmax; ++j) {
-        const double* th = theta(n, j);
-        const double* u = U_ + (n - j) * k;
-        for (std::int64_t r = 0; r < k; ++r) {
-          double acc = 0.0;
-          for (std::int64_t c = 0; c < k; ++c) acc += th[r * k + c] * u[c];
-          yhat_[r] += acc;
-        }
-      }
-      double* u = U_ + n * k;
-      const double* y = series + n * k;
-      for (std::int64_t r = 0; r < k; ++r) u[r] = y[r] - yhat_[r];
-      // S += U' V^-1 U
-      const double* vi = Vinv_ + n * kk_;
-      double q = 0.0;
-      for (std::int64_t r = 0; r < k; ++r) {
-        double acc = 0.0;
-        for (std::int64_t c = 0; c < k; ++c) acc += vi[r * k + c] * u[c];
-        q += u[r] * acc;
-      }
-      S += q;
+      S += innovation(n, series);
     }
     *logdet = D;
     *quad = S;

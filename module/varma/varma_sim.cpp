@@ -4,43 +4,12 @@
 #include <cstring>
 
 #include "module/frame/status.hpp"
-#include "module/linalg/companion_roots.hpp"
+#include "module/linalg/block_ops.hpp"
 #include "module/linalg/covariance.hpp"
 
 namespace mvtsa {
 namespace {
 using i64 = std::int64_t;
-}
-
-int load_model_part(const ArgList& in, int lag_slot, const char* which, int k, ModelPart* part) {
-  if (part->count == 0) return kStatusOk;  // the part was not given
-  LagList lags;
-  if (in.given(lag_slot))
-    if (int st = in.lag_list(lag_slot, part->count, which, &lags)) return st;
-  const i64 order = lag_order(lags, part->count);
-  const std::uint64_t kk = std::uint64_t(k) * std::uint64_t(k);
-  if (int st = part->blocks.allocate(checked_mul(kk, std::uint64_t(order)))) return st;
-  spread_blocks(part->arg.data, part->count, k, lags, part->blocks.data());
-  part->order = static_cast<int>(order);
-  return kStatusOk;
-}
-
-int ar_nonstationary(const double* phi, int p, int k, int* nonstationary) {
-  const std::uint64_t n = checked_mul(checked_mul(std::uint64_t(k), std::uint64_t(k)), p);
-  WorkBlock<double> copy(n);
-  if (!copy) return copy.status();
-  WorkBlock<double> roots(checked_mul(std::uint64_t(2) * std::uint64_t(k), std::uint64_t(p)));
-  if (!roots) return roots.status();
-  WorkBlock<int> lags{std::uint64_t(p)};
-  if (!lags) return lags.status();
-  std::memcpy(copy.data(), phi, sizeof(double) * n);
-  for (int i = 0; i < p; ++i) lags[i] = i + 1;
-  int roots_status = kCompanionRootsOk;
-  *nonstationary = is_nonstationary(copy.data(), p, p, lags.data(), k, roots.data(), &roots_status);
-  // refused memory: the host error has been raised
-  if (roots_status == kCompanionRootsHostError) return kStatusHostError;
-  if (roots_status == kCompanionRootsCancelled) return cancelled();
-  return kStatusOk;
 }
 
 std::int64_t varma_recursion(double* y, const double* e, std::int64_t off, std::int64_t first,
@@ -52,27 +21,9 @@ std::int64_t varma_recursion(double* y, const double* e, std::int64_t off, std::
     const double* er = e + (r + off) * k;
     if (er != yr) std::memcpy(yr, er, sizeof(double) * k);
     // - Theta_j e_{r-j}   (k) -= (k x k)(k)
-    for (int j = 1; j <= q; ++j) {
-      const double* tj = theta + (j - 1) * kk;
-      const double* ej = er - i64(j) * k;
-      for (int a = 0; a < k; ++a) {
-        const double* row = tj + i64(a) * k;
-        double s = 0.0;
-        for (int c = 0; c < k; ++c) s += row[c] * ej[c];
-        yr[a] -= s;
-      }
-    }
+    for (int j = 1; j <= q; ++j) block_mul_sub(theta + (j - 1) * kk, er - i64(j) * k, k, yr);
     // + Phi_i y_{r-i}   (k) += (k x k)(k)
-    for (int i = 1; i <= p; ++i) {
-      const double* pi = phi + (i - 1) * kk;
-      const double* yi = yr - i64(i) * k;
-      for (int a = 0; a < k; ++a) {
-        const double* row = pi + i64(a) * k;
-        double s = 0.0;
-        for (int c = 0; c < k; ++c) s += row[c] * yi[c];
-        yr[a] += s;
-      }
-    }
+    for (int i = 1; i <= p; ++i) block_mul_add(phi + (i - 1) * kk, yr - i64(i) * k, k, yr);
     if (check_overflow)
       for (int a = 0; a < k; ++a)
         if (std::fabs(yr[a]) > kSeriesBound) return r - first;

@@ -5,8 +5,9 @@
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
 #include "module/linalg/covariance.hpp"
+#include "module/varma/covariance_argument.hpp"
 #include "module/varma/varma_autocov.hpp"
-#include "module/varma/varma_sim.hpp"
+#include "module/varma/varma_parts.hpp"
 
 namespace mvtsa {
 namespace {

@@ -7,7 +7,10 @@
 #include "module/frame/room.hpp"
 #include "module/frame/entries.hpp"
 #include "module/linalg/covariance.hpp"
+#include "module/varma/covariance_argument.hpp"
+#include "module/varma/mvn_draw.hpp"
 #include "module/varma/varma_autocov.hpp"
+#include "module/varma/varma_parts.hpp"
 #include "module/varma/varma_sim.hpp"
 
 namespace mvtsa {

@@ -4,6 +4,8 @@
 #include "module/frame/args.hpp"
 #include "module/frame/entries.hpp"
 #include "module/linalg/covariance.hpp"
+#include "module/varma/covariance_argument.hpp"
+#include "module/varma/mvn_draw.hpp"
 
 namespace mvtsa {
 namespace {

@@ -107,6 +107,27 @@ TEST_F(HostServices, UtilityFilesReadBackInWriteOrderAndVanishOnClose) {
   EXPECT_EQ(mvtsa::utility_close(h), MCN_UTILITY_CLOSE_FAILED);  // a closed handle is refused
 }
 
+// The descriptor the module hands utility_create, byte for byte: blanks at
+// 0-7 and 34-65, "UTILITY " at 66, the words 0x84000008 at 80 and 1 at 84,
+// zeros everywhere else.
+TEST_F(HostServices, UtilityDescriptorBytes) {
+  std::uint8_t desc[240];
+  std::memset(desc, 0xAB, sizeof desc);
+  mvtsa::utility_descriptor(desc);
+  std::uint32_t w80 = 0, w84 = 0;
+  std::memcpy(&w80, desc + 80, 4);
+  std::memcpy(&w84, desc + 84, 4);
+  EXPECT_EQ(w80, 0x84000008u);
+  EXPECT_EQ(w84, 1u);
+  for (int i = 0; i < 240; ++i) {
+    if (i >= 80 && i < 88) continue;
+    int want = 0;
+    if (i < 8 || (i >= 34 && i < 66)) want = ' ';
+    if (i >= 66 && i < 74) want = "UTILITY "[i - 66];
+    EXPECT_EQ(int(desc[i]), want) << "byte " << i;
+  }
+}
+
 TEST_F(HostServices, InjectedUtilityFailureGivesANegativeResult) {
   std::uint8_t desc[240];
   mvtsa::utility_descriptor(desc);
@@ -266,6 +287,51 @@ TEST(HostCalls, UnknownFunctionNameIsNotCalled) {
 }  // namespace
 
 namespace {
+
+// A call's state ends with it: the argument blamed, the messages, the error
+// left pending and the outputs' place belong to that call only.
+TEST(HostCalls, ACallLeavesNothingOfItselfBehind) {
+  mvts::Session s;
+  using mvts::Value;
+  const auto bad = s.call("VNORMAL", {Value::row({0, 0}), Value::matrix(2, 2, {1, 2, 2, 1}),
+                                      Value::scalar(3), Value::scalar(1)});
+  EXPECT_EQ(bad.status, 8);
+  EXPECT_EQ(bad.argument, 2);
+  const auto good =
+      s.call("VNORMAL", {Value::row({0, 0}), Value::omitted(), Value::scalar(3), Value::scalar(1)});
+  EXPECT_EQ(good.status, 0);
+  EXPECT_EQ(good.argument, 0);
+  EXPECT_TRUE(good.messages.empty());
+  ASSERT_EQ(good.outputs.size(), 1u);
+  ASSERT_TRUE(good.outputs[0].has_value());
+  EXPECT_EQ(good.outputs[0]->rows, 3);
+  // Between calls no output can be made, and no error is pending.
+  s.activate();
+  mvtsa::set_host_table(s.table());
+  EXPECT_EQ(mvtsa::error_pending(), 0);
+  EXPECT_EQ(mvtsa::create_result(1, 1, 1), nullptr);
+  EXPECT_EQ(s.current().raised_error, MCN_ERROR_BAD_OUTPUT);
+}
+
+// Loading by name and the module_load service share one search: a name that
+// is not found says so, a file that is not a module says it cannot be loaded.
+TEST(HostCalls, LoadingReportsWhatFailed) {
+  mvts::Session s;
+  std::string error;
+  EXPECT_FALSE(s.load("no_such_module", &error));
+  EXPECT_NE(error.find("module no_such_module not found"), std::string::npos) << error;
+  const std::string not_a_module = std::string(MVTS_SOURCE_DIR) + "/CMakeLists.txt";
+  EXPECT_FALSE(s.load(not_a_module, &error));
+  EXPECT_EQ(error.rfind("cannot load " + not_a_module, 0), 0u) << error;
+  s.activate();
+  mvtsa::set_host_table(s.table());
+  void* handle = &error;
+  EXPECT_EQ(mvtsa::module_load(&handle, "no_such_module"), 2);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(mvtsa::module_load(&handle, not_a_module.c_str()), 3);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(s.functions().size(), 20u);  // the two modules' functions, no more
+}
 
 TEST(HostMemory, TotalLimitRefusesACallThatWouldHoldTooMuch) {
   mvts::Session s;

@@ -236,15 +236,4 @@ TEST(CholeskyPacked, ReportsTheRowWhosePivotIsTooSmall) {
   EXPECT_EQ(p[packed_index(1, 1)], 0.0);  // s not above the tolerance: L(1,1) = 0
 }
 
-TEST(MvnTransform, LowerTriangularProductPerRow) {
-  const double l[3] = {2, 1, 3};  // L = [[2, 0], [1, 3]]
-  const double z[4] = {1, 2, -1, 0.5};
-  double out[4];
-  mvtsa::mvn_transform(out, z, l, 2, 2);
-  EXPECT_EQ(out[0], 2.0);
-  EXPECT_EQ(out[1], 1.0 + 6.0);
-  EXPECT_EQ(out[2], -2.0);
-  EXPECT_EQ(out[3], -1.0 + 1.5);
-}
-
 }  // namespace

@@ -33,7 +33,9 @@ TEST(RootCodes, CompanionEigenvaluesAreTheJenkinsTraubZeros) {
   const int p = static_cast<int>(phi.size());
 
   std::vector<double> coef = phi, roots(2 * p, 0.0);
-  ASSERT_EQ(mvtsa::companion_roots(coef.data(), 1, p, roots.data()), mvtsa::kCompanionRootsOk);
+  std::vector<double> roots_work(mvtsa::companion_roots_work(coef.data(), 1, p));
+  ASSERT_EQ(mvtsa::companion_roots(coef.data(), 1, p, roots.data(), roots_work.data()),
+            mvtsa::kCompanionRootsOk);
 
   std::vector<double> poly = {1.0};
   for (double f : phi) poly.push_back(-f);
