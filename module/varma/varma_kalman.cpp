@@ -258,6 +258,7 @@ namespace {
 // The filter's arrays in the caller's work (filter_layout), the rings of
 // covariances in a CovarianceCycle.
 struct FilterArrays {
+  int initial = kInitialStationary;  // the outcome of P(1)
   double* a = nullptr;    // a(t), f
   double* att = nullptr;  // a(t|t), f
   double* X = nullptr;    // k x f: the last rows of T P(t|t)
@@ -297,9 +298,9 @@ FilterArrays filter_setup(StateSpace* s, int pmax, int qmax, const double* ma, i
   // (kalman_filter_system), whichever route gives P(1).
   dense_transition(*s, work + l.Tm);
   if (state_covariance_by_autocov(model))
-    (void)varma_state_covariance(model, s->Q, P, work + l.init);
+    A.initial = varma_state_covariance(model, s->Q, P, work + l.init);
   else
-    (void)kalman_initial_covariance(f, s->k, work + l.Tm, s->Q, P, work + l.init);
+    A.initial = kalman_initial_covariance(f, s->k, work + l.Tm, s->Q, P, work + l.init);
   return A;
 }
 
@@ -348,6 +349,13 @@ void kalman_filter_system(const double* work, int k, int pmax, int qmax, const d
   *Q = work + l.Q;
 }
 
+const double* kalman_filter_noise(const double* work, int k, int pmax, int qmax) {
+  const std::int64_t f = std::int64_t(k) * std::max(pmax, qmax + 1);
+  const FilterLayout l = filter_layout(std::uint64_t(k), std::uint64_t(f),
+                                       initial_work(k, pmax, qmax, std::uint64_t(f)));
+  return work + l.R;
+}
+
 int kalman_filter(const double* series, std::int64_t T, int k, const double* ar, int ar_count,
                   int pmax, const int* ar_lags, const double* ma, int ma_count, int qmax,
                   const int* ma_lags, const double* sigma_packed, double* work, KalmanSink* sink,
@@ -360,6 +368,7 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
   s.ar_lags = ar_lags;
   s.ar_count = ar_count;
   FilterArrays A = filter_setup(&s, pmax, qmax, ma, ma_count, ma_lags, sigma_packed, work);
+  sink->initial(A.initial);
   if (int st = sink->predicted(0, A.a, A.cycle.P_of(0), -1)) return st;
   for (std::int64_t t = 0; t < T; ++t) {
     if (t % kCancelPollRows == kCancelPollRows - 1 && cancel_requested()) return kKalmanCancelled;

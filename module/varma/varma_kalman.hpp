@@ -85,6 +85,8 @@ class KalmanSink {
                         std::int64_t same_as) = 0;
   // a(t|t), P(t|t): the moments after the update with row t.
   virtual int filtered(std::int64_t t, const double* att, const double* Ptt) = 0;
+  // The outcome of P(1) (InitialCovariance), before the first step.
+  virtual void initial(int outcome) { (void)outcome; }
 
  protected:
   ~KalmanSink() = default;
@@ -123,6 +125,10 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
 // (f x f), valid after the call (forecasts go on from them).
 void kalman_filter_system(const double* work, int k, int pmax, int qmax, const double** T,
                           const double** Q);
+
+// R = [Psi_0; ...; Psi_{m-1}] (f x k), the MA(infinity) weights of the
+// state noise, as kalman_filter built it in `work`, valid after the call.
+const double* kalman_filter_noise(const double* work, int k, int pmax, int qmax);
 
 // How the terms of one F are formed (kalman_step_loglik).
 enum KalmanFactor : int {
