@@ -50,12 +50,13 @@ int set_start(const VarmafitData& data, const VarmafitModel& model, double* x, d
   return kStatusOk;
 }
 
-// The optimizer through the bridge from x (replaced by the best point):
-// the bridge context in ctx (nlbrg::kContextBytes), tail n + 1 doubles.
-// Returns the bridge's report.
-int run_optimizer(const VarmafitData& data, VarmafitModel& model, double* x, double* typical,
-                  double* tail, void* ctx) {
+// One optimizer run through the bridge from x (replaced by the best point)
+// in a fresh bridge context ctx (nlbrg::kContextBytes), tail n + 1 doubles.
+// Returns the bridge's report; stats receives the run's figures.
+int one_run(const VarmafitData& data, VarmafitModel& model, double* x, double* typical,
+            double* tail, void* ctx, BridgeStats* stats) {
   const std::int64_t n = varmafit_parameter_count(data.k, data.P, data.Q);
+  std::memset(ctx, 0, nlbrg::kContextBytes);
   tail[n] = 0.6;
   tail[2] = 1.0;
   set_context_word<std::int32_t>(ctx, nlbrg::kCtxCount, static_cast<std::int32_t>(n));
@@ -69,8 +70,45 @@ int run_optimizer(const VarmafitData& data, VarmafitModel& model, double* x, dou
   call.caller = FitCaller::kVarmafit;
   call.objective = varmafit_objective;
   call.typical = typical;
-  fit_report() = FitReport{};
+  call.gradient = model.gradient_work != nullptr;
+  call.stats = stats;
   return optimizer_bridge(ctx, call);
+}
+
+// Runs of the optimizer with the gradient, and the least relative gain that
+// earns another.  A run on given gradients also stops where the
+// quasi-Newton step promises less than the decrement tolerance; along the
+// curved ridge of near-cancelling AR and MA blocks the curvature it has
+// learnt understates what is left (a trivariate VARMA(1,1) stopped 0.12
+// below the fit on values).  Another run from its point starts with a fresh
+// Hessian and either gains and goes on, or confirms the point.
+constexpr int kMaxGradientRuns = 6;
+constexpr double kRunGain = 1e-9;
+
+// The optimizer from x (replaced by the best point): one run on values, or
+// on the gradient followed by further runs from the point reached while the
+// last run did not stop on the gradient test and gained more than kRunGain
+// relative.  keep: n doubles, the point before each further run (kept
+// where that run fails).  Returns the report of the last successful run.
+int run_optimizer(const VarmafitData& data, VarmafitModel& model, double* x, double* typical,
+                  double* tail, double* keep, void* ctx) {
+  const std::size_t n = std::size_t(varmafit_parameter_count(data.k, data.P, data.Q));
+  fit_report() = FitReport{};
+  BridgeStats stats;
+  int report = one_run(data, model, x, typical, tail, ctx, &stats);
+  for (int run = 1; model.gradient_work && run < kMaxGradientRuns; ++run) {
+    if (report < 0 || report == nlbrg::kConvergedGradient || cancel_requested()) break;
+    const double before = stats.value;
+    std::memcpy(keep, x, sizeof(double) * n);
+    const int again = one_run(data, model, x, typical, tail, ctx, &stats);
+    if (again < 0) {
+      std::memcpy(x, keep, sizeof(double) * n);
+      break;
+    }
+    report = again;
+    if (!(before - stats.value > kRunGain * std::max(1.0, std::fabs(before)))) break;
+  }
+  return report;
 }
 
 // Outputs 1 (the AR blocks, when P > 0), 2 (the MA blocks, when Q > 0) and
@@ -140,6 +178,15 @@ int varmafit(void** args, const std::int32_t* given) {
   if (!filter) return filter.status();
   WorkBlock<unsigned char> context(nlbrg::kContextBytes);
   if (!context) return context.status();
+  // The objective's gradient, unless the fit settings switch it off or its
+  // work is above the cap (the optimizer then differences).
+  const std::uint64_t gradient_words =
+      fit_settings().analytic_gradients ? varmafit_gradient_work_size(k, P, Q, pmax, qmax, T) : 0;
+  WorkBlock<double> gradient, keep;  // keep: the point before a further run
+  if (gradient_words > 0) {
+    if (int st = gradient.allocate(gradient_words)) return st;
+    if (int st = keep.allocate(std::uint64_t(n))) return st;
+  }
 
   VarmafitData data;
   data.series = series.data();
@@ -157,9 +204,10 @@ int varmafit(void** args, const std::int32_t* given) {
   model.ma = ma.data();
   model.sigma_packed = sigma.data();
   model.filter_work = filter.data();
+  model.gradient_work = gradient_words > 0 ? gradient.data() : nullptr;
   if (int st = set_start(data, model, x.data(), typical.data())) return st;
   const int report = run_optimizer(data, model, x.data(), typical.data(), tail.data(),
-                                   context.data());
+                                   keep.data(), context.data());
   if (cancel_requested()) return cancelled();
   if (report < 0) return kStatusMessage;
 
