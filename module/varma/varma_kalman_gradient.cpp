@@ -1,12 +1,15 @@
 #include "module/varma/varma_kalman_gradient.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "module/frame/status.hpp"
+#include "module/frame/tolerances.hpp"
 #include "module/linalg/covariance.hpp"
 #include "module/linalg/lyapunov.hpp"
 #include "module/linalg/sweep_inverse.hpp"
+#include "module/varma/kalman_cycle.hpp"
 #include "module/varma/varma_kalman.hpp"
 #include "module/varma/varma_state_covariance.hpp"
 #include "module/varma/varma_state_space.hpp"
@@ -27,7 +30,7 @@ u64 add_sat(u64 a, u64 b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 // solve's.
 struct GradientLayout {
   u64 att, v, id, P, Ptt, K, G, P1, Fp, sweep, flags, step, r, u, N, Nt, Y, xl, NK, AT, AQ, rR,
-      Tb, Wb, Mb, d, lyap, total;
+      Nring, phases, Tb, Wb, Mb, d, lyap, total;
 };
 
 GradientLayout gradient_layout(u64 k, u64 f, u64 T) {
@@ -61,6 +64,8 @@ GradientLayout gradient_layout(u64 k, u64 f, u64 T) {
   l.AT = take(fk);
   l.AQ = take(fk);
   l.rR = take(k);
+  l.Nring = take(mul_sat(kFilterRing + 1, ff));
+  l.phases = take(mul_sat(kFilterRing, add_sat(3 * fk, ff)));  // PhaseSums' arrays
   l.Tb = take(ff);
   l.Wb = take(ff);
   l.Mb = take(ff);
@@ -202,61 +207,117 @@ void transition_sandwich(const StateSpace& s, const double* N, double* Y, double
   }
 }
 
+// Steps of N kept by the backward pass: the last kFilterRing + 1.
+constexpr i64 kNRing = kFilterRing + 1;
+// N(t-1) counts as repeating N(t-1+L) when no element differs by more than
+// this many units of roundoff of the largest (see backward_rows).
+constexpr double kNRepeatUlps = 16.0;
+
+// The sums of the prediction terms of one phase of a repeating stretch (or
+// of one step): those that need only r are taken step by step, those with
+// C = P(t|t) and N once for the phase (fold_phase).
+struct PhaseSums {
+  double* Sra = nullptr;  // k x f: sum of r_last c'
+  double* Srl = nullptr;  // k x f: sum of r_last r'
+  double* SrR = nullptr;  // f x k: sum of r (r' R)
+  double* N = nullptr;    // f x f: the phase's N
+  i64 key = -1;
+  i64 count = 0;
+};
+
 // The backward pass's arrays.
 struct Backward {
-  double* r;   // f: dL/da of the step after
-  double* u;   // f: T' r
-  double* N;   // f x f
-  double* Nt;  // f x f: T' N T
-  double* Y;   // f x f scratch
-  double* xl;  // k x f: the last rows of T P(t|t)
-  double* NK;  // f x k: Nt K
-  double* AT;  // k x f: dL/dT, its last block row
-  double* AQ;  // f x k: (dL/dQ) R
-  double* rR;  // k: r' R
+  double* r = nullptr;      // f: dL/da of the step after
+  double* u = nullptr;      // f: T' r
+  double* N = nullptr;      // f x f
+  double* Nt = nullptr;     // f x f: T' N T
+  double* Y = nullptr;      // f x f scratch
+  double* xl = nullptr;     // k x f: the last rows of T C
+  double* NK = nullptr;     // f x k: Nt K
+  double* AT = nullptr;     // k x f: dL/dT, its last block row
+  double* AQ = nullptr;     // f x k: (dL/dQ) R
+  double* rR = nullptr;     // k: r' R
+  double* Nring = nullptr;  // kNRing f x f: N(t-1) of the last steps, slot t mod kNRing
+  i64 keys[kNRing] = {};
+  PhaseSums phase[kFilterRing];
   unsigned omit = 0;  // KalmanGradientOmit
 };
 
-// The terms of one prediction P(t+1) = T C T' + Q, a(t+1) = T c (C = P(t|t)
-// and c = a(t|t), or P(1) and none): with W = (r r' - N) / 2 (w scales W),
-//   AT += r_last c' + 2 w W_last (T C),   AQ += w W R.
-void add_prediction_terms(const StateSpace& s, Backward& b, const double* c, const double* C,
-                          const double* R, double w) {
+// The r terms of one prediction P(t+1) = T C T' + Q, a(t+1) = T c (c =
+// a(t|t), or none for P(1)) into the phase's sums.
+void add_prediction(const StateSpace& s, Backward& b, PhaseSums& ph, const double* c,
+                    const double* R) {
   const i64 k = s.k, f = s.f, n = f - k;
-  transition_last_rows(s, C, b.xl);
   for (i64 a = 0; a < k; ++a) {
     const double ra = b.r[n + a];
-    const double* Na = b.N + (n + a) * f;
-    double* out = b.AT + a * f;
+    if (ra == 0.0) continue;
+    double* ca = ph.Sra + a * f;
+    double* la = ph.Srl + a * f;
     if (c && !(b.omit & kOmitStateTerm))
-      for (i64 j = 0; j < f; ++j) out[j] += ra * c[j];
-    // row a of 2 W_last (T C) = sum_j (r_a r_j - N_aj) (T C) row j
-    for (i64 j = 0; j < f; ++j) {
-      const double g = w * (ra * b.r[j] - Na[j]);
-      if (g == 0.0) continue;
-      const double* x = j < n ? C + (j + k) * f : b.xl + (j - n) * f;
-      for (i64 e = 0; e < f; ++e) out[e] += g * x[e];
-    }
+      for (i64 j = 0; j < f; ++j) ca[j] += ra * c[j];
+    for (i64 j = 0; j < f; ++j) la[j] += ra * b.r[j];
   }
   for (i64 c2 = 0; c2 < k; ++c2) {
     double acc = 0.0;
     for (i64 j = 0; j < f; ++j) acc += b.r[j] * R[j * k + c2];
     b.rR[c2] = acc;
   }
+  for (i64 i = 0; i < f; ++i)
+    for (i64 c2 = 0; c2 < k; ++c2) ph.SrR[i * k + c2] += b.r[i] * b.rR[c2];
+  ++ph.count;
+}
+
+// The phase's terms with W = (r r' - N) / 2 summed over its steps, all with
+// the same C and N:
+//   AT += sum r_last c' + 2 W_last (T C),   AQ += sum W R;
+// then its sums start again.
+void fold_phase(const StateSpace& s, Backward& b, PhaseSums& ph, const double* N,
+                const double* C, const double* R) {
+  const i64 k = s.k, f = s.f, n = f - k;
+  if (ph.count == 0) return;
+  const double cnt = double(ph.count);
+  transition_last_rows(s, C, b.xl);
+  for (i64 a = 0; a < k; ++a) {
+    const double* Na = N + (n + a) * f;
+    double* out = b.AT + a * f;
+    for (i64 j = 0; j < f; ++j) out[j] += ph.Sra[a * f + j];
+    // row a of 2 W_last (T C) = sum_j (r_a r_j - N_aj) (T C) row j
+    for (i64 j = 0; j < f; ++j) {
+      const double g = ph.Srl[a * f + j] - cnt * Na[j];
+      if (g == 0.0) continue;
+      const double* x = j < n ? C + (j + k) * f : b.xl + (j - n) * f;
+      for (i64 e = 0; e < f; ++e) out[e] += g * x[e];
+    }
+  }
   for (i64 i = 0; i < f; ++i) {
-    const double* Ni = b.N + i * f;
+    const double* Ni = N + i * f;
     for (i64 c2 = 0; c2 < k; ++c2) {
       double acc = 0.0;
       for (i64 j = 0; j < f; ++j) acc += Ni[j] * R[j * k + c2];
-      b.AQ[i * k + c2] += 0.5 * w * (b.r[i] * b.rR[c2] - acc);
+      b.AQ[i * k + c2] += 0.5 * (ph.SrR[i * k + c2] - cnt * acc);
     }
   }
+  std::fill(ph.Sra, ph.Sra + k * f, 0.0);
+  std::fill(ph.Srl, ph.Srl + k * f, 0.0);
+  std::fill(ph.SrR, ph.SrR + f * k, 0.0);
+  ph.count = 0;
+}
+
+// Whether A and B (f x f) differ by at most kNRepeatUlps units of roundoff
+// of the largest magnitude in A.
+bool near_same(const double* A, const double* B, i64 f) {
+  double big = 0.0, diff = 0.0;
+  for (i64 e = 0; e < f * f; ++e) {
+    big = std::max(big, std::fabs(A[e]));
+    diff = std::max(diff, std::fabs(A[e] - B[e]));
+  }
+  return diff <= kNRepeatUlps * kRoundoffTol * big;
 }
 
 // Through the update of a complete row with gain K and F^-1 = G:
 //   r = A' u + Z' G v,   N = A' Nt A + Z' G Z,   A = I - K Z.
 void update_adjoint(i64 f, i64 k, const double* K, const double* G, const double* v,
-                    Backward& b) {
+                    Backward& b, bool with_N) {
   if (b.omit & kOmitGainTerm) K = nullptr;
   // r: u with its first k elements less K' u plus G v
   std::memcpy(b.r, b.u, sizeof(double) * std::size_t(f));
@@ -266,6 +327,7 @@ void update_adjoint(i64 f, i64 k, const double* K, const double* G, const double
     for (i64 j = 0; j < k; ++j) acc -= G[c * k + j] * v[j];
     b.r[c] -= acc;
   }
+  if (!with_N) return;
   // B = Nt A: the first k columns less Nt K
   for (i64 i = 0; i < f; ++i)
     for (i64 c = 0; c < k; ++c) {
@@ -289,8 +351,63 @@ void update_adjoint(i64 f, i64 k, const double* K, const double* G, const double
     for (i64 j = 0; j < k; ++j) b.N[i * f + j] += G[i * k + j];
 }
 
-// The backward pass over the rows, from the last: the terms of each
-// prediction, then the adjoint through it and through the row's update.
+// The step of the backward pass while N repeats with period L: N(t) is the
+// one kept for the phase, the prediction terms go to the phase's sums, and
+// only r is carried back.
+void repeated_backward(const StateSpace& s, const Tape& tp, i64 t, i64 key, i64 L,
+                       const double* R, Backward& b) {
+  const i64 f = s.f, k = s.k;
+  const std::size_t ff = std::size_t(f * f);
+  PhaseSums& ph = b.phase[t % L];
+  if (ph.count == 0) {
+    ph.key = key;
+    std::memcpy(ph.N, b.Nring + ((t + 1) % kNRing) * f * f, sizeof(double) * ff);
+  }
+  add_prediction(s, b, ph, tp.att + t * f, R);
+  transition_transpose_vec(s, b.r, b.u);
+  const i64 n = key / 2;
+  if (key % 2)
+    update_adjoint(f, k, tp.K_of(n), tp.G_of(n), tp.v + t * k, b, false);
+  else
+    std::memcpy(b.r, b.u, sizeof(double) * std::size_t(f));
+  std::memcpy(b.Nring + (t % kNRing) * f * f, b.Nring + ((t + L) % kNRing) * f * f,
+              sizeof(double) * ff);
+  b.keys[t % kNRing] = key;
+}
+
+// The step of the full backward pass: the prediction's terms (folded at
+// once), then r and N through the prediction and the update.
+void full_backward(const StateSpace& s, const Tape& tp, i64 t, i64 T, i64 key, const double* C,
+                   const double* R, Backward& b) {
+  const i64 f = s.f, k = s.k;
+  const std::size_t ff = std::size_t(f * f);
+  if (t == T - 1) {  // the last row is updated, not predicted from
+    std::fill(b.u, b.u + f, 0.0);
+    std::fill(b.Nt, b.Nt + ff, 0.0);
+  } else {
+    add_prediction(s, b, b.phase[0], tp.att + t * f, R);
+    fold_phase(s, b, b.phase[0], b.N, C, R);
+    transition_transpose_vec(s, b.r, b.u);
+    transition_sandwich(s, b.N, b.Y, b.Nt);
+  }
+  const i64 n = key / 2;
+  if (key % 2) {
+    update_adjoint(f, k, tp.K_of(n), tp.G_of(n), tp.v + t * k, b, true);
+  } else {
+    std::memcpy(b.r, b.u, sizeof(double) * std::size_t(f));
+    std::memcpy(b.N, b.Nt, sizeof(double) * ff);
+  }
+  std::memcpy(b.Nring + (t % kNRing) * f * f, b.N, sizeof(double) * ff);
+  b.keys[t % kNRing] = key;
+}
+
+// The backward pass over the rows, from the last.  Steps share their
+// covariances by key = 2 (distinct P) + observed.  N(t-1) depends on N(t)
+// and the key of step t alone, so once N(t-1) repeats N(t-1+L) (within
+// kNRepeatUlps roundoff: the recursion contracts onto a fixed point or
+// cycle, and its last bits need not settle) with L <= kFilterRing, it
+// repeats with period L for as long as the keys do: N is not formed again,
+// and the terms that need it are summed per phase and folded once.
 void backward_rows(const StateSpace& s, const Tape& tp, const double* series, i64 T,
                    const double* R, Backward& b) {
   const i64 f = s.f, k = s.k;
@@ -298,24 +415,29 @@ void backward_rows(const StateSpace& s, const Tape& tp, const double* series, i6
   std::fill(b.N, b.N + f * f, 0.0);
   std::fill(b.AT, b.AT + k * f, 0.0);
   std::fill(b.AQ, b.AQ + f * k, 0.0);
+  auto C_of = [&tp](i64 key) { return key % 2 ? tp.Ptt_of(key / 2) : tp.P_of(key / 2); };
+  auto fold_all = [&](i64 L) {
+    for (i64 p = 0; p < L; ++p) fold_phase(s, b, b.phase[p], b.phase[p].N, C_of(b.phase[p].key), R);
+  };
+  i64 L = 0;  // the period while N repeats, else 0
   for (i64 t = T - 1; t >= 0; --t) {
     const i64 n = tp.id_of(t);
-    const bool observed = !kalman_row_missing(series + t * k, int(k));
-    if (t < T - 1) {  // the last row is updated, not predicted from
-      add_prediction_terms(s, b, tp.att + t * f, observed ? tp.Ptt_of(n) : tp.P_of(n), R, 1.0);
-      transition_transpose_vec(s, b.r, b.u);
-      transition_sandwich(s, b.N, b.Y, b.Nt);
-    } else {
-      std::fill(b.u, b.u + f, 0.0);
-      std::fill(b.Nt, b.Nt + f * f, 0.0);
+    const i64 key = 2 * n + (kalman_row_missing(series + t * k, int(k)) ? 0 : 1);
+    if (L > 0 && b.keys[(t + L) % kNRing] != key) {  // the keys stop repeating
+      fold_all(L);
+      std::memcpy(b.N, b.Nring + ((t + 1) % kNRing) * f * f, sizeof(double) * std::size_t(f * f));
+      L = 0;
     }
-    if (observed) {
-      update_adjoint(f, k, tp.K_of(n), tp.G_of(n), tp.v + t * k, b);
-    } else {
-      std::memcpy(b.r, b.u, sizeof(double) * std::size_t(f));
-      std::memcpy(b.N, b.Nt, sizeof(double) * std::size_t(f * f));
+    if (L > 0) {
+      repeated_backward(s, tp, t, key, L, R, b);
+      continue;
     }
+    full_backward(s, tp, t, T, key, C_of(key), R, b);
+    for (i64 l = 1; l <= kFilterRing && t + l <= T - 1 && L == 0; ++l)
+      if (b.keys[(t + l) % kNRing] == key && near_same(b.N, b.Nring + ((t + l) % kNRing) * f * f, f))
+        L = l;
   }
+  fold_all(L);
 }
 
 // The terms of P(1): W(0) = (r r' - N) / 2 from the backward pass, the
@@ -343,7 +465,8 @@ bool initial_terms(const StateSpace& s, const Tape& tp, const double* Tm, const 
   for (i64 i = 0; i < f; ++i)
     for (i64 j = 0; j < f; ++j)
       b.N[i * f + j] = -(Mb[i * f + j] + Mb[j * f + i]) / (d[i] * d[j]);
-  add_prediction_terms(s, b, nullptr, tp.P1, R, 1.0);
+  add_prediction(s, b, b.phase[0], nullptr, R);
+  fold_phase(s, b, b.phase[0], b.N, tp.P1, R);
   return true;
 }
 
@@ -458,8 +581,27 @@ int varma_kalman_loglik_gradient(double out[3], KalmanGradient* grad, const doub
   const double* Q = nullptr;
   kalman_filter_system(filter_work, k, pmax, qmax, &Tm, &Q);
   const double* R = kalman_filter_noise(filter_work, k, pmax, qmax);
-  Backward b{w + l.r,  w + l.u,  w + l.N,  w + l.Nt, w + l.Y,
-             w + l.xl, w + l.NK, w + l.AT, w + l.AQ, w + l.rR, omit};
+  Backward b;
+  b.r = w + l.r;
+  b.u = w + l.u;
+  b.N = w + l.N;
+  b.Nt = w + l.Nt;
+  b.Y = w + l.Y;
+  b.xl = w + l.xl;
+  b.NK = w + l.NK;
+  b.AT = w + l.AT;
+  b.AQ = w + l.AQ;
+  b.rR = w + l.rR;
+  b.Nring = w + l.Nring;
+  const i64 fk = s.f * k, ff = s.f * s.f;
+  for (i64 p = 0; p < kFilterRing; ++p) {
+    double* at = w + l.phases + p * (3 * fk + ff);
+    b.phase[p].Sra = at;
+    b.phase[p].Srl = at + fk;
+    b.phase[p].SrR = at + 2 * fk;
+    b.phase[p].N = at + 3 * fk;
+  }
+  b.omit = omit;
   backward_rows(s, tp, series, T, R, b);
   if (!(omit & kOmitInitialTerm) && !initial_terms(s, tp, Tm, Q, R, b, l, w))
     return sink.sums.det_status;

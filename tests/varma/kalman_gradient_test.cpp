@@ -191,6 +191,25 @@ TEST_F(KalmanGradient, MatchesNearUnitRoots) {
   EXPECT_LT(gradient_error(p, &where), 1e-6) << where;
 }
 
+// Long series: the filter's covariances and the backward N settle into
+// fixed points or short cycles, which the backward pass then reuses; a
+// missing row in the middle breaks the repeat and the full recursion
+// resumes on both sides.
+TEST_F(KalmanGradient, MatchesWhereTheRecursionsRepeat) {
+  struct Case {
+    int k, np, nq;
+  };
+  const Case cases[] = {{3, 2, 0}, {3, 1, 1}, {2, 2, 1}};
+  unsigned seed = 1300;
+  for (const Case& c : cases) {
+    Problem p = random_problem(c.k, c.np, c.nq, false, 300, ++seed);
+    std::string where;
+    EXPECT_LT(gradient_error(p, &where), 1e-6) << "k = " << c.k << ": " << where;
+    p.y[std::size_t(150 * c.k)] = std::nan("");
+    EXPECT_LT(gradient_error(p, &where), 1e-6) << "k = " << c.k << ", a gap: " << where;
+  }
+}
+
 TEST_F(KalmanGradient, ValueIsThatOfTheFitsLikelihoodToTheBit) {
   const Problem p = random_problem(3, 2, 1, false, 80, 42);
   const Evaluation e = p.evaluate(true);
