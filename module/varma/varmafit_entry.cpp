@@ -131,6 +131,38 @@ int create_outputs(int k, int P, int Q, const VarmafitModel& model) {
   return kStatusOk;
 }
 
+// The fit's work, taken once in this order: the model (Sigma, AR and MA
+// blocks), the parameter vector, its typical sizes, the optimizer's tail,
+// the filter's work, the bridge context; with the gradient its work and a
+// copy of the point.
+struct FitWork {
+  WorkBlock<double> sigma, ar, ma, x, typical, tail, filter, gradient, keep;
+  WorkBlock<unsigned char> context;
+  int allocate(int k, int P, int Q, int pmax, int qmax, std::int64_t T) {
+    const std::int64_t n = varmafit_parameter_count(k, P, Q);
+    if (n > 2147483647) return allocation_failed();  // no parameter vector of that size
+    const std::uint64_t kk = std::uint64_t(k) * std::uint64_t(k), un = std::uint64_t(n);
+    const std::uint64_t filter_words = varmafit_kalman_work_size(k, pmax, qmax);
+    if (int st = sigma.allocate(std::uint64_t(packed_size(k)))) return st;
+    if (int st = ar.allocate(checked_mul(kk, std::uint64_t(P)))) return st;
+    if (int st = ma.allocate(checked_mul(kk, std::uint64_t(Q)))) return st;
+    if (int st = x.allocate(un)) return st;
+    if (int st = typical.allocate(un)) return st;
+    if (int st = tail.allocate(un + 1)) return st;
+    if (filter_words == 0) return allocation_failed();
+    if (int st = filter.allocate(filter_words)) return st;
+    if (int st = context.allocate(nlbrg::kContextBytes)) return st;
+    // The objective's gradient, unless the fit settings switch it off or its
+    // work is above the cap (the optimizer then differences).
+    const std::uint64_t gradient_words =
+        fit_settings().analytic_gradients ? varmafit_gradient_work_size(k, P, Q, pmax, qmax, T)
+                                          : 0;
+    if (gradient_words == 0) return kStatusOk;
+    if (int st = gradient.allocate(gradient_words)) return st;
+    return keep.allocate(un);
+  }
+};
+
 int varmafit(void** args, const std::int32_t* given) {
   ArgList in(args, given);
   // The series: T x k, missing values allowed.
@@ -157,36 +189,9 @@ int varmafit(void** args, const std::int32_t* given) {
   if (int st = check_identifiable(series.data(), T, k, P + Q, std::max(pmax, qmax))) return st;
 
   // Work space, all taken here once for the whole fit.
-  const std::int64_t n = varmafit_parameter_count(k, P, Q);
-  if (n > 2147483647) return allocation_failed();  // no parameter vector of that size
-  const std::uint64_t kk = std::uint64_t(k) * std::uint64_t(k);
-  WorkBlock<double> sigma{std::uint64_t(packed_size(k))};
-  if (!sigma) return sigma.status();
-  WorkBlock<double> ar(checked_mul(kk, std::uint64_t(P)));
-  if (!ar) return ar.status();
-  WorkBlock<double> ma(checked_mul(kk, std::uint64_t(Q)));
-  if (!ma) return ma.status();
-  WorkBlock<double> x{std::uint64_t(n)};
-  if (!x) return x.status();
-  WorkBlock<double> typical{std::uint64_t(n)};
-  if (!typical) return typical.status();
-  WorkBlock<double> tail(std::uint64_t(n) + 1);
-  if (!tail) return tail.status();
-  const std::uint64_t filter_words = varmafit_kalman_work_size(k, pmax, qmax);
-  if (filter_words == 0) return allocation_failed();
-  WorkBlock<double> filter(filter_words);
-  if (!filter) return filter.status();
-  WorkBlock<unsigned char> context(nlbrg::kContextBytes);
-  if (!context) return context.status();
-  // The objective's gradient, unless the fit settings switch it off or its
-  // work is above the cap (the optimizer then differences).
-  const std::uint64_t gradient_words =
-      fit_settings().analytic_gradients ? varmafit_gradient_work_size(k, P, Q, pmax, qmax, T) : 0;
-  WorkBlock<double> gradient, keep;  // keep: the point before a further run
-  if (gradient_words > 0) {
-    if (int st = gradient.allocate(gradient_words)) return st;
-    if (int st = keep.allocate(std::uint64_t(n))) return st;
-  }
+  FitWork w;
+  if (int st = w.allocate(k, P, Q, pmax, qmax, T)) return st;
+  const std::uint64_t gradient_words = w.gradient.size();
 
   VarmafitData data;
   data.series = series.data();
@@ -200,20 +205,23 @@ int varmafit(void** args, const std::int32_t* given) {
   data.qmax = qmax;
 
   VarmafitModel model;
-  model.ar = ar.data();
-  model.ma = ma.data();
-  model.sigma_packed = sigma.data();
-  model.filter_work = filter.data();
-  model.gradient_work = gradient_words > 0 ? gradient.data() : nullptr;
-  if (int st = set_start(data, model, x.data(), typical.data())) return st;
-  const int report = run_optimizer(data, model, x.data(), typical.data(), tail.data(),
-                                   keep.data(), context.data());
+  model.ar = w.ar.data();
+  model.ma = w.ma.data();
+  model.sigma_packed = w.sigma.data();
+  model.filter_work = w.filter.data();
+  model.gradient_work = gradient_words > 0 ? w.gradient.data() : nullptr;
+  if (int st = set_start(data, model, w.x.data(), w.typical.data())) return st;
+  const int report = run_optimizer(data, model, w.x.data(), w.typical.data(), w.tail.data(),
+                                   w.keep.data(), w.context.data());
   if (cancel_requested()) return cancelled();
   if (report < 0) return kStatusMessage;
 
   // The final point back to the model in the data's units, and the outputs.
-  varmafit_vector_to_model(x.data(), k, P, Q, ar.data(), ma.data(), sigma.data());
-  varmafit_restore_units(scale.data(), k, P, Q, ar.data(), ma.data(), sigma.data());
+  double* ar = w.ar.data();
+  double* ma = w.ma.data();
+  double* sigma = w.sigma.data();
+  varmafit_vector_to_model(w.x.data(), k, P, Q, ar, ma, sigma);
+  varmafit_restore_units(scale.data(), k, P, Q, ar, ma, sigma);
   return create_outputs(k, P, Q, model);
 }
 
