@@ -85,11 +85,19 @@ int one_run(const VarmafitData& data, VarmafitModel& model, double* x, double* t
 constexpr int kMaxGradientRuns = 6;
 constexpr double kRunGain = 1e-9;
 
+// Whether a run that reported `report` (stats filled when it ran) stopped
+// on the decrease, rather than on the gradient test, at its iteration
+// limit, for a failure, or without running.
+bool stopped_on_decrease(int report, const BridgeStats& stats) {
+  return stats.evaluations > 0 &&
+         (report == nlbrg::kConvergedFunction || report == nlbrg::kNoProgress);
+}
+
 // The optimizer from x (replaced by the best point): one run on values, or
 // on the gradient followed by further runs from the point reached while the
-// last run did not stop on the gradient test and gained more than kRunGain
-// relative.  keep: n doubles, the point before each further run (kept
-// where that run fails).  Returns the report of the last successful run.
+// last run stopped on the decrease and gained more than kRunGain relative.
+// keep: n doubles, the point before each further run (kept where that run
+// fails).  Returns the report of the last successful run.
 int run_optimizer(const VarmafitData& data, VarmafitModel& model, double* x, double* typical,
                   double* tail, double* keep, void* ctx) {
   const std::size_t n = std::size_t(varmafit_parameter_count(data.k, data.P, data.Q));
@@ -97,8 +105,9 @@ int run_optimizer(const VarmafitData& data, VarmafitModel& model, double* x, dou
   BridgeStats stats;
   int report = one_run(data, model, x, typical, tail, ctx, &stats);
   for (int run = 1; model.gradient_work && run < kMaxGradientRuns; ++run) {
-    if (report < 0 || report == nlbrg::kConvergedGradient || cancel_requested()) break;
+    if (!stopped_on_decrease(report, stats) || cancel_requested()) break;
     const double before = stats.value;
+    stats = BridgeStats{};
     std::memcpy(keep, x, sizeof(double) * n);
     const int again = one_run(data, model, x, typical, tail, ctx, &stats);
     if (again < 0) {
