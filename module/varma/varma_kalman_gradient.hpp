@@ -33,7 +33,7 @@
 // only r is carried back, and the terms that need N are summed per phase of
 // the cycle and taken once.  Measured (bench/varma_gradient.cpp, k = 2 and
 // 3, VAR(2), VARMA(1,1), VARMA(2,1), T = 200 and 1000): value and gradient
-// cost 2.2 to 2.9 times the value alone, where differences cost n + 1
+// cost 2.4 to 3.0 times the value alone, where differences cost n + 1
 // values for n = 11 to 33 parameters.
 #pragma once
 
