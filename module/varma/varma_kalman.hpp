@@ -59,6 +59,10 @@ enum KalmanOutcome : int {
   kKalmanCancelled = -3, // the caller cancelled the call (cancel_requested)
 };
 
+// A row of k values is missing to the filter when any element is missing
+// or above kSeriesBound (2^512 / 100) in magnitude.
+bool kalman_row_missing(const double* y, int k);
+
 // Rows the filter runs between two questions to the host whether the call
 // has been cancelled.
 inline constexpr std::int64_t kCancelPollRows = 64;
@@ -81,6 +85,8 @@ class KalmanSink {
                         std::int64_t same_as) = 0;
   // a(t|t), P(t|t): the moments after the update with row t.
   virtual int filtered(std::int64_t t, const double* att, const double* Ptt) = 0;
+  // The outcome of P(1) (InitialCovariance), before the first step.
+  virtual void initial(int outcome) { (void)outcome; }
 
  protected:
   ~KalmanSink() = default;
@@ -94,8 +100,9 @@ std::uint64_t kalman_filter_work(int k, int pmax, int qmax);
 // (kalman_filter_work doubles; its contents on entry do not matter):
 // R, Q = R Sigma R' and T from the blocks, P(1) by the cheaper of two exact
 // routes (state_covariance_by_autocov): from the autocovariances
-// (varma_state_covariance) or by kalman_initial_covariance; a(1) = 0, then for each row the update (a missing row, or one with an
-// element above 2^506 in magnitude, leaves the moments as they are; otherwise
+// (varma_state_covariance) or by kalman_initial_covariance; a(1) = 0, then
+// for each row the update (a missing row, kalman_row_missing, leaves the
+// moments as they are; otherwise
 // the gain through the generalized inverse of F = Z P Z' by sweeping with
 // tolerance kFilterTol) and, except after the last row, the prediction
 // a(t+1) = T a(t|t), P(t+1) = T P(t|t) T' + Q.  P(t|t), the gain and P(t+1)
@@ -118,6 +125,10 @@ int kalman_filter(const double* series, std::int64_t T, int k, const double* ar,
 // (f x f), valid after the call (forecasts go on from them).
 void kalman_filter_system(const double* work, int k, int pmax, int qmax, const double** T,
                           const double** Q);
+
+// R = [Psi_0; ...; Psi_{m-1}] (f x k), the MA(infinity) weights of the
+// state noise, as kalman_filter built it in `work`, valid after the call.
+const double* kalman_filter_noise(const double* work, int k, int pmax, int qmax);
 
 // How the terms of one F are formed (kalman_step_loglik).
 enum KalmanFactor : int {
@@ -163,8 +174,8 @@ int kalman_step_loglik(const double* y, const double* a, const double* P, int k,
                        std::int64_t same_as);
 
 // log-likelihood of the k-variate VARMA model for the T x k series (row
-// major; a row holding a missing value, or an element above 2^512 / 100 in
-// magnitude, is treated as missing) by the Kalman filter.
+// major; a row holding a missing value, or an element above kSeriesBound =
+// 2^512 / 100 in magnitude, is treated as missing) by the Kalman filter.
 //
 //   ar: ar_count compact k x k blocks, block i the coefficient at lag
 //       ar_lags[i] (ascending, 1 .. pmax); ar_lags null means lags 1 .. ar_count.
@@ -177,10 +188,10 @@ int kalman_step_loglik(const double* y, const double* a, const double* P, int k,
 // included.
 //
 // Runs kalman_filter with the predicted and filtered moments written to four
-// utility files, then sums kalman_step_loglik over the predicted moments
-// read back.  Uses the host: a memory pool for the work, the utility files
-// and the host's sweep operation.  Returns 0; 1 after a
-// host error (allocation); 100 after message 178 (a singular F(t)) or after
+// utility files (varma_kalman_file.cpp), then sums kalman_step_loglik over
+// the predicted moments read back.  Uses the host: a memory pool for the
+// work, the utility files and the host's sweep operation.  Returns 0; 1
+// after a host error (allocation); 100 after message 178 (a singular F(t)) or after
 // error_code_report (a utility file operation failed), or without a message
 // when the filter covariance diverges; otherwise the determinant status
 // (lu_solve) of the last F(T), with the three values filled.  Sizes or

@@ -9,6 +9,7 @@
 #include "module/frame/host.hpp"
 #include "module/linalg/covariance.hpp"
 #include "module/varma/varma_kalman.hpp"
+#include "module/varma/varma_kalman_gradient.hpp"
 #include "module/varma/varmafit_kalman.hpp"
 
 namespace mvtsa {
@@ -262,16 +263,71 @@ void varmafit_typical_sizes(const VarmafitData& d, const double* sigma_packed, d
   }
 }
 
-int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x, double* value) {
+std::uint64_t varmafit_gradient_work_size(int k, int P, int Q, int pmax, int qmax,
+                                          std::int64_t T) {
+  const std::uint64_t pass = kalman_gradient_work(k, pmax, qmax, T);
+  if (pass == UINT64_MAX) return 0;
+  // dL/dPhi (P blocks), dL/dTheta (Q blocks), dL/dSigma (k x k)
+  const std::uint64_t blocks = std::uint64_t(k) * std::uint64_t(k) * std::uint64_t(P + Q + 1);
+  if (pass > kVarmafitGradientWorkCap || blocks > kVarmafitGradientWorkCap - pass) return 0;
+  return pass + blocks;
+}
+
+namespace {
+
+// The likelihood at the model, with its gradient in the parameter vector x
+// (as on entry) into grad when the work for it is there: d(-L)/dx.
+int loglik_at(const VarmafitData& data, VarmafitModel& model, const double* x, double* grad,
+              bool* given) {
+  *given = false;
+  if (!grad || !model.gradient_work)
+    return varmafit_kalman_loglik(model.loglik, data.series, data.T, data.k, model.ar, data.P,
+                                  data.pmax, data.ar_lags, model.ma, data.Q, data.qmax,
+                                  data.ma_lags, model.sigma_packed, model.filter_work);
+  const int k = data.k, P = data.P, Q = data.Q;
+  const std::int64_t kk = std::int64_t(k) * k, seg = std::int64_t(k) * (P + Q);
+  double* g_ar = model.gradient_work;
+  double* g_ma = g_ar + P * kk;
+  double* g_sigma = g_ma + Q * kk;
+  double* pass = g_sigma + kk;
+  KalmanGradient g{g_ar, g_ma, g_sigma};
+  const int st = varma_kalman_loglik_gradient(
+      model.loglik, &g, data.series, data.T, k, model.ar, P, data.pmax, data.ar_lags, model.ma,
+      Q, data.qmax, data.ma_lags, model.sigma_packed, model.filter_work, pass);
+  if (st != 0 || !g.given) return st;
+  for (int j = 0; j < k; ++j) {
+    double* s = grad + j * seg;
+    for (int b = 0; b < P; ++b, s += k)
+      for (int c = 0; c < k; ++c) s[c] = -g_ar[b * kk + j * k + c];
+    for (int b = 0; b < Q; ++b, s += k)
+      for (int c = 0; c < k; ++c) s[c] = -g_ma[b * kk + j * k + c];
+  }
+  // d(-L)/dL_ij = -2 (S L)_ij, i >= j, with S = dL/dSigma and L packed by rows
+  const double* l = x + k * seg;
+  double* gl = grad + k * seg;
+  for (int i = 0; i < k; ++i)
+    for (int j = 0; j <= i; ++j) {
+      double acc = 0.0;
+      for (int m = j; m < k; ++m) acc += g_sigma[i * k + m] * l[packed_index(m, j)];
+      gl[packed_index(i, j)] = -2.0 * acc;
+    }
+  *given = true;
+  return st;
+}
+
+}  // namespace
+
+int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x, double* value,
+                      double* grad, bool* grad_given) {
   // vector -> model
   varmafit_vector_to_model(x, data.k, data.P, data.Q, model.ar, model.ma, model.sigma_packed);
   // The Kalman-filter likelihood; any non-zero status fails the point.  A
   // floating-point fault recorded on the way belongs to this trial point
   // only: it fails the point and is cleared.
   const int before = fp_fault();
-  int st = varmafit_kalman_loglik(model.loglik, data.series, data.T, data.k, model.ar, data.P,
-                                  data.pmax, data.ar_lags, model.ma, data.Q, data.qmax,
-                                  data.ma_lags, model.sigma_packed, model.filter_work);
+  bool given = false;
+  int st = loglik_at(data, model, x, grad, &given);
+  if (grad_given) *grad_given = false;
   if (before == kFpNone && fp_fault() != kFpNone) {
     clear_fp_fault();
     if (st == 0) st = kStatusMessage;
@@ -290,6 +346,7 @@ int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x,
                                x) != 0)
     return kStatusMessage;
   *value = -L;
+  if (grad_given) *grad_given = given;
   return 0;
 }
 
@@ -303,12 +360,15 @@ int varmafit_objective(void* args) {
   const auto* data = context_word<const VarmafitData*>(ctx, nlbrg::kCtxData);
   auto* model = context_word<VarmafitModel*>(ctx, nlbrg::kCtxModel);
   double* x = context_word<double*>(ctx, nlbrg::kCtxParams);
+  double* grad = model->gradient_work ? bridge_gradient_wanted(args) : nullptr;
   double value = 0.0;
-  if (varmafit_evaluate(*data, *model, x, &value) != 0) {
+  bool given = false;
+  if (varmafit_evaluate(*data, *model, x, &value, grad, &given) != 0) {
     bridge_report_failure(args, missing_value());
     return 1;
   }
   bridge_report_value(args, value);
+  if (given) bridge_report_gradient(args);
   return 0;
 }
 

@@ -59,7 +59,19 @@ struct VarmafitModel {
   double* sigma_packed = nullptr;
   double* filter_work = nullptr;
   double loglik[3] = {0.0, 0.0, 0.0};
+  // The gradient (varma_kalman_gradient.hpp): its work
+  // (varmafit_gradient_work_size doubles) when the objective offers it,
+  // else null.
+  double* gradient_work = nullptr;
 };
+
+// Doubles of work for the objective's gradient: the backward pass's
+// (kalman_gradient_work), its derivatives in the blocks and Sigma; 0 when
+// that is above kVarmafitGradientWorkCap or cannot be represented (the fit
+// then runs on values, the optimizer differencing).
+inline constexpr std::uint64_t kVarmafitGradientWorkCap = std::uint64_t(1) << 24;  // 128 MiB
+std::uint64_t varmafit_gradient_work_size(int k, int P, int Q, int pmax, int qmax,
+                                          std::int64_t T);
 
 // Complete rows of the T x k series (no missing value, no element above
 // 2^512 / 100 in magnitude): the rows the likelihood uses.
@@ -103,6 +115,13 @@ int varmafit_objective(void* args);
 // callback): 0 with *value, or non-zero for a failed evaluation (message 178
 // issued for a singular F(t), 369 for |L| above 2^512 / 100).  x gets its L part
 // replaced by the Cholesky factor of the Sigma used.
-int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x, double* value);
+//
+// With grad (n doubles) and the model's gradient work, also the gradient of
+// -L in the parameter vector as x held it on entry (for the L part,
+// d(-L)/dL = -2 (dL/dSigma) L); *grad_given tells whether it was written
+// (not where the filter started diffuse or floored an F: the optimizer then
+// differences).
+int varmafit_evaluate(const VarmafitData& data, VarmafitModel& model, double* x, double* value,
+                      double* grad = nullptr, bool* grad_given = nullptr);
 
 }  // namespace mvtsa
