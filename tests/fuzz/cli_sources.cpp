@@ -1,3 +1,5 @@
 // The command line's parser, compiled into the fuzz targets.
+#include "cli/matrix_file.cpp"
 #include "cli/parse.cpp"
+#include "cli/printable.cpp"
 #include "cli/summary.cpp"
