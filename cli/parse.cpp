@@ -162,7 +162,7 @@ std::string read_file(const std::string& path) {
   return content;
 }
 
-Value parse_value(std::string_view text, const Variables* vars) {
+Value parse_value(std::string_view text, const Variables* vars, ColumnNames* names) {
   if (trim(text).empty()) return Value::no_value();
   if (text[0] == '$') {
     const std::string name(text.substr(1));
@@ -174,7 +174,7 @@ Value parse_value(std::string_view text, const Variables* vars) {
   }
   if (text[0] == '@') {
     if (text.size() == 1) throw UsageError("\"@\" needs a file name");
-    return Value::matrix(read_matrix_file(std::string(text.substr(1))));
+    return Value::matrix(read_matrix_file(std::string(text.substr(1)), names));
   }
   if (std::optional<Matrix> m = parse_matrix(text)) return Value::matrix(std::move(*m));
   return Value::character(std::string(text));

@@ -53,8 +53,9 @@ std::optional<Matrix> parse_matrix(std::string_view text);
 std::string read_file(const std::string& path);
 
 // The argument that the text of one value stands for.  `vars` is null on the
-// command line, where $name is not available.
-Value parse_value(std::string_view text, const Variables* vars);
+// command line, where $name is not available.  `names`, when given, receives
+// the column names of an @file that has them.
+Value parse_value(std::string_view text, const Variables* vars, ColumnNames* names = nullptr);
 
 // A word of the command line or of a script line.  `eq` is the position of
 // its first '=' outside quotes (npos when none).

@@ -5,6 +5,7 @@
 #include "cli/interrupt.cpp"
 #include "cli/man.cpp"
 #include "cli/matrix_file.cpp"
+#include "cli/number_text.cpp"
 #include "cli/parse.cpp"
 #include "cli/printable.cpp"
 #include "cli/run.cpp"
