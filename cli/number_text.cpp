@@ -6,19 +6,18 @@
 #include <cstring>
 
 // The shortest digits come from Dragonbox (Jeon 2020) as the fmt library
-// ships it, three times as fast as the libstdc++ to_chars built on Ryu
-// (Adams 2018); the numbers are read with the fast_float library (Lemire
-// 2021).  Without either header the standard conversions do the same work.
+// ships it (header only); with the layout below the whole conversion takes
+// about two thirds of the time of libstdc++'s to_chars, built on Ryu (Adams
+// 2018) (bench/number_text.cpp).  Without fmt's header, std::to_chars does
+// the same work.  Numbers are read by std::from_chars, which libstdc++
+// builds on the fast_float algorithm (Lemire 2021); the library of that
+// name, timed beside it, was no faster.
 #if __has_include(<fmt/format.h>)
 #ifndef FMT_HEADER_ONLY
 #define FMT_HEADER_ONLY
 #endif
 #include <fmt/format.h>
 #define MVTS_DRAGONBOX 1
-#endif
-#if __has_include(<fast_float/fast_float.h>)
-#include <fast_float/fast_float.h>
-#define MVTS_FAST_FLOAT 1
 #endif
 
 namespace mvts::cli {
@@ -29,16 +28,20 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+constexpr std::uint64_t kPowersOfTen[] = {
+    1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull, 100000000ull,
+    1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull,
+    100000000000000ull, 1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
+    1000000000000000000ull, 10000000000000000000ull};
+
+// The most significant digits a shortest round trip of a double needs.
+constexpr int kSignificantDigits = 17;
+
 // The number of decimal digits of v.
 int digit_count(std::uint64_t v) {
-  static constexpr std::uint64_t kPowers[] = {
-      1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull, 100000000ull,
-      1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull,
-      100000000000000ull, 1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
-      1000000000000000000ull, 10000000000000000000ull};
   // floor(log10(v)) is floor(log2(v)) * 1233 / 4096 or one more (1233 / 4096 ~ log10(2)).
   const int guess = ((63 - __builtin_clzll(v | 1)) * 1233) >> 12;
-  return guess + 1 + (guess + 1 < 20 && v >= kPowers[guess + 1]);
+  return guess + 1 + (guess + 1 < 20 && v >= kPowersOfTen[guess + 1]);
 }
 
 // The 8 decimal digits of v < 10^8, leading zeros included, at `out`.
@@ -48,6 +51,14 @@ void put_eight(char* out, std::uint32_t v) {
   std::memcpy(out + 2, kDigitPairs + 2 * (high % 100), 2);
   std::memcpy(out + 4, kDigitPairs + 2 * (low / 100), 2);
   std::memcpy(out + 6, kDigitPairs + 2 * (low % 100), 2);
+}
+
+// The 17 decimal digits of v < 10^17, leading zeros included, at `out`.
+void put_seventeen(char* out, std::uint64_t v) {
+  const std::uint64_t high = v / 100000000;  // below 10^9
+  out[0] = char('0' + high / 100000000);
+  put_eight(out + 1, std::uint32_t(high % 100000000));
+  put_eight(out + 9, std::uint32_t(v % 100000000));
 }
 
 // The n decimal digits of v (n = digit_count(v)) at `out`: eight at a time
@@ -103,43 +114,38 @@ char* shortest_text(char* first, double x) {
     return first;
   }
   const auto dec = fmt::detail::dragonbox::to_decimal(x);  // |x| ~ significand 10^exponent
-  const std::uint64_t digits = dec.significand;
-  const int n = digit_count(digits), e = dec.exponent, sci_exp = e + n - 1;
+  const int n = digit_count(dec.significand), e = dec.exponent, sci_exp = e + n - 1;
   if (x < 0) *first++ = '-';
   // The lengths of the two notations without the sign: the shorter is
   // written, fixed on a tie.
   const int sci_length = n + (n > 1) + 2 + (std::abs(sci_exp) >= 100 ? 3 : 2);
   const int fixed_length = e >= 0 ? n + e : sci_exp >= 0 ? n + 1 : 1 - sci_exp + n;
+  if (fixed_length <= sci_length && e >= 0) return put_integer(first, std::fabs(x));
+  // The digits padded to 17 with zeros, written with copies of fixed
+  // length (no loop over the digits, few branches): the layouts below copy
+  // whole blocks and keep what the length says.
+  char d[kSignificantDigits];
+  put_seventeen(d, dec.significand * kPowersOfTen[kSignificantDigits - n]);
   if (fixed_length <= sci_length) {
-    if (e >= 0) return put_integer(first, std::fabs(x));  // exactly, as printf's %.0f
-    if (sci_exp >= 0) {  // ddd.ddd
-      put_digits(first + 1, digits, n);
-      std::memmove(first, first + 1, std::size_t(sci_exp + 1));
+    if (sci_exp >= 0) {  // ddd.ddd (at most 16 digits before the point)
+      std::memcpy(first, d, kSignificantDigits);
+      std::memcpy(first + sci_exp + 2, d + sci_exp + 1, kSignificantDigits - 1);
       first[sci_exp + 1] = '.';
       return first + n + 1;
     }
-    first[0] = '0';  // 0.000ddd
-    first[1] = '.';
-    std::memset(first + 2, '0', std::size_t(-sci_exp - 1));
-    put_digits(first + 1 - sci_exp, digits, n);
+    std::memcpy(first, "0.00000", 8);  // 0.000ddd (at most four zeros: fixed is the shorter)
+    std::memcpy(first + 1 - sci_exp, d, kSignificantDigits);
     return first + 1 - sci_exp + n;
   }
-  put_digits(first + 1, digits, n);  // d.ddde+XX
-  first[0] = first[1];
-  char* p = first + 1;
-  if (n > 1) {
-    *p = '.';
-    p += n;
-  }
+  first[0] = d[0];  // d.ddde+XX
+  first[1] = '.';
+  std::memcpy(first + 2, d + 1, kSignificantDigits - 1);
+  char* p = first + (n > 1 ? n + 1 : 1);
   *p++ = 'e';
   *p++ = sci_exp < 0 ? '-' : '+';
   const int a = std::abs(sci_exp);
-  if (a >= 100) {
-    *p++ = char('0' + a / 100);
-    std::memcpy(p, kDigitPairs + 2 * (a % 100), 2);
-  } else {
-    std::memcpy(p, kDigitPairs + 2 * a, 2);
-  }
+  if (a >= 100) *p++ = char('0' + a / 100);
+  std::memcpy(p, kDigitPairs + 2 * (a % 100), 2);
   return p + 2;
 #else
   return std::to_chars(first, first + kShortestTextRoom, x).ptr;
@@ -154,11 +160,7 @@ std::size_t read_decimal(std::string_view text, double* x) {
   const char* p = begin + (begin < end && *begin == '-');
   if (p == end || !((*p >= '0' && *p <= '9') || (*p == '.' && p + 1 < end && p[1] >= '0' && p[1] <= '9')))
     return 0;
-#ifdef MVTS_FAST_FLOAT
-  const auto r = fast_float::from_chars(begin, end, *x);
-#else
   const auto r = std::from_chars(begin, end, *x);
-#endif
   if (r.ec != std::errc() || *x == 0 || std::isinf(*x)) return 0;
   return std::size_t(r.ptr - begin);
 }

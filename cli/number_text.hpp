@@ -9,8 +9,10 @@
 namespace mvts::cli {
 
 // Room that shortest_text needs: "-2.2250738585072014e-308" is 24 bytes,
-// an integer written out in full at most 23.
-inline constexpr std::size_t kShortestTextRoom = 32;
+// an integer written out in full at most 23; the writer copies blocks of
+// digits of a fixed length and may write up to 34 bytes, of which it keeps
+// those up to the end it returns.
+inline constexpr std::size_t kShortestTextRoom = 40;
 
 // Writes finite x at `first` as std::to_chars(first, last, x) does (the
 // shortest text that reads back as the same double; fixed notation where
