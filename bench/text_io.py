@@ -15,6 +15,7 @@ loadtxt: one run).  The ratio is peer time / mvts net time: above 1, mvts
 is faster.
 
   /usr/bin/python3 bench/text_io.py [--mvts build/bin/mvts] [--n 1000000] [--repeat 3]
+                                   [--no-peers]   (the command line alone: two builds compared)
 """
 import argparse
 import json
@@ -43,12 +44,58 @@ def best(f, repeat):
     return min(times)
 
 
+def time_peers(rows, y, csv, d, rep, w_csv, w_json, r_csv):
+    """numpy, pandas and Python's json on the same numbers; reading: the file
+    that mvts wrote."""
+    npy = os.path.join(d, "np.csv")
+    rows.append(("write CSV", "numpy savetxt %.17g",
+                 best(lambda: np.savetxt(npy, y, delimiter=",", fmt="%.17g"), 1), w_csv))
+    rows.append(("read CSV", "numpy loadtxt",
+                 best(lambda: np.loadtxt(csv, delimiter=",", comments="#"), 1), r_csv))
+    try:
+        import pandas as pd
+    except ImportError:
+        pd = None
+    if pd is not None:
+        frame = pd.DataFrame(y)
+        pdf = os.path.join(d, "pd.csv")
+        rows.append(("write CSV", "pandas to_csv %.17g",
+                     best(lambda: frame.to_csv(pdf, index=False, float_format="%.17g"), rep),
+                     w_csv))
+        rows.append(("write CSV", "pandas to_csv (repr)",
+                     best(lambda: frame.to_csv(pdf, index=False), rep), w_csv))
+        rows.append(("read CSV", "pandas read_csv (C)",
+                     best(lambda: pd.read_csv(csv, comment="#", header=None), rep), r_csv))
+        rows.append(("read CSV", "pandas read_csv round_trip",
+                     best(lambda: pd.read_csv(csv, comment="#", header=None,
+                                              float_precision="round_trip"), rep), r_csv))
+        pjs = os.path.join(d, "pd.json")
+        rows.append(("write JSON", "pandas to_json values",
+                     best(lambda: frame.to_json(pjs, orient="values", double_precision=15),
+                          rep), w_json))
+        rows.append(("read JSON", "pandas read_json values",
+                     best(lambda: pd.read_json(pjs, orient="values"), 1), None))
+    lists = y.tolist()
+    pjs = os.path.join(d, "py.json")
+
+    def dump():
+        with open(pjs, "w") as f:
+            json.dump(lists, f)
+
+    def load():
+        with open(pjs) as f:
+            json.load(f)
+    rows.append(("write JSON", "python json.dump", best(dump, rep), w_json))
+    rows.append(("read JSON", "python json.load", best(load, rep), None))
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     ap = argparse.ArgumentParser()
     ap.add_argument("--mvts", default=os.path.join(here, "..", "build", "bin", "mvts"))
     ap.add_argument("--n", type=int, default=1000000)
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--no-peers", action="store_true", help="time the command line alone")
     a = ap.parse_args()
     n, k, rep = a.n, 5, a.repeat
     numbers = n * k
@@ -80,46 +127,8 @@ def main():
         rows.append(("write JSON", "mvts (net)", w_json, w_json))
         rows.append(("read CSV", "mvts (net)", r_csv, r_csv))
 
-        npy = os.path.join(d, "np.csv")
-        rows.append(("write CSV", "numpy savetxt %.17g",
-                     best(lambda: np.savetxt(npy, y, delimiter=",", fmt="%.17g"), 1), w_csv))
-        rows.append(("read CSV", "numpy loadtxt",
-                     best(lambda: np.loadtxt(csv, delimiter=",", comments="#"), 1), r_csv))
-        try:
-            import pandas as pd
-        except ImportError:
-            pd = None
-        if pd is not None:
-            frame = pd.DataFrame(y)
-            pdf = os.path.join(d, "pd.csv")
-            rows.append(("write CSV", "pandas to_csv %.17g",
-                         best(lambda: frame.to_csv(pdf, index=False, float_format="%.17g"), rep),
-                         w_csv))
-            rows.append(("write CSV", "pandas to_csv (repr)",
-                         best(lambda: frame.to_csv(pdf, index=False), rep), w_csv))
-            rows.append(("read CSV", "pandas read_csv (C)",
-                         best(lambda: pd.read_csv(csv, comment="#", header=None), rep), r_csv))
-            rows.append(("read CSV", "pandas read_csv round_trip",
-                         best(lambda: pd.read_csv(csv, comment="#", header=None,
-                                                  float_precision="round_trip"), rep), r_csv))
-            pjs = os.path.join(d, "pd.json")
-            rows.append(("write JSON", "pandas to_json values",
-                         best(lambda: frame.to_json(pjs, orient="values", double_precision=15),
-                              rep), w_json))
-            rows.append(("read JSON", "pandas read_json values",
-                         best(lambda: pd.read_json(pjs, orient="values"), 1), None))
-        lists = y.tolist()
-        pjs = os.path.join(d, "py.json")
-
-        def dump():
-            with open(pjs, "w") as f:
-                json.dump(lists, f)
-
-        def load():
-            with open(pjs) as f:
-                json.load(f)
-        rows.append(("write JSON", "python json.dump", best(dump, rep), w_json))
-        rows.append(("read JSON", "python json.load", best(load, rep), None))
+        if not a.no_peers:
+            time_peers(rows, y, csv, d, rep, w_csv, w_json, r_csv)
 
     print(f"{numbers} numbers ({n} x {k}); CPU seconds, best of {rep} (numpy: one run); "
           f"mvts start-up {start * 1e3:.0f} ms, the call with its result kept {kept:.3f} s")

@@ -10,6 +10,8 @@
 #include <limits>
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "cli/lexical.hpp"
 #include "cli/number_text.hpp"
 #include "cli/parse.hpp"
@@ -185,10 +187,21 @@ class MatrixFileLines {
     end_row(std::int64_t(values_.size() - before), before);
   }
 
+  std::size_t count() const { return values_.size(); }
+
+  // Room for `n` numbers in all, asked for once the first block shows how
+  // densely the file holds them: the block of numbers then grows without
+  // the copies of doubling.
+  void expect(std::size_t n) {
+    if (n > values_.size()) values_.reserve(n);
+  }
+
   Matrix finish(ColumnNames* names) {
     if (rows_ == 0) throw UsageError(shown_ + " holds no numbers");
     if (rows_ > kLargestDimension || cols_ > kLargestDimension)
       throw UsageError(shown_ + " has more rows or columns than a matrix can hold");
+    // An estimate far above the count is given back.
+    if (values_.capacity() - values_.size() > values_.size() / 8) values_.shrink_to_fit();
     if (names) *names = std::move(names_);
     return Matrix(std::int32_t(rows_), std::int32_t(cols_), std::move(values_));
   }
@@ -311,6 +324,11 @@ Matrix read_matrix_file(const std::string& path, ColumnNames* names) {
   MatrixFileLines lines(path);
   std::string pending;  // a line not yet complete
   std::vector<char> buf(std::size_t(1) << 20);
+  // The size of a regular file (0 for a stream), for the room of its numbers.
+  struct stat info;
+  const std::size_t size =
+      fstat(fileno(f.get()), &info) == 0 && S_ISREG(info.st_mode) ? std::size_t(info.st_size) : 0;
+  std::size_t read = 0;
   std::size_t got;
   while ((got = std::fread(buf.data(), 1, buf.size(), f.get())) > 0) {
     std::string_view chunk(buf.data(), got);
@@ -328,6 +346,12 @@ Matrix read_matrix_file(const std::string& path, ColumnNames* names) {
       start = nl + 1;
     }
     pending.append(chunk.substr(start));
+    if (read == 0 && size > got && start > 0) {
+      // The first block's density of numbers over the whole file, and 2% more.
+      const double per_byte = double(lines.count()) / double(start);
+      lines.expect(std::size_t(per_byte * double(size) * 1.02) + 64);
+    }
+    read += got;
   }
   if (std::ferror(f.get())) throw UsageError("cannot read " + printable(path) + ": " + std::strerror(errno));
   if (!pending.empty()) lines.line(pending);
