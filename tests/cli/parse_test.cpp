@@ -338,6 +338,32 @@ TEST(CliFiles, NoNumberFileIsRefusedByItsLine) {
   std::remove(path.c_str());
 }
 
+// A file of several blocks reads whole and in order, whether its first
+// block holds its numbers more densely than the rest (the room reserved
+// from it is too much) or less densely (too little), with lines cut by
+// block boundaries.
+TEST(CliFiles, FilesOfManyBlocksReadWholeWhateverTheirDensity) {
+  const std::string path = temp_path("blocks.csv");
+  for (const bool dense_first : {true, false}) {
+    std::string text;
+    std::vector<double> expected;
+    for (int i = 0; text.size() < (std::size_t(3) << 20); ++i) {
+      const bool short_row = (text.size() < (std::size_t(1) << 20)) == dense_first;
+      const double a = short_row ? i % 10 + 1 : 1.0 / (i + 3), b = short_row ? 2 : -std::sqrt(i + 2.0);
+      char line[80];
+      std::snprintf(line, sizeof line, "%.17g,%.17g\n", a, b);
+      text += line;
+      expected.push_back(std::strtod(line, nullptr));
+      expected.push_back(std::strtod(std::strchr(line, ',') + 1, nullptr));
+    }
+    write_text(path, text);
+    const Matrix m = read_matrix_file(path);
+    ASSERT_EQ(m.cols, 2);
+    EXPECT_EQ(m.data, expected) << dense_first;
+  }
+  std::remove(path.c_str());
+}
+
 // Chunks of short lines pass the screen by their newlines alone; what it
 // refuses in a later chunk is still named by its line, and a field or a
 // comment left open at the end of such a chunk carries on into the next.
