@@ -9,6 +9,10 @@
 #include <sstream>
 #include <nlohmann/json.hpp>
 
+#include "cli/matrix_file.hpp"
+#include "cli/number_text.hpp"
+#include "cli/printable.hpp"
+
 namespace mvts::cli {
 namespace {
 
@@ -20,6 +24,10 @@ constexpr int kTableDigits = 7;
 // shown in scientific notation.
 constexpr double kFixedLow = 1e-4;
 constexpr double kFixedHigh = 1e10;
+// Room for one cell: "%.*f" of a number below kFixedHigh or "%.*e" of any,
+// with at most kTableDigits - 1 decimals from significant(), fits in 40
+// bytes; twice that for safety.
+constexpr std::size_t kCellRoom = 80;
 
 bool is_missing(double x) { return std::isnan(x) || std::isinf(x); }
 
@@ -36,9 +44,13 @@ namespace {
 // zeros are dropped.
 void significant(double x, int* exponent, int* mantissa_decimals) {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.*e", kTableDigits - 1, x);
-  const char* e = std::strchr(buf, 'e');
-  *exponent = std::atoi(e + 1);
+  // to_chars with a precision writes what printf's "%.*e" writes.
+  const char* end = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific,
+                                  kTableDigits - 1).ptr;
+  const char* e = std::find(static_cast<const char*>(buf), end, 'e');
+  int exp = 0;
+  std::from_chars(e + (e[1] == '+' ? 2 : 1), end, exp);
+  *exponent = exp;
   int d = kTableDigits - 1;
   for (const char* p = e - 1; d > 0 && *p == '0'; --p) --d;
   *mantissa_decimals = d;
@@ -70,12 +82,25 @@ ColumnStyle column_style(const Matrix& m, std::int64_t j) {
   return s;
 }
 
-std::string cell(double x, const ColumnStyle& s) {
-  if (is_missing(x)) return ".";
+// A cell of the table: "%.*f" or "%.*e" with the column's decimals (as
+// to_chars writes them), '.' for a missing value; its end.
+char* cell(char* out, double x, const ColumnStyle& s) {
+  if (is_missing(x)) {
+    *out = '.';
+    return out + 1;
+  }
   if (x == 0) x = 0.0;  // no "-0"
-  char buf[64];
-  std::snprintf(buf, sizeof buf, s.scientific ? "%.*e" : "%.*f", s.decimals, x);
-  return buf;
+  return std::to_chars(out, out + kCellRoom, x,
+                       s.scientific ? std::chars_format::scientific : std::chars_format::fixed,
+                       s.decimals)
+      .ptr;
+}
+
+// Display columns of a text: its UTF-8 characters.
+std::size_t display_width(std::string_view s) {
+  return std::size_t(std::count_if(s.begin(), s.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
 }
 
 std::string shape(const Matrix& m) { return std::to_string(m.rows) + " x " + std::to_string(m.cols); }
@@ -103,6 +128,14 @@ void write_json_outputs(BlockOut& b, const std::vector<Shown>& items) {
     b.text("\"name\":" + dump(Json(o.name)));
     if (o.index > 0) b.text(",\"index\":" + std::to_string(o.index));
     b.text(",\"rows\":" + std::to_string(o.m->rows) + ",\"cols\":" + std::to_string(o.m->cols));
+    if (o.names && !o.names->empty()) {
+      b.text(",\"columns\":[");
+      for (std::size_t j = 0; j < o.names->size(); ++j) {
+        if (j) b.ch(',');
+        b.text(dump(Json((*o.names)[j])));
+      }
+      b.ch(']');
+    }
     b.text(",\"data\":");
     write_json_matrix(b, *o.m);
     b.ch('}');
@@ -119,29 +152,51 @@ std::optional<Format> parse_format(std::string_view name) {
   return std::nullopt;
 }
 
-std::string table_text(const std::string& label, const Matrix& m) {
-  std::string s = label + ": " + shape(m) + "\n";
+void write_table(std::ostream& out, const std::string& label, const Matrix& m,
+                 const ColumnNames* names) {
+  BlockOut b(out);
+  b.text(label + ": " + shape(m) + "\n");
   const std::int64_t rows = m.rows, cols = m.cols;
-  if (rows <= 0 || cols <= 0) return s;
-  std::vector<std::string> cells(std::size_t(rows * cols));
+  if (rows <= 0 || cols <= 0) return;
+  // A first pass over the values sets each column's style and width; the
+  // second writes the rows: nothing is held but the block being written.
+  const bool named = names && std::int64_t(names->size()) == cols;
+  std::vector<ColumnStyle> style(static_cast<std::size_t>(cols), ColumnStyle());
   std::vector<std::size_t> width(std::size_t(cols), 1);
+  std::vector<std::string> shown(named ? std::size_t(cols) : 0);
+  char buf[kCellRoom];
   for (std::int64_t j = 0; j < cols; ++j) {
-    const ColumnStyle style = column_style(m, j);
-    for (std::int64_t i = 0; i < rows; ++i) {
-      std::string& c = cells[std::size_t(i * cols + j)];
-      c = cell(m.at(i, j), style);
-      width[std::size_t(j)] = std::max(width[std::size_t(j)], c.size());
+    const std::size_t c = std::size_t(j);
+    style[c] = column_style(m, j);
+    for (std::int64_t i = 0; i < rows; ++i)
+      width[c] = std::max(width[c], std::size_t(cell(buf, m.at(i, j), style[c]) - buf));
+    if (named) {
+      shown[c] = printable((*names)[c]);
+      width[c] = std::max(width[c], display_width(shown[c]));
     }
+  }
+  if (named) {
+    for (std::size_t c = 0; c < shown.size(); ++c) {
+      b.text(std::string(2 + width[c] - display_width(shown[c]), ' '));
+      b.text(shown[c]);
+    }
+    b.ch('\n');
   }
   for (std::int64_t i = 0; i < rows; ++i) {
     for (std::int64_t j = 0; j < cols; ++j) {
-      const std::string& c = cells[std::size_t(i * cols + j)];
-      s.append(2 + width[std::size_t(j)] - c.size(), ' ');
-      s += c;
+      const std::size_t c = std::size_t(j);
+      const std::size_t n = std::size_t(cell(buf, m.at(i, j), style[c]) - buf);
+      for (std::size_t k = n; k < 2 + width[c]; ++k) b.ch(' ');
+      b.text(std::string_view(buf, n));
     }
-    s += '\n';
+    b.ch('\n');
   }
-  return s;
+}
+
+std::string table_text(const std::string& label, const Matrix& m, const ColumnNames* names) {
+  std::ostringstream s;
+  write_table(s, label, m, names);
+  return s.str();
 }
 
 void BlockOut::text(std::string_view s) {
@@ -159,9 +214,8 @@ void BlockOut::number(double x, std::string_view missing) {
     text(missing);
     return;
   }
-  constexpr std::size_t kLongest = 32;  // "-2.2250738585072014e-308" and room
-  if (n_ + kLongest > kSize) flush();
-  n_ = std::size_t(std::to_chars(buf_ + n_, buf_ + kSize, x).ptr - buf_);
+  if (n_ + kShortestTextRoom > kSize) flush();
+  n_ = std::size_t(shortest_text(buf_ + n_, x) - buf_);
 }
 
 void BlockOut::flush() {
@@ -169,9 +223,11 @@ void BlockOut::flush() {
   n_ = 0;
 }
 
-void write_csv(std::ostream& out, const std::string& name, const Matrix& m) {
+void write_csv(std::ostream& out, const std::string& name, const Matrix& m,
+               const ColumnNames* names) {
   BlockOut b(out);
   b.text("# " + name + "\n");
+  if (names && !names->empty()) b.text(column_names_line(*names));
   for (std::int64_t i = 0; i < m.rows; ++i) {
     for (std::int64_t j = 0; j < m.cols; ++j) {
       if (j) b.ch(',');
@@ -181,9 +237,9 @@ void write_csv(std::ostream& out, const std::string& name, const Matrix& m) {
   }
 }
 
-std::string csv_text(const std::string& name, const Matrix& m) {
+std::string csv_text(const std::string& name, const Matrix& m, const ColumnNames* names) {
   std::ostringstream s;
-  write_csv(s, name, m);
+  write_csv(s, name, m, names);
   return s.str();
 }
 
@@ -313,12 +369,11 @@ void Printer::call(const std::string& function, const CallResult& r,
 }
 
 void Printer::show(const Shown& o) {
-  if (format_ == Format::kTable) {
-    block(table_text(o.name, *o.m));
-    return;
-  }
   if (started_) out_ << '\n';
-  write_csv(out_, o.name, *o.m);
+  if (format_ == Format::kTable)
+    write_table(out_, o.name, *o.m, o.names);
+  else
+    write_csv(out_, o.name, *o.m, o.names);
   started_ = true;
 }
 

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/matrix_file.hpp"
 #include "host/host.hpp"
 
 namespace mvts::cli {
@@ -25,22 +26,31 @@ enum class Format { kTable, kCsv, kJson };
 std::optional<Format> parse_format(std::string_view name);
 
 // One matrix to show.  `index` is the output number of a call (1 = first),
-// 0 for a variable; `m` is null when there is no value.
+// 0 for a variable; `m` is null when there is no value; `names` (when not
+// null or empty) names its columns: a line of names in table and csv, the
+// field "columns" in json.
 struct Shown {
   std::string name;
   int index = 0;
   const Matrix* m = nullptr;
+  const ColumnNames* names = nullptr;
 };
 
-// "name: r x c" and the rows, each column right-aligned with a common number
-// of decimals (seven significant digits; scientific notation for a column
-// with very large or very small magnitudes); '.' for missing values.
-std::string table_text(const std::string& label, const Matrix& m);
+// "name: r x c", the column names when given (one per column, made safe
+// for a terminal), and the rows, each column right-aligned with a common
+// number of decimals (seven significant digits; scientific notation for a
+// column with very large or very small magnitudes); '.' for missing values.
+// Written in blocks (BlockOut) after a first pass over the values for the
+// columns' styles and widths.
+void write_table(std::ostream& out, const std::string& label, const Matrix& m,
+                 const ColumnNames* names = nullptr);
+std::string table_text(const std::string& label, const Matrix& m,
+                       const ColumnNames* names = nullptr);
 
 // Text and numbers gathered in a block of 64 KiB and handed to the stream a
 // block at a time: a matrix of any size is written with no more than that
 // held beside it.  Numbers are the shortest text that reads back as the same
-// double (std::to_chars).
+// double, as std::to_chars writes it (shortest_text).
 class BlockOut {
  public:
   explicit BlockOut(std::ostream& out) : out_(out) {}
@@ -63,19 +73,22 @@ class BlockOut {
   char buf_[kSize];
 };
 
-// "# name" and the rows, numbers as the shortest round-trip text, '.' for
-// missing values.
-void write_csv(std::ostream& out, const std::string& name, const Matrix& m);
-std::string csv_text(const std::string& name, const Matrix& m);
+// "# name", the line of column names when given (column_names_line), and
+// the rows, numbers as the shortest round-trip text, '.' for missing values.
+void write_csv(std::ostream& out, const std::string& name, const Matrix& m,
+               const ColumnNames* names = nullptr);
+std::string csv_text(const std::string& name, const Matrix& m,
+                     const ColumnNames* names = nullptr);
 
 // The shortest text that reads back as the same double; null when missing.
 std::string json_number(double x);
 
 // The object of one call:
 // {"function":..,"status":..,"messages":[{"number":..,"inserts":[..],"text":..,"note":..}],
-//  "outputs":[{"name":..,"index":..,"rows":..,"cols":..,"data":[[..],..]}],
+//  "outputs":[{"name":..,"index":..,"rows":..,"cols":..,"columns":[..],"data":[[..],..]}],
 //  "argument":{"index":..,"name":..} or null}
-// Notes written by the module with print_note are messages with number 0.
+// "columns" only for an output with column names.  Notes written by the
+// module with print_note are messages with number 0.
 // "argument" names the input whose check ended the call (r.argument, with
 // `argument_name` its name); null when there is none.
 std::string json_call(const std::string& function, const CallResult& r,

@@ -47,7 +47,8 @@ constexpr HelpBlock kBlocks[] = {
   "0.5 0.1; 0.1 0.5"      blanks or commas)
   .  nan  inf  -inf       a missing value (the words in any letter case)
   @path                   a CSV or blank-separated file, one row per line ('.',
-                          NA or an empty field is missing, # starts a comment)
+                          NA or an empty field is missing, # starts a comment);
+                          a first line of column names labels the columns
   NAME=                   an input that holds no value
   $name                   a script variable
   other text              a character value
@@ -70,8 +71,10 @@ All lines run in one host run, so random streams continue from call to call.
 Results not assigned to a name are printed. A failing call stops the script
 unless --keep-going is given.
 )"},
-    {"FORMATS", R"(Formats: table (default), csv (# name, then %.17g rows), json (one object per
-call; JSON Lines in scripts). Messages go to standard error as NOTE: / ERROR:
+    {"FORMATS", R"(Formats: table (default), csv (# name, then rows of shortest round-trip
+numbers), json (one object per call; JSON Lines in scripts). Column names from
+a file show as a line of names (table, csv) or the field "columns" (json) on
+the values that came from it. Messages go to standard error as NOTE: / ERROR:
 (in json they are part of the object). When the check of an input fails, the
 error names it, as in argument 8 (`initial`); in json the field "argument"
 holds its index and name (null when no input is at fault).

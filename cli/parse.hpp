@@ -18,33 +18,12 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/errors.hpp"
+#include "cli/matrix_file.hpp"
+#include "cli/printable.hpp"
 #include "host/host.hpp"
 
 namespace mvts::cli {
-
-// Bad syntax, an unknown name or an unreadable file: exit status 2.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// A file that cannot be written, or a result of the command line that
-// cannot fit in memory: exit status 1, like a failed call.
-class ResourceError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Text from a file or a command line made safe to show on a terminal:
-// control bytes, bytes that are not UTF-8, C1 controls and the characters
-// that reorder bidirectional text are written as \xNN or \uNNNN escapes,
-// and '"' and '\' are escaped, so that no byte of the text can act on the
-// terminal.
-std::string printable(std::string_view text);
-
-// printable(text) in double quotes, cut after 60 bytes (at a character
-// boundary, "..." marking the cut).
-std::string in_quotes(std::string_view text);
 
 // Script variables.  A name assigned from an output that the call did not
 // create holds no value (std::nullopt).
@@ -73,44 +52,10 @@ std::optional<Matrix> parse_matrix(std::string_view text);
 // The whole content of a file; UsageError naming the file when it cannot be read.
 std::string read_file(const std::string& path);
 
-// The content of a CSV or blank-separated file, one row per line; '.', NA
-// or an empty field is missing, '#' starts a comment, blank lines are
-// skipped, a UTF-8 byte-order mark at the start is skipped.  `name` names
-// the file in messages.
-Matrix parse_matrix_file(std::string_view content, const std::string& name);
-
-// Screens the bytes of a file of numbers as they are read, so that what
-// cannot be one is refused at once, whatever its length: a NUL byte, or a
-// field (outside a comment) longer than kLongestNumber bytes.  UsageError
-// naming the file and the line.
-class NumberFileScreen {
- public:
-  // The exact decimal expansion of a double takes at most 1077 characters
-  // (-0.000...0494..., the smallest subnormal: 323 zeros after the point
-  // and 751 significant digits); a field four times as long is no number.
-  static constexpr std::size_t kLongestNumber = 4096;
-  // The next bytes of the file `name`.
-  void feed(std::string_view chunk, const std::string& name);
-
- private:
-  std::size_t line_ = 1;
-  bool comment_ = false;
-  std::size_t token_ = 0;  // bytes of the field being read
-};
-
-// The file read and screened block by block (NumberFileScreen), then
-// parse_matrix_file: a large valid file is still read whole.
-Matrix read_matrix_file(const std::string& path);
-
-// Writes a matrix as CSV, numbers as the shortest text that reads back as the
-// same double, NA for missing values (a file that read_matrix_file and
-// common CSV readers read back exactly).
-// ResourceError with the system's reason when the file cannot be written.
-void write_matrix_file(const std::string& path, const Matrix& m);
-
 // The argument that the text of one value stands for.  `vars` is null on the
-// command line, where $name is not available.
-Value parse_value(std::string_view text, const Variables* vars);
+// command line, where $name is not available.  `names`, when given, receives
+// the column names of an @file that has them.
+Value parse_value(std::string_view text, const Variables* vars, ColumnNames* names = nullptr);
 
 // A word of the command line or of a script line.  `eq` is the position of
 // its first '=' outside quotes (npos when none).

@@ -32,7 +32,19 @@ void Runner::usage(const std::string& where, const std::string& problem) {
   printer_.error_line("mvts: " + where + problem);
 }
 
-std::vector<Value> Runner::arguments(const BoundCall& call) {
+const ColumnNames* Runner::names_of(const std::string& variable) const {
+  auto it = names_.find(variable);
+  return it == names_.end() ? nullptr : &it->second;
+}
+
+void Runner::set_names(const std::string& variable, const ColumnNames* names) {
+  if (names && !names->empty())
+    names_[variable] = *names;
+  else
+    names_.erase(variable);
+}
+
+std::vector<Value> Runner::arguments(const BoundCall& call, NamedInput* named) {
   std::size_t count = call.slots.size();
   while (count > 0 && !call.slots[count - 1]) --count;
   std::vector<Value> args(count);
@@ -45,7 +57,15 @@ std::vector<Value> Runner::arguments(const BoundCall& call) {
         throw UsageError("variable " + text + " has no value: the call on line " +
                          std::to_string(failed->second) + " that sets it failed");
     }
-    args[i] = parse_value(text, line_ > 0 ? &vars_ : nullptr);
+    ColumnNames names;
+    args[i] = parse_value(text, line_ > 0 ? &vars_ : nullptr, &names);
+    if (text.size() > 1 && text[0] == '$')
+      if (const ColumnNames* held = names_of(text.substr(1))) names = *held;
+    if (named && named->names.empty() && !names.empty() && args[i].kind == Value::Kind::kNumeric) {
+      named->names = std::move(names);
+      named->rows = args[i].m.rows;
+      named->cols = args[i].m.cols;
+    }
   }
   return args;
 }
@@ -53,8 +73,9 @@ std::vector<Value> Runner::arguments(const BoundCall& call) {
 int Runner::run_call(const BoundCall& call, const std::vector<std::string>& names,
                      const std::string& where, bool summary) {
   std::vector<Value> args;
+  NamedInput named;
   try {
-    args = arguments(call);
+    args = arguments(call, &named);
   } catch (const UsageError& e) {
     usage(where, e.what());
     return kExitUsage;
@@ -65,23 +86,32 @@ int Runner::run_call(const BoundCall& call, const std::vector<std::string>& name
   std::vector<Value> kept;
   if (summary) kept = args;
   CallResult r = host_.call(call.function, std::move(args));
+  // An output shaped like the first input with column names (a series
+  // differenced, filtered or its residuals) carries its names.
+  auto names_for = [&](const std::optional<Matrix>& out) -> const ColumnNames* {
+    return out && !named.names.empty() && out->rows == named.rows && out->cols == named.cols
+               ? &named.names
+               : nullptr;
+  };
   std::vector<Shown> shown;
   for (std::size_t i = 0; i < r.outputs.size(); ++i) {
     std::optional<Matrix>& out = r.outputs[i];
     if (i < names.size()) {
       if (r.status == 0) {
+        set_names(names[i], names_for(out));
         // Moved, not copied: a stored result costs its size once.
         vars_[names[i]] = std::move(out);
         out.reset();
         failed_at_.erase(names[i]);
       } else {
         vars_.erase(names[i]);
+        names_.erase(names[i]);
         failed_at_[names[i]] = line_;
       }
     } else if (r.status == 0 && out && !summary) {
       const std::string name = sig && i < sig->output_names.size() ? sig->output_names[i]
                                                                      : "output" + std::to_string(i + 1);
-      shown.push_back({name, int(i + 1), &*out});
+      shown.push_back({name, int(i + 1), &*out, names_for(out)});
     }
   }
   const std::string argument_name =
@@ -169,13 +199,14 @@ int Runner::execute(const Statement& st, const std::string& where) {
       case Kind::kPrint:
         for (const std::string& name : st.names) {
           const std::optional<Matrix>& v = value_of(name);
-          printer_.matrices("print", name, {{name, 0, v ? &*v : nullptr}});
+          printer_.matrices("print", name, {{name, 0, v ? &*v : nullptr, names_of(name)}});
         }
         return kExitOk;
       case Kind::kWrite: {
         const std::optional<Matrix>& v = value_of(st.names[0]);
         if (!v) throw UsageError("write: variable " + st.names[0] + " holds no value");
-        write_matrix_file(st.text, *v);
+        const ColumnNames* names = names_of(st.names[0]);
+        write_matrix_file(st.text, *v, names ? *names : ColumnNames());
         return kExitOk;
       }
       case Kind::kStats:
@@ -196,15 +227,21 @@ int Runner::execute(const Statement& st, const std::string& where) {
                                 std::to_string(v->rows - cm.rows_used) + " of " +
                                 std::to_string(v->rows) +
                                 " rows hold missing values and are left out");
+          const ColumnNames* names = names_of(name);
           printer_.matrices("stats", name,
-                            {{"mean(" + name + ")", 0, &cm.mean}, {"cov(" + name + ")", 0, &cm.cov}},
+                            {{"mean(" + name + ")", 0, &cm.mean, names},
+                             {"cov(" + name + ")", 0, &cm.cov, names}},
                             "\"rows_used\":" + std::to_string(cm.rows_used));
         }
         return kExitOk;
       case Kind::kLet: {
-        Value v = parse_value(st.text, &vars_);
+        ColumnNames names;
+        Value v = parse_value(st.text, &vars_, &names);
         if (v.kind == Value::Kind::kText)
           throw UsageError("let: " + in_quotes(st.text) + " is not a number or a matrix");
+        if (st.text.size() > 1 && st.text[0] == '$')
+          if (const ColumnNames* held = names_of(st.text.substr(1))) names = *held;
+        set_names(st.names[0], &names);
         if (v.kind == Value::Kind::kNumeric)
           vars_[st.names[0]] = std::move(v.m);
         else

@@ -47,12 +47,22 @@ class Runner {
                bool summary = false);
   bool print_summary(const std::string& function, const std::vector<Value>& args,
                      const CallResult& fit, const std::string& where);
-  std::vector<Value> arguments(const BoundCall& call);
+  // The first numeric input with column names (from an @file or a
+  // variable that has them) and its shape.
+  struct NamedInput {
+    ColumnNames names;
+    std::int32_t rows = 0, cols = 0;
+  };
+  std::vector<Value> arguments(const BoundCall& call, NamedInput* named = nullptr);
+  const ColumnNames* names_of(const std::string& variable) const;
+  // Keeps `names` (null or empty: none) as the variable's column names.
+  void set_names(const std::string& variable, const ColumnNames* names);
   void usage(const std::string& where, const std::string& problem);
 
   Host& host_;
   Printer& printer_;
   Variables vars_;
+  std::map<std::string, ColumnNames> names_;  // variable -> its column names, where it has them
   std::map<std::string, int> failed_at_;  // variable -> line of the failed call that was to set it
   int line_ = 0;
 };

@@ -64,6 +64,20 @@ def as_call(value, role):
                     f"not {type(value).__name__}")
 
 
+def check_supplied(call, name, where, source):
+    """Checks a call that a study or batch runs with its input ``name``
+    supplied (the seed of a simulation, the series of a fit): a ``Call`` of
+    a function that takes that input and leaves it out.  ``where`` starts
+    the message (a fit's label), ``source`` says where the input comes
+    from.  A callable is not checked: it takes what it is given."""
+    if not isinstance(call, Call):
+        return
+    if not call.takes(name):
+        raise ValueError(f"{where}{call.function} takes no {name}")
+    if name in call.arguments:
+        raise ValueError(f"{where}the {name} {source}; leave it out")
+
+
 def invoke(session, call, name, value):
     """Runs ``call`` in ``session`` with input ``name`` set to ``value`` (a
     Call) or as ``call(session, value)`` (a callable).  Returns (status,

@@ -93,11 +93,7 @@ def apply(function, data, *, client=None, workers=None, chunk=None, progress=Non
         raise TypeError("keyword arguments go with a function name; a Call or a callable "
                         "carries its own")
     function = _calls.as_call(function, "function")
-    if isinstance(function, Call):
-        if not function.takes("series"):
-            raise ValueError(f"{function.function} takes no series")
-        if "series" in function.arguments:
-            raise ValueError("the series come from the data; leave series out of the call")
+    _calls.check_supplied(function, "series", "", "comes from the data")
     index, series = _series(data)
     for label, one in zip(index, series):
         if isinstance(one, numbers.Number) or np.ndim(one) == 0:

@@ -140,11 +140,7 @@ def _fits(fits):
         if not isinstance(label, str):
             raise TypeError(f"fit labels are strings, not {label!r}")
         fit = _calls.as_call(fit, f"fit {label!r}")
-        if isinstance(fit, Call):
-            if not fit.takes("series"):
-                raise ValueError(f"fit {label!r}: {fit.function} takes no series")
-            if "series" in fit.arguments:
-                raise ValueError(f"fit {label!r}: the series is the simulated one; leave it out")
+        _calls.check_supplied(fit, "series", f"fit {label!r}: ", "is the simulated one")
         checked.append((label, fit))
     return checked
 
@@ -197,11 +193,7 @@ def run(simulate, fits, replications, seed, *, truth=None, client=None, workers=
     other exception stops it.
     """
     simulate = _calls.as_call(simulate, "simulate")
-    if isinstance(simulate, Call):
-        if not simulate.takes("seed"):
-            raise ValueError(f"{simulate.function} takes no seed: not a simulation")
-        if "seed" in simulate.arguments:
-            raise ValueError("the seed of the simulation comes from the study's seed; leave it out")
+    _calls.check_supplied(simulate, "seed", "simulate: ", "comes from the study's seed")
     if isinstance(seed, bool) or not isinstance(seed, numbers.Integral):
         raise TypeError(f"the base seed must be a whole number, not {seed!r}")
     fits = _fits(fits)

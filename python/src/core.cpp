@@ -243,20 +243,6 @@ py::object insert_value(const mvts::InsertValue& v) {
   return py::float_(std::get<double>(v));
 }
 
-// The input (1-based) whose check ended a failed call, where the host
-// reports one (CallResult::argument); 0 otherwise.
-template <class R>
-constexpr bool kHasArgument = requires(const R& r) { r.argument; };
-constexpr bool kReportsArgument = kHasArgument<mvts::CallResult>;
-
-template <class R>
-int failed_argument(const R& r) {
-  if constexpr (kHasArgument<R>)
-    return int(r.argument);
-  else
-    return 0;
-}
-
 // Ctrl-C during a call.  While a call runs with the interpreter lock
 // released, Python's own SIGINT handler only marks the signal, to be acted on
 // when the call returns.  A call made from the main thread while Python's
@@ -374,7 +360,8 @@ class PySession {
       for (const std::string& note : r.notes) list.append(py::make_tuple(0, py::tuple(), note, true));
       messages = std::move(list);
     }
-    return py::make_tuple(r.status, outputs, messages, failed_argument(r));
+    // The input (1-based) whose check ended a failed call; 0 when none did.
+    return py::make_tuple(r.status, outputs, messages, int(r.argument));
   }
 
   // Asks the call running on this session to stop (from any thread; the
@@ -417,7 +404,6 @@ PYBIND11_MODULE(_core, m) {
   m.def("catalog", &catalog,
         "The catalogue the command line's help reads: (NAME, summary, inputs, outputs) per "
         "function, inputs as (name, meaning, omitted), outputs as (name, meaning, shape).");
-  m.attr("REPORTS_ARGUMENT") = kReportsArgument;
   m.def("status_text", &mvts::status_text, py::arg("status"),
         "What a status means for a call that failed without a message ('' if nothing general).");
   m.def("_set_empty", [](py::object empty) {

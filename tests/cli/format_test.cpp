@@ -54,6 +54,102 @@ TEST(CliTable, SevenSignificantDigits) {
   EXPECT_EQ(table_text("e", Matrix(0, 2)), "e: 0 x 2\n");
 }
 
+// The table as printf writes it, cell by cell and held whole: the written
+// form the streaming writer keeps byte for byte (seven significant digits,
+// decimals per column, scientific outside [1e-4, 1e10)).
+std::string printf_table(const std::string& label, const Matrix& m) {
+  std::string s = label + ": " + std::to_string(m.rows) + " x " + std::to_string(m.cols) + "\n";
+  std::vector<std::string> cells(m.data.size());
+  std::vector<std::size_t> width(std::size_t(m.cols), 1);
+  char buf[64];
+  for (std::int64_t j = 0; j < m.cols; ++j) {
+    double lo = HUGE_VAL, hi = 0;
+    for (std::int64_t i = 0; i < m.rows; ++i)
+      if (std::isfinite(m.at(i, j)) && m.at(i, j) != 0)
+        lo = std::min(lo, std::fabs(m.at(i, j))), hi = std::max(hi, std::fabs(m.at(i, j)));
+    const bool sci = hi > 0 && (lo < 1e-4 || hi >= 1e10);
+    int decimals = 0;
+    for (std::int64_t i = 0; i < m.rows; ++i) {
+      const double x = m.at(i, j);
+      if (!std::isfinite(x) || x == 0) continue;
+      std::snprintf(buf, sizeof buf, "%.6e", x);
+      const char* e = std::strchr(buf, 'e');
+      int d = 6;
+      for (const char* q = e - 1; d > 0 && *q == '0'; --q) --d;
+      decimals = std::max(decimals, sci ? d : std::max(0, d - std::atoi(e + 1)));
+    }
+    for (std::int64_t i = 0; i < m.rows; ++i) {
+      double x = m.at(i, j);
+      std::string& c = cells[std::size_t(i * m.cols + j)];
+      if (!std::isfinite(x)) {
+        c = ".";
+      } else {
+        if (x == 0) x = 0.0;
+        std::snprintf(buf, sizeof buf, sci ? "%.*e" : "%.*f", decimals, x);
+        c = buf;
+      }
+      width[std::size_t(j)] = std::max(width[std::size_t(j)], c.size());
+    }
+  }
+  for (std::int64_t i = 0; i < m.rows; ++i) {
+    for (std::int64_t j = 0; j < m.cols; ++j) {
+      const std::string& c = cells[std::size_t(i * m.cols + j)];
+      s.append(2 + width[std::size_t(j)] - c.size(), ' ');
+      s += c;
+    }
+    s += '\n';
+  }
+  return s;
+}
+
+// Written in blocks after a pass over the values, the table is the text
+// printf gives, over many blocks and every kind of column.
+TEST(CliTable, StreamedTableIsThePrintfTable) {
+  std::mt19937_64 gen(99);
+  std::normal_distribution<double> normal;
+  std::uniform_int_distribution<int> scale(-12, 14);
+  Matrix m(20000, 6);
+  for (std::int64_t i = 0; i < m.rows; ++i) {
+    m.at(i, 0) = normal(gen);                                  // fixed, seven digits
+    m.at(i, 1) = normal(gen) * std::pow(10.0, scale(gen));     // scientific
+    m.at(i, 2) = std::round(normal(gen) * 1000);               // whole numbers
+    m.at(i, 3) = i % 7 == 0 ? kNaN : i % 5 == 0 ? -0.0 : 0.5;  // missing, zeros
+    m.at(i, 4) = 9.9999996 + 1e-9 * double(i % 3);             // rounding up to 10
+    m.at(i, 5) = -1e300 * normal(gen);
+  }
+  EXPECT_EQ(table_text("big", m), printf_table("big", m));
+  const Matrix small(2, 2, {1.5, -2, kNaN, 1e-300});
+  EXPECT_EQ(table_text("s", small), printf_table("s", small));
+}
+
+// Column names, when a matrix has them: a line over the columns in table
+// (each column as wide as its name or its cells, the name made safe for a
+// terminal), a line of CSV fields in csv, "columns" in json; without names
+// every format is as before.
+TEST(CliFormats, ColumnNamesLabelTheColumns) {
+  const Matrix m(2, 2, {0.5, 1250.25, -1, kNaN});
+  const ColumnNames names = {"GDP growth, %", "r\x1b"};
+  EXPECT_EQ(table_text("y", m, &names),
+            "y: 2 x 2\n"
+            "  GDP growth, %    r\\x1B\n"
+            "            0.5  1250.25\n"
+            "           -1.0        .\n");
+  EXPECT_EQ(csv_text("y", m, &names), "# y\n\"GDP growth, %\",r\x1b\n0.5,1250.25\n-1,.\n");
+  const ColumnNames none;
+  EXPECT_EQ(table_text("y", m, &none), table_text("y", m));
+  EXPECT_EQ(csv_text("y", m, &none), csv_text("y", m));
+  CallResult r;
+  const nlohmann::json named = nlohmann::json::parse(json_call("FDIF", r, {{"series", 1, &m, &names}}));
+  EXPECT_EQ(named["outputs"][0]["columns"], nlohmann::json(names));
+  const std::string plain = json_call("FDIF", r, {{"series", 1, &m}});
+  EXPECT_EQ(plain.find("columns"), std::string::npos);
+  // The csv with names reads back to the same names and numbers.
+  ColumnNames back;
+  const Matrix again = parse_matrix_file(csv_text("y", m, &names), "y.csv", &back);
+  EXPECT_EQ(back, names);
+  EXPECT_EQ(again.at(1, 0), -1.0);
+}
+
 TEST(CliCsv, ShortestRoundTripDigitsAndDotForMissing) {
   Matrix m(2, 2, {0.1, kNaN, -kInf, 1.0 / 3});
   const std::string text = csv_text("series", m);

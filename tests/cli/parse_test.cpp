@@ -183,16 +183,102 @@ TEST(CliFiles, HeaderLinesOfCommonWriters) {
       "\"\",\"x\",\"y\"\n\"1\",0.5,1\n\"2\",1.5,NA\n",  // R write.csv
       "\"GDP, real\",\"rate \"\"r\"\"\"\n0.5,1\n1.5,NA\n",   // quoted names with a comma
       "x y\n0.5 1\n1.5 .\n",                              // blank-separated
+      "\"x\" \"y\"\n\"1\" 0.5 1\n\"2\" 1.5 NA\n",          // R write.table: no name over row names
+      "# made by hand\n\n x , \"y # 2\" \r\n0.5,1\r\n1.5, \r\n",  // comment first, CRLF, '#' quoted
   };
-  for (const char* text : files) {
-    const Matrix m = read(text);
+  const std::vector<ColumnNames> expected = {
+      {"x", "y"}, {"x", "y"}, {"x", "y"}, {"GDP, real", "rate \"r\""}, {"x", "y"}, {"x", "y"},
+      {"x", "y # 2"}};
+  for (std::size_t f = 0; f < std::size(files); ++f) {
+    const char* text = files[f];
+    ColumnNames names;
+    write_text(path, text);
+    const Matrix m = read_matrix_file(path, &names);
     ASSERT_EQ(m.rows, 2) << text;
     ASSERT_EQ(m.cols, 2) << text;
     EXPECT_EQ(m.at(0, 0), 0.5) << text;
     EXPECT_EQ(m.at(0, 1), 1.0) << text;
     EXPECT_EQ(m.at(1, 0), 1.5) << text;
     EXPECT_TRUE(std::isnan(m.at(1, 1))) << text;
+    EXPECT_EQ(names, expected[f]) << text;
+    EXPECT_EQ(read(text).data.size(), m.data.size()) << text;  // the names are optional
   }
+  // A file without a line of names has none.
+  ColumnNames names = {"stale"};
+  parse_matrix_file("1,2\n3,4\n", "plain.csv", &names);
+  EXPECT_TRUE(names.empty());
+  std::remove(path.c_str());
+}
+
+// The names written by `write` (column_names_line) read back as the same
+// names, whatever they hold, and a file written with them reads back to
+// the same numbers.
+TEST(CliFiles, ColumnNamesWrittenReadBackTheSame) {
+  const ColumnNames names = {"plain", "with, comma", "quote \"q\"", " padded ", "hash # sign",
+                             "", "caf\xc3\xa9"};
+  EXPECT_EQ(column_names_line({"a", "b c"}), "a,b c\n");
+  EXPECT_EQ(column_names_line({"x,y", "\"q\""}), "\"x,y\",\"\"\"q\"\"\"\n");
+  const std::string path = temp_path("names.csv");
+  Matrix m(2, std::int32_t(names.size()));
+  for (std::size_t k = 0; k < m.data.size(); ++k) m.data[k] = 0.25 * double(k + 1);
+  m.data[3] = std::numeric_limits<double>::quiet_NaN();
+  write_matrix_file(path, m, names);
+  ColumnNames back;
+  const Matrix r = read_matrix_file(path, &back);
+  EXPECT_EQ(back, names);
+  ASSERT_EQ(r.data.size(), m.data.size());
+  for (std::size_t k = 0; k < m.data.size(); ++k)
+    EXPECT_TRUE(r.data[k] == m.data[k] || (std::isnan(r.data[k]) && std::isnan(m.data[k]))) << k;
+  std::remove(path.c_str());
+}
+
+// A count of names that matches no reading of the rows is refused, naming
+// the first row's line and the line of names; a line of names after the
+// first row is no header (it is a bad row).
+TEST(CliFiles, ColumnNamesThatDoNotFitTheRowsAreRefused) {
+  const std::string path = temp_path("misfit.csv");
+  EXPECT_NE(file_error(path, "a,b,c\n1,2\n").find(path + ":2: 2 fields where the line of column "
+                                                      "names (line 1) has 3 names"),
+            std::string::npos);
+  EXPECT_NE(file_error(path, "# top\na\n1,2,3\n").find(path + ":3: 3 fields where the line of "
+                                                        "column names (line 2) has 1 names"),
+            std::string::npos);
+  EXPECT_NE(file_error(path, "a,b\n1,2\nc,d\n").find(path + ":3: \"c\" is not a number"),
+            std::string::npos);
+  std::remove(path.c_str());
+}
+
+// The one-pass reader of plain lines and the general reader agree: every
+// way of writing a row (blanks or commas, CRLF, a missing value, a '+', a
+// zero, a comment, an index column) gives the numbers the general reader
+// gives for the same line alone, and a bad later line is refused by its
+// number as before.
+TEST(CliFiles, PlainLinesReadAsTheGeneralReaderReadsThem) {
+  const char* rows[] = {"1.5,2.25,-3",       " 1.5 , 2.25 ,-3 \r", "1.5 2.25 -3",
+                        "1.5\t2.25  -3",     "+1.5,2.25,-3",       "1.5,.,-3",
+                        "1.5,,-3",           "1.5,NA,-3",          "0,2.25,-0",
+                        "1.5,2.25,-3 # note", "1e-400,2e-3,-3E2",  "\"1.5\",2.25,-3"};
+  for (const char* row : rows) {
+    const Matrix alone = parse_matrix_file(std::string(row) + "\n", "alone.csv");
+    const Matrix after = parse_matrix_file("9,9,9\n" + std::string(row) + "\n", "after.csv");
+    ASSERT_EQ(after.rows, 2) << row;
+    ASSERT_EQ(alone.cols, 3) << row;
+    for (int j = 0; j < 3; ++j) {
+      const double a = alone.at(0, j), b = after.at(1, j);
+      EXPECT_TRUE(std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b))) << row;
+    }
+  }
+  const Matrix indexed = parse_matrix_file(",a,b\n2000Q1,1.5,2\n\"2000 Q2\",3,4\n5,6,7\n", "i.csv");
+  EXPECT_EQ(indexed.data, (std::vector<double>{1.5, 2, 3, 4, 6, 7}));
+  const std::string path = temp_path("plain_bad.csv");
+  EXPECT_NE(file_error(path, "1,2\n3,4\n5,6,7\n").find(path + ":3: 3 fields where the first row has 2"),
+            std::string::npos);
+  EXPECT_NE(file_error(path, "1,2\n3 4,5\n").find(path + ":2: \"3 4\" is not a number"),
+            std::string::npos);
+  EXPECT_NE(file_error(path, "1 2\n3,4 5\n").find(path + ":2: \"4 5\" is not a number"),
+            std::string::npos);
+  EXPECT_NE(file_error(path, "1,2\n3,1e400\n").find(path + ":2: \"1e400\": beyond the largest"),
+            std::string::npos);
   std::remove(path.c_str());
 }
 
@@ -250,6 +336,57 @@ TEST(CliFiles, NoNumberFileIsRefusedByItsLine) {
   EXPECT_NO_THROW(screen.feed("2 3", "cut.csv"));
   EXPECT_THROW(screen.feed(std::string(longest, '4') + "4", "cut.csv"), UsageError);
   std::remove(path.c_str());
+}
+
+// A file of several blocks reads whole and in order, whether its first
+// block holds its numbers more densely than the rest (the room reserved
+// from it is too much) or less densely (too little), with lines cut by
+// block boundaries.
+TEST(CliFiles, FilesOfManyBlocksReadWholeWhateverTheirDensity) {
+  const std::string path = temp_path("blocks.csv");
+  for (const bool dense_first : {true, false}) {
+    std::string text;
+    std::vector<double> expected;
+    for (int i = 0; text.size() < (std::size_t(3) << 20); ++i) {
+      const bool short_row = (text.size() < (std::size_t(1) << 20)) == dense_first;
+      const double a = short_row ? i % 10 + 1 : 1.0 / (i + 3), b = short_row ? 2 : -std::sqrt(i + 2.0);
+      char line[80];
+      std::snprintf(line, sizeof line, "%.17g,%.17g\n", a, b);
+      text += line;
+      expected.push_back(std::strtod(line, nullptr));
+      expected.push_back(std::strtod(std::strchr(line, ',') + 1, nullptr));
+    }
+    write_text(path, text);
+    const Matrix m = read_matrix_file(path);
+    ASSERT_EQ(m.cols, 2);
+    EXPECT_EQ(m.data, expected) << dense_first;
+  }
+  std::remove(path.c_str());
+}
+
+// Chunks of short lines pass the screen by their newlines alone; what it
+// refuses in a later chunk is still named by its line, and a field or a
+// comment left open at the end of such a chunk carries on into the next.
+TEST(CliFiles, ScreenCountsLinesOverCleanChunks) {
+  const std::size_t longest = mvts::cli::NumberFileScreen::kLongestNumber;
+  auto refusal = [](const std::vector<std::string>& chunks) {
+    mvts::cli::NumberFileScreen screen;
+    try {
+      for (const std::string& c : chunks) screen.feed(c, "s.csv");
+    } catch (const UsageError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  std::string lines;
+  for (int i = 0; i < 1000; ++i) lines += "1.5,2.5\n";
+  EXPECT_NE(refusal({lines, lines, bytes("3,\0\n")}).find("s.csv:2001: a NUL byte"), std::string::npos);
+  EXPECT_NE(refusal({lines + "12", std::string(longest - 1, '3') + ",4\n"}).find("s.csv:1001: a field"),
+            std::string::npos);
+  EXPECT_EQ(refusal({lines + "12", std::string(longest - 2, '3') + ",4\n"}), "no error");
+  EXPECT_EQ(refusal({lines + "# open comment ", std::string(2 * longest, 'c') + "\n1\n"}), "no error");
+  EXPECT_NE(refusal({lines + "# comment\n", std::string(longest + 1, '5')}).find("s.csv:1002: a field"),
+            std::string::npos);
 }
 
 TEST(CliFiles, ByteOrderMarkAtTheStartIsSkipped) {

@@ -10,6 +10,9 @@
 #include <new>
 #include <limits>
 #include <sstream>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "host/catalog.hpp"
 #include "cli/stats.hpp"
@@ -163,6 +166,81 @@ TEST(CliRunner, StoredResultsAreNotCopied) {
   const std::int64_t result = 2000000 * std::int64_t(sizeof(double));
   EXPECT_GE(g_peak - before, result);
   EXPECT_LT(g_peak - before, result * 5 / 4);
+}
+
+// Column names read from a file go with the values: to a variable set from
+// the file or from another variable, to the outputs of a call shaped like
+// the named input (FDIF's series, stored or shown), to print, stats and
+// write; an output of another shape (VARMAFIT's coefficients) and a
+// variable set again from unnamed values have none.
+TEST(CliRunner, ColumnNamesFollowTheValues) {
+  const std::string dir = std::filesystem::temp_directory_path().string();
+  const std::string one = dir + "/mvts_run_names1.csv", two = dir + "/mvts_run_names2.csv",
+                    back = dir + "/mvts_run_names_back.csv";
+  std::ofstream(one) << "\"\",\"flow\"\n\"1\",1120\n\"2\",1160\n\"3\",963\n\"4\",1210\n";
+  {
+    std::ofstream f(two);
+    f << "gdp,rate\n";
+    for (int i = 0; i < 40; ++i) f << std::sin(i) << "," << std::cos(0.5 * i) << "\n";
+  }
+  const std::string script =
+      "let y = @" + one + "\n"
+      "let same = $y\n"
+      "d = FDIF $same 0.3\n"
+      "FDIF @" + one + " 0.3\n"
+      "print d\n"
+      "write d " + back + "\n"
+      "let v = @" + two + "\n"
+      "VARMAFIT $v p=1\n"
+      "stats v\n"
+      "let y = \"1;2;3\"\n"
+      "print y\n";
+  ScriptRun r = run_script(script, false, Format::kJson);
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  std::vector<nlohmann::json> objects;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) objects.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(objects.size(), 6u) << r.out;  // the first: d = FDIF, its output stored
+  const nlohmann::json flow = nlohmann::json::array({"flow"});
+  EXPECT_EQ(objects[1]["outputs"][0]["columns"], flow);  // FDIF @file, shown
+  EXPECT_EQ(objects[2]["outputs"][0]["columns"], flow);  // print d (FDIF of $same)
+  ASSERT_EQ(objects[3]["outputs"].size(), 2u);  // ar and sigma (no MA part)
+  for (const nlohmann::json& o : objects[3]["outputs"])  // VARMAFIT: coefficients
+    EXPECT_FALSE(o.contains("columns")) << o["name"];
+  EXPECT_EQ(objects[4]["outputs"][1]["columns"], nlohmann::json::array({"gdp", "rate"}));  // stats
+  EXPECT_FALSE(objects[5]["outputs"][0].contains("columns"));  // y set again
+  ColumnNames names;
+  const Matrix written = read_matrix_file(back, &names);
+  EXPECT_EQ(names, ColumnNames{"flow"});
+  const std::vector<double>& d = r.vars.at("d")->data;
+  ASSERT_EQ(written.data.size(), d.size());
+  EXPECT_TRUE(std::isnan(written.data[0]) && std::isnan(d[0]));  // FDIF's first value: missing
+  EXPECT_EQ(std::vector<double>(written.data.begin() + 1, written.data.end()),
+            std::vector<double>(d.begin() + 1, d.end()));
+  std::remove(one.c_str());
+  std::remove(two.c_str());
+  std::remove(back.c_str());
+}
+
+// A table is written as it is formatted: printing a 2 x 10^6 result holds
+// no more than a few blocks beside it.
+TEST(CliRunner, PrintedTableIsNotHeldWhole) {
+  Session s;
+  std::ostringstream err;
+  struct Discard : std::streambuf {
+    int overflow(int c) override { return c; }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+  } discard;
+  std::ostream out(&discard);
+  Printer printer(Format::kTable, out, err);
+  Runner runner(s, printer);
+  g_peak = g_live.load();
+  const std::int64_t before = g_live;
+  ASSERT_EQ(runner.script("y = VNORMAL mu=\"0 0\" n=1e6 seed=1\nprint y\n", "t.mvts", false),
+            kExitOk)
+      << err.str();
+  const std::int64_t result = 2000000 * std::int64_t(sizeof(double));
+  EXPECT_LT(g_peak - before, result + (std::int64_t(1) << 20));
 }
 
 TEST(CliRunner, CharacterValueCannotBeStored) {

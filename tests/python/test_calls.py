@@ -28,8 +28,6 @@ class TestErrors:
         number, inserts, text = e.messages[0]
         assert inserts == () and "not stationary" in text and text in str(e)
 
-    @pytest.mark.skipif(not mvts._core.REPORTS_ARGUMENT,
-                        reason="this host does not report the argument of a failed check")
     def test_failure_of_an_argument_check_names_the_argument(self, session):
         with pytest.raises(mvts.MvtsError) as info:
             session.varmacov(PHI, THETA, [[1.0, 0.5], [0.2, 1.0]])  # sigma not symmetric
