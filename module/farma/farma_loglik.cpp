@@ -7,6 +7,7 @@
 #include "module/farma/durbin_levinson.hpp"
 #include "module/farma/farma_model.hpp"
 #include "module/farma/frac_diff.hpp"
+#include "module/farma/superfast_toeplitz.hpp"
 #include "module/farma/toeplitz_filter.hpp"
 #include "module/frame/host.hpp"
 
@@ -29,7 +30,7 @@ ExactLayout exact_layout(std::int64_t n, int p, int q, bool gls) {
   l.model = at;
   at += farma_model_gamma_work_size(n > 0 ? n - 1 : 0, p, q);
   l.levinson = at;
-  at += std::uint64_t(levinson_work_size(n));
+  at += toeplitz_loglik_work_size(n);
   l.gls = at;
   if (gls) at += 2 * std::uint64_t(n);
   l.total = at;
@@ -70,8 +71,8 @@ int farma_model_gamma(double* gamma, std::int64_t lag, double d, int p, int q, c
   return 0;
 }
 
-int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
-                    double* logdet, double* quad, double* last_pivot) {
+int toeplitz_loglik_levinson(const double* gamma, const double* y, std::int64_t n, double* work,
+                             double* logdet, double* quad, double* last_pivot) {
   if (n < 1) {
     *logdet = *quad = 0.0;
     return 0;
@@ -90,6 +91,29 @@ int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double
   *logdet = ld;
   *quad = qy;
   return 0;
+}
+
+std::uint64_t toeplitz_loglik_work_size(std::int64_t n) {
+  return n >= kSuperfastFrom ? superfast_work_size(n) : std::uint64_t(levinson_work_size(n));
+}
+
+int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
+                    double* logdet, double* quad, double* last_pivot, ToeplitzRoute* route) {
+  if (n >= kSuperfastFrom) {
+    double v = 0.0;
+    const int st = toeplitz_superfast(gamma, y, n, work, logdet, quad, &v);
+    if (st != kSuperfastDeclined) {
+      if (route) *route = ToeplitzRoute::kSuperfast;
+      if (st == 0 && last_pivot) *last_pivot = v;
+      return st;
+    }
+    // The superfast route's checks failed: Durbin-Levinson, whose
+    // coefficients take the same first n doubles of work.
+    if (route) *route = ToeplitzRoute::kSuperfastDeclined;
+  } else if (route) {
+    *route = ToeplitzRoute::kDurbinLevinson;
+  }
+  return toeplitz_loglik_levinson(gamma, y, n, work, logdet, quad, last_pivot);
 }
 
 int toeplitz_loglik_gls(const double* gamma, const double* y, std::int64_t n, double* work,

@@ -1,0 +1,131 @@
+// The superfast route of the exact likelihood (superfast_toeplitz.hpp)
+// against Durbin-Levinson in double and in long double, over a grid of
+// ARFIMA models: d across (-0.49, 0.49), AR roots up to 0.99, complex pairs,
+// MA roots near the unit circle.  Prints one row per model and n: the
+// relative errors of the log-likelihood -(q + ln det)/2, the route's checks
+// and whether it declines; the table of bench/superfast_toeplitz.md.
+// Usage: bench_superfast_accuracy [n ...] [--wide N]  (long double
+// Durbin-Levinson up to n = N, default 20000).
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host/host.hpp"
+#include "module/farma/farma_loglik.hpp"
+#include "module/farma/frac_diff.hpp"
+#include "module/farma/superfast_toeplitz.hpp"
+#include "module/frame/host.hpp"
+#include "tests/farma/dense_reference.hpp"
+
+namespace {
+
+struct Model {
+  std::string name;
+  double d;
+  std::vector<double> phi;    // AR coefficients phi_1..phi_p
+  std::vector<double> theta;  // MA coefficients theta_1..theta_q
+};
+
+// (1 - r e^(iw) B)(1 - r e^(-iw) B) = 1 - 2 r cos w B + r^2 B^2
+std::vector<double> pair_phi(double r, double w) { return {2 * r * std::cos(w), -r * r}; }
+
+std::vector<Model> grid() {
+  std::vector<Model> g;
+  for (double d : {-0.49, -0.3, 0.0, 0.2, 0.4, 0.45, 0.49}) {
+    const std::string ds = "d=" + std::to_string(d).substr(0, 5);
+    g.push_back({ds, d, {}, {}});
+    for (double r : {0.5, 0.9, 0.99, -0.9, -0.99}) g.push_back({ds + " ar=" + std::to_string(r).substr(0, 5), d, {r}, {}});
+    g.push_back({ds + " pair 0.95/60deg", d, pair_phi(0.95, M_PI / 3), {}});
+    g.push_back({ds + " pair 0.99/10deg", d, pair_phi(0.99, M_PI / 18), {}});
+    for (double t : {0.9, 0.99, -0.99}) g.push_back({ds + " ma=" + std::to_string(t).substr(0, 5), d, {}, {t}});
+    g.push_back({ds + " ar=0.9 ma=0.99", d, {0.9}, {0.99}});
+  }
+  return g;
+}
+
+// A series of the model's kind (not drawn from its exact law): the ARMA
+// part by its recursion, then (1 - B)^-d by the FFT fractional filter.
+std::vector<double> series(const Model& m, std::int64_t n, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  std::normal_distribution<double> z;
+  const std::int64_t burn = 1000;
+  std::vector<double> e(n + burn), w(n + burn, 0.0);
+  for (auto& v : e) v = z(rng);
+  for (std::int64_t t = 0; t < n + burn; ++t) {
+    double s = e[t];
+    for (std::size_t j = 0; j < m.phi.size(); ++j)
+      if (t > std::int64_t(j)) s += m.phi[j] * w[t - 1 - j];
+    for (std::size_t j = 0; j < m.theta.size(); ++j)
+      if (t > std::int64_t(j)) s -= m.theta[j] * e[t - 1 - j];
+    w[t] = s;
+  }
+  std::vector<double> x(w.begin() + burn, w.end()), y(n), ww(n);
+  std::vector<double> scratch(std::size_t(mvtsa::frac_diff_work_size(n)));
+  if (m.d != 0.0) {
+    mvtsa::frac_diff_filter(y.data(), ww.data(), -m.d, x.data(), n, scratch.data());
+    y[0] = x[0];  // the filter leaves its first value missing; its weight is 1
+    return y;
+  }
+  return x;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  mvts::Host host;
+  host.activate();
+  mvtsa::set_host_table(host.table());
+  std::vector<std::int64_t> sizes;
+  std::int64_t wide_max = 20000;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--wide") == 0 && i + 1 < argc) wide_max = std::atoll(argv[++i]);
+    else sizes.push_back(std::atoll(argv[i]));
+  }
+  if (sizes.empty()) sizes = {4096, 20000};
+  std::printf("%-26s %8s %10s %10s %9s %9s %9s %s\n", "model", "n", "err_DL", "err_wide",
+              "growth", "pred_res", "quad_err", "route");
+  int rows = 0, declined = 0;
+  for (std::int64_t n : sizes)
+    for (const Model& m : grid()) {
+      const int p = int(m.phi.size()), q = int(m.theta.size());
+      std::vector<double> ar(p + 1, 1.0), ma(q + 1, 1.0), gamma(n);
+      for (int j = 0; j < p; ++j) ar[j + 1] = -m.phi[j];
+      for (int j = 0; j < q; ++j) ma[j + 1] = -m.theta[j];
+      std::vector<double> gw(mvtsa::farma_model_gamma_work_size(n - 1, p, q));
+      if (mvtsa::farma_model_gamma(gamma.data(), n - 1, m.d, p, q, ar.data(), ma.data(), 1.0,
+                                   gw.data()) != 0) {
+        std::printf("%-26s %8lld gamma failed\n", m.name.c_str(), (long long)n);
+        continue;
+      }
+      const auto y = series(m, n, 11);
+      std::vector<double> w(mvtsa::superfast_work_size(n));
+      double ld_s = 0, q_s = 0, v_s = 0, ld_d = 0, q_d = 0;
+      mvtsa::SuperfastChecks c;
+      const int st = mvtsa::toeplitz_superfast(gamma.data(), y.data(), n, w.data(), &ld_s, &q_s,
+                                               &v_s, &c);
+      const int sd = mvtsa::toeplitz_loglik_levinson(gamma.data(), y.data(), n, w.data(), &ld_d,
+                                                     &q_d);
+      const double L_s = -(ld_s + q_s) / 2, L_d = -(ld_d + q_d) / 2;
+      double err_w = NAN;
+      if (n <= wide_max) {
+        double ld_w = 0, q_w = 0;
+        farma_test::wide_toeplitz_loglik(gamma, y, &ld_w, &q_w);
+        const double L_w = -(ld_w + q_w) / 2;
+        err_w = std::fabs(L_s - L_w) / std::fabs(L_w);
+      }
+      const char* route = st == 0 ? "superfast" : st == mvtsa::kSuperfastDeclined ? "DECLINED" : "status";
+      ++rows;
+      if (st == mvtsa::kSuperfastDeclined) ++declined;
+      std::printf("%-26s %8lld %10.2e %10.2e %9.2e %9.2e %9.2e %s %d/%d\n", m.name.c_str(),
+                  (long long)n, std::fabs(L_s - L_d) / std::fabs(L_d), err_w, c.generator_growth,
+                  c.predictor_residual, c.quad_error, route, st, sd);
+      std::fflush(stdout);
+    }
+  std::printf("declined %d of %d\n", declined, rows);
+  return 0;
+}

@@ -1,0 +1,440 @@
+#include "module/farma/superfast_toeplitz.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "module/farma/fft_convolve.hpp"
+#include "module/farma/toeplitz_filter.hpp"
+#include "module/frame/host.hpp"
+#include "module/frame/status.hpp"
+
+namespace mvtsa {
+namespace {
+
+// Doubles reserved in front of a run of aligned FFT arrays.
+constexpr std::int64_t kAlignRoom = 8;
+
+std::int64_t stride_for(std::int64_t k) { return fft_array_stride(fft_nice_length(k)); }
+
+// Scratch doubles of one node of k steps (its outputs A, B excluded).  A
+// node takes, above its A_1, B_1 (h each): for the first half the copies
+// of E, F (h each) and the child's room; for the generators' update six
+// aligned transforms (A_1, B_1, rev_h(A_1), rev_h(B_1), E, F); for the
+// second half the first four of them, A_2, B_2 (k - h each) and the
+// child's room; for M = M_2 M_1 the four, A_2, B_2 and two transforms.
+std::int64_t node_stack(std::int64_t k) {
+  if (k <= kSchurLeaf) return 2 * (k + 1);
+  const std::int64_t h = k / 2, s = stride_for(k);
+  const std::int64_t left = 2 * h + node_stack(h);
+  const std::int64_t update = kAlignRoom + 6 * s;
+  const std::int64_t right = kAlignRoom + 4 * s + 2 * (k - h) + node_stack(k - h);
+  const std::int64_t product = kAlignRoom + 4 * s + 2 * (k - h) + kAlignRoom + 2 * s;
+  return 2 * h + std::max(std::max(left, update), std::max(right, product));
+}
+
+// The recursion's shared state.
+struct Doubling {
+  double* kappa = nullptr;  // kappa[m + 1] is step m's
+  double gamma0 = 0.0;
+  double growth = 0.0;      // max |generator| at a leaf / gamma(0)
+  bool no_plan = false;
+  bool cancelled = false;
+};
+
+// k plain Schur steps from step m on generators E, F (k values each, both
+// overwritten), accumulating M = [A, B; C, D] (A, B: k values out; C, D of
+// degree <= k in the room).
+void schur_leaf(Doubling& st, double* E, double* F, std::int64_t k, std::int64_t m, double* A,
+                double* B, double* room) {
+  // The host is asked whether the call has been cancelled as often as the
+  // Durbin-Levinson pass asks (every kCancelPollPivots steps).
+  if ((m + k) / kCancelPollPivots != m / kCancelPollPivots && cancel_requested())
+    st.cancelled = true;
+  double g = 0.0;
+  for (std::int64_t i = 0; i < k; ++i) g = std::max(g, std::max(std::fabs(E[i]), std::fabs(F[i])));
+  st.growth = std::max(st.growth, g / st.gamma0);
+  double* C = room;
+  double* D = room + k + 1;
+  std::fill_n(A, k, 0.0);
+  std::fill_n(B, k, 0.0);
+  std::fill_n(C, k + 1, 0.0);
+  std::fill_n(D, k + 1, 0.0);
+  A[0] = 1.0;
+  D[0] = 1.0;
+  for (std::int64_t j = 0; j < k; ++j) {
+    const double kappa = E[0] / F[0];
+    st.kappa[m + 1 + j] = kappa;
+    // E(i) <- E(i + 1) - kappa F(i + 1),  F(i) <- F(i) - kappa E(i)
+    const std::int64_t len = k - j;
+    for (std::int64_t i = 0; i + 1 < len; ++i) {
+      const double e = E[i + 1] - kappa * F[i + 1];
+      F[i] -= kappa * E[i];
+      E[i] = e;
+    }
+    // [A, B; C, D] <- [1, -kappa; -kappa z, z] [A, B; C, D]
+    for (std::int64_t i = j; i >= 0; --i) {
+      const double a = A[i], b = B[i], c = C[i], d = D[i];
+      if (i < k) {
+        A[i] = a - kappa * c;
+        B[i] = b - kappa * d;
+      }
+      C[i + 1] = c - kappa * a;
+      D[i + 1] = d - kappa * b;
+    }
+    C[0] = D[0] = 0.0;
+  }
+}
+
+// buf <- the transform of x[0..len) padded with zeros (reversed: buf[j] =
+// x[len - j], j = 1..len, buf[0] = 0: the coefficients of rev_len(x)).
+void transform_of(const FftPlans& P, double* buf, const double* x, std::int64_t len,
+                  bool reversed) {
+  const std::int64_t s = fft_array_stride(P.length());
+  if (reversed) {
+    buf[0] = 0.0;
+    for (std::int64_t j = 1; j <= len; ++j) buf[j] = x[len - j];
+    std::fill(buf + len + 1, buf + s, 0.0);
+  } else {
+    std::copy_n(x, len, buf);
+    std::fill(buf + len, buf + s, 0.0);
+  }
+  P.forward(buf);
+}
+
+// out <- p q + r t, pointwise over N / 2 + 1 complex values (out may be
+// any of them).
+[[maybe_unused]] void mul_add(double* out, const double* p, const double* q, const double* r, const double* t,
+             std::int64_t N) {
+  for (std::int64_t l = 0; l <= N / 2; ++l) {
+    const double pr = p[2 * l], pi = p[2 * l + 1], qr = q[2 * l], qi = q[2 * l + 1];
+    const double rr = r[2 * l], ri = r[2 * l + 1], tr = t[2 * l], ti = t[2 * l + 1];
+    out[2 * l] = (pr * qr - pi * qi) + (rr * tr - ri * ti);
+    out[2 * l + 1] = (pr * qi + pi * qr) + (rr * ti + ri * tr);
+  }
+}
+
+void schur_node(Doubling& st, double* E, double* F, std::int64_t k, std::int64_t m, double* A,
+                double* B, double* stack);
+
+// The generators moved on by h steps: E(h + i), F(h + i), i < k - h, become
+// coefficients h + i of A_1 E + B_1 F and rev_h(B_1) E + rev_h(A_1) F; the
+// four transforms of M_1 stay in T for the product.
+bool move_generators(const FftPlans& P, double* E, double* F, std::int64_t k, std::int64_t h,
+                     const double* A1, const double* B1, double* T) {
+  const std::int64_t N = P.length(), s = fft_array_stride(N);
+  double* tA = T;
+  double* tB = T + s;
+  double* rA = T + 2 * s;
+  double* rB = T + 3 * s;
+  double* tE = T + 4 * s;
+  double* tF = T + 5 * s;
+  transform_of(P, tA, A1, h, false);
+  transform_of(P, tB, B1, h, false);
+  transform_of(P, rA, A1, h, true);
+  transform_of(P, rB, B1, h, true);
+  transform_of(P, tE, E, k, false);
+  transform_of(P, tF, F, k, false);
+  for (std::int64_t l = 0; l <= N / 2; ++l) {
+    const double er = tE[2 * l], ei = tE[2 * l + 1], fr = tF[2 * l], fi = tF[2 * l + 1];
+    tE[2 * l] = (tA[2 * l] * er - tA[2 * l + 1] * ei) + (tB[2 * l] * fr - tB[2 * l + 1] * fi);
+    tE[2 * l + 1] = (tA[2 * l] * ei + tA[2 * l + 1] * er) + (tB[2 * l] * fi + tB[2 * l + 1] * fr);
+    tF[2 * l] = (rB[2 * l] * er - rB[2 * l + 1] * ei) + (rA[2 * l] * fr - rA[2 * l + 1] * fi);
+    tF[2 * l + 1] = (rB[2 * l] * ei + rB[2 * l + 1] * er) + (rA[2 * l] * fi + rA[2 * l + 1] * fr);
+  }
+  P.inverse(tE);
+  P.inverse(tF);
+  const double scale = 1.0 / double(N);
+  for (std::int64_t i = h; i < k; ++i) {
+    E[i] = tE[i] * scale;
+    F[i] = tF[i] * scale;
+  }
+  return true;
+}
+
+// M = M_2 M_1, row one: A = A_2 A_1 + B_2 rev_h(B_1), B = A_2 B_1 + B_2 rev_h(A_1)
+// (k coefficients each), T holding the transforms of M_1, U two more arrays.
+void multiply_steps(const FftPlans& P, const double* A2, const double* B2, std::int64_t k2,
+                    const double* T, double* U, std::int64_t k, double* A, double* B) {
+  const std::int64_t N = P.length(), s = fft_array_stride(N);
+  const double *tA = T, *tB = T + s, *rA = T + 2 * s, *rB = T + 3 * s;
+  double* uA = U;
+  double* uB = U + s;
+  transform_of(P, uA, A2, k2, false);
+  transform_of(P, uB, B2, k2, false);
+  for (std::int64_t l = 0; l <= N / 2; ++l) {
+    const double ar = uA[2 * l], ai = uA[2 * l + 1], br = uB[2 * l], bi = uB[2 * l + 1];
+    uA[2 * l] = (ar * tA[2 * l] - ai * tA[2 * l + 1]) + (br * rB[2 * l] - bi * rB[2 * l + 1]);
+    uA[2 * l + 1] = (ar * tA[2 * l + 1] + ai * tA[2 * l]) + (br * rB[2 * l + 1] + bi * rB[2 * l]);
+    uB[2 * l] = (ar * tB[2 * l] - ai * tB[2 * l + 1]) + (br * rA[2 * l] - bi * rA[2 * l + 1]);
+    uB[2 * l + 1] = (ar * tB[2 * l + 1] + ai * tB[2 * l]) + (br * rA[2 * l + 1] + bi * rA[2 * l]);
+  }
+  P.inverse(uA);
+  P.inverse(uB);
+  const double scale = 1.0 / double(N);
+  for (std::int64_t i = 0; i < k; ++i) {
+    A[i] = uA[i] * scale;
+    B[i] = uB[i] * scale;
+  }
+}
+
+// k steps from step m on E, F (k values each, overwritten); A, B: k values out.
+void schur_node(Doubling& st, double* E, double* F, std::int64_t k, std::int64_t m, double* A,
+                double* B, double* stack) {
+  if (st.no_plan || st.cancelled) return;
+  if (k <= kSchurLeaf) {
+    schur_leaf(st, E, F, k, m, A, B, stack);
+    return;
+  }
+  const std::int64_t h = k / 2, k2 = k - h;
+  double* A1 = stack;
+  double* B1 = A1 + h;
+  double* above = B1 + h;
+  // The first h steps on copies of the generators' first h values.
+  std::copy_n(E, h, above);
+  std::copy_n(F, h, above + h);
+  schur_node(st, above, above + h, h, m, A1, B1, above + 2 * h);
+  FftPlans P;
+  double* T = fft_align(above);
+  if (st.no_plan || st.cancelled) return;
+  if (!P.acquire(fft_nice_length(k), T)) {
+    st.no_plan = true;
+    return;
+  }
+  const std::int64_t s = fft_array_stride(P.length());
+  move_generators(P, E, F, k, h, A1, B1, T);
+  // The other k - h steps on the moved generators.
+  double* A2 = T + 4 * s;
+  double* B2 = A2 + k2;
+  schur_node(st, E + h, F + h, k2, m + h, A2, B2, B2 + k2);
+  if (st.no_plan || st.cancelled) return;
+  multiply_steps(P, A2, B2, k2, T, fft_align(B2 + k2), k, A, B);
+}
+
+}  // namespace
+
+std::int64_t schur_work_size(std::int64_t n) {
+  const std::int64_t k = n - 1;
+  return 4 * k + node_stack(k);
+}
+
+int schur_doubling(const double* gamma, std::int64_t n, double* kappa, double* a, double* work,
+                   double* growth) {
+  const std::int64_t k = n - 1;
+  double* E = work;
+  double* F = E + k;
+  double* A = F + k;
+  double* B = A + k;
+  for (std::int64_t i = 0; i < k; ++i) {
+    E[i] = gamma[i + 1];
+    F[i] = gamma[i];
+  }
+  Doubling st;
+  st.kappa = kappa;
+  st.gamma0 = gamma[0];
+  kappa[0] = 0.0;
+  schur_node(st, E, F, k, 0, A, B, B + k);
+  *growth = st.growth;
+  if (st.cancelled) return kMsgCancelled;
+  if (st.no_plan) return kSuperfastDeclined;
+  // a = A + z B
+  a[0] = A[0];
+  for (std::int64_t j = 1; j < k; ++j) a[j] = A[j] + B[j - 1];
+  a[k] = B[k - 1];
+  return 0;
+}
+
+namespace {
+
+// Sigma^-1 by Gohberg and Semencul and Sigma itself as a circulant, both
+// by transforms of length N >= 2n - 1 (no wrap-around):
+//   L(x)' w = (x * reversed w) reversed,  L(x) w = (x * w) head,
+//   Sigma w = (c * w) head,  c = (gamma(0..n-1), 0, ..., 0, gamma(n-1..1)).
+struct GsSolver {
+  FftPlans P;
+  std::int64_t n = 0, N = 0, s = 0;
+  double v = 0.0;
+  double *ta = nullptr, *tb = nullptr, *tc = nullptr, *w1 = nullptr, *w2 = nullptr;
+};
+
+std::int64_t gs_work_size(std::int64_t n) {
+  return kAlignRoom + 5 * fft_array_stride(fft_nice_length(2 * n - 1));
+}
+
+bool gs_setup(GsSolver& g, const double* gamma, const double* a, std::int64_t n, double v,
+              double* work) {
+  g.n = n;
+  g.v = v;
+  g.N = fft_nice_length(2 * n - 1);
+  g.s = fft_array_stride(g.N);
+  g.ta = fft_align(work);
+  g.tb = g.ta + g.s;
+  g.tc = g.tb + g.s;
+  g.w1 = g.tc + g.s;
+  g.w2 = g.w1 + g.s;
+  if (!g.P.acquire(g.N, g.ta)) return false;
+  transform_of(g.P, g.ta, a, n, false);
+  // b = (0, a_(n-1), ..., a_1): rev_n of (a_1, ..., a_(n-1), 0) shifted
+  g.w1[0] = 0.0;
+  for (std::int64_t j = 1; j < n; ++j) g.w1[j] = a[n - j];
+  transform_of(g.P, g.tb, g.w1, n, false);
+  std::fill(g.tc, g.tc + g.s, 0.0);
+  for (std::int64_t j = 0; j < n; ++j) g.tc[j] = gamma[j];
+  for (std::int64_t j = 1; j < n; ++j) g.tc[g.N - j] = gamma[j];
+  g.P.forward(g.tc);
+  return true;
+}
+
+// x <- x y pointwise over N / 2 + 1 complex values.
+void mul_into(double* x, const double* y, std::int64_t N) {
+  for (std::int64_t l = 0; l <= N / 2; ++l) {
+    const double xr = x[2 * l], xi = x[2 * l + 1], yr = y[2 * l], yi = y[2 * l + 1];
+    x[2 * l] = xr * yr - xi * yi;
+    x[2 * l + 1] = xr * yi + xi * yr;
+  }
+}
+
+// out = Sigma w (n values).
+void gs_times(const GsSolver& g, const double* w, double* out) {
+  transform_of(g.P, g.w1, w, g.n, false);
+  mul_into(g.w1, g.tc, g.N);
+  g.P.inverse(g.w1);
+  const double scale = 1.0 / double(g.N);
+  for (std::int64_t i = 0; i < g.n; ++i) out[i] = g.w1[i] * scale;
+}
+
+// The first n values of an inverse transform in buf, reversed, scaled and
+// padded, then transformed again.
+void reverse_head(const GsSolver& g, double* buf) {
+  g.P.inverse(buf);
+  const double scale = 1.0 / double(g.N);
+  std::reverse(buf, buf + g.n);
+  for (std::int64_t i = 0; i < g.n; ++i) buf[i] *= scale;
+  std::fill(buf + g.n, buf + g.s, 0.0);
+  g.P.forward(buf);
+}
+
+// out = Sigma^-1 w = (L(a) L(a)' w - L(b) L(b)' w) / v (n values).
+void gs_solve(const GsSolver& g, const double* w, double* out) {
+  const std::int64_t n = g.n;
+  for (std::int64_t j = 0; j < n; ++j) g.w1[j] = w[n - 1 - j];
+  std::fill(g.w1 + n, g.w1 + g.s, 0.0);
+  g.P.forward(g.w1);
+  // w2 = a * reversed w, w1 = b * reversed w; reversed heads: L(a)' w, L(b)' w
+  std::copy_n(g.w1, g.s, g.w2);
+  mul_into(g.w2, g.ta, g.N);
+  mul_into(g.w1, g.tb, g.N);
+  reverse_head(g, g.w2);
+  reverse_head(g, g.w1);
+  // a * L(a)' w - b * L(b)' w
+  for (std::int64_t l = 0; l <= g.N / 2; ++l) {
+    const double pr = g.w2[2 * l], pi = g.w2[2 * l + 1], qr = g.w1[2 * l], qi = g.w1[2 * l + 1];
+    const double ar = g.ta[2 * l], ai = g.ta[2 * l + 1], br = g.tb[2 * l], bi = g.tb[2 * l + 1];
+    g.w2[2 * l] = (ar * pr - ai * pi) - (br * qr - bi * qi);
+    g.w2[2 * l + 1] = (ar * pi + ai * pr) - (br * qi + bi * qr);
+  }
+  g.P.inverse(g.w2);
+  const double scale = 1.0 / (double(g.N) * g.v);
+  for (std::int64_t i = 0; i < n; ++i) out[i] = g.w2[i] * scale;
+}
+
+double dot(const double* x, const double* y, std::int64_t n) {
+  double s = 0.0;
+  for (std::int64_t i = 0; i < n; ++i) s += x[i] * y[i];
+  return s;
+}
+
+// ln det Sigma from the reflection coefficients by the Durbin-Levinson
+// pass's pivot rules (toeplitz_filter.hpp); v_(n-1) into *last.
+int pivots_logdet(const double* gamma, const double* kappa, std::int64_t n, double* logdet,
+                  double* last) {
+  const double singular = kCloseTol * gamma[0];
+  double v = gamma[0], ld = 0.0;
+  bool zero_pivot = false;
+  for (std::int64_t t = 0;; ++t) {
+    if (!(std::fabs(v) > singular)) return kMsgSingular;
+    if (v > kLoglikCholeskyTol * gamma[0])
+      ld += std::log(v);
+    else
+      zero_pivot = true;
+    if (t + 1 == n) break;
+    double k = kappa[t + 1];
+    if (std::fabs(k) < std::numeric_limits<double>::min()) k = 0.0;
+    v *= (1.0 - k) * (1.0 + k);
+  }
+  *logdet = ld;
+  *last = v;
+  return zero_pivot ? kStatusGammaFailed : 0;
+}
+
+struct SuperfastLayout {
+  std::uint64_t kappa, a, x, r, e, scratch, total;
+};
+
+SuperfastLayout superfast_layout(std::int64_t n) {
+  SuperfastLayout l{};
+  const std::uint64_t un = std::uint64_t(n);
+  l.kappa = un;  // the predictor in the Durbin-Levinson layout first
+  l.a = l.kappa + un;
+  l.x = l.a + un;
+  l.r = l.x + un;
+  l.e = l.r + un;
+  l.scratch = l.e + un;
+  l.total = l.scratch + std::uint64_t(std::max(schur_work_size(n), gs_work_size(n)));
+  return l;
+}
+
+// y' Sigma^-1 y = y' x - x' r with x = Sigma^-1 y, r = Sigma x - y, and the
+// checks on the predictor and on the quadratic form.
+void superfast_quad(const GsSolver& g, const double* a, const double* y, double* x, double* r,
+                    double* e, double logdet, double* quad, SuperfastChecks* c) {
+  const std::int64_t n = g.n;
+  // Sigma a - v e_0
+  gs_times(g, a, r);
+  r[0] -= g.v;
+  c->predictor_residual = std::sqrt(dot(r, r, n)) / g.v;
+  gs_solve(g, y, x);
+  gs_times(g, x, r);
+  for (std::int64_t i = 0; i < n; ++i) r[i] -= y[i];
+  const double q = dot(y, x, n) - dot(x, r, n);
+  // The error left: e' Sigma e with e = x - Sigma^-1 y = Sigma^-1 r.
+  gs_solve(g, r, e);
+  c->quad_error = std::fabs(dot(r, e, n)) / (std::fabs(q) + std::fabs(logdet));
+  *quad = q;
+}
+
+}  // namespace
+
+std::uint64_t superfast_work_size(std::int64_t n) { return superfast_layout(n).total; }
+
+int toeplitz_superfast(const double* gamma, const double* y, std::int64_t n, double* work,
+                       double* logdet, double* quad, double* last_pivot,
+                       SuperfastChecks* checks) {
+  const SuperfastLayout l = superfast_layout(n);
+  SuperfastChecks local;
+  SuperfastChecks& c = checks ? *checks : local;
+  c = SuperfastChecks{};
+  double* kappa = work + l.kappa;
+  double* a = work + l.a;
+  if (int st = schur_doubling(gamma, n, kappa, a, work + l.scratch, &c.generator_growth))
+    return st;
+  double ld = 0.0, v = 0.0;
+  if (int st = pivots_logdet(gamma, kappa, n, &ld, &v)) return st;
+  if (!(c.generator_growth <= kGeneratorGrowth)) return kSuperfastDeclined;
+  GsSolver g;
+  if (!gs_setup(g, gamma, a, n, v, work + l.scratch)) return kSuperfastDeclined;
+  double qy = 0.0;
+  superfast_quad(g, a, y, work + l.x, work + l.r, work + l.e, ld, &qy, &c);
+  *logdet = ld;
+  *quad = qy;
+  *last_pivot = v;
+  if (!(c.predictor_residual <= kPredictorTol) || !(c.quad_error <= kQuadTol))
+    return kSuperfastDeclined;
+  // The predictor as the Durbin-Levinson pass leaves it: phi_(n-1,j) = -a_j
+  // at work[n - j].
+  work[0] = 0.0;
+  for (std::int64_t j = 1; j < n; ++j) work[n - j] = -a[j];
+  return 0;
+}
+
+}  // namespace mvtsa
