@@ -11,13 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "tests/farma/long_series.hpp"
 #include "host/host.hpp"
 #include "module/farma/farma_loglik.hpp"
-#include "module/farma/frac_diff.hpp"
 #include "module/farma/superfast_toeplitz.hpp"
 #include "module/frame/host.hpp"
 #include "tests/farma/dense_reference.hpp"
@@ -48,32 +47,6 @@ std::vector<Model> grid() {
   return g;
 }
 
-// A series of the model's kind (not drawn from its exact law): the ARMA
-// part by its recursion, then (1 - B)^-d by the FFT fractional filter.
-std::vector<double> series(const Model& m, std::int64_t n, unsigned seed) {
-  std::mt19937_64 rng(seed);
-  std::normal_distribution<double> z;
-  const std::int64_t burn = 1000;
-  std::vector<double> e(n + burn), w(n + burn, 0.0);
-  for (auto& v : e) v = z(rng);
-  for (std::int64_t t = 0; t < n + burn; ++t) {
-    double s = e[t];
-    for (std::size_t j = 0; j < m.phi.size(); ++j)
-      if (t > std::int64_t(j)) s += m.phi[j] * w[t - 1 - j];
-    for (std::size_t j = 0; j < m.theta.size(); ++j)
-      if (t > std::int64_t(j)) s -= m.theta[j] * e[t - 1 - j];
-    w[t] = s;
-  }
-  std::vector<double> x(w.begin() + burn, w.end()), y(n), ww(n);
-  std::vector<double> scratch(std::size_t(mvtsa::frac_diff_work_size(n)));
-  if (m.d != 0.0) {
-    mvtsa::frac_diff_filter(y.data(), ww.data(), -m.d, x.data(), n, scratch.data());
-    y[0] = x[0];  // the filter leaves its first value missing; its weight is 1
-    return y;
-  }
-  return x;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,7 +75,7 @@ int main(int argc, char** argv) {
         std::printf("%-26s %8lld gamma failed\n", m.name.c_str(), (long long)n);
         continue;
       }
-      const auto y = series(m, n, 11);
+      const auto y = farma_test::arfima_series(m.d, m.phi, m.theta, n, 11);
       std::vector<double> w(mvtsa::superfast_work_size(n));
       double ld_s = 0, q_s = 0, v_s = 0, ld_d = 0, q_d = 0;
       mvtsa::SuperfastChecks c;

@@ -62,7 +62,7 @@ std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
 // order n - 1 as levinson_step leaves it (phi_(n-1,j) at work[n - j]).
 enum class ToeplitzRoute { kDurbinLevinson, kSuperfast, kSuperfastDeclined };
 // The crossover, measured (bench/superfast_toeplitz.md).
-inline constexpr std::int64_t kSuperfastFrom = 4096;
+inline constexpr std::int64_t kSuperfastFrom = 2048;
 std::uint64_t toeplitz_loglik_work_size(std::int64_t n);
 int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
                     double* logdet, double* quad, double* last_pivot = nullptr,

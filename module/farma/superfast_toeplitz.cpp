@@ -237,8 +237,8 @@ int schur_doubling(const double* gamma, std::int64_t n, double* kappa, double* a
   *growth = st.growth;
   if (st.cancelled) return kMsgCancelled;
   if (st.no_plan) return kSuperfastDeclined;
-  // a = A + z B
-  a[0] = A[0];
+  // a = A + z B; A(0) = 1 exactly (T(kappa) at z = 0 is [1, -kappa; 0, 0]).
+  a[0] = 1.0;
   for (std::int64_t j = 1; j < k; ++j) a[j] = A[j] + B[j - 1];
   a[k] = B[k - 1];
   return 0;
