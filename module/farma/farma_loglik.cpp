@@ -1,5 +1,6 @@
 #include "module/farma/farma_loglik.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -15,9 +16,9 @@ namespace mvtsa {
 namespace {
 
 // The exact method's work space: its results (3, or 4 with the GLS mean),
-// gamma(0..n-1), the model autocovariances' room, the Durbin-Levinson
-// coefficients, and with the GLS mean the standardised innovations of y and
-// of the ones vector (2n).
+// gamma(0..n-1), the model autocovariances' room and then, in the same
+// place, toeplitz_loglik's, and with the GLS mean the standardised
+// innovations of y and of the ones vector (2n).
 struct ExactLayout {
   std::uint64_t gamma, model, levinson, gls, total;
 };
@@ -27,10 +28,9 @@ ExactLayout exact_layout(std::int64_t n, int p, int q, bool gls) {
   std::uint64_t at = gls ? 4 : 3;
   l.gamma = at;
   at += std::uint64_t(n);
-  l.model = at;
-  at += farma_model_gamma_work_size(n > 0 ? n - 1 : 0, p, q);
-  l.levinson = at;
-  at += toeplitz_loglik_work_size(n);
+  l.model = l.levinson = at;
+  at += std::max(farma_model_gamma_work_size(n > 0 ? n - 1 : 0, p, q),
+                 gls ? std::uint64_t(levinson_work_size(n)) : toeplitz_loglik_work_size(n));
   l.gls = at;
   if (gls) at += 2 * std::uint64_t(n);
   l.total = at;

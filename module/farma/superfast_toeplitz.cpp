@@ -21,15 +21,17 @@ std::int64_t stride_for(std::int64_t k) { return fft_array_stride(fft_nice_lengt
 // node takes, above its A_1, B_1 (h each): for the first half the copies
 // of E, F (h each) and the child's room; for the generators' update six
 // aligned transforms (A_1, B_1, rev_h(A_1), rev_h(B_1), E, F); for the
-// second half the first four of them, A_2, B_2 (k - h each) and the
-// child's room; for M = M_2 M_1 the four, A_2, B_2 and two transforms.
+// second half A_2, B_2 (k - h each) and the child's room, above the first
+// four transforms where they are kept (k < kKeepTransformsBelow); for
+// M = M_2 M_1 A_2, B_2, the four and two more.
 std::int64_t node_stack(std::int64_t k) {
   if (k <= kSchurLeaf) return 2 * (k + 1);
-  const std::int64_t h = k / 2, s = stride_for(k);
+  const std::int64_t h = k / 2, k2 = k - h, s = stride_for(k);
+  const std::int64_t kept = k < kKeepTransformsBelow ? 4 * s : 0;
   const std::int64_t left = 2 * h + node_stack(h);
   const std::int64_t update = kAlignRoom + 6 * s;
-  const std::int64_t right = kAlignRoom + 4 * s + 2 * (k - h) + node_stack(k - h);
-  const std::int64_t product = kAlignRoom + 4 * s + 2 * (k - h) + kAlignRoom + 2 * s;
+  const std::int64_t right = kAlignRoom + kept + 2 * k2 + node_stack(k2);
+  const std::int64_t product = kAlignRoom + kept + 2 * k2 + kAlignRoom + (6 * s - kept);
   return 2 * h + std::max(std::max(left, update), std::max(right, product));
 }
 
@@ -102,37 +104,28 @@ void transform_of(const FftPlans& P, double* buf, const double* x, std::int64_t 
   P.forward(buf);
 }
 
-// out <- p q + r t, pointwise over N / 2 + 1 complex values (out may be
-// any of them).
-[[maybe_unused]] void mul_add(double* out, const double* p, const double* q, const double* r, const double* t,
-             std::int64_t N) {
-  for (std::int64_t l = 0; l <= N / 2; ++l) {
-    const double pr = p[2 * l], pi = p[2 * l + 1], qr = q[2 * l], qi = q[2 * l + 1];
-    const double rr = r[2 * l], ri = r[2 * l + 1], tr = t[2 * l], ti = t[2 * l + 1];
-    out[2 * l] = (pr * qr - pi * qi) + (rr * tr - ri * ti);
-    out[2 * l + 1] = (pr * qi + pi * qr) + (rr * ti + ri * tr);
-  }
-}
-
 void schur_node(Doubling& st, double* E, double* F, std::int64_t k, std::int64_t m, double* A,
                 double* B, double* stack);
 
+// T <- the transforms of A_1, B_1, rev_h(A_1), rev_h(B_1) (h values each).
+void transform_steps(const FftPlans& P, const double* A1, const double* B1, std::int64_t h,
+                     double* T) {
+  const std::int64_t s = fft_array_stride(P.length());
+  transform_of(P, T, A1, h, false);
+  transform_of(P, T + s, B1, h, false);
+  transform_of(P, T + 2 * s, A1, h, true);
+  transform_of(P, T + 3 * s, B1, h, true);
+}
+
 // The generators moved on by h steps: E(h + i), F(h + i), i < k - h, become
-// coefficients h + i of A_1 E + B_1 F and rev_h(B_1) E + rev_h(A_1) F; the
-// four transforms of M_1 stay in T for the product.
-bool move_generators(const FftPlans& P, double* E, double* F, std::int64_t k, std::int64_t h,
-                     const double* A1, const double* B1, double* T) {
+// coefficients h + i of A_1 E + B_1 F and rev_h(B_1) E + rev_h(A_1) F, T
+// holding the four transforms of M_1 and room for two more.
+void move_generators(const FftPlans& P, double* E, double* F, std::int64_t k, std::int64_t h,
+                     const double* T) {
   const std::int64_t N = P.length(), s = fft_array_stride(N);
-  double* tA = T;
-  double* tB = T + s;
-  double* rA = T + 2 * s;
-  double* rB = T + 3 * s;
-  double* tE = T + 4 * s;
-  double* tF = T + 5 * s;
-  transform_of(P, tA, A1, h, false);
-  transform_of(P, tB, B1, h, false);
-  transform_of(P, rA, A1, h, true);
-  transform_of(P, rB, B1, h, true);
+  const double *tA = T, *tB = T + s, *rA = T + 2 * s, *rB = T + 3 * s;
+  double* tE = const_cast<double*>(T) + 4 * s;
+  double* tF = tE + s;
   transform_of(P, tE, E, k, false);
   transform_of(P, tF, F, k, false);
   for (std::int64_t l = 0; l <= N / 2; ++l) {
@@ -149,7 +142,6 @@ bool move_generators(const FftPlans& P, double* E, double* F, std::int64_t k, st
     E[i] = tE[i] * scale;
     F[i] = tF[i] * scale;
   }
-  return true;
 }
 
 // M = M_2 M_1, row one: A = A_2 A_1 + B_2 rev_h(B_1), B = A_2 B_1 + B_2 rev_h(A_1)
@@ -202,13 +194,21 @@ void schur_node(Doubling& st, double* E, double* F, std::int64_t k, std::int64_t
     return;
   }
   const std::int64_t s = fft_array_stride(P.length());
-  move_generators(P, E, F, k, h, A1, B1, T);
-  // The other k - h steps on the moved generators.
-  double* A2 = T + 4 * s;
+  transform_steps(P, A1, B1, h, T);
+  move_generators(P, E, F, k, h, T);
+  // The other k - h steps on the moved generators, above M_1's transforms
+  // where they are kept; else those are made again afterwards (four more
+  // transforms for less memory at the top of the recursion).
+  const bool keep = k < kKeepTransformsBelow;
+  double* A2 = keep ? T + 4 * s : T;
   double* B2 = A2 + k2;
   schur_node(st, E + h, F + h, k2, m + h, A2, B2, B2 + k2);
   if (st.no_plan || st.cancelled) return;
-  multiply_steps(P, A2, B2, k2, T, fft_align(B2 + k2), k, A, B);
+  if (!keep) {
+    T = fft_align(B2 + k2);
+    transform_steps(P, A1, B1, h, T);
+  }
+  multiply_steps(P, A2, B2, k2, T, keep ? fft_align(B2 + k2) : T + 4 * s, k, A, B);
 }
 
 }  // namespace
@@ -367,20 +367,22 @@ int pivots_logdet(const double* gamma, const double* kappa, std::int64_t n, doub
   return zero_pivot ? kStatusGammaFailed : 0;
 }
 
+// The work space: x (then the predictor in the Durbin-Levinson layout),
+// a, and either the reflection coefficients and the doubling recursion's
+// room, or r, e and the Gohberg-Semencul solver's room.
 struct SuperfastLayout {
-  std::uint64_t kappa, a, x, r, e, scratch, total;
+  std::uint64_t a, kappa, schur, r, e, gs, total;
 };
 
 SuperfastLayout superfast_layout(std::int64_t n) {
   SuperfastLayout l{};
   const std::uint64_t un = std::uint64_t(n);
-  l.kappa = un;  // the predictor in the Durbin-Levinson layout first
-  l.a = l.kappa + un;
-  l.x = l.a + un;
-  l.r = l.x + un;
-  l.e = l.r + un;
-  l.scratch = l.e + un;
-  l.total = l.scratch + std::uint64_t(std::max(schur_work_size(n), gs_work_size(n)));
+  l.a = un;
+  l.kappa = l.r = 2 * un;
+  l.schur = l.e = 3 * un;
+  l.gs = 4 * un;
+  l.total = std::max(l.schur + std::uint64_t(schur_work_size(n)),
+                     l.gs + std::uint64_t(gs_work_size(n)));
   return l;
 }
 
@@ -416,15 +418,15 @@ int toeplitz_superfast(const double* gamma, const double* y, std::int64_t n, dou
   c = SuperfastChecks{};
   double* kappa = work + l.kappa;
   double* a = work + l.a;
-  if (int st = schur_doubling(gamma, n, kappa, a, work + l.scratch, &c.generator_growth))
+  if (int st = schur_doubling(gamma, n, kappa, a, work + l.schur, &c.generator_growth))
     return st;
   double ld = 0.0, v = 0.0;
   if (int st = pivots_logdet(gamma, kappa, n, &ld, &v)) return st;
   if (!(c.generator_growth <= kGeneratorGrowth)) return kSuperfastDeclined;
   GsSolver g;
-  if (!gs_setup(g, gamma, a, n, v, work + l.scratch)) return kSuperfastDeclined;
+  if (!gs_setup(g, gamma, a, n, v, work + l.gs)) return kSuperfastDeclined;
   double qy = 0.0;
-  superfast_quad(g, a, y, work + l.x, work + l.r, work + l.e, ld, &qy, &c);
+  superfast_quad(g, a, y, work, work + l.r, work + l.e, ld, &qy, &c);
   *logdet = ld;
   *quad = qy;
   *last_pivot = v;

@@ -86,10 +86,11 @@ class SuperfastToeplitz : public ::testing::Test {
 
 // The doubling recursion's reflection coefficients and predictor are the
 // Durbin-Levinson pass's, at sizes on both sides of the leaf and of the
-// splits (odd halves, transform lengths 3 2^j and 5 2^j).
+// splits (odd halves, transform lengths 3 2^j and 5 2^j, and from
+// kKeepTransformsBelow the transforms of M_1 made twice).
 TEST_F(SuperfastToeplitz, ReflectionCoefficientsAndPredictorMatchDurbinLevinson) {
   const Model m{"d=0.3 ar=0.5 ma=-0.4", 0.3, {0.5}, {-0.4}};
-  for (std::int64_t n : {2, 3, 64, 65, 66, 129, 200, 777, 5000}) {
+  for (std::int64_t n : {2, 3, 64, 65, 66, 129, 200, 777, 5000, 40000}) {
     SCOPED_TRACE("n = " + std::to_string(n));
     const std::vector<double> g = model_gamma(m, n);
     std::vector<double> kappa(n), a(n), work(mvtsa::schur_work_size(n));
