@@ -18,20 +18,22 @@ constexpr std::int64_t kAlignRoom = 8;
 std::int64_t stride_for(std::int64_t k) { return fft_array_stride(fft_nice_length(k)); }
 
 // Scratch doubles of one node of k steps (its outputs A, B excluded).  A
-// node takes, above its A_1, B_1 (h each): for the first half the copies
-// of E, F (h each) and the child's room; for the generators' update six
-// aligned transforms (A_1, B_1, rev_h(A_1), rev_h(B_1), E, F); for the
-// second half A_2, B_2 (k - h each) and the child's room, above the first
-// four transforms where they are kept (k < kKeepTransformsBelow); for
-// M = M_2 M_1 A_2, B_2, the four and two more.
+// node takes, above its A_1, B_1 (h each), for the first half the copies
+// of E, F (h each) and the child's room.  Below kKeepTransformsBelow it
+// then takes six aligned transforms for the generators' update (A_1, B_1,
+// rev_h(A_1), rev_h(B_1), E, F), holds the first four through the second
+// half (A_2, B_2, k - h each, and the child's room above them) and adds two
+// for M = M_2 M_1.  From there on it works in four transforms' room, one
+// product at a time, and makes M_1's transforms again for M.
 std::int64_t node_stack(std::int64_t k) {
   if (k <= kSchurLeaf) return 2 * (k + 1);
   const std::int64_t h = k / 2, k2 = k - h, s = stride_for(k);
-  const std::int64_t kept = k < kKeepTransformsBelow ? 4 * s : 0;
+  const bool keep = k < kKeepTransformsBelow;
   const std::int64_t left = 2 * h + node_stack(h);
-  const std::int64_t update = kAlignRoom + 6 * s;
-  const std::int64_t right = kAlignRoom + kept + 2 * k2 + node_stack(k2);
-  const std::int64_t product = kAlignRoom + kept + 2 * k2 + kAlignRoom + (6 * s - kept);
+  const std::int64_t update = kAlignRoom + (keep ? 6 : 4) * s;
+  const std::int64_t right = kAlignRoom + (keep ? 4 * s : 0) + 2 * k2 + node_stack(k2);
+  const std::int64_t product = kAlignRoom + (keep ? 4 * s : 0) + 2 * k2 + kAlignRoom +
+                               (keep ? 2 : 4) * s;
   return 2 * h + std::max(std::max(left, update), std::max(right, product));
 }
 
@@ -170,6 +172,54 @@ void multiply_steps(const FftPlans& P, const double* A2, const double* B2, std::
   }
 }
 
+// out <- x u + y v pointwise over N / 2 + 1 complex values (out may be any
+// of them), transformed back: dst[i] = out[from + i] / N, i < count.
+void product_sum(const FftPlans& P, double* out, const double* x, const double* u,
+                 const double* y, const double* v, std::int64_t from, std::int64_t count,
+                 double* dst) {
+  const std::int64_t N = P.length();
+  for (std::int64_t l = 0; l <= N / 2; ++l) {
+    const double xr = x[2 * l], xi = x[2 * l + 1], ur = u[2 * l], ui = u[2 * l + 1];
+    const double yr = y[2 * l], yi = y[2 * l + 1], vr = v[2 * l], vi = v[2 * l + 1];
+    out[2 * l] = (xr * ur - xi * ui) + (yr * vr - yi * vi);
+    out[2 * l + 1] = (xr * ui + xi * ur) + (yr * vi + yi * vr);
+  }
+  P.inverse(out);
+  const double scale = 1.0 / double(N);
+  for (std::int64_t i = 0; i < count; ++i) dst[i] = out[from + i] * scale;
+}
+
+// move_generators in four transforms' room (T), one product at a time.
+void move_generators_lean(const FftPlans& P, double* E, double* F, std::int64_t k,
+                          std::int64_t h, const double* A1, const double* B1, double* T) {
+  const std::int64_t s = fft_array_stride(P.length());
+  double *x1 = T, *x2 = T + s, *x3 = T + 2 * s, *x4 = T + 3 * s;
+  transform_of(P, x3, E, k, false);
+  transform_of(P, x4, F, k, false);
+  transform_of(P, x1, A1, h, false);
+  transform_of(P, x2, B1, h, false);
+  product_sum(P, x1, x1, x3, x2, x4, h, k - h, E + h);  // A_1 E + B_1 F
+  transform_of(P, x1, B1, h, true);
+  transform_of(P, x2, A1, h, true);
+  product_sum(P, x1, x1, x3, x2, x4, h, k - h, F + h);  // rev_h(B_1) E + rev_h(A_1) F
+}
+
+// multiply_steps in four transforms' room (T), M_1's transforms made here.
+void multiply_steps_lean(const FftPlans& P, const double* A1, const double* B1, std::int64_t h,
+                         const double* A2, const double* B2, std::int64_t k2, double* T,
+                         std::int64_t k, double* A, double* B) {
+  const std::int64_t s = fft_array_stride(P.length());
+  double *x1 = T, *x2 = T + s, *x3 = T + 2 * s, *x4 = T + 3 * s;
+  transform_of(P, x3, A2, k2, false);
+  transform_of(P, x4, B2, k2, false);
+  transform_of(P, x1, A1, h, false);
+  transform_of(P, x2, B1, h, true);
+  product_sum(P, x1, x3, x1, x4, x2, 0, k, A);  // A_2 A_1 + B_2 rev_h(B_1)
+  transform_of(P, x1, B1, h, false);
+  transform_of(P, x2, A1, h, true);
+  product_sum(P, x1, x3, x1, x4, x2, 0, k, B);  // A_2 B_1 + B_2 rev_h(A_1)
+}
+
 // k steps from step m on E, F (k values each, overwritten); A, B: k values out.
 void schur_node(Doubling& st, double* E, double* F, std::int64_t k, std::int64_t m, double* A,
                 double* B, double* stack) {
@@ -194,21 +244,23 @@ void schur_node(Doubling& st, double* E, double* F, std::int64_t k, std::int64_t
     return;
   }
   const std::int64_t s = fft_array_stride(P.length());
-  transform_steps(P, A1, B1, h, T);
-  move_generators(P, E, F, k, h, T);
-  // The other k - h steps on the moved generators, above M_1's transforms
-  // where they are kept; else those are made again afterwards (four more
-  // transforms for less memory at the top of the recursion).
-  const bool keep = k < kKeepTransformsBelow;
-  double* A2 = keep ? T + 4 * s : T;
+  if (k < kKeepTransformsBelow) {
+    // M_1's transforms made once and held through the second half.
+    transform_steps(P, A1, B1, h, T);
+    move_generators(P, E, F, k, h, T);
+    double* A2 = T + 4 * s;
+    double* B2 = A2 + k2;
+    schur_node(st, E + h, F + h, k2, m + h, A2, B2, B2 + k2);
+    if (st.no_plan || st.cancelled) return;
+    multiply_steps(P, A2, B2, k2, T, fft_align(B2 + k2), k, A, B);
+    return;
+  }
+  move_generators_lean(P, E, F, k, h, A1, B1, T);
+  double* A2 = T;
   double* B2 = A2 + k2;
   schur_node(st, E + h, F + h, k2, m + h, A2, B2, B2 + k2);
   if (st.no_plan || st.cancelled) return;
-  if (!keep) {
-    T = fft_align(B2 + k2);
-    transform_steps(P, A1, B1, h, T);
-  }
-  multiply_steps(P, A2, B2, k2, T, keep ? fft_align(B2 + k2) : T + 4 * s, k, A, B);
+  multiply_steps_lean(P, A1, B1, h, A2, B2, k2, fft_align(B2 + k2), k, A, B);
 }
 
 }  // namespace
@@ -254,11 +306,12 @@ struct GsSolver {
   FftPlans P;
   std::int64_t n = 0, N = 0, s = 0;
   double v = 0.0;
-  double *ta = nullptr, *tb = nullptr, *tc = nullptr, *w1 = nullptr, *w2 = nullptr;
+  const double* gamma = nullptr;
+  double *ta = nullptr, *tb = nullptr, *w1 = nullptr, *w2 = nullptr;
 };
 
 std::int64_t gs_work_size(std::int64_t n) {
-  return kAlignRoom + 5 * fft_array_stride(fft_nice_length(2 * n - 1));
+  return kAlignRoom + 4 * fft_array_stride(fft_nice_length(2 * n - 1));
 }
 
 bool gs_setup(GsSolver& g, const double* gamma, const double* a, std::int64_t n, double v,
@@ -269,8 +322,8 @@ bool gs_setup(GsSolver& g, const double* gamma, const double* a, std::int64_t n,
   g.s = fft_array_stride(g.N);
   g.ta = fft_align(work);
   g.tb = g.ta + g.s;
-  g.tc = g.tb + g.s;
-  g.w1 = g.tc + g.s;
+  g.gamma = gamma;
+  g.w1 = g.tb + g.s;
   g.w2 = g.w1 + g.s;
   if (!g.P.acquire(g.N, g.ta)) return false;
   transform_of(g.P, g.ta, a, n, false);
@@ -278,10 +331,6 @@ bool gs_setup(GsSolver& g, const double* gamma, const double* a, std::int64_t n,
   g.w1[0] = 0.0;
   for (std::int64_t j = 1; j < n; ++j) g.w1[j] = a[n - j];
   transform_of(g.P, g.tb, g.w1, n, false);
-  std::fill(g.tc, g.tc + g.s, 0.0);
-  for (std::int64_t j = 0; j < n; ++j) g.tc[j] = gamma[j];
-  for (std::int64_t j = 1; j < n; ++j) g.tc[g.N - j] = gamma[j];
-  g.P.forward(g.tc);
   return true;
 }
 
@@ -294,10 +343,15 @@ void mul_into(double* x, const double* y, std::int64_t N) {
   }
 }
 
-// out = Sigma w (n values).
+// out = Sigma w (n values); the circulant's transform is made in w2 each
+// time (one transform for an array less).
 void gs_times(const GsSolver& g, const double* w, double* out) {
+  std::fill(g.w2, g.w2 + g.s, 0.0);
+  for (std::int64_t j = 0; j < g.n; ++j) g.w2[j] = g.gamma[j];
+  for (std::int64_t j = 1; j < g.n; ++j) g.w2[g.N - j] = g.gamma[j];
+  g.P.forward(g.w2);
   transform_of(g.P, g.w1, w, g.n, false);
-  mul_into(g.w1, g.tc, g.N);
+  mul_into(g.w1, g.w2, g.N);
   g.P.inverse(g.w1);
   const double scale = 1.0 / double(g.N);
   for (std::int64_t i = 0; i < g.n; ++i) out[i] = g.w1[i] * scale;
