@@ -29,8 +29,10 @@ ExactLayout exact_layout(std::int64_t n, int p, int q, bool gls) {
   l.gamma = at;
   at += std::uint64_t(n);
   l.model = l.levinson = at;
-  at += std::max(farma_model_gamma_work_size(n > 0 ? n - 1 : 0, p, q),
-                 gls ? std::uint64_t(levinson_work_size(n)) : toeplitz_loglik_work_size(n));
+  const std::uint64_t route = !gls                ? toeplitz_loglik_work_size(n)
+                              : n >= kSuperfastFrom ? superfast_gls_work_size(n)
+                                                    : std::uint64_t(levinson_work_size(n));
+  at += std::max(farma_model_gamma_work_size(n > 0 ? n - 1 : 0, p, q), route);
   l.gls = at;
   if (gls) at += 2 * std::uint64_t(n);
   l.total = at;
@@ -166,10 +168,14 @@ int exact_loglik(double* work, const double* y, std::int64_t n, double d, int p,
   // (at the GLS mean, which goes to work[3]).
   double logdet = 0.0, qy = 0.0;
   if (gls) {
+    // The GLS mean by the route toeplitz_loglik would take at this n.
+    int st = kSuperfastDeclined;
+    if (n >= kSuperfastFrom)
+      st = toeplitz_superfast_gls(gamma, y, n, work + l.levinson, &logdet, &qy, work + 3);
     double* a = work + l.gls;
-    if (int st = toeplitz_loglik_gls(gamma, y, n, work + l.levinson, a, a + n, &logdet, &qy,
-                                     work + 3))
-      return st;
+    if (st == kSuperfastDeclined)
+      st = toeplitz_loglik_gls(gamma, y, n, work + l.levinson, a, a + n, &logdet, &qy, work + 3);
+    if (st) return st;
   } else if (int st = toeplitz_loglik(gamma, y, n, work + l.levinson, &logdet, &qy)) {
     return st;
   }

@@ -72,7 +72,10 @@ int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double
 int toeplitz_loglik_levinson(const double* gamma, const double* y, std::int64_t n, double* work,
                              double* logdet, double* quad, double* last_pivot = nullptr);
 
-// The same with the mean of y profiled out at its GLS value: with a_t and
+// The same with the mean of y profiled out at its GLS value, on the
+// Durbin-Levinson route (the exact method at the GLS mean takes
+// toeplitz_superfast_gls from n = kSuperfastFrom, this where that declines):
+// with a_t and
 // b_t the standardised innovations of y and of the ones vector (std_y,
 // std_one: n doubles each, both written; 0 at a pivot the rules leave out),
 //   mu = sum a_t b_t / sum b_t^2,  quad = sum (a_t - mu b_t)^2,

@@ -459,6 +459,50 @@ void superfast_quad(const GsSolver& g, const double* a, const double* y, double*
   *quad = q;
 }
 
+// The doubling recursion, the pivots and ln det, and the solver: 0 with g
+// set up, a status, or kSuperfastDeclined.
+int superfast_prepare(const double* gamma, std::int64_t n, double* work,
+                      const SuperfastLayout& l, GsSolver& g, double* logdet,
+                      SuperfastChecks& c) {
+  double* kappa = work + l.kappa;
+  double* a = work + l.a;
+  if (int st = schur_doubling(gamma, n, kappa, a, work + l.schur, &c.generator_growth))
+    return st;
+  double v = 0.0;
+  if (int st = pivots_logdet(gamma, kappa, n, logdet, &v)) return st;
+  if (!(c.generator_growth <= kGeneratorGrowth)) return kSuperfastDeclined;
+  if (!gs_setup(g, gamma, a, n, v, work + l.gs)) return kSuperfastDeclined;
+  return 0;
+}
+
+// mu = (1' Sigma^-1 y) / (1' Sigma^-1 1), each form to second order in the
+// solves' errors: with x ~ Sigma^-1 y and z ~ Sigma^-1 1,
+//   1' Sigma^-1 y ~ 1' x - z' (Sigma x - y),  1' Sigma^-1 1 ~ 1' z - z' (Sigma z - 1).
+// false when the second is not positive.  ones: n doubles, set here.
+bool gls_mean(const GsSolver& g, const double* y, double* x, double* z, double* r,
+              double* ones, double* mean) {
+  const std::int64_t n = g.n;
+  std::fill(ones, ones + n, 1.0);
+  gs_solve(g, ones, z);
+  gs_times(g, z, r);
+  double sz = 0.0, sx = 0.0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    r[i] -= 1.0;
+    sz += z[i];
+  }
+  const double bb = sz - dot(z, r, n);
+  gs_solve(g, y, x);
+  gs_times(g, x, r);
+  for (std::int64_t i = 0; i < n; ++i) {
+    r[i] -= y[i];
+    sx += x[i];
+  }
+  const double ab = sx - dot(z, r, n);
+  if (!(bb > 0.0)) return false;
+  *mean = ab / bb;
+  return true;
+}
+
 }  // namespace
 
 std::uint64_t superfast_work_size(std::int64_t n) { return superfast_layout(n).total; }
@@ -470,26 +514,48 @@ int toeplitz_superfast(const double* gamma, const double* y, std::int64_t n, dou
   SuperfastChecks local;
   SuperfastChecks& c = checks ? *checks : local;
   c = SuperfastChecks{};
-  double* kappa = work + l.kappa;
-  double* a = work + l.a;
-  if (int st = schur_doubling(gamma, n, kappa, a, work + l.schur, &c.generator_growth))
-    return st;
-  double ld = 0.0, v = 0.0;
-  if (int st = pivots_logdet(gamma, kappa, n, &ld, &v)) return st;
-  if (!(c.generator_growth <= kGeneratorGrowth)) return kSuperfastDeclined;
   GsSolver g;
-  if (!gs_setup(g, gamma, a, n, v, work + l.gs)) return kSuperfastDeclined;
-  double qy = 0.0;
+  double ld = 0.0, qy = 0.0;
+  if (int st = superfast_prepare(gamma, n, work, l, g, &ld, c)) return st;
+  const double* a = work + l.a;
   superfast_quad(g, a, y, work, work + l.r, work + l.e, ld, &qy, &c);
   *logdet = ld;
   *quad = qy;
-  *last_pivot = v;
+  *last_pivot = g.v;
   if (!(c.predictor_residual <= kPredictorTol) || !(c.quad_error <= kQuadTol))
     return kSuperfastDeclined;
   // The predictor as the Durbin-Levinson pass leaves it: phi_(n-1,j) = -a_j
   // at work[n - j].
   work[0] = 0.0;
   for (std::int64_t j = 1; j < n; ++j) work[n - j] = -a[j];
+  return 0;
+}
+
+std::uint64_t superfast_gls_work_size(std::int64_t n) {
+  return superfast_layout(n).total + 2 * std::uint64_t(n);
+}
+
+int toeplitz_superfast_gls(const double* gamma, const double* y, std::int64_t n, double* work,
+                           double* logdet, double* quad, double* mean,
+                           SuperfastChecks* checks) {
+  const SuperfastLayout l = superfast_layout(n);
+  SuperfastChecks local;
+  SuperfastChecks& c = checks ? *checks : local;
+  c = SuperfastChecks{};
+  GsSolver g;
+  double ld = 0.0, qy = 0.0, mu = 0.0;
+  if (int st = superfast_prepare(gamma, n, work, l, g, &ld, c)) return st;
+  double* z = work + l.total;
+  double* centred = z + n;
+  if (!gls_mean(g, y, work, z, work + l.r, centred, &mu)) return kStatusGammaFailed;
+  // (y - mu 1)' Sigma^-1 (y - mu 1) as y' Sigma^-1 y above.
+  for (std::int64_t i = 0; i < n; ++i) centred[i] = y[i] - mu;
+  superfast_quad(g, work + l.a, centred, work, work + l.r, work + l.e, ld, &qy, &c);
+  *logdet = ld;
+  *quad = qy;
+  *mean = mu;
+  if (!(c.predictor_residual <= kPredictorTol) || !(c.quad_error <= kQuadTol))
+    return kSuperfastDeclined;
   return 0;
 }
 

@@ -89,6 +89,18 @@ int toeplitz_superfast(const double* gamma, const double* y, std::int64_t n, dou
                        double* logdet, double* quad, double* last_pivot,
                        SuperfastChecks* checks = nullptr);
 
+// The same with the mean of y profiled out at its GLS value, as
+// toeplitz_loglik_gls forms it (farma_loglik.hpp):
+//   mu = (1' Sigma^-1 y) / (1' Sigma^-1 1),  quad = (y - mu 1)' Sigma^-1 (y - mu 1),
+// the two forms of mu to second order in the solves' errors (u' x - x_u' r
+// with r the residual of x), then the quadratic form as above.  Statuses as
+// toeplitz_superfast, and 315 when 1' Sigma^-1 1 is not positive.  work:
+// superfast_gls_work_size(n) doubles.
+std::uint64_t superfast_gls_work_size(std::int64_t n);
+int toeplitz_superfast_gls(const double* gamma, const double* y, std::int64_t n, double* work,
+                           double* logdet, double* quad, double* mean,
+                           SuperfastChecks* checks = nullptr);
+
 // The reflection coefficients kappa_1..kappa_(n-1) (kappa[0] = 0) and the
 // predictor a (n values, a_0 = 1) by the doubling recursion alone (n >= 2);
 // work: schur_work_size(n) doubles.  0, 398 when cancelled, or

@@ -264,6 +264,56 @@ TEST_F(SuperfastToeplitz, DeclinesAnIllConditionedMatrixForDurbinLevinson) {
   EXPECT_EQ(routed(model_gamma(mild, n), y).route, ToeplitzRoute::kSuperfast);
 }
 
+// The GLS mean profiled out: mu, ln det and the quadratic form against
+// toeplitz_loglik_gls (Durbin-Levinson), and a level added to the series
+// moves mu by the level and leaves the quadratic form.
+TEST_F(SuperfastToeplitz, GlsMeanMatchesDurbinLevinson) {
+  const std::int64_t n = 3000;
+  for (const Model& m : {Model{"d=0.4 ar=0.5", 0.4, {0.5}, {}},
+                         Model{"d=-0.3 ma=0.9", -0.3, {}, {0.9}},
+                         Model{"d=0.45 pair 0.95", 0.45, pair_phi(0.95, 1.0), {0.3}}}) {
+    SCOPED_TRACE(m.name);
+    const std::vector<double> g = model_gamma(m, n);
+    std::vector<double> y = farma_test::arfima_series(m.d, m.phi, m.theta, n, 9);
+    for (double& v : y) v += 2.5;
+    std::vector<double> w(mvtsa::superfast_gls_work_size(n)), a(n), b(n);
+    double ld = 0, q = 0, mu = 0, ld_d = 0, q_d = 0, mu_d = 0;
+    ASSERT_EQ(mvtsa::toeplitz_superfast_gls(g.data(), y.data(), n, w.data(), &ld, &q, &mu), 0);
+    ASSERT_EQ(mvtsa::toeplitz_loglik_gls(g.data(), y.data(), n, w.data(), a.data(), b.data(),
+                                         &ld_d, &q_d, &mu_d),
+              0);
+    EXPECT_NEAR(mu, mu_d, 1e-9 * std::fabs(mu_d));
+    EXPECT_NEAR(ld, ld_d, 1e-10 * std::fabs(ld_d) + 1e-9);
+    EXPECT_NEAR(q, q_d, 1e-9 * q_d);
+    for (double& v : y) v += 100.0;
+    double ld2 = 0, q2 = 0, mu2 = 0;
+    ASSERT_EQ(mvtsa::toeplitz_superfast_gls(g.data(), y.data(), n, w.data(), &ld2, &q2, &mu2), 0);
+    EXPECT_NEAR(mu2, mu + 100.0, 1e-9 * (mu + 100.0));
+    EXPECT_EQ(ld2, ld);
+    EXPECT_NEAR(q2, q, 1e-7 * q);
+  }
+}
+
+// farma_loglik at the GLS mean takes the superfast route from the same n as
+// toeplitz_loglik: its values are toeplitz_superfast_gls's.
+TEST_F(SuperfastToeplitz, ExactLikelihoodAtTheGlsMeanTakesTheRouteOfN) {
+  const std::int64_t n = mvtsa::kSuperfastFrom;
+  const Model m{"d=0.3 ar=0.5 ma=-0.4", 0.3, {0.5}, {-0.4}};
+  const std::vector<double> g = model_gamma(m, n);
+  const std::vector<double> y = farma_test::arfima_series(m.d, m.phi, m.theta, n, 4);
+  const double ar[2] = {1.0, -0.5}, ma[2] = {1.0, 0.4};
+  std::vector<double> w(mvtsa::farma_loglik_work_size(n, 1, 1, mvtsa::kFarmaExactGls));
+  ASSERT_EQ(mvtsa::farma_loglik(w.data(), y.data(), n, m.d, 1, 1, ar, ma, 1.0,
+                                mvtsa::kFarmaExactGls),
+            0);
+  std::vector<double> ws(mvtsa::superfast_gls_work_size(n));
+  double ld = 0, q = 0, mu = 0;
+  ASSERT_EQ(mvtsa::toeplitz_superfast_gls(g.data(), y.data(), n, ws.data(), &ld, &q, &mu), 0);
+  EXPECT_EQ(w[1], ld);
+  EXPECT_EQ(w[2], q);
+  EXPECT_EQ(w[3], mu);
+}
+
 // Autocovariances with chosen reflection coefficients (kappa_t = 0 .. and
 // the ones given), by the Levinson recursion run backwards:
 //   gamma(t) = kappa_t v_(t-1) + sum_j phi_(t-1,j) gamma(t-j).
