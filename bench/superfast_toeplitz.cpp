@@ -11,7 +11,9 @@
 //   BM_Farmacov/lag: the autocovariances to lag 1e6 through the host;
 //   BM_Farmasim/n: FARMASIM through the host (its O(n^2) factor);
 //   BM_FarmafitExact/n: one exact ARFIMA(1, d, 1) fit (FARMAFIT, analytic
-//     gradients) at n = 1e5.
+//     gradients) at n = 1e5;
+//   BM_FarmafitMeanExact/n: the same with the mean estimated (FARMAFITMEAN:
+//     the GLS mean profiled, on values only), the series' level 10.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -163,6 +165,29 @@ void BM_FarmafitExact(benchmark::State& state) {
   state.counters["ma"] = r.outputs[2]->at(0, 0);
 }
 BENCHMARK(BM_FarmafitExact)->Arg(100000)->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()->UseRealTime()->Iterations(1);
+
+void BM_FarmafitMeanExact(benchmark::State& state) {
+  mvts::Session s;
+  const std::int64_t n = state.range(0);
+  std::vector<double> y = farma_test::arfima_series(kD, {kPhi}, {kTheta}, n, 7);
+  for (double& v : y) v += 10.0;
+  const std::vector<Value> args = {Value::column(y), Value::scalar(1), Value::scalar(1),
+                                   Value::scalar(1)};
+  mvts::CallResult r;
+  for (auto _ : state) {
+    r = s.call("FARMAFITMEAN", args);
+    if (r.status != 0) {
+      state.SkipWithError("FARMAFITMEAN failed");
+      return;
+    }
+  }
+  state.counters["d"] = r.outputs[0]->at(0, 0);
+  state.counters["ar"] = r.outputs[1]->at(0, 0);
+  state.counters["ma"] = r.outputs[2]->at(0, 0);
+  state.counters["mean"] = r.outputs[4]->at(0, 0);
+}
+BENCHMARK(BM_FarmafitMeanExact)->Arg(100000)->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()->UseRealTime()->Iterations(1);
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The first n terms of the convolution of two real sequences of length n by
-// real fast Fourier transforms (FFTW3), for the fractional-difference filter.
+// real fast Fourier transforms (FFTW3), for the fractional-difference filter;
+// and the same cached plans handed out (FftPlans) to the superfast Toeplitz
+// route (superfast_toeplitz.hpp).
 //
 // Plans are made with FFTW_ESTIMATE only, so that the transforms, and with
 // them every result, never depend on timing measurements.  They are kept in

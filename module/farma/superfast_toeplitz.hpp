@@ -30,9 +30,9 @@
 // 178 at the first |v_t| not above 2^-26.5 gamma(0), else 315 when some v_t
 // is not above 100 x 2^-53 gamma(0)).  Then by Gohberg and Semencul (1972)
 //   Sigma^-1 = (L(a) L(a)' - L(b) L(b)') / v_(n-1),  b = (0, a_(n-1), ..., a_1),
-// L(x) lower triangular Toeplitz with first column x: x = Sigma^-1 y in
-// eight FFTs of length N >= 2n - 1, the residual r = Sigma x - y by one
-// circulant product, and
+// L(x) lower triangular Toeplitz with first column x: x = Sigma^-1 y in six
+// FFTs of length N >= 2n - 1 (those of a and b made once), the residual
+// r = Sigma x - y by one circulant product (three more), and
 //   y' Sigma^-1 y = y' x - x' r        (the error of x enters squared).
 //
 // The route is weakly stable only (its error grows with the generators and
@@ -45,8 +45,13 @@
 //   - the remaining error of the quadratic form, estimated as r' Sigma^-1 r
 //     (one more Gohberg-Semencul solve), exceeds kQuadTol (|q| + |ln det|);
 //   - FFTW makes no plan.
-// Measured accuracy and how often it declines: bench/superfast_toeplitz.md
-// and tests/farma/superfast_toeplitz_test.cpp.
+// Measured (bench/superfast_toeplitz.md, tests/farma/superfast_toeplitz_test.cpp):
+// over d in (-0.49, 0.49) with AR roots up to 0.99, complex pairs and MA
+// roots up to 0.99, the log-likelihood within 1.3e-10 relative of
+// Durbin-Levinson's for n = 4096 .. 2e4 where the route does not decline,
+// and within 4.3e-11 of long double Durbin-Levinson at 2e4; it declines on
+// d >= 0.45 with a root of 0.99, where double Durbin-Levinson itself is off
+// by up to 1e-9.  Time at n = 1e6: 2.3 s CPU; work 106 MB.
 #pragma once
 
 #include <cstdint>
