@@ -314,6 +314,20 @@ TEST_F(SuperfastToeplitz, ExactLikelihoodAtTheGlsMeanTakesTheRouteOfN) {
   EXPECT_EQ(w[3], mu);
 }
 
+// A cancelled call stops on both routes with 398 (the recursion asks the
+// host every 1024 steps, as the Durbin-Levinson pass does).
+TEST_F(SuperfastToeplitz, CancelledCallReturns398OnBothRoutes) {
+  const Model m{"d=0.3", 0.3, {}, {}};
+  const std::int64_t n = 5000;
+  const std::vector<double> g = model_gamma(m, n);
+  const std::vector<double> y = farma_test::arfima_series(m.d, {}, {}, n, 1);
+  host_.cancel();
+  const Lik s = routed(g, y);
+  EXPECT_EQ(s.route, ToeplitzRoute::kSuperfast);
+  EXPECT_EQ(s.status, mvtsa::kMsgCancelled);
+  EXPECT_EQ(levinson(g, y).status, mvtsa::kMsgCancelled);
+}
+
 // Autocovariances with chosen reflection coefficients (kappa_t = 0 .. and
 // the ones given), by the Levinson recursion run backwards:
 //   gamma(t) = kappa_t v_(t-1) + sum_j phi_(t-1,j) gamma(t-j).
