@@ -39,10 +39,12 @@ std::vector<Model> grid() {
   for (double d : {-0.49, -0.3, 0.0, 0.2, 0.4, 0.45, 0.49}) {
     const std::string ds = "d=" + std::to_string(d).substr(0, 5);
     g.push_back({ds, d, {}, {}});
-    for (double r : {0.5, 0.9, 0.99, -0.9, -0.99}) g.push_back({ds + " ar=" + std::to_string(r).substr(0, 5), d, {r}, {}});
+    for (double r : {0.5, 0.9, 0.99, -0.9, -0.99})
+      g.push_back({ds + " ar=" + std::to_string(r).substr(0, 5), d, {r}, {}});
     g.push_back({ds + " pair 0.95/60deg", d, pair_phi(0.95, M_PI / 3), {}});
     g.push_back({ds + " pair 0.99/10deg", d, pair_phi(0.99, M_PI / 18), {}});
-    for (double t : {0.9, 0.99, -0.99}) g.push_back({ds + " ma=" + std::to_string(t).substr(0, 5), d, {}, {t}});
+    for (double t : {0.9, 0.99, -0.99})
+      g.push_back({ds + " ma=" + std::to_string(t).substr(0, 5), d, {}, {t}});
     g.push_back({ds + " ar=0.9 ma=0.99", d, {0.9}, {0.99}});
   }
   return g;
@@ -94,13 +96,14 @@ int main(int argc, char** argv) {
         const double L_w = -(ld_w + q_w) / 2;
         err_w = std::fabs(L_s - L_w) / std::fabs(L_w);
       }
-      const char* route = st == 0 ? "superfast" : st == mvtsa::kSuperfastDeclined ? "DECLINED" : "status";
+      const char* route = st == 0                           ? "superfast"
+                          : st == mvtsa::kSuperfastDeclined ? "DECLINED"
+                                                            : "status";
       ++rows;
       if (st == mvtsa::kSuperfastDeclined) ++declined;
       std::printf("%-26s %8lld %10.2e %10.2e %9.2e %9.2e %9.2e %s %d/%d\n", m.name.c_str(),
                   (long long)n, sd == 0 ? std::fabs(L_s - L_d) / std::fabs(L_d) : NAN, err_w,
-                  c.generator_growth,
-                  c.predictor_residual, c.quad_error, route, st, sd);
+                  c.generator_growth, c.predictor_residual, c.quad_error, route, st, sd);
       std::fflush(stdout);
     }
   std::printf("declined %d of %d\n", declined, rows);
