@@ -51,7 +51,7 @@
 // Durbin-Levinson's and 3.5e-10 of long double Durbin-Levinson for
 // n = 4096 .. 2e4 where the route does not decline (1 of 168; 5 of 84 at
 // 1e5, 8 of 84 at 1e6: d >= 0.4 with a root of 0.9 .. 0.99, where double
-// Durbin-Levinson itself is off by up to 1e-9).  Time at n = 1e6: 2.3 s CPU;
+// Durbin-Levinson itself is off by up to 1e-9).  Time at n = 1e6: 2.2 s;
 // work 106 MB.
 #pragma once
 
