@@ -94,7 +94,7 @@ void BM_ToeplitzLoglik(benchmark::State& state) {
     state.SkipWithError("FARMACOV failed");
     return;
   }
-  std::vector<double> work(std::size_t(mvtsa::levinson_work_size(n)));
+  std::vector<double> work(std::size_t(mvtsa::toeplitz_loglik_work_size(n)));
   double logdet = 0.0, quad = 0.0;
   for (auto _ : state) {
     if (mvtsa::toeplitz_loglik(g.outputs[0]->data.data(), y.data(), n, work.data(), &logdet,

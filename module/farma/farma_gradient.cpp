@@ -124,7 +124,7 @@ ExactLayout exact_layout(std::int64_t n, int p, int q) {
                                        arfima_autocov_derivs_work_size(p, q, L))));
   l.roots = take(2 * std::uint64_t(p));
   l.rwork = take(std::uint64_t(farma_roots_work_size(p)));
-  l.lev = take(std::uint64_t(levinson_work_size(n)));
+  l.lev = take(toeplitz_loglik_work_size(n));
   l.gext = take(std::uint64_t(L) + 1);
   l.dg = take((1 + std::uint64_t(p) + std::uint64_t(q)) * std::uint64_t(n));
   l.delta = take(2 * std::uint64_t(n) + std::uint64_t(p) + std::uint64_t(q) + kDeltaMaxLags);

@@ -1,5 +1,6 @@
 #include "module/farma/farma_loglik.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -7,6 +8,7 @@
 #include "module/farma/durbin_levinson.hpp"
 #include "module/farma/farma_model.hpp"
 #include "module/farma/frac_diff.hpp"
+#include "module/farma/superfast_toeplitz.hpp"
 #include "module/farma/toeplitz_filter.hpp"
 #include "module/frame/host.hpp"
 
@@ -14,9 +16,9 @@ namespace mvtsa {
 namespace {
 
 // The exact method's work space: its results (3, or 4 with the GLS mean),
-// gamma(0..n-1), the model autocovariances' room, the Durbin-Levinson
-// coefficients, and with the GLS mean the standardised innovations of y and
-// of the ones vector (2n).
+// gamma(0..n-1), the model autocovariances' room and then, in the same
+// place, toeplitz_loglik's, and with the GLS mean the standardised
+// innovations of y and of the ones vector (2n).
 struct ExactLayout {
   std::uint64_t gamma, model, levinson, gls, total;
 };
@@ -26,10 +28,11 @@ ExactLayout exact_layout(std::int64_t n, int p, int q, bool gls) {
   std::uint64_t at = gls ? 4 : 3;
   l.gamma = at;
   at += std::uint64_t(n);
-  l.model = at;
-  at += farma_model_gamma_work_size(n > 0 ? n - 1 : 0, p, q);
-  l.levinson = at;
-  at += std::uint64_t(levinson_work_size(n));
+  l.model = l.levinson = at;
+  const std::uint64_t route = !gls                ? toeplitz_loglik_work_size(n)
+                              : n >= kSuperfastFrom ? superfast_gls_work_size(n)
+                                                    : std::uint64_t(levinson_work_size(n));
+  at += std::max(farma_model_gamma_work_size(n > 0 ? n - 1 : 0, p, q), route);
   l.gls = at;
   if (gls) at += 2 * std::uint64_t(n);
   l.total = at;
@@ -71,8 +74,8 @@ int farma_model_gamma(double* gamma, std::int64_t lag, double d, int p, int q, c
   return 0;
 }
 
-int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
-                    double* logdet, double* quad, double* last_pivot) {
+int toeplitz_loglik_levinson(const double* gamma, const double* y, std::int64_t n, double* work,
+                             double* logdet, double* quad, double* last_pivot) {
   if (n < 1) {
     *logdet = *quad = 0.0;
     return 0;
@@ -91,6 +94,29 @@ int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double
   *logdet = ld;
   *quad = qy;
   return 0;
+}
+
+std::uint64_t toeplitz_loglik_work_size(std::int64_t n) {
+  return n >= kSuperfastFrom ? superfast_work_size(n) : std::uint64_t(levinson_work_size(n));
+}
+
+int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
+                    double* logdet, double* quad, double* last_pivot, ToeplitzRoute* route) {
+  if (n >= kSuperfastFrom) {
+    double v = 0.0;
+    const int st = toeplitz_superfast(gamma, y, n, work, logdet, quad, &v);
+    if (st != kSuperfastDeclined) {
+      if (route) *route = ToeplitzRoute::kSuperfast;
+      if (st == 0 && last_pivot) *last_pivot = v;
+      return st;
+    }
+    // The superfast route's checks failed: Durbin-Levinson, whose
+    // coefficients take the same first n doubles of work.
+    if (route) *route = ToeplitzRoute::kSuperfastDeclined;
+  } else if (route) {
+    *route = ToeplitzRoute::kDurbinLevinson;
+  }
+  return toeplitz_loglik_levinson(gamma, y, n, work, logdet, quad, last_pivot);
 }
 
 int toeplitz_loglik_gls(const double* gamma, const double* y, std::int64_t n, double* work,
@@ -143,10 +169,14 @@ int exact_loglik(double* work, const double* y, std::int64_t n, double d, int p,
   // (at the GLS mean, which goes to work[3]).
   double logdet = 0.0, qy = 0.0;
   if (gls) {
+    // The GLS mean by the route toeplitz_loglik would take at this n.
+    int st = kSuperfastDeclined;
+    if (n >= kSuperfastFrom)
+      st = toeplitz_superfast_gls(gamma, y, n, work + l.levinson, &logdet, &qy, work + 3);
     double* a = work + l.gls;
-    if (int st = toeplitz_loglik_gls(gamma, y, n, work + l.levinson, a, a + n, &logdet, &qy,
-                                     work + 3))
-      return st;
+    if (st == kSuperfastDeclined)
+      st = toeplitz_loglik_gls(gamma, y, n, work + l.levinson, a, a + n, &logdet, &qy, work + 3);
+    if (st) return st;
   } else if (int st = toeplitz_loglik(gamma, y, n, work + l.levinson, &logdet, &qy)) {
     return st;
   }

@@ -25,7 +25,7 @@ inline constexpr int kFarmaExact = 1;  // exact method
 inline constexpr int kFarmaExactGls = 2;
 
 // Doubles of work space farma_loglik needs (the three results included):
-//   exact: 3 + 2n (gamma and the Durbin-Levinson coefficients) plus the
+//   exact: 3 + n (gamma) and toeplitz_loglik's room, plus the
 //   autocovariance routine's and the root finder's room, O(n + p + q);
 //   exact at the GLS mean: one result and 2n more;
 //   conditional: 3 + 2n + frac_diff_work_size(n).
@@ -33,13 +33,20 @@ inline constexpr int kFarmaExactGls = 2;
 std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
 
 // ln det Sigma and q_y = y' Sigma^-1 y for the n x n Toeplitz matrix
-// Sigma = [gamma(|i - j|)] by the Durbin-Levinson prediction-error
-// decomposition (module/farma/durbin_levinson.hpp): ln det Sigma = sum ln v_t,
-// q_y = sum e_t^2 / v_t, in O(n^2) operations.  work: levinson_work_size(n)
-// doubles.  The pivot v_t is the value that sweeping pivots 0..t-1 of Sigma
-// leaves at t, and the rules are those of sweeping every pivot with the
-// tolerance 2^-26.5 gamma(0) and then factoring Sigma = L L' by rows with the
-// tolerance 100 x 2^-53 (kHundredRoundoffTol):
+// Sigma = [gamma(|i - j|)], by one of two routes chosen by n alone:
+//   n < kSuperfastFrom: the Durbin-Levinson prediction-error decomposition
+//     (module/farma/durbin_levinson.hpp): ln det Sigma = sum ln v_t,
+//     q_y = sum e_t^2 / v_t, in O(n^2) operations;
+//   n >= kSuperfastFrom: the doubling Schur recursion and Gohberg-Semencul
+//     (superfast_toeplitz.hpp), O(n log^2 n), which falls back on the
+//     Durbin-Levinson route where its own checks say that it may be off by
+//     more than about 1e-10 relative (route then kSuperfastDeclined).
+// The same n takes the same route, so that a call gives the same bits
+// wherever it runs.  work: toeplitz_loglik_work_size(n) doubles.  The pivot
+// v_t is the value that sweeping pivots 0..t-1 of Sigma leaves at t, and
+// the rules are those of sweeping every pivot with the tolerance
+// 2^-26.5 gamma(0) and then factoring Sigma = L L' by rows with the
+// tolerance 100 x 2^-53 (kHundredRoundoffTol), on either route:
 //   178 at the first t with |v_t| not above 2^-26.5 gamma(0) (the sweep stops
 //       short of n pivots);
 //   otherwise 315 when some v_t is not above 100 x 2^-53 (a zero diagonal in L,
@@ -53,10 +60,22 @@ std::uint64_t farma_loglik_work_size(std::int64_t n, int p, int q, int method);
 // root of 0.95) both lose up to 1e-8 (tests/farma/farma_loglik_test.cpp).
 // With last_pivot, also v_(n-1) there; work then holds the predictor of
 // order n - 1 as levinson_step leaves it (phi_(n-1,j) at work[n - j]).
+enum class ToeplitzRoute { kDurbinLevinson, kSuperfast, kSuperfastDeclined };
+// The crossover, measured (bench/superfast_toeplitz.md).
+inline constexpr std::int64_t kSuperfastFrom = 2048;
+std::uint64_t toeplitz_loglik_work_size(std::int64_t n);
 int toeplitz_loglik(const double* gamma, const double* y, std::int64_t n, double* work,
-                    double* logdet, double* quad, double* last_pivot = nullptr);
+                    double* logdet, double* quad, double* last_pivot = nullptr,
+                    ToeplitzRoute* route = nullptr);
 
-// The same with the mean of y profiled out at its GLS value: with a_t and
+// The Durbin-Levinson route alone (whatever n); work: levinson_work_size(n).
+int toeplitz_loglik_levinson(const double* gamma, const double* y, std::int64_t n, double* work,
+                             double* logdet, double* quad, double* last_pivot = nullptr);
+
+// The same with the mean of y profiled out at its GLS value, on the
+// Durbin-Levinson route (the exact method at the GLS mean takes
+// toeplitz_superfast_gls from n = kSuperfastFrom, this where that declines):
+// with a_t and
 // b_t the standardised innovations of y and of the ones vector (std_y,
 // std_one: n doubles each, both written; 0 at a pivot the rules leave out),
 //   mu = sum a_t b_t / sum b_t^2,  quad = sum (a_t - mu b_t)^2,

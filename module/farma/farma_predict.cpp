@@ -91,8 +91,12 @@ int farma_forecast(double* work, const double* y, std::int64_t n, double mu, std
 
 std::uint64_t farma_residuals_work_size(std::int64_t n, int p, int q, int method) {
   if (n < 1 || n > kMaxCount || p < 0 || q < 0) return ~std::uint64_t(0);
-  // the series less its mean, then the likelihood's own room
-  return std::uint64_t(n) + farma_loglik_work_size(n, p, q, method);
+  // the series less its mean, then the conditional likelihood's room, or
+  // gamma(0..n-1), the Durbin-Levinson coefficients and the model
+  // autocovariances' room
+  if (method == kFarmaCss) return std::uint64_t(n) + farma_loglik_work_size(n, p, q, method);
+  return 2 * std::uint64_t(n) + std::uint64_t(levinson_work_size(n)) +
+         farma_model_gamma_work_size(n - 1, p, q);
 }
 
 int farma_residuals(double* work, const double* y, std::int64_t n, double mu, double d, int p,

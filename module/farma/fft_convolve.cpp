@@ -37,8 +37,9 @@ void take_wisdom() {
 }
 
 // Plans for this many transform lengths are kept (the least recently used
-// idle one makes room).
-constexpr int kPlanSlots = 4;
+// idle one makes room): the superfast Toeplitz route holds one length per
+// level of its recursion (up to 24) beside the convolution's own.
+constexpr int kPlanSlots = 40;
 
 // The half-complex arrays start on 64-byte boundaries.
 constexpr std::uintptr_t kAlignBytes = 64;
@@ -143,7 +144,10 @@ PlanCache& plan_cache() {
 const char* fft_build_wisdom() { return kFftWisdom; }
 
 std::int64_t fft_convolve_length(std::int64_t n) {
-  const std::int64_t m = n < 2 ? 2 : 2 * n - 1;
+  return fft_nice_length(n < 2 ? 2 : 2 * n - 1);
+}
+
+std::int64_t fft_nice_length(std::int64_t m) {
   std::int64_t p = 1;
   while (p < m) p *= 2;
   std::int64_t best = p;
@@ -153,6 +157,42 @@ std::int64_t fft_convolve_length(std::int64_t n) {
     best = std::min(best, q);
   }
   return best;
+}
+
+std::int64_t fft_array_stride(std::int64_t N) { return array_stride(N); }
+double* fft_align(double* p) { return align_up(p); }
+
+FftPlans::~FftPlans() { release(); }
+
+bool FftPlans::acquire(std::int64_t N, double* buf) {
+  release();
+  if (N < 1 || N > INT_MAX) return false;
+  PlanPair p;
+  if (!plan_cache().acquire(N, buf, &p)) return false;
+  length_ = N;
+  cached_ = p.length;
+  fwd_ = p.fwd;
+  inv_ = p.inv;
+  return true;
+}
+
+void FftPlans::release() {
+  if (!fwd_) return;
+  PlanPair p;
+  p.length = cached_;
+  p.fwd = static_cast<fftw_plan>(fwd_);
+  p.inv = static_cast<fftw_plan>(inv_);
+  plan_cache().release(p);
+  fwd_ = inv_ = nullptr;
+  length_ = cached_ = 0;
+}
+
+void FftPlans::forward(double* x) const {
+  fftw_execute_dft_r2c(static_cast<fftw_plan>(fwd_), x, reinterpret_cast<fftw_complex*>(x));
+}
+
+void FftPlans::inverse(double* x) const {
+  fftw_execute_dft_c2r(static_cast<fftw_plan>(inv_), reinterpret_cast<fftw_complex*>(x), x);
 }
 
 std::int64_t fft_convolve_work_size(std::int64_t n) {

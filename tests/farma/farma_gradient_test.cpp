@@ -279,6 +279,25 @@ TEST_F(FarmaGradient, ExactAgreesWithDifferences) {
   }
 }
 
+// From n = kSuperfastFrom the value takes the superfast route, whose
+// predictor of order n - 1 the gradient's Gohberg-Semencul traces read: the
+// same comparison with differences of the value on that route.
+TEST_F(FarmaGradient, ExactOnTheSuperfastRouteAgreesWithDifferences) {
+  const auto y = series(0.3, -0.5, 0.3, int(mvtsa::kSuperfastFrom) + 900, 5, 1.5);
+  for (const Model& m : {exact_models()[0], exact_models()[1], exact_models()[2]}) {
+    Values v;
+    const auto g = gradient(m, y, mvtsa::kFarmaExact, &v);
+    ASSERT_EQ(v.status, 0) << m.name;
+    const Values ref = value(m, y, mvtsa::kFarmaExact);
+    EXPECT_EQ(v.loglik, ref.loglik) << m.name;  // bit for bit
+    const int nk = 1 + m.p() + m.q();
+    const auto nl = numeric(m, y, mvtsa::kFarmaExact, &Values::logdet, kExactStep);
+    const auto nq = numeric(m, y, mvtsa::kFarmaExact, &Values::quad, kExactStep);
+    EXPECT_LT(relative_error(g.data(), nl), 1e-6) << m.name << " ln det";
+    EXPECT_LT(relative_error(g.data() + nk, nq), 1e-6) << m.name << " q";
+  }
+}
+
 // The log-likelihood's gradient -(d ln det + dq) / 2 without the trace term
 // fails the comparison with the differences of the log-likelihood.
 TEST_F(FarmaGradient, ExactWithoutTheTraceFails) {

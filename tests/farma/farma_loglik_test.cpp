@@ -268,7 +268,7 @@ TEST_F(Farmalik, SingularAndZeroPivotsGiveTheDenseRouteStatuses) {
 // route and closed forms.
 TEST_F(Farmalik, ToeplitzKernelOnHandMadeSequences) {
   auto run = [](const std::vector<double>& g, const std::vector<double>& y, Lik* l) {
-    std::vector<double> work(mvtsa::levinson_work_size(std::int64_t(y.size())));
+    std::vector<double> work(mvtsa::toeplitz_loglik_work_size(std::int64_t(y.size())));
     return mvtsa::toeplitz_loglik(g.data(), y.data(), std::int64_t(y.size()), work.data(),
                                   &l->logdet, &l->quad);
   };
