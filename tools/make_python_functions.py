@@ -131,9 +131,10 @@ def load_core():
         for suffix in importlib.machinery.EXTENSION_SUFFIXES:
             path = os.path.join(folder, "_core" + suffix)
             if os.path.exists(path):
-                spec = importlib.util.spec_from_file_location("mvts._core", path)
-                core = importlib.util.module_from_spec(spec)
-                spec.loader.exec_module(core)
+                loader = importlib.machinery.ExtensionFileLoader("mvts._core", path)
+                found = importlib.util.spec_from_loader("mvts._core", loader)
+                core = importlib.util.module_from_spec(found)
+                loader.exec_module(core)
                 return core
     raise SystemExit("mvts._core not found on sys.path (PYTHONPATH=build/python:python)")
 

@@ -411,6 +411,27 @@ void no_shift_stage(JtState& st, int n) {
   }
 }
 
+// Stages 2 and 3: up to twenty major passes of fixed shifts of modulus bnd,
+// the starting point (xx, yy) turned by 94 degrees before each pass.  Returns
+// the number of zeros found (1 or 2), 0 when every pass failed.
+int shifted_stages(JtState& st, int n, double bnd, double* xx, double* yy) {
+  double* k = st.k;
+  std::memcpy(st.temp, k, sizeof(double) * n);
+  for (int pass = 1; pass <= kMajorPasses; ++pass) {
+    const double xxx = kCos94 * *xx - kSin94 * *yy;
+    *yy = kSin94 * *xx + kCos94 * *yy;
+    *xx = xxx;
+    st.sr = bnd * *xx;
+    st.si = bnd * *yy;
+    st.u = -2.0 * st.sr;
+    st.v = bnd;
+    const int nz = fixed_shift_stage(st, 20 * pass);
+    if (nz > 0) return nz;
+    std::memcpy(k, st.temp, sizeof(double) * n);
+  }
+  return 0;
+}
+
 }  // namespace
 
 void poly_quadratic(double a, double b1, double c, double* sr, double* si, double* lr,
@@ -503,22 +524,7 @@ int poly_roots(const double* coef, int* degree, double* zero_re, double* zero_im
     const double bnd = modulus_lower_bound(p, n, st.pt);
     no_shift_stage(st, n);
 
-    // Stages 2 and 3: up to twenty major passes of fixed shifts.
-    double* k = st.k;
-    std::memcpy(st.temp, k, sizeof(double) * n);
-    int nz = 0;
-    for (int pass = 1; pass <= kMajorPasses; ++pass) {
-      const double xxx = kCos94 * xx - kSin94 * yy;
-      yy = kSin94 * xx + kCos94 * yy;
-      xx = xxx;
-      st.sr = bnd * xx;
-      st.si = bnd * yy;
-      st.u = -2.0 * st.sr;
-      st.v = bnd;
-      nz = fixed_shift_stage(st, 20 * pass);
-      if (nz > 0) break;
-      std::memcpy(k, st.temp, sizeof(double) * n);
-    }
+    const int nz = shifted_stages(st, n, bnd, &xx, &yy);
     if (nz == 0) {
       *degree = found;
       return kPolyRootsNoConvergence;

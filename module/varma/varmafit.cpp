@@ -153,6 +153,32 @@ std::uint64_t varmafit_start_work_size(int k, int P) {
          std::uint64_t(packed_size(k)) + 1;
 }
 
+namespace {
+
+// The AR blocks from the normal equations (X'X) B = X'Y, X'X (packed, order
+// m = k P) already replaced by its Cholesky factor L: for each column c of
+// X'Y, L z = X'y then L' b = z, and Phi_b(c, j) = b[b k + j].  x: m doubles.
+void least_squares_blocks(const double* xx, const double* xy, int k, int P, double* x,
+                          double* ar) {
+  const std::int64_t kk = std::int64_t(k) * k, m = std::int64_t(k) * P;
+  for (int c = 0; c < k; ++c) {
+    for (std::int64_t i = 0; i < m; ++i) {  // L z = X'y
+      double acc = xy[i * k + c];
+      for (std::int64_t j = 0; j < i; ++j) acc -= xx[packed_index(i, j)] * x[j];
+      x[i] = acc / xx[packed_index(i, i)];
+    }
+    for (std::int64_t i = m - 1; i >= 0; --i) {  // L' b = z
+      double acc = x[i];
+      for (std::int64_t j = i + 1; j < m; ++j) acc -= xx[packed_index(j, i)] * x[j];
+      x[i] = acc / xx[packed_index(i, i)];
+    }
+    for (int b = 0; b < P; ++b)
+      for (int j = 0; j < k; ++j) ar[b * kk + std::int64_t(c) * k + j] = x[b * k + j];
+  }
+}
+
+}  // namespace
+
 void varmafit_start(const VarmafitData& d, double* ar, double* ma, double* sigma_packed,
                     double* work) {
   const int k = d.k, P = d.P;
@@ -196,20 +222,7 @@ void varmafit_start(const VarmafitData& d, double* ar, double* ma, double* sigma
       have_ar = piv > kStartPivotTol * diag && std::isfinite(piv);
     }
     if (have_ar) {
-      for (int c = 0; c < k; ++c) {
-        for (std::int64_t i = 0; i < m; ++i) {  // L z = X'y
-          double acc = xy[i * k + c];
-          for (std::int64_t j = 0; j < i; ++j) acc -= xx[packed_index(i, j)] * x[j];
-          x[i] = acc / xx[packed_index(i, i)];
-        }
-        for (std::int64_t i = m - 1; i >= 0; --i) {  // L' b = z
-          double acc = x[i];
-          for (std::int64_t j = i + 1; j < m; ++j) acc -= xx[packed_index(j, i)] * x[j];
-          x[i] = acc / xx[packed_index(i, i)];
-        }
-        for (int b = 0; b < P; ++b)
-          for (int j = 0; j < k; ++j) ar[b * kk + std::int64_t(c) * k + j] = x[b * k + j];
-      }
+      least_squares_blocks(xx, xy, k, P, x, ar);
       // Residuals e = y - sum_b Phi_b y(t - l_b); x serves as the lagged row.
       auto residual = [&](std::int64_t t, double* out) {
         if (!usable(t)) return false;
