@@ -381,8 +381,13 @@ void Printer::matrices(const std::string& command, const std::string& subject,
                        const std::vector<Shown>& items, const std::string& json_extra) {
   if (format_ == Format::kJson) {
     BlockOut b(out_);
-    b.text("{" + dump(Json(command)) + ":" + dump(Json(subject)) +
-           (json_extra.empty() ? "" : "," + json_extra) + ",");
+    std::string head(1, '{');
+    head += dump(Json(command));
+    head += ':';
+    head += dump(Json(subject));
+    if (!json_extra.empty()) head.append(1, ',').append(json_extra);
+    head += ',';
+    b.text(head);
     write_json_outputs(b, items);
     b.text("}\n");
     return;

@@ -91,8 +91,15 @@ std::vector<HelpBlock> help_blocks() { return {std::begin(kBlocks), std::end(kBl
 
 std::string usage_text() {
   std::string s;
-  for (const char* line : kSynopsis) s += (s.empty() ? "usage: " : "       ") + std::string(line) + "\n";
-  for (const HelpBlock& b : kBlocks) s += "\n" + std::string(b.text);
+  for (const char* line : kSynopsis) {
+    s += s.empty() ? "usage: " : "       ";
+    s += line;
+    s += '\n';
+  }
+  for (const HelpBlock& b : kBlocks) {
+    s += '\n';
+    s += b.text;
+  }
   return s;
 }
 

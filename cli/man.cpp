@@ -97,9 +97,13 @@ std::string man_page(std::string_view version) {
 std::string bash_completion() {
   std::string functions, cases;
   for (const FunctionDoc& f : catalog()) {
-    functions += (functions.empty() ? "" : " ") + lower(f.name);
+    if (!functions.empty()) functions += ' ';
+    functions += lower(f.name);
     std::string inputs;
-    for (const InputDoc& in : f.inputs) inputs += (inputs.empty() ? "" : " ") + std::string(in.name);
+    for (const InputDoc& in : f.inputs) {
+      if (!inputs.empty()) inputs += ' ';
+      inputs += in.name;
+    }
     cases += "    " + std::string(f.name) + ") inputs=\"" + inputs + "\" ;;\n";
   }
   return R"(# bash completion for mvts, written by `mvts --bash-completion` from the

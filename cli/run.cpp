@@ -144,9 +144,15 @@ bool Runner::print_summary(const std::string& function, const std::vector<Value>
   }
   const Matrix table = summary_matrix(s), criteria = summary_criteria(s);
   std::string extra = "\"title\":" + json_string(s.title) + ",\"names\":[";
-  for (std::size_t i = 0; i < s.names.size(); ++i) extra += (i ? "," : "") + json_string(s.names[i]);
+  for (std::size_t i = 0; i < s.names.size(); ++i) {
+    if (i) extra += ',';
+    extra += json_string(s.names[i]);
+  }
   extra += "],\"columns\":[\"coef\",\"std_err\",\"z\",\"p\",\"lower\",\"upper\"],\"notes\":[";
-  for (std::size_t i = 0; i < s.notes.size(); ++i) extra += (i ? "," : "") + json_string(s.notes[i]);
+  for (std::size_t i = 0; i < s.notes.size(); ++i) {
+    if (i) extra += ',';
+    extra += json_string(s.notes[i]);
+  }
   extra += "]";
   if (printer_.format() == Format::kCsv) {
     std::string names = "parameters:";

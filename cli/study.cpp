@@ -54,8 +54,10 @@ int exec_study(const std::vector<std::string>& args) {
   const char* chosen = std::getenv("MVTS_PYTHON");
   const std::string python = chosen && *chosen ? chosen : MVTS_PYTHON_EXECUTABLE;
   std::string path = package_path();
-  if (const char* old = std::getenv("PYTHONPATH"); old && *old)
-    path += (path.empty() ? "" : ":") + std::string(old);
+  if (const char* old = std::getenv("PYTHONPATH"); old && *old) {
+    if (!path.empty()) path += ':';
+    path += old;
+  }
   if (!path.empty() && setenv("PYTHONPATH", path.c_str(), 1) != 0) {
     std::cerr << "mvts: cannot set PYTHONPATH: " << std::strerror(errno) << "\n";
     return kExitFailed;

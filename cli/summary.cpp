@@ -25,7 +25,10 @@ std::vector<long> lags_of(const std::vector<Value>& args, std::size_t slot) {
 
 std::string list_text(const std::vector<long>& lags) {
   std::string s = "[";
-  for (std::size_t i = 0; i < lags.size(); ++i) s += (i ? " " : "") + std::to_string(lags[i]);
+  for (std::size_t i = 0; i < lags.size(); ++i) {
+    if (i) s += ' ';
+    s += std::to_string(lags[i]);
+  }
   return s + "]";
 }
 
