@@ -124,8 +124,11 @@ char* shortest_text(char* first, double x) {
   // The digits padded to 17 with zeros, written with copies of fixed
   // length (no loop over the digits, few branches): the layouts below copy
   // whole blocks and keep what the length says.
-  char d[kSignificantDigits];
+  // The copies read up to 16 bytes past the digit at sci_exp + 1 (at most
+  // 16): the buffer holds 16 bytes of padding after the 17 digits.
+  char d[kSignificantDigits + kSignificantDigits - 1];
   put_seventeen(d, dec.significand * kPowersOfTen[kSignificantDigits - n]);
+  std::memset(d + kSignificantDigits, '0', kSignificantDigits - 1);
   if (fixed_length <= sci_length) {
     if (sci_exp >= 0) {  // ddd.ddd (at most 16 digits before the point)
       std::memcpy(first, d, kSignificantDigits);
