@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "module/frame/sizes.hpp"
 #include "module/frame/status.hpp"
 #include "module/frame/tolerances.hpp"
 #include "module/linalg/covariance.hpp"
@@ -20,9 +21,6 @@ namespace {
 using i64 = std::int64_t;
 using u64 = std::uint64_t;
 
-u64 mul_sat(u64 a, u64 b) { return (b != 0 && a > UINT64_MAX / b) ? UINT64_MAX : a * b; }
-u64 add_sat(u64 a, u64 b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
-
 // The gradient's work, in doubles, in this order: the tape of the forward
 // pass (per row: a(t|t), v(t) and the index of its distinct P; per distinct
 // P, at most one per row: P, P(t|t), the gain and F^-1; P(1)), the
@@ -34,21 +32,21 @@ struct GradientLayout {
 };
 
 GradientLayout gradient_layout(u64 k, u64 f, u64 T) {
-  const u64 rows = std::max<u64>(T, 1), ff = mul_sat(f, f), fk = f * k, kk = k * k;
+  const u64 rows = std::max<u64>(T, 1), ff = checked_mul(f, f), fk = f * k, kk = k * k;
   GradientLayout l{};
   u64 at = 0;
   auto take = [&at](u64 n) {
     const u64 here = at;
-    at = add_sat(at, n);
+    at = checked_add(at, n);
     return here;
   };
-  l.att = take(mul_sat(rows, f));
-  l.v = take(mul_sat(rows, k));
+  l.att = take(checked_mul(rows, f));
+  l.v = take(checked_mul(rows, k));
   l.id = take(rows);
-  l.P = take(mul_sat(rows, ff));
-  l.Ptt = take(mul_sat(rows, ff));
-  l.K = take(mul_sat(rows, fk));
-  l.G = take(mul_sat(rows, kk));
+  l.P = take(checked_mul(rows, ff));
+  l.Ptt = take(checked_mul(rows, ff));
+  l.K = take(checked_mul(rows, fk));
+  l.G = take(checked_mul(rows, kk));
   l.P1 = take(ff);
   l.Fp = take(kk);
   l.sweep = take(k);
@@ -64,8 +62,8 @@ GradientLayout gradient_layout(u64 k, u64 f, u64 T) {
   l.AT = take(fk);
   l.AQ = take(fk);
   l.rR = take(k);
-  l.Nring = take(mul_sat(kFilterRing + 1, ff));
-  l.phases = take(mul_sat(kFilterRing, add_sat(3 * fk, ff)));  // PhaseSums' arrays
+  l.Nring = take(checked_mul(kFilterRing + 1, ff));
+  l.phases = take(checked_mul(kFilterRing, checked_add(3 * fk, ff)));  // PhaseSums' arrays
   l.Tb = take(ff);
   l.Wb = take(ff);
   l.Mb = take(ff);
