@@ -12,6 +12,7 @@
 #include "module/farma/fft_convolve.hpp"
 #include "module/farma/frac_diff.hpp"
 #include "module/frame/host.hpp"
+#include "module/frame/sizes.hpp"
 #include "module/frame/status.hpp"
 #include "module/farma/durbin_levinson.hpp"
 
@@ -113,23 +114,18 @@ struct ExactLayout {
 ExactLayout exact_layout(std::int64_t n, int p, int q) {
   ExactLayout l{};
   const std::int64_t L = n - 1 + (p > 0 ? p + kDeltaMaxLags : 0);
-  std::uint64_t at = 3;
-  auto take = [&at](std::uint64_t size) {
-    const std::uint64_t here = at;
-    at += size;
-    return here;
-  };
-  l.gamma = take(std::uint64_t(n));
-  l.acov = take(std::uint64_t(std::max(arfima_autocov_work_size(p, q, n - 1),
+  WorkOffsets at(3);
+  l.gamma = at.take(std::uint64_t(n));
+  l.acov = at.take(std::uint64_t(std::max(arfima_autocov_work_size(p, q, n - 1),
                                        arfima_autocov_derivs_work_size(p, q, L))));
-  l.roots = take(2 * std::uint64_t(p));
-  l.rwork = take(std::uint64_t(farma_roots_work_size(p)));
-  l.lev = take(toeplitz_loglik_work_size(n));
-  l.gext = take(std::uint64_t(L) + 1);
-  l.dg = take((1 + std::uint64_t(p) + std::uint64_t(q)) * std::uint64_t(n));
-  l.delta = take(2 * std::uint64_t(n) + std::uint64_t(p) + std::uint64_t(q) + kDeltaMaxLags);
-  l.gs = take(9 * std::uint64_t(n) + std::uint64_t(fft_convolve_work_size(n)));
-  l.total = at;
+  l.roots = at.take(2 * std::uint64_t(p));
+  l.rwork = at.take(std::uint64_t(farma_roots_work_size(p)));
+  l.lev = at.take(toeplitz_loglik_work_size(n));
+  l.gext = at.take(std::uint64_t(L) + 1);
+  l.dg = at.take((1 + std::uint64_t(p) + std::uint64_t(q)) * std::uint64_t(n));
+  l.delta = at.take(2 * std::uint64_t(n) + std::uint64_t(p) + std::uint64_t(q) + kDeltaMaxLags);
+  l.gs = at.take(9 * std::uint64_t(n) + std::uint64_t(fft_convolve_work_size(n)));
+  l.total = at.end();
   return l;
 }
 

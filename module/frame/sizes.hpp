@@ -26,4 +26,21 @@ inline constexpr std::uint64_t checked_bytes(std::uint64_t count, std::uint64_t 
   return checked_mul(count, elem_size);
 }
 
+// Consecutive places in a work area of doubles: take(n) gives the offset of
+// the next n and moves past them; end() is the area's size so far,
+// kImpossibleSize once it does not fit.
+class WorkOffsets {
+ public:
+  explicit constexpr WorkOffsets(std::uint64_t start = 0) : end_(start) {}
+  constexpr std::uint64_t take(std::uint64_t n) {
+    const std::uint64_t here = end_;
+    end_ = checked_add(end_, n);
+    return here;
+  }
+  constexpr std::uint64_t end() const { return end_; }
+
+ private:
+  std::uint64_t end_;
+};
+
 }  // namespace mvtsa

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "module/frame/host.hpp"
+#include "module/frame/sizes.hpp"
 #include "module/linalg/covariance.hpp"
 #include "module/linalg/sweep_inverse.hpp"
 #include "module/varma/kalman_cycle.hpp"
@@ -192,30 +193,25 @@ constexpr std::uint64_t kMaxStateDim = std::uint64_t(1) << 26;
 FilterLayout filter_layout(std::uint64_t k, std::uint64_t f, std::uint64_t init) {
   const std::uint64_t ff = f * f, fk = f * k;
   FilterLayout l{};
-  std::uint64_t at = 0;
-  auto take = [&at](std::uint64_t n) {
-    const std::uint64_t here = at;
-    at += n;
-    return here;
-  };
-  l.R = take(fk);
-  l.Q = take(ff);
-  l.rs = take(fk);
-  l.a = take(f);
-  l.att = take(f);
-  l.X = take(fk);
-  l.Fp = take(k * (k + 1) / 2);
-  l.G = take(k * k);
-  l.v = take(k);
-  l.work = take(k);
-  l.tol = take(k);
-  l.flags = take(k / sizeof(double) + 1);  // k characters
-  l.Tm = take(ff);
-  l.init = take(init);
-  l.P_ring = take(CovarianceCycle::kPredictedSlots * ff);
-  l.Ptt_ring = take(kFilterRing * ff);
-  l.K_ring = take(kFilterRing * fk);
-  l.total = at;
+  WorkOffsets at(0);
+  l.R = at.take(fk);
+  l.Q = at.take(ff);
+  l.rs = at.take(fk);
+  l.a = at.take(f);
+  l.att = at.take(f);
+  l.X = at.take(fk);
+  l.Fp = at.take(k * (k + 1) / 2);
+  l.G = at.take(k * k);
+  l.v = at.take(k);
+  l.work = at.take(k);
+  l.tol = at.take(k);
+  l.flags = at.take(k / sizeof(double) + 1);  // k characters
+  l.Tm = at.take(ff);
+  l.init = at.take(init);
+  l.P_ring = at.take(CovarianceCycle::kPredictedSlots * ff);
+  l.Ptt_ring = at.take(kFilterRing * ff);
+  l.K_ring = at.take(kFilterRing * fk);
+  l.total = at.end();
   return l;
 }
 

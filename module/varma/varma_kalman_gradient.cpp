@@ -34,42 +34,37 @@ struct GradientLayout {
 GradientLayout gradient_layout(u64 k, u64 f, u64 T) {
   const u64 rows = std::max<u64>(T, 1), ff = checked_mul(f, f), fk = f * k, kk = k * k;
   GradientLayout l{};
-  u64 at = 0;
-  auto take = [&at](u64 n) {
-    const u64 here = at;
-    at = checked_add(at, n);
-    return here;
-  };
-  l.att = take(checked_mul(rows, f));
-  l.v = take(checked_mul(rows, k));
-  l.id = take(rows);
-  l.P = take(checked_mul(rows, ff));
-  l.Ptt = take(checked_mul(rows, ff));
-  l.K = take(checked_mul(rows, fk));
-  l.G = take(checked_mul(rows, kk));
-  l.P1 = take(ff);
-  l.Fp = take(kk);
-  l.sweep = take(k);
-  l.flags = take(k / sizeof(double) + 1);
-  l.step = take(kalman_step_work(int(k)));
-  l.r = take(f);
-  l.u = take(f);
-  l.N = take(ff);
-  l.Nt = take(ff);
-  l.Y = take(ff);
-  l.xl = take(fk);
-  l.NK = take(fk);
-  l.AT = take(fk);
-  l.AQ = take(fk);
-  l.rR = take(k);
-  l.Nring = take(checked_mul(kFilterRing + 1, ff));
-  l.phases = take(checked_mul(kFilterRing, checked_add(3 * fk, ff)));  // PhaseSums' arrays
-  l.Tb = take(ff);
-  l.Wb = take(ff);
-  l.Mb = take(ff);
-  l.d = take(f);
-  l.lyap = take(discrete_lyapunov_work(i64(f)));
-  l.total = at;
+  WorkOffsets at(0);
+  l.att = at.take(checked_mul(rows, f));
+  l.v = at.take(checked_mul(rows, k));
+  l.id = at.take(rows);
+  l.P = at.take(checked_mul(rows, ff));
+  l.Ptt = at.take(checked_mul(rows, ff));
+  l.K = at.take(checked_mul(rows, fk));
+  l.G = at.take(checked_mul(rows, kk));
+  l.P1 = at.take(ff);
+  l.Fp = at.take(kk);
+  l.sweep = at.take(k);
+  l.flags = at.take(k / sizeof(double) + 1);
+  l.step = at.take(kalman_step_work(int(k)));
+  l.r = at.take(f);
+  l.u = at.take(f);
+  l.N = at.take(ff);
+  l.Nt = at.take(ff);
+  l.Y = at.take(ff);
+  l.xl = at.take(fk);
+  l.NK = at.take(fk);
+  l.AT = at.take(fk);
+  l.AQ = at.take(fk);
+  l.rR = at.take(k);
+  l.Nring = at.take(checked_mul(kFilterRing + 1, ff));
+  l.phases = at.take(checked_mul(kFilterRing, checked_add(3 * fk, ff)));  // PhaseSums' arrays
+  l.Tb = at.take(ff);
+  l.Wb = at.take(ff);
+  l.Mb = at.take(ff);
+  l.d = at.take(f);
+  l.lyap = at.take(discrete_lyapunov_work(i64(f)));
+  l.total = at.end();
   return l;
 }
 
